@@ -1,0 +1,66 @@
+// Files and folders, as the Windows file APIs see them: Windows paths,
+// attribute bits, FindFirstFileW-style searches and Windows error codes.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "platform/Types.h"
+
+namespace platform {
+
+// An open directory search; closing happens when the object goes away.
+class IFileSearch {
+public:
+    virtual ~IFileSearch() = default;
+    // Fills the next entry; false when the search is exhausted.
+    virtual bool Next(FindData& entry) = 0;
+};
+
+// An open file handle (the subset of CreateFileW/ReadFile/WriteFile used).
+class IFile {
+public:
+    virtual ~IFile() = default;
+    virtual uint64_t Size() = 0;
+    // Reads up to `count` bytes at the current position; returns bytes read.
+    virtual size_t Read(void* buffer, size_t count) = 0;
+    // Appends or writes at the current position; false on a short write.
+    virtual bool Write(const void* data, size_t count) = 0;
+};
+
+enum class OpenMode {
+    Read,      // existing file, read only
+    Append,    // create when missing, writes go to the end
+    Truncate,  // create or empty, then write
+};
+
+class IFileSystem {
+public:
+    virtual ~IFileSystem() = default;
+
+    // _waccess(path, 0): true for files and folders alike.
+    virtual bool Exists(const std::wstring& path) = 0;
+    // GetFileAttributesW; kInvalidFileAttributes when the path is missing.
+    virtual uint32_t GetAttributes(const std::wstring& path) = 0;
+    virtual uint32_t SetAttributes(const std::wstring& path, uint32_t attributes) = 0;
+    // FindFirstFileW on a pattern such as "C:\dir\*.*". Returns null and sets
+    // `error` when nothing can be searched; otherwise `first` holds the
+    // first entry.
+    virtual std::unique_ptr<IFileSearch> FindFirst(const std::wstring& pattern, FindData& first,
+                                                   uint32_t& error) = 0;
+    // The following return a Windows error code, 0 on success.
+    virtual uint32_t DeleteFile(const std::wstring& path) = 0;
+    virtual uint32_t RemoveDirectory(const std::wstring& path) = 0;
+    virtual uint32_t CreateDirectory(const std::wstring& path) = 0;
+    virtual uint32_t CopyFile(const std::wstring& from, const std::wstring& to, bool failIfExists) = 0;
+    virtual uint32_t MoveFile(const std::wstring& from, const std::wstring& to) = 0;
+    // Opens a file; null and `error` set on failure.
+    virtual std::unique_ptr<IFile> Open(const std::wstring& path, OpenMode mode, uint32_t& error) = 0;
+    // The path a library outside the seam must use to open this file itself
+    // (the log4cpp appender takes an 8-bit path).
+    virtual std::string NativePath(const std::wstring& path) = 0;
+};
+
+}  // namespace platform

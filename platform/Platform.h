@@ -1,0 +1,28 @@
+// The OS seam. Everything above platform/ reaches Windows only through the
+// object returned by Os(): the real Win32 back end in the Windows builds,
+// the simulated machine in the Linux build.
+#pragma once
+
+#include "platform/CodePages.h"
+#include "platform/FileSystem.h"
+#include "platform/Installer.h"
+#include "platform/MachineInfo.h"
+#include "platform/ProcessEnv.h"
+#include "platform/Types.h"
+
+namespace platform {
+
+class Platform {
+public:
+    virtual ~Platform() = default;
+    virtual IFileSystem& Files() = 0;
+    virtual IMachineInfo& Machine() = 0;
+    virtual IProcessEnv& Process() = 0;
+    virtual ICodePages& CodePages() = 0;
+    virtual IInstaller& Installer() = 0;
+};
+
+// The process-wide back end.
+Platform& Os();
+
+}  // namespace platform

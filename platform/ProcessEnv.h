@@ -1,0 +1,41 @@
+// The calling process itself: its image and module paths, threads, clocks,
+// the thread's last error, and guarded execution of code that may fault.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "platform/Types.h"
+
+namespace platform {
+
+class IProcessEnv {
+public:
+    virtual ~IProcessEnv() = default;
+
+    // GetModuleFileNameW(NULL): the host program's executable.
+    virtual std::wstring ExecutablePath() = 0;
+    // The file of the module that holds the library's own code.
+    virtual std::wstring LibraryModulePath() = 0;
+    // GetCurrentProcessId.
+    virtual uint32_t CurrentProcessId() = 0;
+
+    // GetLastError of the calling thread as the last seam call left it.
+    virtual uint32_t LastError() = 0;
+    virtual void Sleep(uint32_t milliseconds) = 0;
+    virtual uint32_t TickCount() = 0;
+    virtual LocalTime Now() = 0;
+
+    // Starts a worker thread (CreateThread). The library stays loaded while
+    // the worker runs. False when no thread could be created.
+    virtual bool StartThread(std::function<void()> body) = 0;
+    // Whether code may block until workers end while the library unloads.
+    virtual bool MayWaitForWorkersAtUnload() = 0;
+
+    // Runs `body`, turning an access violation or other hardware fault
+    // inside it into a false result instead of the end of the process.
+    virtual bool RunGuarded(void (*body)(void*), void* context) = 0;
+};
+
+}  // namespace platform

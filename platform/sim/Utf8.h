@@ -1,0 +1,18 @@
+// UTF-8 <-> wide text for the simulated machine (wchar_t holds UTF-32 on
+// the Linux host).
+#pragma once
+
+#include <string>
+
+namespace sim {
+
+std::string ToUtf8(const std::wstring& text);
+std::wstring FromUtf8(const std::string& text);
+
+// Upper-cases one character the way NTFS compares names: simple per-code
+// point folding, no locale.
+wchar_t FoldCase(wchar_t c);
+bool EqualsNoCase(const std::wstring& a, const std::wstring& b);
+std::wstring Lower(const std::wstring& text);
+
+}  // namespace sim
