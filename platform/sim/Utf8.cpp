@@ -1,6 +1,9 @@
 #include "platform/sim/Utf8.h"
 
+#include <clocale>
 #include <cwctype>
+
+#include <locale.h>
 
 namespace sim {
 
@@ -54,10 +57,6 @@ std::wstring FromUtf8(const std::string& text) {
             ++i;
             continue;
         }
-        if (i + extra >= n + (extra == 0 ? 1 : 0) && extra > 0 && i + extra > n - 1 + 1) {
-            out += static_cast<wchar_t>(0xFFFD);
-            break;
-        }
         bool ok = true;
         for (int k = 1; k <= extra; ++k) {
             if (i + k >= n) {
@@ -82,10 +81,24 @@ std::wstring FromUtf8(const std::string& text) {
     return out;
 }
 
+namespace {
+
+// towupper in the default "C" locale folds ASCII only; NTFS compares names
+// with a full Unicode upper-case table, which C.UTF-8 comes close to.
+locale_t UnicodeLocale() {
+    static const locale_t locale = [] {
+        locale_t l = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(nullptr));
+        return l ? l : newlocale(LC_CTYPE_MASK, "C", static_cast<locale_t>(nullptr));
+    }();
+    return locale;
+}
+
+}  // namespace
+
 wchar_t FoldCase(wchar_t c) {
     if (c >= L'a' && c <= L'z') return static_cast<wchar_t>(c - 32);
     if (c < 0x80) return c;
-    return static_cast<wchar_t>(std::towupper(static_cast<wint_t>(c)));
+    return static_cast<wchar_t>(towupper_l(static_cast<wint_t>(c), UnicodeLocale()));
 }
 
 bool EqualsNoCase(const std::wstring& a, const std::wstring& b) {
@@ -100,7 +113,7 @@ std::wstring Lower(const std::wstring& text) {
     std::wstring out(text);
     for (auto& c : out) {
         if (c >= L'A' && c <= L'Z') c = static_cast<wchar_t>(c + 32);
-        else if (c >= 0x80) c = static_cast<wchar_t>(std::towlower(static_cast<wint_t>(c)));
+        else if (c >= 0x80) c = static_cast<wchar_t>(towlower_l(static_cast<wint_t>(c), UnicodeLocale()));
     }
     return out;
 }

@@ -1,0 +1,73 @@
+#include "platform/sim/FaultGuard.h"
+
+#include <csetjmp>
+#include <csignal>
+#include <mutex>
+
+namespace sim {
+
+namespace {
+
+constexpr int kFaultSignals[] = {SIGSEGV, SIGBUS, SIGFPE, SIGILL};
+constexpr int kSignalCount = sizeof(kFaultSignals) / sizeof(kFaultSignals[0]);
+
+struct sigaction g_previous[kSignalCount];
+
+// Where the innermost guarded call on this thread resumes after a fault.
+// Set before the body runs, so the handler never touches fresh TLS.
+thread_local sigjmp_buf* t_resume = nullptr;
+
+void ChainToPrevious(int signal, siginfo_t* info, void* ucontext) {
+    for (int i = 0; i < kSignalCount; ++i) {
+        if (kFaultSignals[i] != signal) continue;
+        const struct sigaction& previous = g_previous[i];
+        if (previous.sa_flags & SA_SIGINFO) {
+            previous.sa_sigaction(signal, info, ucontext);
+            return;
+        }
+        if (previous.sa_handler != SIG_DFL && previous.sa_handler != SIG_IGN) {
+            previous.sa_handler(signal);
+            return;
+        }
+    }
+    // Nobody else wanted it: die the way the fault would have killed us.
+    // The signal stays blocked until the handler returns, then the default
+    // action runs.
+    std::signal(signal, SIG_DFL);
+    std::raise(signal);
+}
+
+void OnFault(int signal, siginfo_t* info, void* ucontext) {
+    if (sigjmp_buf* resume = t_resume) siglongjmp(*resume, 1);
+    ChainToPrevious(signal, info, ucontext);
+}
+
+void InstallHandlers() {
+    struct sigaction action {};
+    action.sa_sigaction = OnFault;
+    action.sa_flags = SA_SIGINFO;
+    sigemptyset(&action.sa_mask);
+    for (int i = 0; i < kSignalCount; ++i) sigaction(kFaultSignals[i], &action, &g_previous[i]);
+}
+
+}  // namespace
+
+bool RunWithFaultGuard(void (*body)(void*), void* context) {
+    static std::once_flag installed;
+    std::call_once(installed, InstallHandlers);
+
+    sigjmp_buf* const outer = t_resume;
+    sigjmp_buf resume;
+    // Saving the signal mask matters: the handler leaves with the fault
+    // signal blocked, and the next fault must reach it again.
+    if (sigsetjmp(resume, 1) != 0) {
+        t_resume = outer;
+        return false;
+    }
+    t_resume = &resume;
+    body(context);
+    t_resume = outer;
+    return true;
+}
+
+}  // namespace sim

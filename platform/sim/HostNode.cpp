@@ -1,0 +1,57 @@
+#include "platform/sim/HostNode.h"
+
+#include <sys/stat.h>
+
+#include "platform/Types.h"
+
+namespace sim {
+
+namespace {
+
+// Seconds between 1601-01-01 (FILETIME) and 1970-01-01 (Unix).
+constexpr uint64_t kEpochDifference = 11644473600ull;
+
+uint64_t ToFileTime(const timespec& ts) {
+    if (ts.tv_sec < 0) return 0;
+    return (static_cast<uint64_t>(ts.tv_sec) + kEpochDifference) * 10000000ull +
+           static_cast<uint64_t>(ts.tv_nsec) / 100;
+}
+
+}  // namespace
+
+HostNode HostNode::Inspect(const std::string& hostPath) {
+    HostNode node;
+    struct stat st {};
+    if (::lstat(hostPath.c_str(), &st) != 0) return node;
+    node.exists = true;
+    node.lastWriteTime = ToFileTime(st.st_mtim);
+    if (S_ISLNK(st.st_mode)) {
+        node.link = true;
+        struct stat target {};
+        // A junction whose target is gone is still a directory entry.
+        node.directory = ::stat(hostPath.c_str(), &target) != 0 || S_ISDIR(target.st_mode);
+        return node;
+    }
+    node.directory = S_ISDIR(st.st_mode);
+    if (!node.directory) node.size = static_cast<uint64_t>(st.st_size);
+    return node;
+}
+
+uint32_t HostNode::Attributes(const FileMeta& meta) const {
+    if (!exists) return platform::kInvalidFileAttributes;
+    uint32_t bits = meta.attributes ? (*meta.attributes & kSettableAttributes)
+                                    : (directory ? 0u : uint32_t{platform::kAttrArchive});
+    if (directory) bits |= platform::kAttrDirectory;
+    if (link) bits |= platform::kAttrReparsePoint;
+    // NORMAL only ever stands alone; with any other bit Windows drops it,
+    // and a file left with no bits at all reports NORMAL.
+    if (bits & ~uint32_t{platform::kAttrNormal}) bits &= ~uint32_t{platform::kAttrNormal};
+    if (bits == 0) bits = platform::kAttrNormal;
+    return bits;
+}
+
+uint64_t HostNode::CreationTime(const FileMeta& meta) const {
+    return meta.creationTime ? *meta.creationTime : lastWriteTime;
+}
+
+}  // namespace sim

@@ -1,0 +1,353 @@
+#include "platform/sim/SimFileSystem.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <vector>
+
+#include "platform/sim/HostDir.h"
+#include "platform/sim/HostFile.h"
+#include "platform/sim/HostNode.h"
+#include "platform/sim/LastError.h"
+#include "platform/sim/NameMatch.h"
+#include "platform/sim/SimFileSearch.h"
+#include "platform/sim/UniqueFd.h"
+#include "platform/sim/Utf8.h"
+#include "platform/sim/WinPath.h"
+
+namespace sim {
+
+using namespace platform;
+
+namespace {
+
+// Codes Win32 uses that the layers above never test for by name.
+constexpr uint32_t kErrNotSameDevice = 17;
+constexpr uint32_t kErrDiskFull = 112;
+constexpr uint32_t kErrDirectory = 267;  // a folder operation on a file
+
+uint32_t FromErrno(int err) {
+    switch (err) {
+        case ENOENT: return kErrFileNotFound;
+        case ENOTDIR: return kErrPathNotFound;
+        case EEXIST: return kErrAlreadyExists;
+        case ENOTEMPTY: return kErrDirNotEmpty;
+        case EBUSY:
+        case ETXTBSY: return kErrSharingViolation;
+        case ENOSPC: return kErrDiskFull;
+        case EXDEV: return kErrNotSameDevice;
+        case EINVAL: return kErrInvalidParameter;
+        default: return kErrAccessDenied;
+    }
+}
+
+bool IsHostDirectory(const std::string& hostPath) {
+    struct stat st {};
+    return ::stat(hostPath.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+std::string HostParent(const std::string& hostPath) {
+    const size_t slash = hostPath.rfind('/');
+    return slash == std::string::npos ? std::string() : hostPath.substr(0, slash);
+}
+
+// Windows tells a missing file in an existing folder (2) from a path whose
+// folders are missing (3); callers rely on the difference.
+uint32_t MissingError(const std::string& hostPath) {
+    return IsHostDirectory(HostParent(hostPath)) ? kErrFileNotFound : kErrPathNotFound;
+}
+
+bool CopyContents(int from, int to) {
+    for (;;) {
+        const ssize_t n = ::copy_file_range(from, nullptr, to, nullptr, 1 << 30, 0);
+        if (n == 0) return true;
+        if (n > 0) continue;
+        if (errno == EINTR) continue;
+        if (errno != ENOSYS && errno != EXDEV && errno != EINVAL && errno != EOPNOTSUPP) return false;
+        break;
+    }
+    std::vector<char> buffer(1 << 20);
+    for (;;) {
+        const ssize_t n = ::read(from, buffer.data(), buffer.size());
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return false;
+        if (n == 0) return true;
+        ssize_t done = 0;
+        while (done < n) {
+            const ssize_t w = ::write(to, buffer.data() + done, static_cast<size_t>(n - done));
+            if (w < 0 && errno == EINTR) continue;
+            if (w <= 0) return false;
+            done += w;
+        }
+    }
+}
+
+}  // namespace
+
+struct SimFileSystem::Target {
+    bool valid = false;
+    WinPath path;
+    std::wstring win;  // normalised, the key for metadata and held files
+    std::string host;
+    HostNode node;
+    FileMeta meta;
+};
+
+SimFileSystem::Target SimFileSystem::Locate(const std::wstring& path) const {
+    Target target;
+    if (!WinPath::Parse(path, target.path)) return target;
+    target.win = target.path.ToString();
+    if (!machine_->Resolve(target.win, target.host)) return target;
+    target.valid = true;
+    target.node = HostNode::Inspect(target.host);
+    target.meta = machine_->Meta(target.win);
+    return target;
+}
+
+uint32_t SimFileSystem::Attributes(const Target& target) const { return target.node.Attributes(target.meta); }
+
+// Why CreateFileW refuses to write an existing file, 0 when it would not.
+uint32_t SimFileSystem::WriteCheck(const Target& target) const {
+    if (target.node.directory) return kErrAccessDenied;
+    if (Attributes(target) & kAttrReadOnly) return kErrAccessDenied;
+    if (machine_->IsHeld(target.win)) return kErrSharingViolation;
+    return 0;
+}
+
+bool SimFileSystem::Exists(const std::wstring& path) {
+    const Target target = Locate(path);
+    return target.valid && target.node.exists;
+}
+
+uint32_t SimFileSystem::GetAttributes(const std::wstring& path) {
+    const Target target = Locate(path);
+    if (!target.valid || !target.node.exists) {
+        Fail(target.valid ? MissingError(target.host) : kErrPathNotFound);
+        return kInvalidFileAttributes;
+    }
+    return Attributes(target);
+}
+
+uint32_t SimFileSystem::SetAttributes(const std::wstring& path, uint32_t attributes) {
+    const Target target = Locate(path);
+    if (!target.valid) return Fail(kErrPathNotFound);
+    if (!target.node.exists) return Fail(MissingError(target.host));
+    FileMeta meta = target.meta;
+    meta.attributes = attributes & kSettableAttributes;
+    machine_->SetMeta(target.win, meta);
+    return kErrSuccess;
+}
+
+std::unique_ptr<IFileSearch> SimFileSystem::FindFirst(const std::wstring& pattern, FindData& first,
+                                                      uint32_t& error) {
+    const size_t sep = pattern.find_last_of(L"\\/");
+    const std::wstring namePattern = sep == std::wstring::npos ? std::wstring() : pattern.substr(sep + 1);
+    const Target folder = sep == std::wstring::npos ? Target{} : Locate(pattern.substr(0, sep + 1));
+    if (!folder.valid || !folder.node.directory) {
+        error = Fail(kErrPathNotFound);
+        return nullptr;
+    }
+    if (namePattern.empty()) {
+        error = Fail(kErrFileNotFound);
+        return nullptr;
+    }
+
+    auto describe = [&](const Target& t, const std::wstring& name) {
+        FindData data;
+        data.name = name;
+        data.attributes = Attributes(t);
+        data.size = t.node.size;
+        data.creationTime = t.node.CreationTime(t.meta);
+        data.lastWriteTime = t.node.lastWriteTime;
+        return data;
+    };
+
+    std::vector<FindData> found;
+    // NTFS lists the folder itself and its parent first; a drive root has
+    // neither.
+    if (!folder.path.IsRoot()) {
+        if (MatchesWildcard(namePattern, L".")) found.push_back(describe(folder, L"."));
+        if (MatchesWildcard(namePattern, L"..")) {
+            found.push_back(describe(Locate(folder.path.Parent().ToString()), L".."));
+        }
+    }
+
+    std::vector<std::wstring> names;
+    if (DirHandle dir{::opendir(folder.host.c_str())}) {
+        while (dirent* entry = ::readdir(dir.get())) {
+            const std::string name = entry->d_name;
+            if (name == "." || name == "..") continue;
+            std::wstring wide = FromUtf8(name);
+            if (MatchesWildcard(namePattern, wide)) names.push_back(std::move(wide));
+        }
+    }
+    std::sort(names.begin(), names.end(), NtfsNameLess);
+    const std::wstring prefix = folder.path.IsRoot() ? folder.win : folder.win + L"\\";
+    for (const std::wstring& name : names) {
+        Target entry;
+        entry.valid = true;
+        entry.win = prefix + name;
+        entry.host = folder.host + "/" + ToUtf8(name);
+        entry.node = HostNode::Inspect(entry.host);
+        if (!entry.node.exists) continue;  // deleted while we listed
+        entry.meta = machine_->Meta(entry.win);
+        found.push_back(describe(entry, name));
+    }
+
+    if (found.empty()) {
+        error = Fail(kErrFileNotFound);
+        return nullptr;
+    }
+    error = kErrSuccess;
+    first = found.front();
+    found.erase(found.begin());
+    return std::make_unique<SimFileSearch>(std::move(found));
+}
+
+uint32_t SimFileSystem::DeleteFile(const std::wstring& path) {
+    const Target target = Locate(path);
+    if (!target.valid) return Fail(kErrPathNotFound);
+    if (!target.node.exists) return Fail(MissingError(target.host));
+    // A link is deleted as itself, whatever it points to.
+    if (target.node.directory && !target.node.link) return Fail(kErrAccessDenied);
+    if (Attributes(target) & kAttrReadOnly) return Fail(kErrAccessDenied);
+    if (machine_->IsHeld(target.win)) return Fail(kErrSharingViolation);
+    if (::unlink(target.host.c_str()) != 0) return Fail(FromErrno(errno));
+    machine_->ForgetMeta(target.win);
+    return kErrSuccess;
+}
+
+uint32_t SimFileSystem::RemoveDirectory(const std::wstring& path) {
+    const Target target = Locate(path);
+    if (!target.valid) return Fail(kErrPathNotFound);
+    if (!target.node.exists) return Fail(MissingError(target.host));
+    if (!target.node.directory) return Fail(kErrDirectory);
+    if (target.path.IsRoot()) return Fail(kErrAccessDenied);
+    if (Attributes(target) & kAttrReadOnly) return Fail(kErrAccessDenied);
+    if (machine_->IsHeld(target.win)) return Fail(kErrSharingViolation);
+    // Removing a junction removes the reparse point, never the folder it
+    // leads to; rmdir on a host symlink would fail, unlink does just that.
+    const int rc = target.node.link ? ::unlink(target.host.c_str()) : ::rmdir(target.host.c_str());
+    if (rc != 0) return Fail(errno == EEXIST ? kErrDirNotEmpty : FromErrno(errno));
+    machine_->ForgetMeta(target.win);
+    return kErrSuccess;
+}
+
+uint32_t SimFileSystem::CreateDirectory(const std::wstring& path) {
+    const Target target = Locate(path);
+    if (!target.valid) return Fail(kErrPathNotFound);
+    if (target.path.IsRoot()) return Fail(kErrAccessDenied);
+    if (target.node.exists) return Fail(kErrAlreadyExists);
+    if (!IsHostDirectory(HostParent(target.host))) return Fail(kErrPathNotFound);
+    if (::mkdir(target.host.c_str(), 0777) != 0) return Fail(FromErrno(errno));
+    machine_->ForgetMeta(target.win);  // left by an earlier folder of that name
+    return kErrSuccess;
+}
+
+uint32_t SimFileSystem::CopyFile(const std::wstring& from, const std::wstring& to, bool failIfExists) {
+    const Target source = Locate(from);
+    if (!source.valid) return Fail(kErrPathNotFound);
+    if (!source.node.exists) return Fail(MissingError(source.host));
+    if (source.node.directory) return Fail(kErrAccessDenied);
+    const Target dest = Locate(to);
+    if (!dest.valid) return Fail(kErrPathNotFound);
+    if (dest.node.exists) {
+        if (failIfExists) return Fail(kErrFileExists);
+        if (dest.host == source.host) return Fail(kErrSharingViolation);
+        if (Attributes(dest) & kAttrHidden) return Fail(kErrAccessDenied);
+        if (const uint32_t refused = WriteCheck(dest)) return Fail(refused);
+    } else if (!IsHostDirectory(HostParent(dest.host))) {
+        return Fail(kErrPathNotFound);
+    }
+
+    UniqueFd in(::open(source.host.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!in.Valid()) return Fail(FromErrno(errno));
+    UniqueFd out(::open(dest.host.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+    if (!out.Valid()) return Fail(FromErrno(errno));
+    if (!CopyContents(in.Get(), out.Get())) return Fail(FromErrno(errno));
+    struct stat st {};
+    if (::fstat(in.Get(), &st) == 0) {
+        const timespec times[2] = {st.st_atim, st.st_mtim};
+        ::futimens(out.Get(), times);
+    }
+    // The copy takes the source's attributes and the write time; its
+    // creation time is its own.
+    FileMeta meta;
+    meta.attributes = source.meta.attributes;
+    if (dest.node.exists) meta.creationTime = dest.meta.creationTime;
+    machine_->SetMeta(dest.win, meta);
+    return kErrSuccess;
+}
+
+uint32_t SimFileSystem::MoveFile(const std::wstring& from, const std::wstring& to) {
+    const Target source = Locate(from);
+    if (!source.valid) return Fail(kErrPathNotFound);
+    if (!source.node.exists) return Fail(MissingError(source.host));
+    if (source.path.IsRoot()) return Fail(kErrAccessDenied);
+    const Target dest = Locate(to);
+    if (!dest.valid) return Fail(kErrPathNotFound);
+    if (machine_->IsHeld(source.win)) return Fail(kErrSharingViolation);
+
+    std::string destHost = dest.host;
+    if (dest.node.exists) {
+        // Only a change of case may rename an entry onto itself.
+        if (dest.host != source.host || dest.path.IsRoot()) return Fail(kErrAlreadyExists);
+        destHost = HostParent(source.host) + "/" + ToUtf8(dest.path.Components().back());
+        if (destHost == source.host) return kErrSuccess;
+    } else if (!IsHostDirectory(HostParent(dest.host))) {
+        return Fail(kErrPathNotFound);
+    }
+    if (source.node.directory && source.path.Drive() != dest.path.Drive()) return Fail(kErrNotSameDevice);
+    if (::rename(source.host.c_str(), destHost.c_str()) != 0) return Fail(FromErrno(errno));
+    machine_->MoveMeta(source.win, dest.win);
+    return kErrSuccess;
+}
+
+std::unique_ptr<IFile> SimFileSystem::Open(const std::wstring& path, OpenMode mode, uint32_t& error) {
+    const Target target = Locate(path);
+    auto refuse = [&](uint32_t code) -> std::unique_ptr<IFile> {
+        error = Fail(code);
+        return nullptr;
+    };
+    if (!target.valid) return refuse(kErrPathNotFound);
+
+    int flags = O_CLOEXEC;
+    if (mode == OpenMode::Read) {
+        if (!target.node.exists) return refuse(MissingError(target.host));
+        if (target.node.directory) return refuse(kErrAccessDenied);
+        flags |= O_RDONLY;
+    } else if (target.node.exists) {
+        if (const uint32_t refused = WriteCheck(target)) return refuse(refused);
+        // CREATE_ALWAYS with normal attributes will not replace a hidden or
+        // system file.
+        if (mode == OpenMode::Truncate && (Attributes(target) & (kAttrHidden | kAttrSystem))) {
+            return refuse(kErrAccessDenied);
+        }
+        flags |= O_RDWR | (mode == OpenMode::Append ? O_APPEND : O_TRUNC);
+    } else {
+        if (!IsHostDirectory(HostParent(target.host))) return refuse(kErrPathNotFound);
+        flags |= O_RDWR | O_CREAT | (mode == OpenMode::Append ? O_APPEND : O_TRUNC);
+    }
+
+    UniqueFd fd(::open(target.host.c_str(), flags, 0644));
+    if (!fd.Valid()) return refuse(FromErrno(errno));
+    if (!target.node.exists) {
+        machine_->ForgetMeta(target.win);  // left by an earlier file of that name
+    } else if (mode == OpenMode::Truncate && target.meta.attributes) {
+        FileMeta meta = target.meta;  // overwriting resets the attributes, not the creation time
+        meta.attributes.reset();
+        machine_->SetMeta(target.win, meta);
+    }
+    error = kErrSuccess;
+    return std::make_unique<HostFile>(std::move(fd));
+}
+
+std::string SimFileSystem::NativePath(const std::wstring& path) {
+    std::string host;
+    return machine_->Resolve(path, host) ? host : std::string();
+}
+
+}  // namespace sim

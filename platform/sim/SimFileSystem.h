@@ -1,0 +1,40 @@
+// IFileSystem over the drive folders of a simulated machine, answering with
+// the attribute bits, search order and error codes NTFS and Win32 give.
+#pragma once
+
+#include <memory>
+
+#include "platform/FileSystem.h"
+#include "platform/sim/Api.h"
+#include "platform/sim/Machine.h"
+
+namespace sim {
+
+class SIM_API SimFileSystem : public platform::IFileSystem {
+public:
+    explicit SimFileSystem(std::shared_ptr<Machine> machine) : machine_(std::move(machine)) {}
+
+    bool Exists(const std::wstring& path) override;
+    uint32_t GetAttributes(const std::wstring& path) override;
+    uint32_t SetAttributes(const std::wstring& path, uint32_t attributes) override;
+    std::unique_ptr<platform::IFileSearch> FindFirst(const std::wstring& pattern, platform::FindData& first,
+                                                     uint32_t& error) override;
+    uint32_t DeleteFile(const std::wstring& path) override;
+    uint32_t RemoveDirectory(const std::wstring& path) override;
+    uint32_t CreateDirectory(const std::wstring& path) override;
+    uint32_t CopyFile(const std::wstring& from, const std::wstring& to, bool failIfExists) override;
+    uint32_t MoveFile(const std::wstring& from, const std::wstring& to) override;
+    std::unique_ptr<platform::IFile> Open(const std::wstring& path, platform::OpenMode mode,
+                                          uint32_t& error) override;
+    std::string NativePath(const std::wstring& path) override;
+
+private:
+    struct Target;
+    Target Locate(const std::wstring& path) const;
+    uint32_t Attributes(const Target& target) const;
+    uint32_t WriteCheck(const Target& target) const;
+
+    std::shared_ptr<Machine> machine_;
+};
+
+}  // namespace sim

@@ -1,0 +1,66 @@
+#include "platform/sim/SimPlatform.h"
+
+#include <cstdlib>
+#include <mutex>
+#include <vector>
+
+namespace sim {
+
+SimPlatform::SimPlatform(std::shared_ptr<sim::Machine> machine)
+    : machine_(std::move(machine)),
+      files_(machine_),
+      info_(machine_),
+      process_(machine_),
+      codePages_(machine_),
+      installer_(machine_) {}
+
+namespace {
+
+class PlatformRegistry {
+public:
+    SimPlatform& Current() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (!current_) current_ = std::make_shared<SimPlatform>(Machine::Open(DefaultMachineFolder()));
+        return *current_;
+    }
+
+    void Use(std::shared_ptr<Machine> machine) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        // Callers may still hold references into the old platform, so it is
+        // retired rather than destroyed.
+        if (current_) retired_.push_back(std::move(current_));
+        if (machine) current_ = std::make_shared<SimPlatform>(std::move(machine));
+    }
+
+private:
+    std::mutex mutex_;
+    std::shared_ptr<SimPlatform> current_;
+    std::vector<std::shared_ptr<SimPlatform>> retired_;
+};
+
+PlatformRegistry& Registry() {
+    // Never destroyed: detached workers may still reach Os() while static
+    // objects are torn down at exit.
+    static PlatformRegistry* const registry = std::make_unique<PlatformRegistry>().release();
+    return *registry;
+}
+
+}  // namespace
+
+void UseMachine(std::shared_ptr<Machine> machine) { Registry().Use(std::move(machine)); }
+
+std::shared_ptr<Machine> CurrentMachine() { return Registry().Current().SimulatedMachine(); }
+
+std::string DefaultMachineFolder() {
+    if (const char* folder = std::getenv("BRISALEN_MACHINE"); folder && *folder) return folder;
+    const char* home = std::getenv("HOME");
+    return std::string(home && *home ? home : "/tmp") + "/.local/share/brisalen/machine";
+}
+
+}  // namespace sim
+
+namespace platform {
+
+Platform& Os() { return sim::Registry().Current(); }
+
+}  // namespace platform

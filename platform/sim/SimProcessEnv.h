@@ -1,0 +1,35 @@
+// IProcessEnv for a process of the simulated machine: identity from the
+// machine state, threads, clocks and faults from the host.
+#pragma once
+
+#include <memory>
+
+#include "platform/ProcessEnv.h"
+#include "platform/sim/Api.h"
+#include "platform/sim/Machine.h"
+
+namespace sim {
+
+class SIM_API SimProcessEnv : public platform::IProcessEnv {
+public:
+    explicit SimProcessEnv(std::shared_ptr<Machine> machine) : machine_(std::move(machine)) {}
+
+    std::wstring ExecutablePath() override;
+    std::wstring LibraryModulePath() override;
+    uint32_t CurrentProcessId() override;
+    uint32_t LastError() override;
+    void Sleep(uint32_t milliseconds) override;
+    uint32_t TickCount() override;
+    platform::LocalTime Now() override;
+    bool StartThread(std::function<void()> body) override;
+    bool MayWaitForWorkersAtUnload() override;
+    bool RunGuarded(void (*body)(void*), void* context) override;
+
+    // SetLastError for the calling thread.
+    static void SetLastError(uint32_t error);
+
+private:
+    std::shared_ptr<Machine> machine_;
+};
+
+}  // namespace sim

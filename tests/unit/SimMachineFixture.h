@@ -1,0 +1,67 @@
+// A fresh default machine in a temporary folder for each test, made the one
+// platform::Os() acts on.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <string>
+
+#include "platform/Platform.h"
+#include "platform/sim/Machine.h"
+#include "platform/sim/Sanitizer.h"
+#include "platform/sim/SimPlatform.h"
+
+class SimMachineTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char folder[] = "/tmp/brisalen-sim-XXXXXX";
+        ASSERT_NE(mkdtemp(folder), nullptr);
+        folder_ = folder;
+        machine_ = sim::Machine::Open(folder_);
+        sim::UseMachine(machine_);
+    }
+
+    void TearDown() override {
+        std::error_code ec;
+        std::filesystem::remove_all(folder_, ec);
+    }
+
+    platform::Platform& Os() { return platform::Os(); }
+
+    // The host file behind a Windows path of the machine.
+    std::string Host(const std::wstring& winPath) {
+        std::string host;
+        EXPECT_TRUE(machine_->Resolve(winPath, host)) << "unresolvable path";
+        return host;
+    }
+
+    // Creates the file, and the folders above it, with `size` bytes.
+    void WriteFile(const std::wstring& winPath, size_t size) {
+        const std::string host = Host(winPath);
+        std::filesystem::create_directories(std::filesystem::path(host).parent_path());
+        std::ofstream out(host, std::ios::binary | std::ios::trunc);
+        out << std::string(size, 'x');
+        ASSERT_TRUE(out.good()) << host;
+    }
+
+    // The whole content of a file of the machine; empty when it is missing.
+    std::string ReadHostFile(const std::wstring& winPath) {
+        std::ifstream in(Host(winPath), std::ios::binary);
+        std::ostringstream text;
+        text << in.rdbuf();
+        return text.str();
+    }
+
+    // How the installer log was last enabled; empty fields when it was not.
+    sim::MsiLogSetting MsiLog() {
+        return machine_->Read([](const sim::MachineState& s) { return s.msiLog.value_or(sim::MsiLogSetting{}); });
+    }
+
+    std::string folder_;
+    std::shared_ptr<sim::Machine> machine_;
+};
