@@ -1,0 +1,94 @@
+#include "platform/win32/Win32FileSystem.h"
+
+#include <utility>
+
+#include "platform/win32/LongPath.h"
+#include "platform/win32/UniqueHandle.h"
+#include "platform/win32/Win32CodePages.h"
+#include "platform/win32/Win32File.h"
+#include "platform/win32/Win32FileSearch.h"
+
+namespace platform::win32 {
+
+namespace {
+
+uint32_t ErrorUnless(BOOL succeeded) { return succeeded ? static_cast<uint32_t>(kErrSuccess) : ::GetLastError(); }
+
+struct OpenRequest {
+    DWORD access;
+    DWORD share;
+    DWORD disposition;
+};
+
+// Readers and appenders let others keep the file open (a log may be read or
+// rolled while it is written); a rewrite only tolerates readers.
+OpenRequest RequestFor(OpenMode mode) {
+    switch (mode) {
+        case OpenMode::Append:
+            return {FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, OPEN_ALWAYS};
+        case OpenMode::Truncate:
+            return {GENERIC_WRITE, FILE_SHARE_READ, CREATE_ALWAYS};
+        case OpenMode::Read:
+        default:
+            return {GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, OPEN_EXISTING};
+    }
+}
+
+}  // namespace
+
+bool Win32FileSystem::Exists(const std::wstring& path) {
+    return ::GetFileAttributesW(ForFileApi(path).c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+uint32_t Win32FileSystem::GetAttributes(const std::wstring& path) {
+    return ::GetFileAttributesW(ForFileApi(path).c_str());
+}
+
+uint32_t Win32FileSystem::SetAttributes(const std::wstring& path, uint32_t attributes) {
+    return ErrorUnless(::SetFileAttributesW(ForFileApi(path).c_str(), attributes));
+}
+
+std::unique_ptr<IFileSearch> Win32FileSystem::FindFirst(const std::wstring& pattern, FindData& first,
+                                                        uint32_t& error) {
+    return Win32FileSearch::Start(pattern, first, error);
+}
+
+uint32_t Win32FileSystem::DeleteFile(const std::wstring& path) {
+    return ErrorUnless(::DeleteFileW(ForFileApi(path).c_str()));
+}
+
+uint32_t Win32FileSystem::RemoveDirectory(const std::wstring& path) {
+    return ErrorUnless(::RemoveDirectoryW(ForFileApi(path).c_str()));
+}
+
+uint32_t Win32FileSystem::CreateDirectory(const std::wstring& path) {
+    return ErrorUnless(::CreateDirectoryW(ForFileApi(path).c_str(), nullptr));
+}
+
+uint32_t Win32FileSystem::CopyFile(const std::wstring& from, const std::wstring& to, bool failIfExists) {
+    return ErrorUnless(::CopyFileW(ForFileApi(from).c_str(), ForFileApi(to).c_str(), failIfExists ? TRUE : FALSE));
+}
+
+// MoveFileW semantics: an existing target is an error, and a file may move
+// to another volume by copy and delete.
+uint32_t Win32FileSystem::MoveFile(const std::wstring& from, const std::wstring& to) {
+    return ErrorUnless(::MoveFileExW(ForFileApi(from).c_str(), ForFileApi(to).c_str(), MOVEFILE_COPY_ALLOWED));
+}
+
+std::unique_ptr<IFile> Win32FileSystem::Open(const std::wstring& path, OpenMode mode, uint32_t& error) {
+    const OpenRequest request = RequestFor(mode);
+    FileHandle handle(::CreateFileW(ForFileApi(path).c_str(), request.access, request.share, nullptr,
+                                    request.disposition, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!handle) {
+        error = ::GetLastError();
+        return nullptr;
+    }
+    // OPEN_ALWAYS and CREATE_ALWAYS leave ERROR_ALREADY_EXISTS behind on
+    // success; the caller only wants to hear about failures.
+    error = kErrSuccess;
+    return std::make_unique<Win32File>(std::move(handle));
+}
+
+std::string Win32FileSystem::NativePath(const std::wstring& path) { return NarrowFromWide(CP_ACP, path); }
+
+}  // namespace platform::win32
