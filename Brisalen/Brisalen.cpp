@@ -1,0 +1,69 @@
+#include "Brisalen/Brisalen.h"
+
+#include "Brisalen/itunesUserDataMgr.h"
+#include "common/OsInfo.h"
+#include "common/PathHelpers.h"
+#include "logging/Log.h"
+
+// Operations whose engine is not part of this build answer false (or an
+// empty string) and start nothing.
+
+bool CFixItunesMgr::IsItunes64Bit() { return false; }
+
+std::wstring CFixItunesMgr::GetItunesVersion() { return std::wstring(); }
+
+bool CFixItunesMgr::CheckMicrosoftStoreItunes() { return false; }
+
+bool CFixItunesMgr::IsOs64Bit() { return GetOsInfo().bIsWow64; }
+
+bool CFixItunesMgr::OpenItunes() { return false; }
+
+bool CFixItunesMgr::CheckAllItunesComponent(TaskCallback pfn, void* pUser, bool bVerifyFiles) {
+    LOG_INFO_W(L"[$$CheckAllItunesComponent]...");
+    return false;
+}
+
+bool CFixItunesMgr::RepairAllItunesComponent(std::wstring strPackagePath, TaskCallback pfn, void* pUser) {
+    LOG_INFO_W(L"[$$RepairAllItunesComponent]...");
+    NormalizePath(strPackagePath);
+    if (!FileExists(strPackagePath)) {
+        LOG_INFO_W(L"package [%s]not exist!\n", strPackagePath);
+        return false;
+    }
+    return false;
+}
+
+bool CFixItunesMgr::RepairBadComponent(TaskCallback pfn, void* pUser) {
+    LOG_INFO_W(L"[$$RepairBadComponent]...");
+    return false;
+}
+
+bool CFixItunesMgr::OneKeyUninstall(TaskCallback pfn, void* pUser, bool isDeleteUserData, bool* pCancel) {
+    LOG_INFO_W(L"[$$OneKeyUninstall]: isDeleteUserData=%d...-----\n", isDeleteUserData ? 1 : 0);
+    if (pCancel != nullptr) *pCancel = false;
+    return false;
+}
+
+bool CFixItunesMgr::OneKeyInstall(std::wstring strUnzipPath, TaskCallback pfn, void* pUser) {
+    LOG_INFO_W(L"[$$OneKeyInstall]:%s...", strUnzipPath);
+    NormalizePath(strUnzipPath);
+    if (!FileExists(strUnzipPath)) {
+        LOG_INFO_W(L"ERR:install package [%s] not exist!\n", strUnzipPath);
+        return false;
+    }
+    return false;
+}
+
+extern "C" BRISALEN_API IFixItunesMgr* BRISALEN_CDECL CreateFixItuensMgr() {
+    // Never destroyed: it has no state, and hosts may call it during their
+    // own shutdown.
+    static CFixItunesMgr* const manager = [] {
+        static CFixItunesMgr instance;
+        return &instance;
+    }();
+    return manager;
+}
+
+extern "C" BRISALEN_API IItunesUserDataMgr* BRISALEN_CDECL CreateItunesUserDataMgr() {
+    return &CItunesUserDataMgr::Instance();
+}

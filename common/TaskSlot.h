@@ -1,0 +1,48 @@
+// The start/end protocol every long task of the library shares.
+//
+// A task kind owns one TaskSlot. A start request claims the slot atomically;
+// a request that finds a task of the same kind running is refused with the
+// kind's refusal line and must leave everything the running task uses alone,
+// so callers store their inputs only after Claim() succeeded. The worker
+// releases the slot either after its final report (check, repair, user-data
+// tasks) or before it (the one-key tasks), which decides whether a host can
+// start the next task from inside the final callback.
+#pragma once
+
+#include <condition_variable>
+#include <functional>
+#include <mutex>
+#include <string>
+
+enum class FinalReportOrder {
+    ReportThenRelease,
+    ReleaseThenReport,
+};
+
+class TaskSlot {
+public:
+    TaskSlot(FinalReportOrder order, std::wstring refusalLine);
+    ~TaskSlot();
+    TaskSlot(const TaskSlot&) = delete;
+    TaskSlot& operator=(const TaskSlot&) = delete;
+
+    // Starts `work` on a worker thread, then `finalReport` in the order this
+    // kind uses. `storeInputs` runs only once the slot is claimed, before
+    // the worker exists. False when refused or when no thread could start.
+    bool Start(const std::function<void()>& storeInputs, std::function<void()> work,
+               std::function<void()> finalReport);
+
+    bool IsRunning() const;
+    // Blocks until no task of this kind runs.
+    void WaitIdle() const;
+
+private:
+    bool Claim();
+    void Release();
+
+    const FinalReportOrder order_;
+    const std::wstring refusalLine_;
+    mutable std::mutex mutex_;
+    mutable std::condition_variable idle_;
+    bool running_ = false;
+};

@@ -1,0 +1,171 @@
+// Public interface of Brisalen.dll: the two manager interfaces, the records
+// they report with, the callback types and the factory exports.
+//
+// Strings and containers cross the boundary by value and by reference, so a
+// host must be built with the same C++ standard library as the library.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#if defined(_WIN32)
+#  if defined(BRISALEN_BUILDING_LIBRARY)
+#    define BRISALEN_API __declspec(dllexport)
+#  else
+#    define BRISALEN_API __declspec(dllimport)
+#  endif
+#  define BRISALEN_CDECL __cdecl
+#else
+#  define BRISALEN_API __attribute__((visibility("default")))
+#  define BRISALEN_CDECL
+#endif
+
+// ---------------------------------------------------------------------------
+// Repair manager tasks: one callback type for all of them.
+
+// (pUser, state code, read-only record of the task). The record lives only
+// for the duration of the call.
+typedef void(BRISALEN_CDECL* TaskCallback)(void* pUser, int32_t nState, const void* pData);
+
+// Check task: state codes and the record sent with each of them.
+enum CheckItunesProductState : int32_t {
+    kCheckItunesProductState_Item_Checking = 1,
+    kCheckItunesProductState_Item_Success = 2,
+    kCheckItunesProductState_Item_Success_NotSure = 3,
+    kCheckItunesProductState_Item_Fail_Miss = 4,
+    kCheckItunesProductState_Item_Fail_Bad = 5,
+    kCheckItunesProductState_All_CheckComplete = 6,
+};
+
+struct ST_MSI_PRODUCT_UI_INFO {
+    int32_t nType = 0;
+    std::wstring strProductName;
+    std::wstring strVersion;
+    std::wstring strMessage;
+    int32_t nState = 0;
+    std::vector<std::wstring> vecFiles;
+    int32_t nRepairCount = 0;
+    bool bNeedPackage = false;
+    int32_t nInstalledCount = 0;
+    int32_t nCheckedFiles = 0;
+    std::wstring strServices;
+};
+
+// Repair task.
+enum RepairItunesState : int32_t {
+    kRepairItunesState_Item_Begin = 1,
+    kRepairItunesState_Item_Success = 2,
+    kRepairItunesState_Item_Fail = 3,
+    kRepairItunesState_All_Complete = 4,
+};
+
+struct ST_REPAIR_PROGRESS_INFO {
+    int32_t nType = 0;
+    int32_t nKind = 0;
+    bool bSuccess = false;
+    std::wstring strMessage;
+    int32_t nErrorCode = 0;
+};
+
+// One-key uninstall task (state 3 is not used).
+enum OneKeyUninstallState : int32_t {
+    kOneKeyUninstallState_Item_UninstallBegin = 1,
+    kOneKeyUninstallState_Item_UninstallEnd = 2,
+    kOneKeyUninstallState_DeleteResidualDir = 4,
+    kOneKeyUninstallState_DeleteUserDataDir = 5,
+    kOneKeyUninstallState_All_UninstallComplete = 6,
+};
+
+struct ST_ONEKEY_UNINSTALL_INFO {
+    int32_t nType = 0;
+    std::wstring strProductName;
+    std::wstring strPath;
+    bool bSuccess = false;
+    std::wstring strMessage;
+    int32_t nErrorCode = 0;
+    std::vector<std::wstring> vecFiles;
+};
+
+// One-key install task: 1 package begins, 2 package installed, 3 package
+// failed (the task stops), 4 the task ended.
+struct ST_ONEKEY_INSTALL_INFO {
+    std::wstring strPackage;
+    bool bSuccess = false;
+    int32_t nErrorCode = 0;
+};
+
+// ---------------------------------------------------------------------------
+// User-data manager.
+
+enum EnumItunesUserDataState : int32_t {
+    kEnumItunesUserDataState_Enum_Begin = 1,
+    kEnumItunesUserDataState_Enum_Progress = 2,
+    kEnumItunesUserDataState_DeepScan_Begin = 3,
+    kEnumItunesUserDataState_Enum_End = 4,
+};
+
+enum DeleteItunesUserDataState : int32_t {
+    kDeleteItunesUserDataState_Deleting = 1,
+    kDeleteItunesUserDataState_DeleteComplete = 2,
+};
+
+// Scan records are completed together with the scan itself.
+struct ST_ITUNES_USER_DATA_ENUM_INFO;
+
+struct ST_ITUNES_DELETE_INFO {
+    int64_t nDeletedSize = 0;
+    int64_t nTotalSize = 0;
+    bool bSuccess = true;
+    std::vector<std::wstring> vecResidual;
+    int32_t nResult = 0;
+};
+
+typedef bool(BRISALEN_CDECL* EnumItunesUserDataCallback)(void* pUser, int32_t nState,
+                                                         const ST_ITUNES_USER_DATA_ENUM_INFO* pInfo);
+typedef bool(BRISALEN_CDECL* DeleteItunesUserDataCallback)(void* pUser, int32_t nState,
+                                                           const ST_ITUNES_DELETE_INFO* pInfo);
+
+// ---------------------------------------------------------------------------
+// The two managers. The slot order of the virtual functions is binding.
+
+class IFixItunesMgr {
+public:
+    virtual bool IsItunes64Bit() = 0;                                                        // 0
+    virtual std::wstring GetItunesVersion() = 0;                                             // 1
+    virtual bool CheckMicrosoftStoreItunes() = 0;                                            // 2
+    virtual bool IsOs64Bit() = 0;                                                            // 3
+    virtual bool OpenItunes() = 0;                                                           // 4
+    virtual bool CheckAllItunesComponent(TaskCallback pfn, void* pUser, bool bVerifyFiles) = 0;  // 5
+    virtual bool RepairAllItunesComponent(std::wstring strPackagePath, TaskCallback pfn,
+                                          void* pUser) = 0;                                  // 6
+    virtual bool RepairBadComponent(TaskCallback pfn, void* pUser) = 0;                      // 7
+    virtual bool OneKeyUninstall(TaskCallback pfn, void* pUser, bool isDeleteUserData,
+                                 bool* pCancel) = 0;                                         // 8
+    virtual bool OneKeyInstall(std::wstring strUnzipPath, TaskCallback pfn, void* pUser) = 0;  // 9
+
+protected:
+    // The host never deletes a manager; the library owns it.
+    ~IFixItunesMgr() = default;
+};
+
+class IItunesUserDataMgr {
+public:
+    virtual bool EnumItunesUserData(EnumItunesUserDataCallback callback, void* pUser, bool bDeepScan,
+                                    bool* pCancleEnumUserData) = 0;                           // 0
+    virtual bool DeleteItuensUserData(DeleteItunesUserDataCallback callback, void* pUser,
+                                      std::vector<int32_t>& vecCategory, std::vector<int32_t>& vecItem,
+                                      bool* pCancel) = 0;                                    // 1
+
+protected:
+    ~IItunesUserDataMgr() = default;
+};
+
+extern "C" {
+BRISALEN_API IFixItunesMgr* BRISALEN_CDECL CreateFixItuensMgr();
+BRISALEN_API IItunesUserDataMgr* BRISALEN_CDECL CreateItunesUserDataMgr();
+}
+
+// Entry point names for hosts that load the library at run time.
+typedef IFixItunesMgr*(BRISALEN_CDECL* CreateFixItuensMgrFn)();
+typedef IItunesUserDataMgr*(BRISALEN_CDECL* CreateItunesUserDataMgrFn)();
