@@ -1,0 +1,27 @@
+#!/usr/bin/env bash
+# Every test: installs what is missing, builds the Windows dependencies (once,
+# cached outside the tree), builds the three builds, runs the native and the
+# sanitizer suites, checks the 32-bit DLL's exports and runs the Wine
+# scenarios with the x86_64 build.
+source "$(dirname "$0")/common.sh"
+
+install_packages "${BRISALEN_APT_PACKAGES[@]}"
+"$BRISALEN_ROOT/scripts/build-windows-deps.sh"
+
+for preset in linux linux-asan mingw-x86 mingw-x64; do
+    say "building $preset"
+    build_preset "$preset"
+done
+
+say "unit tests (linux)"
+(cd "$BRISALEN_ROOT" && ctest --preset linux -j2)
+say "unit tests (linux, AddressSanitizer + UndefinedBehaviorSanitizer)"
+(cd "$BRISALEN_ROOT" && ctest --preset linux-asan -j2)
+
+say "exports of the 32-bit Brisalen.dll"
+"$BRISALEN_ROOT/tests/e2e/check-exports.sh" "$BRISALEN_ROOT/build/mingw-x86/bin/Brisalen.dll"
+
+say "Wine scenarios (x86_64)"
+wine_env
+"$BRISALEN_ROOT/tests/e2e/run-wine.sh" "$BRISALEN_ROOT/build/mingw-x64/bin"
+say "all tests passed"

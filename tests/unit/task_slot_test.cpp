@@ -1,0 +1,107 @@
+#include <atomic>
+#include <chrono>
+#include <future>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "SimMachineFixture.h"
+#include "common/TaskSlot.h"
+#include "logging/Log.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+// A task of the test's own: it stores an input, waits until the test lets it
+// finish, and reports once at its end.
+struct ToyTask {
+    explicit ToyTask(FinalReportOrder order) : slot(order, L"ERR:toy task is running\n") {}
+
+    bool Start(int newInput, std::function<void()> onFinalReport = [] {}) {
+        return slot.Start([this, newInput] { input = newInput; },
+                          [this] { release.get_future().wait(); },
+                          [onFinalReport = std::move(onFinalReport)] { onFinalReport(); });
+    }
+
+    TaskSlot slot;
+    int input = 0;
+    std::promise<void> release;
+};
+
+class TaskSlotTest : public SimMachineTest {
+protected:
+    void SetUp() override {
+        SimMachineTest::SetUp();
+        logging::ResetForTesting();
+        logging::SetupAtLoad();
+    }
+    void TearDown() override {
+        logging::ResetForTesting();
+        SimMachineTest::TearDown();
+    }
+};
+
+TEST_F(TaskSlotTest, SecondStartIsRefusedWithItsLineAndLeavesInputsAlone) {
+    ToyTask task(FinalReportOrder::ReportThenRelease);
+    ASSERT_TRUE(task.Start(1));
+    EXPECT_TRUE(task.slot.IsRunning());
+    EXPECT_FALSE(task.Start(2));
+    EXPECT_EQ(task.input, 1);
+    EXPECT_NE(ReadHostFile(L"C:\\Tarnwick\\Log\\Tarnwick.log").find(" ERR:toy task is running\n\n"),
+              std::string::npos);
+
+    task.release.set_value();
+    task.slot.WaitIdle();
+    task.release = std::promise<void>();
+    EXPECT_TRUE(task.Start(3));
+    EXPECT_EQ(task.input, 3);
+    task.release.set_value();
+    task.slot.WaitIdle();
+}
+
+// Whether a new task can start from inside the final report of the previous
+// one is what tells the two orders apart.
+void ExpectRestartFromFinalReport(FinalReportOrder order, bool expectAccepted) {
+    ToyTask task(order);
+    std::promise<std::pair<bool, bool>> seen;  // (running during report, restart accepted)
+    ASSERT_TRUE(task.Start(1, [&] {
+        const bool running = task.slot.IsRunning();
+        const bool accepted = task.slot.Start([] {}, [] {}, [] {});
+        seen.set_value({running, accepted});
+    }));
+    task.release.set_value();
+    auto result = seen.get_future();
+    ASSERT_EQ(result.wait_for(10s), std::future_status::ready);
+    const auto [running, accepted] = result.get();
+    EXPECT_EQ(running, !expectAccepted);
+    EXPECT_EQ(accepted, expectAccepted);
+    task.slot.WaitIdle();
+}
+
+TEST_F(TaskSlotTest, ReportThenReleaseRefusesAStartFromTheFinalReport) {
+    ExpectRestartFromFinalReport(FinalReportOrder::ReportThenRelease, false);
+}
+
+TEST_F(TaskSlotTest, ReleaseThenReportAcceptsAStartFromTheFinalReport) {
+    ExpectRestartFromFinalReport(FinalReportOrder::ReleaseThenReport, true);
+}
+
+TEST_F(TaskSlotTest, ConcurrentStartsLetExactlyOneThrough) {
+    ToyTask task(FinalReportOrder::ReportThenRelease);
+    std::atomic<int> accepted{0};
+    std::vector<std::thread> starters;
+    for (int i = 0; i < 8; ++i) {
+        starters.emplace_back([&] {
+            if (task.slot.Start([] {}, [&] { task.release.get_future().wait(); }, [] {})) ++accepted;
+        });
+    }
+    for (auto& t : starters) t.join();
+    EXPECT_EQ(accepted.load(), 1);
+    task.release.set_value();
+    task.slot.WaitIdle();
+}
+
+}  // namespace
