@@ -11,6 +11,7 @@
 #include <sstream>
 #include <string>
 
+#include "logging/Log.h"
 #include "platform/Platform.h"
 #include "platform/sim/Machine.h"
 #include "platform/sim/Sanitizer.h"
@@ -64,4 +65,24 @@ protected:
 
     std::string folder_;
     std::shared_ptr<sim::Machine> machine_;
+};
+
+// A machine whose library log starts unconfigured and, unless a test says
+// otherwise, is set up as the library's load entry does.
+class LoggedMachineTest : public SimMachineTest {
+protected:
+    explicit LoggedMachineTest(bool setUpAtLoad = true) : setUpAtLoad_(setUpAtLoad) {}
+    void SetUp() override {
+        SimMachineTest::SetUp();
+        logging::ResetForTesting();
+        if (setUpAtLoad_) logging::SetupAtLoad();
+    }
+    void TearDown() override {
+        logging::ResetForTesting();
+        SimMachineTest::TearDown();
+    }
+    std::string LoadTimeLog() { return ReadHostFile(L"C:\\Tarnwick\\Log\\Tarnwick.log"); }
+
+private:
+    const bool setUpAtLoad_;
 };

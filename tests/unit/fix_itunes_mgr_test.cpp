@@ -10,18 +10,8 @@ namespace {
 
 void CountCall(void* user, int32_t, const void*) { ++*static_cast<int*>(user); }
 
-class FixItunesMgrTest : public SimMachineTest {
+class FixItunesMgrTest : public LoggedMachineTest {
 protected:
-    void SetUp() override {
-        SimMachineTest::SetUp();
-        logging::ResetForTesting();
-        logging::SetupAtLoad();
-    }
-    void TearDown() override {
-        logging::ResetForTesting();
-        SimMachineTest::TearDown();
-    }
-    std::string LogText() { return ReadHostFile(L"C:\\Tarnwick\\Log\\Tarnwick.log"); }
 };
 
 TEST_F(FixItunesMgrTest, FactoriesHandOutOneInstanceEach) {
@@ -38,7 +28,7 @@ TEST_F(FixItunesMgrTest, MissingFoldersAreRefusedWithTheirNormalisedPath) {
     int calls = 0;
     EXPECT_FALSE(manager->RepairAllItunesComponent(L"C:/no//such\\\\folder", &CountCall, &calls));
     EXPECT_FALSE(manager->OneKeyInstall(L"C:/no//unzip", &CountCall, &calls));
-    const std::string text = LogText();
+    const std::string text = LoadTimeLog();
     EXPECT_NE(text.find(" [$$RepairAllItunesComponent]...\n"), std::string::npos) << text;
     EXPECT_NE(text.find(" package [C:\\no\\such\\folder]not exist!\n\n"), std::string::npos) << text;
     EXPECT_NE(text.find(" [$$OneKeyInstall]:C:/no//unzip...\n"), std::string::npos) << text;
@@ -50,7 +40,7 @@ TEST_F(FixItunesMgrTest, OneKeyUninstallClearsTheHostsCancelFlagOnEntry) {
     bool cancel = true;
     CreateFixItuensMgr()->OneKeyUninstall(nullptr, nullptr, true, &cancel);
     EXPECT_FALSE(cancel);
-    EXPECT_NE(LogText().find(" [$$OneKeyUninstall]: isDeleteUserData=1...-----\n"), std::string::npos);
+    EXPECT_NE(LoadTimeLog().find(" [$$OneKeyUninstall]: isDeleteUserData=1...-----\n"), std::string::npos);
 }
 
 }  // namespace

@@ -19,18 +19,9 @@ std::string ReadAll(const std::string& path) {
 
 bool HostFileExists(const std::string& path) { return std::ifstream(path).good(); }
 
-class LoggingTest : public SimMachineTest {
+class LoggingTest : public LoggedMachineTest {
 protected:
-    void SetUp() override {
-        SimMachineTest::SetUp();
-        logging::ResetForTesting();
-    }
-    void TearDown() override {
-        logging::ResetForTesting();
-        SimMachineTest::TearDown();
-    }
-
-    std::string LoadTimeLog() { return ReadAll(Host(L"C:\\Tarnwick\\Log\\Tarnwick.log")); }
+    LoggingTest() : LoggedMachineTest(false) {}
 
     template <typename... Args>
     void Log(int level, const wchar_t* format, const Args&... args) {

@@ -31,17 +31,8 @@ struct ToyTask {
     std::promise<void> release;
 };
 
-class TaskSlotTest : public SimMachineTest {
+class TaskSlotTest : public LoggedMachineTest {
 protected:
-    void SetUp() override {
-        SimMachineTest::SetUp();
-        logging::ResetForTesting();
-        logging::SetupAtLoad();
-    }
-    void TearDown() override {
-        logging::ResetForTesting();
-        SimMachineTest::TearDown();
-    }
 };
 
 TEST_F(TaskSlotTest, SecondStartIsRefusedWithItsLineAndLeavesInputsAlone) {
@@ -50,7 +41,7 @@ TEST_F(TaskSlotTest, SecondStartIsRefusedWithItsLineAndLeavesInputsAlone) {
     EXPECT_TRUE(task.slot.IsRunning());
     EXPECT_FALSE(task.Start(2));
     EXPECT_EQ(task.input, 1);
-    EXPECT_NE(ReadHostFile(L"C:\\Tarnwick\\Log\\Tarnwick.log").find(" ERR:toy task is running\n\n"),
+    EXPECT_NE(LoadTimeLog().find(" ERR:toy task is running\n\n"),
               std::string::npos);
 
     task.release.set_value();
