@@ -1,5 +1,6 @@
 #include "Brisalen/Brisalen.h"
 
+#include "Brisalen/ItunesRegistry.h"
 #include "Brisalen/itunesUserDataMgr.h"
 #include "common/OsInfo.h"
 #include "common/PathHelpers.h"
@@ -10,7 +11,12 @@
 
 bool CFixItunesMgr::IsItunes64Bit() { return false; }
 
-std::wstring CFixItunesMgr::GetItunesVersion() { return std::wstring(); }
+std::wstring CFixItunesMgr::GetItunesVersion() {
+    std::wstring installDir;
+    std::wstring version;
+    QueryItunesInfoReg(installDir, version);
+    return version;
+}
 
 bool CFixItunesMgr::CheckMicrosoftStoreItunes() { return false; }
 

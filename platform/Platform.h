@@ -8,6 +8,8 @@
 #include "platform/Installer.h"
 #include "platform/MachineInfo.h"
 #include "platform/ProcessEnv.h"
+#include "platform/Processes.h"
+#include "platform/Registry.h"
 #include "platform/Types.h"
 
 namespace platform {
@@ -18,8 +20,10 @@ public:
     virtual IFileSystem& Files() = 0;
     virtual IMachineInfo& Machine() = 0;
     virtual IProcessEnv& Process() = 0;
+    virtual IProcesses& Processes() = 0;
     virtual ICodePages& CodePages() = 0;
     virtual IInstaller& Installer() = 0;
+    virtual IRegistry& Registry() = 0;
 };
 
 // The process-wide back end.

@@ -11,8 +11,10 @@ SimPlatform::SimPlatform(std::shared_ptr<sim::Machine> machine)
       files_(machine_),
       info_(machine_),
       process_(machine_),
+      processes_(machine_),
       codePages_(machine_),
-      installer_(machine_) {}
+      installer_(machine_),
+      registry_(machine_) {}
 
 namespace {
 

@@ -13,6 +13,8 @@
 #include "platform/sim/SimInstaller.h"
 #include "platform/sim/SimMachineInfo.h"
 #include "platform/sim/SimProcessEnv.h"
+#include "platform/sim/SimProcesses.h"
+#include "platform/sim/SimRegistry.h"
 
 namespace sim {
 
@@ -23,8 +25,10 @@ public:
     platform::IFileSystem& Files() override { return files_; }
     platform::IMachineInfo& Machine() override { return info_; }
     platform::IProcessEnv& Process() override { return process_; }
+    platform::IProcesses& Processes() override { return processes_; }
     platform::ICodePages& CodePages() override { return codePages_; }
     platform::IInstaller& Installer() override { return installer_; }
+    platform::IRegistry& Registry() override { return registry_; }
 
     const std::shared_ptr<sim::Machine>& SimulatedMachine() const { return machine_; }
 
@@ -33,8 +37,10 @@ private:
     SimFileSystem files_;
     SimMachineInfo info_;
     SimProcessEnv process_;
+    SimProcesses processes_;
     SimCodePages codePages_;
     SimInstaller installer_;
+    SimRegistry registry_;
 };
 
 // Makes `machine` the one platform::Os() acts on. Null forgets the current

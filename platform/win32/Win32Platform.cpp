@@ -5,8 +5,10 @@
 #include "platform/win32/Win32CodePages.h"
 #include "platform/win32/Win32FileSystem.h"
 #include "platform/win32/Win32Installer.h"
+#include "platform/win32/Win32Registry.h"
 #include "platform/win32/Win32MachineInfo.h"
 #include "platform/win32/Win32ProcessEnv.h"
+#include "platform/win32/Win32Processes.h"
 
 namespace platform {
 
@@ -17,15 +19,19 @@ public:
     IFileSystem& Files() override { return files_; }
     IMachineInfo& Machine() override { return machine_; }
     IProcessEnv& Process() override { return process_; }
+    IProcesses& Processes() override { return processes_; }
     ICodePages& CodePages() override { return codePages_; }
     IInstaller& Installer() override { return installer_; }
+    IRegistry& Registry() override { return registry_; }
 
 private:
     Win32FileSystem files_;
     Win32MachineInfo machine_;
     Win32ProcessEnv process_;
+    Win32Processes processes_;
     Win32CodePages codePages_;
     Win32Installer installer_;
+    Win32Registry registry_;
 };
 
 }  // namespace win32

@@ -1,0 +1,79 @@
+#include "Brisalen/CollectDirMgr.h"
+
+#include "common/OsInfo.h"
+#include "common/PathHelpers.h"
+
+namespace {
+
+constexpr int kCsidlAppData = 0x1a;
+constexpr int kCsidlLocalAppData = 0x1c;
+constexpr int kCsidlMyMusic = 0x0d;
+constexpr int kCsidlCommonAppData = 0x23;
+constexpr int kCsidlProgramFiles = 0x26;
+constexpr int kCsidlProgramFilesX86 = 0x2a;
+
+// A 32-bit process is told the x86 folder for both Program Files; rebuild
+// the pair from the drive the folder is on.
+void SplitProgramFilesPair(std::wstring& programFiles, std::wstring& programFilesX86) {
+    const size_t cut = programFiles.rfind(L'\\');
+    const std::wstring parent = cut == std::wstring::npos ? std::wstring() : programFiles.substr(0, cut);
+    programFilesX86 = parent + L"\\Program Files (x86)";
+    programFiles = parent + L"\\Program Files";
+}
+
+std::wstring AsciiLower(std::wstring text) {
+    for (wchar_t& c : text) {
+        if (c >= L'A' && c <= L'Z') c = static_cast<wchar_t>(c - L'A' + L'a');
+    }
+    return text;
+}
+
+void InsertIfExists(const std::wstring& folder, const wchar_t* name, std::set<std::wstring>& folders) {
+    std::wstring candidate = folder + L"\\" + name;
+    NormalizePath(candidate);
+    candidate = AsciiLower(candidate);
+    if (FileExists(candidate)) folders.insert(candidate);
+}
+
+}  // namespace
+
+CCollectDirMgr& CCollectDirMgr::Instance() {
+    static CCollectDirMgr manager;
+    return manager;
+}
+
+CCollectDirMgr::CCollectDirMgr() {
+    m_strAppData = GetSpecialFolder(kCsidlAppData);
+    m_strLocalAppData = GetSpecialFolder(kCsidlLocalAppData);
+    m_strMyMusic = GetSpecialFolder(kCsidlMyMusic);
+    m_strProgramData = GetSpecialFolder(kCsidlCommonAppData);
+    m_strProgramFiles = GetSpecialFolder(kCsidlProgramFiles);
+    m_strProgramFilesX86 = GetSpecialFolder(kCsidlProgramFilesX86);
+    if (GetOsInfo().bIsWow64 && m_strProgramFiles == m_strProgramFilesX86) {
+        SplitProgramFilesPair(m_strProgramFiles, m_strProgramFilesX86);
+    }
+    m_strCommonFiles = m_strProgramFiles + L"\\Common Files";
+    m_strCommonFilesX86 = m_strProgramFilesX86 + L"\\Common Files";
+    m_vecScanRoots = {
+        m_strAppData + L"\\Apple Computer",      m_strLocalAppData + L"\\Apple",
+        m_strLocalAppData + L"\\Apple Computer", m_strProgramData + L"\\Apple",
+        m_strProgramData + L"\\Apple Computer",  m_strMyMusic + L"\\iTunes",
+    };
+}
+
+void CCollectDirMgr::CollectAppleProgramFolders(std::set<std::wstring>& folders) const {
+    std::wstring programFiles = GetSpecialFolder(kCsidlProgramFiles);
+    std::wstring programFilesX86 = GetSpecialFolder(kCsidlProgramFilesX86);
+    if (programFiles == programFilesX86) SplitProgramFilesPair(programFiles, programFilesX86);
+    if (FileExists(programFiles)) CollectAppleFoldersUnder(programFiles, folders);
+    if (FileExists(programFilesX86)) CollectAppleFoldersUnder(programFilesX86, folders);
+}
+
+void CCollectDirMgr::CollectAppleFoldersUnder(const std::wstring& programFiles, std::set<std::wstring>& folders) {
+    for (const wchar_t* name : {L"iTunes", L"Bonjour", L"iPod"}) InsertIfExists(programFiles, name, folders);
+    const std::wstring appleCommon = programFiles + L"\\Common Files\\Apple";
+    if (!FileExists(appleCommon)) return;
+    for (const wchar_t* name : {L"Mobile Device Support", L"Apple Application Support", L"CoreFP"}) {
+        InsertIfExists(appleCommon, name, folders);
+    }
+}

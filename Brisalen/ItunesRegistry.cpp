@@ -1,0 +1,52 @@
+#include "Brisalen/ItunesRegistry.h"
+
+#include <memory>
+
+#include "logging/Log.h"
+#include "platform/Platform.h"
+
+namespace {
+
+constexpr wchar_t kItunesKey[] = L"SOFTWARE\\Apple Computer, Inc.\\iTunes";
+constexpr int32_t kProductTypeItunes = 1;
+
+uint32_t OpenItunesKey(uint32_t access, std::unique_ptr<platform::IRegistryKey>& key) {
+    return platform::Os().Registry().OpenKey(platform::RegistryRoot::LocalMachine, kItunesKey,
+                                             access | platform::kKeyWow64_64, key);
+}
+
+}  // namespace
+
+bool QueryItunesInfoReg(std::wstring& strInstallDir, std::wstring& strVersion) {
+    std::unique_ptr<platform::IRegistryKey> key;
+    if (OpenItunesKey(platform::kKeyRead, key) != platform::kErrSuccess) {
+        LOG_INFO_W(L"ERR:query itunes info fail!\n");
+        return false;
+    }
+    std::wstring value;
+    if (key->QueryString(L"InstallDir", value) == platform::kErrSuccess) strInstallDir = value;
+    if (key->QueryString(L"Version", value) == platform::kErrSuccess) strVersion = value;
+    LOG_INFO_W(L"Reg:InstallDir = [%s],version = [%s]\n", strInstallDir, strVersion);
+    return true;
+}
+
+void ClearItunesInfoReg() {
+    LOG_INFO_W(L"Clear Reg info begin");
+    std::unique_ptr<platform::IRegistryKey> key;
+    if (OpenItunesKey(platform::kKeyWrite, key) != platform::kErrSuccess) {
+        LOG_INFO_W(L"ERR:query itunes info fail!\n");
+        return;
+    }
+    key->DeleteValue(L"Version");
+    key->DeleteValue(L"InstallDir");
+    key.reset();
+    LOG_INFO_W(L"Clear Reg info end!");
+}
+
+bool MayDeleteInstallDir(int32_t nType, const std::wstring& strInstallDir) {
+    std::wstring lower = strInstallDir;
+    for (wchar_t& c : lower) {
+        if (c >= L'A' && c <= L'Z') c = static_cast<wchar_t>(c - L'A' + L'a');
+    }
+    return !(nType == kProductTypeItunes && lower.find(L"itunes") == std::wstring::npos);
+}

@@ -1,0 +1,141 @@
+#include "platform/sim/SimRegistry.h"
+
+#include "platform/Types.h"
+#include "platform/sim/Utf8.h"
+
+namespace sim {
+namespace {
+
+constexpr char kSection[] = "registry";
+
+std::wstring RootName(platform::RegistryRoot root) {
+    return root == platform::RegistryRoot::LocalMachine ? L"HKLM" : L"HKCU";
+}
+
+bool StartsWithNoCase(const std::wstring& text, const std::wstring& prefix) {
+    return text.size() >= prefix.size() && EqualsNoCase(text.substr(0, prefix.size()), prefix);
+}
+
+// The key's full name in the view the access mask selects.
+std::wstring ViewPath(const Machine& machine, platform::RegistryRoot root, std::wstring path,
+                      uint32_t access) {
+    while (!path.empty() && path.back() == L'\\') path.pop_back();
+    const bool windows64 = machine.Read([](const MachineState& s) { return s.is64Bit; });
+    const std::wstring software = L"SOFTWARE\\";
+    if (windows64 && root == platform::RegistryRoot::LocalMachine && (access & platform::kKeyWow64_64) == 0 &&
+        StartsWithNoCase(path + L"\\", software) && !StartsWithNoCase(path, L"SOFTWARE\\WOW6432Node")) {
+        path = path.size() > software.size() - 1 ? L"SOFTWARE\\WOW6432Node\\" + path.substr(software.size())
+                                                 : L"SOFTWARE\\WOW6432Node";
+    }
+    return RootName(root) + L"\\" + path;
+}
+
+// The stored spelling of a key or value name that matches `name`.
+std::string FindName(const nlohmann::json& object, const std::wstring& name) {
+    if (!object.is_object()) return std::string();
+    for (auto it = object.begin(); it != object.end(); ++it) {
+        if (EqualsNoCase(FromUtf8(it.key()), name)) return it.key();
+    }
+    return std::string();
+}
+
+class SimRegistryKey final : public platform::IRegistryKey {
+public:
+    SimRegistryKey(std::shared_ptr<Machine> machine, std::string keyName, bool writable)
+        : machine_(std::move(machine)), keyName_(std::move(keyName)), writable_(writable) {}
+
+    uint32_t QueryString(const std::wstring& name, std::wstring& value) override {
+        const nlohmann::json values = Values();
+        const std::string stored = FindName(values, name);
+        if (stored.empty() || !values[stored].is_string()) return platform::kErrFileNotFound;
+        value = FromUtf8(values[stored].get<std::string>());
+        const size_t zero = value.find(L'\0');
+        if (zero != std::wstring::npos) value.resize(zero);
+        return platform::kErrSuccess;
+    }
+
+    uint32_t SetString(const std::wstring& name, const std::wstring& value) override {
+        if (!writable_) return platform::kErrAccessDenied;
+        nlohmann::json all = machine_->Section(kSection);
+        if (!all.contains(keyName_)) return platform::kErrFileNotFound;  // deleted meanwhile
+        std::string stored = FindName(all[keyName_], name);
+        if (stored.empty()) stored = ToUtf8(name);
+        all[keyName_][stored] = ToUtf8(value);
+        machine_->SetSection(kSection, all);
+        return platform::kErrSuccess;
+    }
+
+    uint32_t DeleteValue(const std::wstring& name) override {
+        if (!writable_) return platform::kErrAccessDenied;
+        nlohmann::json all = machine_->Section(kSection);
+        if (!all.contains(keyName_)) return platform::kErrFileNotFound;
+        const std::string stored = FindName(all[keyName_], name);
+        if (stored.empty()) return platform::kErrFileNotFound;
+        all[keyName_].erase(stored);
+        machine_->SetSection(kSection, all);
+        return platform::kErrSuccess;
+    }
+
+private:
+    nlohmann::json Values() const {
+        const nlohmann::json all = machine_->Section(kSection);
+        return all.is_object() && all.contains(keyName_) ? all[keyName_] : nlohmann::json::object();
+    }
+
+    std::shared_ptr<Machine> machine_;
+    const std::string keyName_;
+    const bool writable_;
+};
+
+uint32_t Open(const std::shared_ptr<Machine>& machine, platform::RegistryRoot root, const std::wstring& path,
+              uint32_t access, bool create, std::unique_ptr<platform::IRegistryKey>& key) {
+    const std::wstring full = ViewPath(*machine, root, path, access);
+    nlohmann::json all = machine->Section(kSection);
+    if (!all.is_object()) all = nlohmann::json::object();
+    std::string stored = FindName(all, full);
+    if (stored.empty()) {
+        if (!create) return platform::kErrFileNotFound;
+        stored = ToUtf8(full);
+        all[stored] = nlohmann::json::object();
+        machine->SetSection(kSection, all);
+    }
+    const bool writable = (access & platform::kKeyWrite & ~0x20000u) != 0;
+    key = std::make_unique<SimRegistryKey>(machine, stored, writable);
+    return platform::kErrSuccess;
+}
+
+}  // namespace
+
+uint32_t SimRegistry::OpenKey(platform::RegistryRoot root, const std::wstring& path, uint32_t access,
+                              std::unique_ptr<platform::IRegistryKey>& key) {
+    return Open(machine_, root, path, access, false, key);
+}
+
+uint32_t SimRegistry::CreateKey(platform::RegistryRoot root, const std::wstring& path, uint32_t access,
+                                std::unique_ptr<platform::IRegistryKey>& key) {
+    return Open(machine_, root, path, access, true, key);
+}
+
+void SetRegistryString(Machine& machine, const std::wstring& keyPath, const std::wstring& name,
+                       const std::wstring& value) {
+    nlohmann::json all = machine.Section(kSection);
+    if (!all.is_object()) all = nlohmann::json::object();
+    std::wstring full = keyPath;
+    while (!full.empty() && full.back() == L'\\') full.pop_back();
+    std::string stored = FindName(all, full);
+    if (stored.empty()) stored = ToUtf8(full);
+    std::string valueName = FindName(all[stored], name);
+    if (valueName.empty()) valueName = ToUtf8(name);
+    all[stored][valueName] = ToUtf8(value);
+    machine.SetSection(kSection, all);
+}
+
+void DeleteRegistryKey(Machine& machine, const std::wstring& keyPath) {
+    nlohmann::json all = machine.Section(kSection);
+    const std::string stored = FindName(all, keyPath);
+    if (stored.empty()) return;
+    all.erase(stored);
+    machine.SetSection(kSection, all);
+}
+
+}  // namespace sim

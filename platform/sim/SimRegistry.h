@@ -1,0 +1,35 @@
+// The registry of the simulated machine: the "registry" section of
+// machine.json maps full key paths ("HKLM\SOFTWARE\...") to their string
+// values. Key and value names compare without regard to case, and a 32-bit
+// view of HKLM\SOFTWARE on 64-bit Windows is redirected to WOW6432Node as
+// Windows does for the 32-bit library.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "platform/Registry.h"
+#include "platform/sim/Api.h"
+#include "platform/sim/Machine.h"
+
+namespace sim {
+
+class SIM_API SimRegistry : public platform::IRegistry {
+public:
+    explicit SimRegistry(std::shared_ptr<Machine> machine) : machine_(std::move(machine)) {}
+
+    uint32_t OpenKey(platform::RegistryRoot root, const std::wstring& path, uint32_t access,
+                     std::unique_ptr<platform::IRegistryKey>& key) override;
+    uint32_t CreateKey(platform::RegistryRoot root, const std::wstring& path, uint32_t access,
+                       std::unique_ptr<platform::IRegistryKey>& key) override;
+
+private:
+    std::shared_ptr<Machine> machine_;
+};
+
+// Set-up for tests and the host: writes one string value in the 64-bit view.
+SIM_API void SetRegistryString(Machine& machine, const std::wstring& keyPath, const std::wstring& name,
+                               const std::wstring& value);
+SIM_API void DeleteRegistryKey(Machine& machine, const std::wstring& keyPath);
+
+}  // namespace sim

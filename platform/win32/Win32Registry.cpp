@@ -1,0 +1,81 @@
+#include "platform/win32/Win32Registry.h"
+
+#include <vector>
+
+#include "platform/win32/UniqueHandle.h"
+#include "platform/win32/WinApi.h"
+
+namespace platform::win32 {
+namespace {
+
+struct RegistryKeyTraits {
+    using Handle = HKEY;
+    static Handle Empty() { return nullptr; }
+    static void Close(Handle key) { ::RegCloseKey(key); }
+};
+using RegistryKeyHandle = UniqueHandle<RegistryKeyTraits>;
+
+HKEY RootKey(RegistryRoot root) {
+    return root == RegistryRoot::LocalMachine ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER;
+}
+
+class Win32RegistryKey final : public IRegistryKey {
+public:
+    explicit Win32RegistryKey(HKEY key) : key_(key) {}
+
+    uint32_t QueryString(const std::wstring& name, std::wstring& value) override {
+        std::vector<BYTE> buffer(512);
+        for (;;) {
+            DWORD type = 0;
+            DWORD size = static_cast<DWORD>(buffer.size());
+            const LSTATUS status = ::RegQueryValueExW(key_.Get(), name.c_str(), nullptr, &type, buffer.data(), &size);
+            if (status == ERROR_MORE_DATA) {
+                buffer.resize(size + sizeof(wchar_t));
+                continue;
+            }
+            if (status != ERROR_SUCCESS) return static_cast<uint32_t>(status);
+            if (type != REG_SZ && type != REG_EXPAND_SZ) return ERROR_FILE_NOT_FOUND;
+            std::wstring text(reinterpret_cast<const wchar_t*>(buffer.data()), size / sizeof(wchar_t));
+            const size_t zero = text.find(L'\0');
+            if (zero != std::wstring::npos) text.resize(zero);
+            value = text;
+            return ERROR_SUCCESS;
+        }
+    }
+
+    uint32_t SetString(const std::wstring& name, const std::wstring& value) override {
+        return static_cast<uint32_t>(::RegSetValueExW(key_.Get(), name.c_str(), 0, REG_SZ,
+                                                      reinterpret_cast<const BYTE*>(value.c_str()),
+                                                      static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t))));
+    }
+
+    uint32_t DeleteValue(const std::wstring& name) override {
+        return static_cast<uint32_t>(::RegDeleteValueW(key_.Get(), name.c_str()));
+    }
+
+private:
+    RegistryKeyHandle key_;
+};
+
+}  // namespace
+
+uint32_t Win32Registry::OpenKey(RegistryRoot root, const std::wstring& path, uint32_t access,
+                                std::unique_ptr<IRegistryKey>& key) {
+    HKEY opened = nullptr;
+    const LSTATUS status = ::RegOpenKeyExW(RootKey(root), path.c_str(), 0, access, &opened);
+    if (status != ERROR_SUCCESS) return static_cast<uint32_t>(status);
+    key = std::make_unique<Win32RegistryKey>(opened);
+    return ERROR_SUCCESS;
+}
+
+uint32_t Win32Registry::CreateKey(RegistryRoot root, const std::wstring& path, uint32_t access,
+                                  std::unique_ptr<IRegistryKey>& key) {
+    HKEY opened = nullptr;
+    const LSTATUS status = ::RegCreateKeyExW(RootKey(root), path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
+                                             access, nullptr, &opened, nullptr);
+    if (status != ERROR_SUCCESS) return static_cast<uint32_t>(status);
+    key = std::make_unique<Win32RegistryKey>(opened);
+    return ERROR_SUCCESS;
+}
+
+}  // namespace platform::win32
