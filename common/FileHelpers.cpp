@@ -1,0 +1,262 @@
+#include "common/FileHelpers.h"
+
+#include <cstdlib>
+#include <limits>
+#include <memory>
+#include <set>
+#include <utility>
+
+#include "common/PathHelpers.h"
+#include "logging/Log.h"
+#include "platform/Platform.h"
+
+namespace {
+
+using platform::FindData;
+
+bool IsDotEntry(const std::wstring& name) { return name == L"." || name == L".."; }
+
+bool IsReparsePoint(const std::wstring& path) {
+    const uint32_t attributes = platform::Os().Files().GetAttributes(path);
+    return attributes != platform::kInvalidFileAttributes && (attributes & platform::kAttrReparsePoint) != 0;
+}
+
+// The host sets the cancel flag from another thread without any lock; an
+// atomic load makes every read see the latest store.
+bool ReadFlag(const bool* flag) {
+#if defined(__GNUC__)
+    return __atomic_load_n(flag, __ATOMIC_RELAXED);
+#else
+    return *static_cast<const volatile bool*>(flag);
+#endif
+}
+
+// What a tree walk asks about the entries it meets.
+class WalkVisitor {
+public:
+    virtual ~WalkVisitor() = default;
+    // Asked before each entry; true ends the current folder's loop.
+    virtual bool Stop() { return false; }
+    // An entry other than "." and ".."; true walks into it next.
+    virtual bool Visit(const std::wstring& path, const FindData& entry) = 0;
+    // A folder whose loop has ended, its search already closed.
+    virtual void Leave(const std::wstring& folder) {}
+};
+
+// Depth-first walk keeping one open search per level on the heap, so a
+// deep tree (long paths are allowed) cannot exhaust the thread's stack.
+class TreeWalk {
+public:
+    explicit TreeWalk(WalkVisitor& visitor) : visitor_(visitor) {}
+
+    // `folder` without a trailing backslash. False when it cannot be
+    // searched; the visitor then hears nothing about it.
+    bool Run(const std::wstring& folder) {
+        if (!Open(folder)) return false;
+        while (!levels_.empty()) {
+            Level& level = levels_.back();
+            if (level.fetchNext) level.hasEntry = level.search->Next(level.entry);
+            level.fetchNext = true;
+            if (!level.hasEntry || visitor_.Stop()) {
+                const std::wstring done = std::move(level.folder);
+                levels_.pop_back();  // closes the search before the visitor removes the folder
+                visitor_.Leave(done);
+                continue;
+            }
+            if (IsDotEntry(level.entry.name)) continue;
+            std::wstring child = level.folder + L"\\" + level.entry.name;
+            if (visitor_.Visit(child, level.entry)) Open(child);  // invalidates `level`
+        }
+        return true;
+    }
+
+private:
+    struct Level {
+        std::wstring folder;
+        std::unique_ptr<platform::IFileSearch> search;
+        FindData entry;
+        bool hasEntry = true;
+        bool fetchNext = false;  // the first entry comes with the search
+    };
+
+    bool Open(const std::wstring& folder) {
+        Level level;
+        uint32_t error = 0;
+        level.search = platform::Os().Files().FindFirst(folder + L"\\*.*", level.entry, error);
+        if (!level.search) return false;
+        level.folder = folder;
+        levels_.push_back(std::move(level));
+        return true;
+    }
+
+    WalkVisitor& visitor_;
+    std::vector<Level> levels_;
+};
+
+class Deletion : public WalkVisitor {
+public:
+    explicit Deletion(const std::function<bool()>& cancelled) : cancelled_(cancelled) {}
+
+    bool Stop() override { return cancelled_ && cancelled_(); }
+
+    bool Visit(const std::wstring& path, const FindData& entry) override {
+        if (!entry.IsDirectory()) {
+            files_.DeleteFile(path);
+            return false;
+        }
+        if (entry.IsReparsePoint()) {
+            files_.RemoveDirectory(path);
+            return false;
+        }
+        return true;
+    }
+
+    void Leave(const std::wstring& folder) override { files_.RemoveDirectory(folder + L"\\"); }
+
+private:
+    const std::function<bool()>& cancelled_;
+    platform::IFileSystem& files_ = platform::Os().Files();
+};
+
+class Listing : public WalkVisitor {
+public:
+    Listing(std::vector<std::wstring>& files, std::vector<std::wstring>& folders, uint64_t& total,
+            bool recursive)
+        : files_(files), folders_(folders), total_(total), recursive_(recursive) {}
+
+    bool Visit(const std::wstring& path, const FindData& entry) override {
+        if (entry.IsDirectory()) {
+            folders_.push_back(path);
+            return recursive_ && !entry.IsReparsePoint();
+        }
+        files_.push_back(path);
+        total_ += entry.size;
+        return false;
+    }
+
+private:
+    std::vector<std::wstring>& files_;
+    std::vector<std::wstring>& folders_;
+    uint64_t& total_;
+    const bool recursive_;
+};
+
+void LowerAscii(std::wstring& text) {
+    for (wchar_t& c : text) {
+        if (c >= L'A' && c <= L'Z') c = static_cast<wchar_t>(c - L'A' + L'a');
+    }
+}
+
+}  // namespace
+
+bool CreateDirTree(std::wstring folder) {
+    if (FileExists(folder)) return true;
+    RemoveTrailingBackslash(folder);
+    if (folder.empty()) return false;
+    platform::IFileSystem& files = platform::Os().Files();
+    folder.push_back(L'\\');
+    // Every prefix ending before a backslash, skipping a leading "\" and a
+    // drive's "C:", is a folder that must exist before the next.
+    for (size_t cut = folder.find(L'\\', 1); cut != std::wstring::npos; cut = folder.find(L'\\', cut + 1)) {
+        const std::wstring prefix = folder.substr(0, cut);
+        if (prefix.back() == L':' || files.Exists(prefix)) continue;
+        const uint32_t error = files.CreateDirectory(prefix);
+        if (error != platform::kErrSuccess && error != platform::kErrAlreadyExists) break;
+    }
+    folder.pop_back();
+    return FileExists(folder);
+}
+
+void DeleteTree(std::wstring folder, const std::function<bool()>& cancelled) {
+    if (!FileExists(folder)) return;
+    RemoveTrailingBackslash(folder);
+    if (IsReparsePoint(folder)) {
+        // A link given as the folder is removed as a link too.
+        platform::Os().Files().RemoveDirectory(folder);
+        return;
+    }
+    Deletion deletion(cancelled);
+    TreeWalk(deletion).Run(folder);
+}
+
+bool DeleteDir(std::wstring folder, const bool* cancel) {
+    if (!FileExists(folder)) return true;
+    DeleteTree(folder, [cancel] { return cancel != nullptr && ReadFlag(cancel); });
+    if (FileExists(folder)) {
+        LOG_INFO_W(L"ERR:Can not Delete dir = [%s]!\n", folder);
+        return false;
+    }
+    return true;
+}
+
+bool EnumDir(std::wstring folder, std::vector<std::wstring>& files, std::vector<std::wstring>& folders,
+             uint64_t& total, bool recursive) {
+    if (!FileExists(folder)) return false;
+    RemoveTrailingBackslash(folder);
+    Listing listing(files, folders, total, recursive);
+    return TreeWalk(listing).Run(folder);
+}
+
+uint64_t GetDirSize(std::wstring folder) {
+    std::vector<std::wstring> files;
+    std::vector<std::wstring> folders;
+    uint64_t total = 0;
+    EnumDir(std::move(folder), files, folders, total, true);
+    return total;
+}
+
+bool ListFilesRecursive(std::wstring folder, std::vector<std::wstring>& files) {
+    std::vector<std::wstring> folders;
+    uint64_t total = 0;
+    return EnumDir(std::move(folder), files, folders, total, true);
+}
+
+void DeleteFilesInFolders(const std::vector<std::wstring>& folders, std::vector<std::wstring>& undeletable) {
+    undeletable.clear();
+    platform::IFileSystem& fs = platform::Os().Files();
+    std::set<std::wstring> remaining;
+    for (const std::wstring& folder : folders) {
+        if (!FileExists(folder)) continue;
+        std::wstring root = folder;
+        RemoveTrailingBackslash(root);
+        if (IsReparsePoint(root)) continue;  // its files are not below this tree
+        std::vector<std::wstring> files;
+        ListFilesRecursive(root, files);
+        for (std::wstring& file : files) {
+            NormalizePath(file);
+            fs.DeleteFile(file);
+            if (!FileExists(file)) continue;
+            LowerAscii(file);
+            remaining.insert(std::move(file));
+        }
+    }
+    undeletable.assign(remaining.begin(), remaining.end());
+}
+
+char* ReadWholeFile(std::wstring path, uint64_t* size) {
+    NormalizePath(path);
+    uint32_t error = 0;
+    const std::unique_ptr<platform::IFile> file = platform::Os().Files().Open(path, platform::OpenMode::Read, error);
+    if (!file) return nullptr;
+    const uint64_t length = file->Size();
+    if (length == 0 || length >= std::numeric_limits<size_t>::max()) return nullptr;
+    const size_t bytes = static_cast<size_t>(length);
+    char* buffer = static_cast<char*>(std::calloc(bytes + 1, 1));
+    if (buffer == nullptr) return nullptr;
+    size_t done = 0;
+    while (done < bytes) {
+        const size_t n = file->Read(buffer + done, bytes - done);
+        if (n == 0) break;  // shrank since it was measured; the rest stays zero
+        done += n;
+    }
+    if (size != nullptr) *size = done;
+    return buffer;
+}
+
+int64_t GetFileSizeByPath(std::wstring path) {
+    uint32_t error = 0;
+    const std::unique_ptr<platform::IFile> file = platform::Os().Files().Open(path, platform::OpenMode::Read, error);
+    if (!file) return 0;
+    const uint64_t length = file->Size();
+    return length > static_cast<uint64_t>(std::numeric_limits<int64_t>::max()) ? 0 : static_cast<int64_t>(length);
+}

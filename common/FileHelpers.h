@@ -1,0 +1,57 @@
+// Folder creation, recursive listing and deletion, and whole-file reads,
+// all through the OS seam. Paths are Windows paths passed by value.
+//
+// Recursive deletion and listing never walk through a reparse point (a
+// junction or directory symlink) met inside a tree: a deletion removes the
+// link itself and leaves what it leads to, a listing names the link as a
+// folder and does not enter it. Uninstall code deletes user folders, and a
+// junction there may lead anywhere on the machine.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+// True when the folder exists afterwards. Missing parents are created from
+// the root down.
+bool CreateDirTree(std::wstring folder);
+
+// Deletes the folder with everything in it. Read-only files are not made
+// writable, so they and the folders above them stay. `cancel` (may be null)
+// is read before every entry while another thread may set it; once it is
+// true the walk stops, still trying to remove each folder it had entered.
+// True when the folder is gone (or never existed); otherwise logs and
+// returns false.
+bool DeleteDir(std::wstring folder, const bool* cancel = nullptr);
+
+// The walk under DeleteDir on its own, asking `cancelled` before each entry.
+// Reports nothing; test the folder's existence afterwards.
+void DeleteTree(std::wstring folder, const std::function<bool()>& cancelled);
+
+// Appends the files and folders below `folder` (full paths; with
+// `recursive`, depth first, each folder's contents right after it) and adds
+// the files' sizes to `total`. False when the folder is missing or cannot be
+// searched. The lists are not cleared first.
+bool EnumDir(std::wstring folder, std::vector<std::wstring>& files, std::vector<std::wstring>& folders,
+             uint64_t& total, bool recursive);
+
+// Bytes in all files below the folder; 0 for a missing one.
+uint64_t GetDirSize(std::wstring folder);
+
+bool ListFilesRecursive(std::wstring folder, std::vector<std::wstring>& files);
+
+// Deletes every file below each existing folder (the folders stay) and
+// returns in `undeletable` the files that remain, lower-cased, sorted by
+// code unit and without duplicates.
+void DeleteFilesInFolders(const std::vector<std::wstring>& folders, std::vector<std::wstring>& undeletable);
+
+// The whole file in a buffer from malloc, one zero byte longer than the
+// file; the caller releases it with free(). Null for a file that cannot be
+// opened, is empty or does not fit in memory. `size` (optional) receives the
+// number of bytes read.
+char* ReadWholeFile(std::wstring path, uint64_t* size = nullptr);
+
+// The file's length in bytes; 0 when it cannot be opened. The path is used
+// as given, without normalising it.
+int64_t GetFileSizeByPath(std::wstring path);
