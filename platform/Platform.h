@@ -10,6 +10,7 @@
 #include "platform/ProcessEnv.h"
 #include "platform/Processes.h"
 #include "platform/Registry.h"
+#include "platform/Services.h"
 #include "platform/Types.h"
 
 namespace platform {
@@ -24,6 +25,7 @@ public:
     virtual ICodePages& CodePages() = 0;
     virtual IInstaller& Installer() = 0;
     virtual IRegistry& Registry() = 0;
+    virtual IServiceManager& Services() = 0;
 };
 
 // The process-wide back end.

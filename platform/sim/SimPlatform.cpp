@@ -14,7 +14,8 @@ SimPlatform::SimPlatform(std::shared_ptr<sim::Machine> machine)
       processes_(machine_),
       codePages_(machine_),
       installer_(machine_),
-      registry_(machine_) {}
+      registry_(machine_),
+      services_(machine_) {}
 
 namespace {
 

@@ -15,6 +15,7 @@
 #include "platform/sim/SimProcessEnv.h"
 #include "platform/sim/SimProcesses.h"
 #include "platform/sim/SimRegistry.h"
+#include "platform/sim/SimServices.h"
 
 namespace sim {
 
@@ -29,6 +30,7 @@ public:
     platform::ICodePages& CodePages() override { return codePages_; }
     platform::IInstaller& Installer() override { return installer_; }
     platform::IRegistry& Registry() override { return registry_; }
+    platform::IServiceManager& Services() override { return services_; }
 
     const std::shared_ptr<sim::Machine>& SimulatedMachine() const { return machine_; }
 
@@ -41,6 +43,7 @@ private:
     SimCodePages codePages_;
     SimInstaller installer_;
     SimRegistry registry_;
+    SimServices services_;
 };
 
 // Makes `machine` the one platform::Os() acts on. Null forgets the current

@@ -6,6 +6,7 @@
 #include "platform/win32/Win32FileSystem.h"
 #include "platform/win32/Win32Installer.h"
 #include "platform/win32/Win32Registry.h"
+#include "platform/win32/Win32Services.h"
 #include "platform/win32/Win32MachineInfo.h"
 #include "platform/win32/Win32ProcessEnv.h"
 #include "platform/win32/Win32Processes.h"
@@ -23,6 +24,7 @@ public:
     ICodePages& CodePages() override { return codePages_; }
     IInstaller& Installer() override { return installer_; }
     IRegistry& Registry() override { return registry_; }
+    IServiceManager& Services() override { return services_; }
 
 private:
     Win32FileSystem files_;
@@ -32,6 +34,7 @@ private:
     Win32CodePages codePages_;
     Win32Installer installer_;
     Win32Registry registry_;
+    Win32Services services_;
 };
 
 }  // namespace win32

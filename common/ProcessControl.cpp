@@ -1,0 +1,127 @@
+#include "common/ProcessControl.h"
+
+#include "common/PathHelpers.h"
+#include "logging/Log.h"
+#include "platform/Platform.h"
+
+namespace {
+
+// Long enough for an ended process to close its files before the caller
+// deletes them.
+constexpr uint32_t kTerminationWaitMs = 500;
+// Loaded into many processes that have nothing to do with the family, so
+// deleting the Bonjour folder must not be a reason to end them.
+constexpr wchar_t kNameServiceProvider[] = L"\\bonjour\\mdnsnsp.dll";
+constexpr uint32_t kInspectAndTerminate =
+    platform::kProcessQueryInformation | platform::kProcessVmRead | platform::kProcessTerminate;
+
+// The C runtime's tolower on each UTF-16 unit: ASCII letters only.
+void AsciiLowerInPlace(std::wstring& text) {
+    for (wchar_t& c : text) {
+        if (c >= L'A' && c <= L'Z') c = static_cast<wchar_t>(c - L'A' + L'a');
+    }
+}
+
+std::wstring AsciiLower(std::wstring text) {
+    AsciiLowerInPlace(text);
+    return text;
+}
+
+// The folders that exist, each normalised, without a trailing backslash and
+// lower-cased, ready for a substring test against module paths.
+std::vector<std::wstring> PrepareFolders(const std::vector<std::wstring>& folders) {
+    std::vector<std::wstring> prepared;
+    for (std::wstring folder : folders) {
+        NormalizePath(folder);
+        RemoveTrailingBackslash(folder);
+        AsciiLowerInPlace(folder);
+        if (FileExists(folder)) prepared.push_back(folder);
+    }
+    return prepared;
+}
+
+// `modulePath` is normalised and lower-cased like the folders.
+bool Condemns(const std::wstring& modulePath, const std::vector<std::wstring>& folders) {
+    if (modulePath.find(kNameServiceProvider) != std::wstring::npos) return false;
+    for (const std::wstring& folder : folders) {
+        if (modulePath.find(folder) != std::wstring::npos) return true;
+    }
+    return false;
+}
+
+// Ends the process when one of its modules lies in the folders; true when
+// it tried. Processes it may not inspect are passed over.
+bool EndIfLoadedFrom(uint32_t processId, const std::vector<std::wstring>& folders) {
+    uint32_t error = 0;
+    std::unique_ptr<platform::IProcess> process = platform::Os().Processes().Open(processId, kInspectAndTerminate, error);
+    if (!process) return false;
+    std::vector<std::wstring> modules;
+    if (process->ModulePaths(modules) != platform::kErrSuccess || modules.empty()) return false;
+    const std::wstring& programPath = modules.front();
+    for (std::wstring path : modules) {
+        NormalizePath(path);
+        AsciiLowerInPlace(path);
+        if (!Condemns(path, folders)) continue;
+        LOG_INFO_W(L"[%s]=>[%s]", programPath, path);
+        // The attempt counts whether or not Windows let it happen.
+        process->Terminate(kKilledProcessExitCode);
+        return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+bool TerminateProcessById(uint32_t processId) {
+    uint32_t error = 0;
+    std::unique_ptr<platform::IProcess> process =
+        platform::Os().Processes().Open(processId, platform::kProcessTerminate, error);
+    if (!process) return false;
+    const bool ended = process->Terminate(kKilledProcessExitCode) == platform::kErrSuccess;
+    platform::Os().Process().Sleep(kTerminationWaitMs);
+    return ended;
+}
+
+void KillProcessByPartName(std::vector<std::wstring>& nameParts) {
+    for (std::wstring& part : nameParts) AsciiLowerInPlace(part);
+    uint32_t error = 0;
+    std::unique_ptr<platform::IProcessSnapshot> snapshot = platform::Os().Processes().Snapshot(error);
+    if (!snapshot) return;
+    platform::ProcessEntry entry;
+    if (!snapshot->First(entry)) {
+        LOG_INFO_W(L"ERR:Process32First 0x%x", platform::Os().Process().LastError());
+        return;
+    }
+    do {
+        const std::wstring name = AsciiLower(entry.exeFile);
+        for (const std::wstring& part : nameParts) {
+            if (name.find(part) == std::wstring::npos) continue;
+            const bool ended = TerminateProcessById(entry.id);
+            LOG_INFO_W(L"%s (PID=%d) %s\n", entry.exeFile, entry.id, ended ? L"成功" : L"失败");
+            break;
+        }
+    } while (snapshot->Next(entry));
+}
+
+void KillProcessByPartName(const std::wstring& namePart) {
+    std::vector<std::wstring> parts{namePart};
+    KillProcessByPartName(parts);
+}
+
+bool KillProcessWhenPathInFolderSafe(const std::vector<std::wstring>& folders) {
+    LOG_INFO_W(L"[KillProcessWhenPathInFolder]  begin...");
+    const std::vector<std::wstring> prepared = PrepareFolders(folders);
+    if (prepared.empty()) return false;
+    std::vector<uint32_t> ids;
+    if (const uint32_t error = platform::Os().Processes().ListProcessIds(ids); error != platform::kErrSuccess) {
+        LOG_INFO_W(L"ERR:EnumProcesses 0x%x", error);
+        return false;
+    }
+    const uint32_t self = platform::Os().Process().CurrentProcessId();
+    int count = 0;
+    for (uint32_t id : ids) {
+        if (id != self && EndIfLoadedFrom(id, prepared)) ++count;
+    }
+    LOG_INFO_W(L"[KillProcessWhenPathInFolder] end! (Count = %d)\n", count);
+    return count > 0;
+}

@@ -1,0 +1,27 @@
+// Ending the processes that keep files of the family open: by a part of the
+// executable's name, or by the folders their loaded modules come from. Both
+// end a process at once (TerminateProcess); there is no polite request.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// The exit code of every process the library ends.
+constexpr uint32_t kKilledProcessExitCode = 0x666;
+
+// Ends one process, then waits 500 ms whatever the outcome so it can let go
+// of its files. True when TerminateProcess succeeded.
+bool TerminateProcessById(uint32_t processId);
+
+// Ends every process whose executable name contains one of the parts,
+// compared without regard to ASCII letter case. The parts are lower-cased
+// in place.
+void KillProcessByPartName(std::vector<std::wstring>& nameParts);
+void KillProcessByPartName(const std::wstring& namePart);
+
+// Ends every process, other than this one, that has a module loaded from
+// below one of the folders (matched as text, so "C:\x" also condemns
+// "C:\x2\..."). The Bonjour name-service provider, which Windows loads into
+// many processes, never condemns one. True when at least one was ended.
+bool KillProcessWhenPathInFolderSafe(const std::vector<std::wstring>& folders);

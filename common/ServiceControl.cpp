@@ -1,0 +1,85 @@
+#include "common/ServiceControl.h"
+
+#include <fmt/printf.h>
+#include <fmt/xchar.h>
+
+#include "platform/Platform.h"
+#include "platform/Types.h"
+
+CServiceCtrl::CServiceCtrl() {
+    dwLastError = platform::Os().Services().OpenManager(platform::kScManagerAllAccess, hScm);
+}
+
+bool CServiceCtrl::Open(const std::wstring& name) {
+    if (!hScm) return false;
+    hService.reset();
+    dwLastError = hScm->Open(name, platform::kServiceAllAccess, hService);
+    if (!hService) return false;
+    strName = name;
+    return true;
+}
+
+bool CServiceCtrl::Delete() {
+    if (!hService) return false;
+    dwLastError = hService->Delete();
+    return dwLastError == platform::kErrSuccess;
+}
+
+bool CServiceCtrl::QueryState(uint32_t& state) {
+    if (!hService) return false;
+    platform::ServiceStatus status;
+    if (hService->QueryStatus(status) != platform::kErrSuccess) return false;
+    state = status.currentState;
+    return true;
+}
+
+bool CServiceCtrl::QueryStartType(uint32_t& startType) {
+    if (!hService) return false;
+    platform::ServiceConfig config;
+    if (hService->QueryConfig(config) != platform::kErrSuccess) return false;
+    startType = config.startType;
+    return true;
+}
+
+bool CServiceCtrl::ChangeStartType(uint32_t startType) {
+    if (!hService) return false;
+    dwLastError = hService->ChangeStartType(startType);
+    return dwLastError == platform::kErrSuccess;
+}
+
+std::wstring CServiceCtrl::StateName(uint32_t state) {
+    switch (state) {
+        case platform::kServiceStopped: return L"STOPPED";
+        case platform::kServiceStartPending: return L"START_PENDING";
+        case platform::kServiceStopPending: return L"STOP_PENDING";
+        case platform::kServiceRunning: return L"RUNNING";
+        case platform::kServiceContinuePending: return L"CONTINUE_PENDING";
+        case platform::kServicePausePending: return L"PAUSE_PENDING";
+        case platform::kServicePaused: return L"PAUSED";
+        default: return fmt::sprintf(L"STATE_0x%x", state);
+    }
+}
+
+std::wstring GetServiceStateText(const std::wstring& name) {
+    CServiceCtrl service;
+    if (!service.Open(name)) return fmt::sprintf(L"OPEN_ERR_0x%x", service.GetLastErr());
+    uint32_t state = 0;
+    // Querying records no error, so a failure here shows the open's.
+    if (!service.QueryState(state)) return fmt::sprintf(L"QUERY_ERR_0x%x", service.GetLastErr());
+    return CServiceCtrl::StateName(state);
+}
+
+bool DeleteServiceCheckPending(const std::wstring& name) {
+    CServiceCtrl service;
+    if (!service.Open(name)) return false;
+    if (service.Delete()) return false;
+    return service.GetLastErr() == platform::kErrServiceMarkedForDelete;
+}
+
+bool EnableServiceIfDisabled(const std::wstring& name) {
+    CServiceCtrl service;
+    if (!service.Open(name)) return false;
+    uint32_t startType = 0;
+    if (!service.QueryStartType(startType) || startType != platform::kServiceDisabled) return false;
+    return service.ChangeStartType(platform::kServiceAutoStart);
+}

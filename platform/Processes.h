@@ -1,0 +1,69 @@
+// Other processes of the machine: the Toolhelp snapshot, process identifiers,
+// opened processes with their loaded modules, termination, and WinExec.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/Types.h"
+
+namespace platform {
+
+// Access rights asked for when opening a process (PROCESS_*).
+enum ProcessAccess : uint32_t {
+    kProcessTerminate = 0x0001,
+    kProcessVmRead = 0x0010,
+    kProcessQueryInformation = 0x0400,
+};
+
+// The useful part of PROCESSENTRY32W.
+struct ProcessEntry {
+    uint32_t id = 0;
+    // The executable's file name as Toolhelp reports it ("iTunes.exe").
+    std::wstring exeFile;
+};
+
+// A CreateToolhelp32Snapshot of the processes; closed when the object goes.
+class IProcessSnapshot {
+public:
+    virtual ~IProcessSnapshot() = default;
+    // Process32FirstW and Process32NextW. False, with the thread's last
+    // error set, when there is no such entry.
+    virtual bool First(ProcessEntry& entry) = 0;
+    virtual bool Next(ProcessEntry& entry) = 0;
+};
+
+// An open process handle; closed when the object goes.
+class IProcess {
+public:
+    virtual ~IProcess() = default;
+    // The full paths of the loaded modules, the executable's first
+    // (EnumProcessModules with GetModuleFileNameExW on each). Needs query
+    // and memory-read access. Returns a Windows error code, 0 on success.
+    virtual uint32_t ModulePaths(std::vector<std::wstring>& paths) = 0;
+    // TerminateProcess. Needs terminate access. A Windows error code, 0 on
+    // success.
+    virtual uint32_t Terminate(uint32_t exitCode) = 0;
+};
+
+class IProcesses {
+public:
+    virtual ~IProcesses() = default;
+
+    // Null, with `error` set, when no snapshot can be taken.
+    virtual std::unique_ptr<IProcessSnapshot> Snapshot(uint32_t& error) = 0;
+    // EnumProcesses, however many processes there are. A Windows error
+    // code, 0 on success.
+    virtual uint32_t ListProcessIds(std::vector<uint32_t>& ids) = 0;
+    // OpenProcess with ProcessAccess bits. Null, with `error` set, when the
+    // process is gone (87) or refuses the access (5).
+    virtual std::unique_ptr<IProcess> Open(uint32_t id, uint32_t access, uint32_t& error) = 0;
+    // WinExec on an 8-bit command line in the OEM code page. Above 31 when
+    // the program started, otherwise the error it reports (2 for a missing
+    // program).
+    virtual uint32_t WinExec(const std::string& commandLine, uint32_t show) = 0;
+};
+
+}  // namespace platform

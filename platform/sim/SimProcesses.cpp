@@ -1,0 +1,346 @@
+#include "platform/sim/SimProcesses.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <mutex>
+
+#include "platform/sim/LastError.h"
+#include "platform/sim/MachineState.h"
+#include "platform/sim/SimCodePages.h"
+#include "platform/sim/Utf8.h"
+#include "platform/sim/WinPath.h"
+
+namespace sim {
+
+using platform::kErrAccessDenied;
+using platform::kErrFileNotFound;
+using platform::kErrInvalidParameter;
+using platform::kErrNoMoreFiles;
+using platform::kErrPartialCopy;
+using platform::kErrSuccess;
+
+namespace {
+
+constexpr char kSection[] = "processes";
+// What WinExec answers when the program started; anything above 31 is.
+constexpr uint32_t kWinExecStarted = 33;
+
+// The section is read, changed and written back as a whole, so every such
+// round trip of any thread is serialised.
+std::mutex& TableMutex() {
+    static std::mutex mutex;
+    return mutex;
+}
+
+nlohmann::json PathList(const std::vector<std::wstring>& paths) {
+    nlohmann::json list = nlohmann::json::array();
+    for (const std::wstring& path : paths) list.push_back(ToUtf8(path));
+    return list;
+}
+
+std::vector<std::wstring> Paths(const nlohmann::json& entry, const char* key) {
+    std::vector<std::wstring> paths;
+    auto it = entry.find(key);
+    if (it == entry.end() || !it->is_array()) return paths;
+    for (const nlohmann::json& path : *it) {
+        if (path.is_string()) paths.push_back(FromUtf8(path.get<std::string>()));
+    }
+    return paths;
+}
+
+// The processes kept in machine.json. Entries a hand-edited file got wrong
+// are left out rather than failing every caller.
+std::vector<ProcessRecord> LoadStored(const Machine& machine) {
+    std::vector<ProcessRecord> records;
+    const nlohmann::json section = machine.Section(kSection);
+    if (!section.is_array()) return records;
+    for (const nlohmann::json& entry : section) {
+        if (!entry.is_object()) continue;
+        auto pid = entry.find("pid");
+        auto exe = entry.find("exe");
+        if (pid == entry.end() || !pid->is_number_unsigned() || exe == entry.end() || !exe->is_string()) continue;
+        ProcessRecord record;
+        record.pid = pid->get<uint32_t>();
+        record.exe = FromUtf8(exe->get<std::string>());
+        record.modules = Paths(entry, "modules");
+        record.heldFiles = Paths(entry, "heldFiles");
+        auto isProtected = entry.find("protected");
+        record.isProtected = isProtected != entry.end() && isProtected->is_boolean() && isProtected->get<bool>();
+        records.push_back(std::move(record));
+    }
+    return records;
+}
+
+void StoreAll(Machine& machine, const std::vector<ProcessRecord>& records) {
+    nlohmann::json section = nlohmann::json::array();
+    for (const ProcessRecord& record : records) {
+        section.push_back({{"pid", record.pid},
+                           {"exe", ToUtf8(record.exe)},
+                           {"modules", PathList(record.modules)},
+                           {"heldFiles", PathList(record.heldFiles)},
+                           {"protected", record.isProtected}});
+    }
+    machine.SetSection(kSection, std::move(section));
+}
+
+ProcessRecord HostProcess(const Machine& machine) {
+    return machine.Read([](const MachineState& state) {
+        ProcessRecord host;
+        host.pid = state.processId;
+        host.exe = state.hostProgram;
+        host.modules = {state.libraryModule};
+        return host;
+    });
+}
+
+std::vector<ProcessRecord> AllLocked(const Machine& machine) {
+    std::vector<ProcessRecord> all{HostProcess(machine)};
+    for (ProcessRecord& record : LoadStored(machine)) {
+        if (record.pid != all.front().pid) all.push_back(std::move(record));
+    }
+    return all;
+}
+
+bool FindLocked(const Machine& machine, uint32_t pid, ProcessRecord& found) {
+    for (ProcessRecord& record : AllLocked(machine)) {
+        if (record.pid == pid) {
+            found = std::move(record);
+            return true;
+        }
+    }
+    return false;
+}
+
+// Windows hands out identifiers in steps of four.
+uint32_t NextPidLocked(const Machine& machine) {
+    uint32_t highest = 0;
+    for (const ProcessRecord& record : AllLocked(machine)) highest = std::max(highest, record.pid);
+    return (highest / 4 + 1) * 4;
+}
+
+uint32_t AddLocked(Machine& machine, ProcessRecord record) {
+    record.pid = NextPidLocked(machine);
+    for (const std::wstring& file : record.heldFiles) machine.HoldFile(file);
+    std::vector<ProcessRecord> stored = LoadStored(machine);
+    stored.push_back(record);
+    StoreAll(machine, stored);
+    return record.pid;
+}
+
+bool SameFile(const std::wstring& a, const std::wstring& b) {
+    WinPath pa, pb;
+    if (WinPath::Parse(a, pa) && WinPath::Parse(b, pb)) return pa.Key() == pb.Key();
+    return EqualsNoCase(a, b);
+}
+
+bool EndLocked(Machine& machine, uint32_t pid) {
+    std::vector<ProcessRecord> stored = LoadStored(machine);
+    auto it = std::find_if(stored.begin(), stored.end(), [pid](const ProcessRecord& r) { return r.pid == pid; });
+    if (it == stored.end()) return false;
+    const ProcessRecord ended = *it;
+    stored.erase(it);
+    StoreAll(machine, stored);
+    // A file another live process also keeps open stays held.
+    for (const std::wstring& file : ended.heldFiles) {
+        const bool stillOpen = std::any_of(stored.begin(), stored.end(), [&](const ProcessRecord& other) {
+            return std::any_of(other.heldFiles.begin(), other.heldFiles.end(),
+                               [&](const std::wstring& held) { return SameFile(held, file); });
+        });
+        if (!stillOpen) machine.ReleaseFile(file);
+    }
+    return true;
+}
+
+std::wstring FileNameOf(const std::wstring& path) {
+    const size_t cut = path.find_last_of(L"\\/");
+    return cut == std::wstring::npos ? path : path.substr(cut + 1);
+}
+
+class SimProcessSnapshot final : public platform::IProcessSnapshot {
+public:
+    explicit SimProcessSnapshot(std::vector<platform::ProcessEntry> entries) : entries_(std::move(entries)) {}
+
+    bool First(platform::ProcessEntry& entry) override {
+        next_ = 0;
+        return Next(entry);
+    }
+
+    bool Next(platform::ProcessEntry& entry) override {
+        if (next_ >= entries_.size()) {
+            SetLastError(kErrNoMoreFiles);
+            return false;
+        }
+        entry = entries_[next_++];
+        return true;
+    }
+
+private:
+    std::vector<platform::ProcessEntry> entries_;
+    size_t next_ = 0;
+};
+
+class SimOpenProcess final : public platform::IProcess {
+public:
+    SimOpenProcess(std::shared_ptr<Machine> machine, uint32_t pid, uint32_t access)
+        : machine_(std::move(machine)), pid_(pid), access_(access) {}
+
+    uint32_t ModulePaths(std::vector<std::wstring>& paths) override {
+        constexpr uint32_t needed = platform::kProcessQueryInformation | platform::kProcessVmRead;
+        if ((access_ & needed) != needed) return Fail(kErrAccessDenied);
+        ProcessRecord record;
+        {
+            std::lock_guard<std::mutex> lock(TableMutex());
+            // An ended process has no address space left to read.
+            if (!FindLocked(*machine_, pid_, record)) return Fail(kErrPartialCopy);
+        }
+        paths.clear();
+        paths.push_back(record.exe);
+        paths.insert(paths.end(), record.modules.begin(), record.modules.end());
+        return kErrSuccess;
+    }
+
+    uint32_t Terminate(uint32_t /*exitCode*/) override {
+        if ((access_ & platform::kProcessTerminate) == 0) return Fail(kErrAccessDenied);
+        std::lock_guard<std::mutex> lock(TableMutex());
+        // Windows also answers 5 for a process that has already ended; the
+        // host program is refused the same way because ending it would end
+        // the simulation itself.
+        if (!EndLocked(*machine_, pid_)) return Fail(kErrAccessDenied);
+        return kErrSuccess;
+    }
+
+private:
+    std::shared_ptr<Machine> machine_;
+    const uint32_t pid_;
+    const uint32_t access_;
+};
+
+// Finds the program of a command line the way CreateProcess does without an
+// application name: a quoted path as it is; an unquoted one by trying each
+// blank-separated prefix in turn, so "C:\Program Files\x.exe" works unquoted;
+// ".exe" added to a name without extension; a bare name looked up in the
+// System and Windows folders.
+class ProgramLocator {
+public:
+    explicit ProgramLocator(const Machine& machine) : machine_(machine) {}
+
+    bool Find(const std::wstring& commandLine, std::wstring& program) const {
+        size_t start = commandLine.find_first_not_of(L" \t");
+        if (start == std::wstring::npos) return false;
+        if (commandLine[start] == L'"') {
+            const size_t close = commandLine.find(L'"', start + 1);
+            return Try(commandLine.substr(start + 1, close == std::wstring::npos ? close : close - start - 1),
+                       program);
+        }
+        for (size_t end = start;; ++end) {
+            end = commandLine.find_first_of(L" \t", end);
+            const std::wstring candidate =
+                commandLine.substr(start, end == std::wstring::npos ? end : end - start);
+            if (Try(candidate, program)) return true;
+            if (end == std::wstring::npos) return false;
+        }
+    }
+
+private:
+    bool Try(std::wstring candidate, std::wstring& program) const {
+        if (candidate.empty()) return false;
+        if (FileNameOf(candidate).find(L'.') == std::wstring::npos) candidate += L".exe";
+        if (IsAbsolute(candidate)) return IsFile(candidate, program);
+        for (int csidl : {csidl::kSystem, csidl::kWindows}) {
+            const std::wstring folder = machine_.Read([csidl](const MachineState& state) {
+                auto it = state.specialFolders.find(csidl);
+                return it == state.specialFolders.end() ? std::wstring() : it->second;
+            });
+            if (!folder.empty() && IsFile(folder + L"\\" + candidate, program)) return true;
+        }
+        return false;
+    }
+
+    static bool IsAbsolute(const std::wstring& path) {
+        return path.size() >= 3 && path[1] == L':' && (path[2] == L'\\' || path[2] == L'/');
+    }
+
+    bool IsFile(const std::wstring& path, std::wstring& program) const {
+        std::string host;
+        std::error_code ec;
+        if (!machine_.Resolve(path, host) || !std::filesystem::is_regular_file(host, ec)) return false;
+        program = path;
+        return true;
+    }
+
+    const Machine& machine_;
+};
+
+}  // namespace
+
+std::unique_ptr<platform::IProcessSnapshot> SimProcesses::Snapshot(uint32_t& error) {
+    std::vector<platform::ProcessEntry> entries;
+    for (const ProcessRecord& record : RunningProcesses(*machine_)) {
+        entries.push_back({record.pid, FileNameOf(record.exe)});
+    }
+    error = kErrSuccess;
+    return std::make_unique<SimProcessSnapshot>(std::move(entries));
+}
+
+uint32_t SimProcesses::ListProcessIds(std::vector<uint32_t>& ids) {
+    ids.clear();
+    for (const ProcessRecord& record : RunningProcesses(*machine_)) ids.push_back(record.pid);
+    return kErrSuccess;
+}
+
+std::unique_ptr<platform::IProcess> SimProcesses::Open(uint32_t id, uint32_t access, uint32_t& error) {
+    ProcessRecord record;
+    {
+        std::lock_guard<std::mutex> lock(TableMutex());
+        if (!FindLocked(*machine_, id, record)) {
+            error = Fail(kErrInvalidParameter);
+            return nullptr;
+        }
+    }
+    if (record.isProtected) {
+        error = Fail(kErrAccessDenied);
+        return nullptr;
+    }
+    error = kErrSuccess;
+    return std::make_unique<SimOpenProcess>(machine_, id, access);
+}
+
+uint32_t SimProcesses::WinExec(const std::string& commandLine, uint32_t /*show*/) {
+    const std::wstring line = SimCodePages(machine_).ToWide(platform::kCpOemCp, commandLine);
+    ProcessRecord started;
+    if (!ProgramLocator(*machine_).Find(line, started.exe)) return Fail(kErrFileNotFound);
+    // A running program's image cannot be deleted or replaced.
+    started.heldFiles = {started.exe};
+    std::lock_guard<std::mutex> lock(TableMutex());
+    AddLocked(*machine_, std::move(started));
+    return kWinExecStarted;
+}
+
+uint32_t AddProcess(Machine& machine, const std::wstring& exe, const std::vector<std::wstring>& modules,
+                    const std::vector<std::wstring>& heldFiles, bool isProtected) {
+    ProcessRecord record;
+    record.exe = exe;
+    record.modules = modules;
+    record.heldFiles = heldFiles;
+    record.isProtected = isProtected;
+    std::lock_guard<std::mutex> lock(TableMutex());
+    return AddLocked(machine, std::move(record));
+}
+
+std::vector<ProcessRecord> RunningProcesses(const Machine& machine) {
+    std::lock_guard<std::mutex> lock(TableMutex());
+    return AllLocked(machine);
+}
+
+bool IsRunning(const Machine& machine, uint32_t pid) {
+    std::lock_guard<std::mutex> lock(TableMutex());
+    ProcessRecord record;
+    return FindLocked(machine, pid, record);
+}
+
+bool EndProcess(Machine& machine, uint32_t pid) {
+    std::lock_guard<std::mutex> lock(TableMutex());
+    return EndLocked(machine, pid);
+}
+
+}  // namespace sim

@@ -1,0 +1,52 @@
+// The processes of the simulated machine. They live in the "processes"
+// section of machine.json, so a machine set up by the host keeps them across
+// runs; the host program itself (the machine's processId, hostProgram and
+// libraryModule) is always running and is never stored there.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/Processes.h"
+#include "platform/sim/Api.h"
+#include "platform/sim/Machine.h"
+
+namespace sim {
+
+struct ProcessRecord {
+    uint32_t pid = 0;
+    std::wstring exe;                    // full Windows path of the program
+    std::vector<std::wstring> modules;   // loaded besides the program itself
+    std::vector<std::wstring> heldFiles; // open without delete sharing
+    bool isProtected = false;            // refuses every OpenProcess (error 5)
+};
+
+class SIM_API SimProcesses : public platform::IProcesses {
+public:
+    explicit SimProcesses(std::shared_ptr<Machine> machine) : machine_(std::move(machine)) {}
+
+    std::unique_ptr<platform::IProcessSnapshot> Snapshot(uint32_t& error) override;
+    uint32_t ListProcessIds(std::vector<uint32_t>& ids) override;
+    std::unique_ptr<platform::IProcess> Open(uint32_t id, uint32_t access, uint32_t& error) override;
+    uint32_t WinExec(const std::string& commandLine, uint32_t show) override;
+
+private:
+    std::shared_ptr<Machine> machine_;
+};
+
+// Set-up for tests and the host. Starts a process and holds its files;
+// returns its identifier. The caller saves the machine if it should last.
+SIM_API uint32_t AddProcess(Machine& machine, const std::wstring& exe,
+                            const std::vector<std::wstring>& modules = {},
+                            const std::vector<std::wstring>& heldFiles = {}, bool isProtected = false);
+// Every running process, the host program's first.
+SIM_API std::vector<ProcessRecord> RunningProcesses(const Machine& machine);
+SIM_API bool IsRunning(const Machine& machine, uint32_t pid);
+// What TerminateProcess does to a process: it is gone and the files only it
+// held can be deleted. False for an unknown process and for the host
+// program, which the simulation cannot end.
+SIM_API bool EndProcess(Machine& machine, uint32_t pid);
+
+}  // namespace sim

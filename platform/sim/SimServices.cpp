@@ -1,0 +1,340 @@
+#include "platform/sim/SimServices.h"
+
+#include <map>
+#include <mutex>
+
+#include "platform/Types.h"
+#include "platform/sim/LastError.h"
+#include "platform/sim/Utf8.h"
+
+namespace sim {
+
+using platform::kErrAccessDenied;
+using platform::kErrInvalidHandle;
+using platform::kErrInvalidName;
+using platform::kErrInvalidParameter;
+using platform::kErrServiceDoesNotExist;
+using platform::kErrServiceMarkedForDelete;
+using platform::kErrSuccess;
+
+// Guarded by ServicesLock(), like the section itself: a handle closing and
+// another opening must agree on whether a marked service still exists.
+class ServiceHandleCounts {
+public:
+    void Add(const std::wstring& name) { ++open_[Lower(name)]; }
+    int Remove(const std::wstring& name) {
+        auto it = open_.find(Lower(name));
+        if (it == open_.end()) return 0;
+        const int left = --it->second;
+        if (left <= 0) open_.erase(it);
+        return left > 0 ? left : 0;
+    }
+    int Count(const std::wstring& name) const {
+        auto it = open_.find(Lower(name));
+        return it == open_.end() ? 0 : it->second;
+    }
+
+private:
+    std::map<std::wstring, int> open_;
+};
+
+namespace {
+
+constexpr char kSection[] = "services";
+constexpr char kAdminKey[] = "isAdmin";
+
+// Section() and SetSection() are each atomic but a change is a read and a
+// write, so every change to the services goes through this lock. Never
+// destroyed: a detached worker may still close a handle during exit.
+std::mutex& ServicesLock() {
+    static std::mutex* const lock = std::make_unique<std::mutex>().release();
+    return *lock;
+}
+
+// What the default security of the manager and of a service grants a
+// program that runs without administrator rights: looking, not changing.
+constexpr uint32_t kManagerUserRights = 0x20015;  // connect, enumerate, query lock status, read control
+constexpr uint32_t kServiceUserRights = 0x2018D;  // query config and status, dependents, interrogate, user control
+
+struct GenericMapping {
+    uint32_t read, write, execute, all;
+};
+constexpr GenericMapping kManagerMapping{0x20014, 0x20022, 0x20009, platform::kScManagerAllAccess};
+constexpr GenericMapping kServiceMapping{0x2008D, 0x20002, 0x20170, platform::kServiceAllAccess};
+
+uint32_t MapGenericRights(uint32_t access, const GenericMapping& mapping) {
+    uint32_t mapped = access & 0x0FFFFFFFu;
+    if (access & platform::kGenericRead) mapped |= mapping.read;
+    if (access & platform::kGenericWrite) mapped |= mapping.write;
+    if (access & platform::kGenericExecute) mapped |= mapping.execute;
+    if (access & platform::kGenericAll) mapped |= mapping.all;
+    return mapped;
+}
+
+// The manager refuses names it could never have created.
+bool ValidServiceName(const std::wstring& name) {
+    return !name.empty() && name.size() <= 256 && name.find_first_of(L"\\/") == std::wstring::npos;
+}
+
+ServiceEntry FromJson(const nlohmann::json& item) {
+    ServiceEntry entry;
+    entry.name = FromUtf8(item.value("name", std::string()));
+    entry.displayName = FromUtf8(item.value("displayName", std::string()));
+    entry.state = item.value("state", static_cast<uint32_t>(platform::kServiceStopped));
+    entry.startType = item.value("startType", static_cast<uint32_t>(platform::kServiceDemandStart));
+    entry.binaryPath = FromUtf8(item.value("binaryPath", std::string()));
+    entry.pendingDelete = item.value("pendingDelete", false);
+    return entry;
+}
+
+nlohmann::json ToJson(const ServiceEntry& entry) {
+    return nlohmann::json{{"name", ToUtf8(entry.name)},
+                          {"displayName", ToUtf8(entry.displayName)},
+                          {"state", entry.state},
+                          {"startType", entry.startType},
+                          {"binaryPath", ToUtf8(entry.binaryPath)},
+                          {"pendingDelete", entry.pendingDelete}};
+}
+
+using ServiceList = std::vector<ServiceEntry>;
+
+ServiceList LoadLocked(const Machine& machine) {
+    ServiceList services;
+    const nlohmann::json section = machine.Section(kSection);
+    if (!section.is_array()) return services;
+    for (const nlohmann::json& item : section) {
+        if (item.is_object()) services.push_back(FromJson(item));
+    }
+    return services;
+}
+
+void StoreLocked(Machine& machine, const ServiceList& services) {
+    nlohmann::json section = nlohmann::json::array();
+    for (const ServiceEntry& entry : services) section.push_back(ToJson(entry));
+    machine.SetSection(kSection, std::move(section));
+}
+
+ServiceList::iterator FindIn(ServiceList& services, const std::wstring& name) {
+    for (auto it = services.begin(); it != services.end(); ++it) {
+        if (EqualsNoCase(it->name, name)) return it;
+    }
+    return services.end();
+}
+
+// Runs `edit(services, changed)` under the lock and writes the section back
+// when the edit says it changed something.
+template <typename F>
+auto EditServices(Machine& machine, F&& edit) {
+    std::lock_guard<std::mutex> lock(ServicesLock());
+    ServiceList services = LoadLocked(machine);
+    bool changed = false;
+    auto result = edit(services, changed);
+    if (changed) StoreLocked(machine, services);
+    return result;
+}
+
+// Windows removes a marked service once nothing holds it open and it has
+// stopped.
+bool MayRemoveMarked(const ServiceEntry& entry, const ServiceHandleCounts& handles) {
+    return entry.pendingDelete && entry.state == platform::kServiceStopped && handles.Count(entry.name) == 0;
+}
+
+class SimService final : public platform::IService {
+public:
+    SimService(std::shared_ptr<Machine> machine, std::shared_ptr<ServiceHandleCounts> handles, std::wstring name,
+               uint32_t access)
+        : machine_(std::move(machine)), handles_(std::move(handles)), name_(std::move(name)), access_(access) {}
+
+    ~SimService() override {
+        EditServices(*machine_, [&](ServiceList& services, bool& changed) {
+            handles_->Remove(name_);
+            auto it = FindIn(services, name_);
+            if (it != services.end() && MayRemoveMarked(*it, *handles_)) {
+                services.erase(it);
+                changed = true;
+            }
+            return 0;
+        });
+    }
+
+    SimService(const SimService&) = delete;
+    SimService& operator=(const SimService&) = delete;
+
+    uint32_t QueryStatus(platform::ServiceStatus& status) override {
+        return WithEntry(platform::kServiceQueryStatus, [&](ServiceEntry& entry, bool&) {
+            status = platform::ServiceStatus{};
+            status.serviceType = platform::kServiceWin32OwnProcess;
+            status.currentState = entry.state;
+            status.controlsAccepted = entry.state == platform::kServiceRunning ? 1u : 0u;  // SERVICE_ACCEPT_STOP
+            return static_cast<uint32_t>(kErrSuccess);
+        });
+    }
+
+    uint32_t QueryConfig(platform::ServiceConfig& config) override {
+        return WithEntry(platform::kServiceQueryConfig, [&](ServiceEntry& entry, bool&) {
+            config = platform::ServiceConfig{};
+            config.serviceType = platform::kServiceWin32OwnProcess;
+            config.startType = entry.startType;
+            config.errorControl = 1;  // SERVICE_ERROR_NORMAL
+            config.binaryPathName = entry.binaryPath;
+            config.serviceStartName = L"LocalSystem";
+            config.displayName = entry.displayName.empty() ? entry.name : entry.displayName;
+            return static_cast<uint32_t>(kErrSuccess);
+        });
+    }
+
+    uint32_t ChangeStartType(uint32_t startType) override {
+        return WithEntry(platform::kServiceChangeConfig, [&](ServiceEntry& entry, bool& changed) {
+            if (entry.pendingDelete) return static_cast<uint32_t>(kErrServiceMarkedForDelete);
+            if (startType == platform::kServiceNoChange) return static_cast<uint32_t>(kErrSuccess);
+            // Boot and system start belong to drivers, not to programs.
+            if (startType < platform::kServiceAutoStart || startType > platform::kServiceDisabled) {
+                return static_cast<uint32_t>(kErrInvalidParameter);
+            }
+            entry.startType = startType;
+            changed = true;
+            return static_cast<uint32_t>(kErrSuccess);
+        });
+    }
+
+    uint32_t Delete() override {
+        return WithEntry(platform::kServiceDeleteAccess, [&](ServiceEntry& entry, bool& changed) {
+            if (entry.pendingDelete) return static_cast<uint32_t>(kErrServiceMarkedForDelete);
+            // A marked service can no longer be started by anyone.
+            entry.pendingDelete = true;
+            entry.startType = platform::kServiceDisabled;
+            changed = true;
+            return static_cast<uint32_t>(kErrSuccess);
+        });
+    }
+
+private:
+    // Runs `f` on this handle's service once the handle's rights allow it.
+    template <typename F>
+    uint32_t WithEntry(uint32_t right, F&& f) {
+        if ((access_ & right) != right) return Fail(kErrAccessDenied);
+        const uint32_t error = EditServices(*machine_, [&](ServiceList& services, bool& changed) {
+            auto it = FindIn(services, name_);
+            // Only set-up can take a service away under an open handle.
+            if (it == services.end()) return static_cast<uint32_t>(kErrInvalidHandle);
+            return static_cast<uint32_t>(f(*it, changed));
+        });
+        return Fail(error);
+    }
+
+    std::shared_ptr<Machine> machine_;
+    std::shared_ptr<ServiceHandleCounts> handles_;
+    const std::wstring name_;
+    const uint32_t access_;
+};
+
+class SimServiceDatabase final : public platform::IServiceDatabase {
+public:
+    SimServiceDatabase(std::shared_ptr<Machine> machine, std::shared_ptr<ServiceHandleCounts> handles,
+                       uint32_t access)
+        : machine_(std::move(machine)), handles_(std::move(handles)), access_(access) {}
+
+    uint32_t Open(const std::wstring& serviceName, uint32_t access,
+                  std::unique_ptr<platform::IService>& service) override {
+        service.reset();
+        if ((access_ & platform::kScManagerConnect) == 0) return Fail(kErrAccessDenied);
+        if (!ValidServiceName(serviceName)) return Fail(kErrInvalidName);
+        const uint32_t rights = MapGenericRights(access, kServiceMapping);
+        const bool admin = IsAdministrator(*machine_);
+        std::wstring stored;
+        const uint32_t error = EditServices(*machine_, [&](ServiceList& services, bool&) {
+            auto it = FindIn(services, serviceName);
+            if (it == services.end()) return static_cast<uint32_t>(kErrServiceDoesNotExist);
+            if (!admin && (rights & ~kServiceUserRights) != 0) return static_cast<uint32_t>(kErrAccessDenied);
+            handles_->Add(it->name);
+            stored = it->name;
+            return static_cast<uint32_t>(kErrSuccess);
+        });
+        if (error != kErrSuccess) return Fail(error);
+        service = std::make_unique<SimService>(machine_, handles_, stored, rights);
+        return kErrSuccess;
+    }
+
+private:
+    std::shared_ptr<Machine> machine_;
+    std::shared_ptr<ServiceHandleCounts> handles_;
+    const uint32_t access_;
+};
+
+}  // namespace
+
+SimServices::SimServices(std::shared_ptr<Machine> machine)
+    : machine_(std::move(machine)), handles_(std::make_shared<ServiceHandleCounts>()) {}
+
+uint32_t SimServices::OpenManager(uint32_t access, std::unique_ptr<platform::IServiceDatabase>& database) {
+    database.reset();
+    const uint32_t rights = MapGenericRights(access, kManagerMapping);
+    if (!IsAdministrator(*machine_) && (rights & ~kManagerUserRights) != 0) return Fail(kErrAccessDenied);
+    // Marked services whose holders went away with an earlier process, or
+    // that have stopped since, are gone by the time anyone looks again.
+    EditServices(*machine_, [&](ServiceList& services, bool& changed) {
+        for (auto it = services.begin(); it != services.end();) {
+            if (MayRemoveMarked(*it, *handles_)) {
+                it = services.erase(it);
+                changed = true;
+            } else {
+                ++it;
+            }
+        }
+        return 0;
+    });
+    database = std::make_unique<SimServiceDatabase>(machine_, handles_, rights);
+    return kErrSuccess;
+}
+
+void AddService(Machine& machine, const ServiceEntry& service) {
+    EditServices(machine, [&](ServiceList& services, bool& changed) {
+        auto it = FindIn(services, service.name);
+        if (it == services.end()) services.push_back(service);
+        else *it = service;
+        changed = true;
+        return 0;
+    });
+}
+
+bool RemoveService(Machine& machine, const std::wstring& name) {
+    return EditServices(machine, [&](ServiceList& services, bool& changed) {
+        auto it = FindIn(services, name);
+        if (it == services.end()) return false;
+        services.erase(it);
+        changed = true;
+        return true;
+    });
+}
+
+bool SetServiceState(Machine& machine, const std::wstring& name, uint32_t state) {
+    return EditServices(machine, [&](ServiceList& services, bool& changed) {
+        auto it = FindIn(services, name);
+        if (it == services.end()) return false;
+        it->state = state;
+        changed = true;
+        return true;
+    });
+}
+
+std::optional<ServiceEntry> FindService(const Machine& machine, const std::wstring& name) {
+    std::lock_guard<std::mutex> lock(ServicesLock());
+    ServiceList services = LoadLocked(machine);
+    auto it = FindIn(services, name);
+    if (it == services.end()) return std::nullopt;
+    return *it;
+}
+
+std::vector<ServiceEntry> ListServices(const Machine& machine) {
+    std::lock_guard<std::mutex> lock(ServicesLock());
+    return LoadLocked(machine);
+}
+
+void SetAdministrator(Machine& machine, bool isAdmin) { machine.SetSection(kAdminKey, isAdmin); }
+
+bool IsAdministrator(const Machine& machine) {
+    const nlohmann::json flag = machine.Section(kAdminKey);
+    return flag.is_boolean() ? flag.get<bool>() : true;
+}
+
+}  // namespace sim

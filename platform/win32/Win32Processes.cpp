@@ -1,0 +1,136 @@
+#include "platform/win32/Win32Processes.h"
+
+// The psapi.dll entry points rather than the K32 ones kernel32 gained in
+// Windows 7, so the library still loads on older systems.
+#define PSAPI_VERSION 1
+#include <psapi.h>
+#include <tlhelp32.h>
+
+#include "platform/win32/UniqueHandle.h"
+
+namespace platform::win32 {
+
+namespace {
+
+// Paths may reach the 32767-character limit of the W functions; the cap
+// only stops a runaway loop.
+constexpr size_t kLongestModulePath = 65536;
+// Module and process lists grow while they are read; past this many
+// retries something is wrong rather than busy.
+constexpr int kMaxListAttempts = 16;
+
+class Win32ProcessSnapshot final : public IProcessSnapshot {
+public:
+    explicit Win32ProcessSnapshot(FileHandle snapshot) : snapshot_(std::move(snapshot)) {}
+
+    bool First(ProcessEntry& entry) override { return Read(::Process32FirstW, entry); }
+    bool Next(ProcessEntry& entry) override { return Read(::Process32NextW, entry); }
+
+private:
+    using Step = BOOL(WINAPI*)(HANDLE, LPPROCESSENTRY32W);
+
+    bool Read(Step step, ProcessEntry& entry) {
+        PROCESSENTRY32W record{};
+        record.dwSize = sizeof(record);
+        if (!step(snapshot_.Get(), &record)) return false;
+        entry.id = record.th32ProcessID;
+        entry.exeFile = record.szExeFile;
+        return true;
+    }
+
+    FileHandle snapshot_;
+};
+
+// GetModuleFileNameExW without a length cap; empty when Windows cannot tell
+// (the module was unloaded meanwhile).
+std::wstring ModulePath(HANDLE process, HMODULE module) {
+    std::wstring buffer(MAX_PATH, L'\0');
+    while (buffer.size() <= kLongestModulePath) {
+        const DWORD length = ::GetModuleFileNameExW(process, module, &buffer[0], static_cast<DWORD>(buffer.size()));
+        if (length == 0) return {};
+        if (length < buffer.size() - 1) {
+            buffer.resize(length);
+            return buffer;
+        }
+        buffer.resize(buffer.size() * 2);
+    }
+    return {};
+}
+
+class Win32Process final : public IProcess {
+public:
+    explicit Win32Process(KernelHandle process) : process_(std::move(process)) {}
+
+    uint32_t ModulePaths(std::vector<std::wstring>& paths) override {
+        std::vector<HMODULE> modules(1024);
+        for (int attempt = 0;; ++attempt) {
+            const DWORD bytes = static_cast<DWORD>(modules.size() * sizeof(HMODULE));
+            DWORD needed = 0;
+            if (!::EnumProcessModules(process_.Get(), modules.data(), bytes, &needed)) return ::GetLastError();
+            if (needed <= bytes) {
+                modules.resize(needed / sizeof(HMODULE));
+                break;
+            }
+            if (attempt == kMaxListAttempts) return ERROR_PARTIAL_COPY;
+            // Room for what loaded since, too.
+            modules.resize(needed / sizeof(HMODULE) + 64);
+        }
+        paths.clear();
+        // Every entry is kept, an unreadable one as an empty path, so the
+        // first path stays the executable's.
+        for (HMODULE module : modules) paths.push_back(ModulePath(process_.Get(), module));
+        return ERROR_SUCCESS;
+    }
+
+    uint32_t Terminate(uint32_t exitCode) override {
+        return ::TerminateProcess(process_.Get(), exitCode) ? ERROR_SUCCESS : ::GetLastError();
+    }
+
+private:
+    KernelHandle process_;
+};
+
+}  // namespace
+
+std::unique_ptr<IProcessSnapshot> Win32Processes::Snapshot(uint32_t& error) {
+    FileHandle snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    if (!snapshot) {
+        error = ::GetLastError();
+        return nullptr;
+    }
+    error = ERROR_SUCCESS;
+    return std::make_unique<Win32ProcessSnapshot>(std::move(snapshot));
+}
+
+uint32_t Win32Processes::ListProcessIds(std::vector<uint32_t>& ids) {
+    std::vector<DWORD> buffer(1024);
+    for (int attempt = 0; attempt <= kMaxListAttempts; ++attempt) {
+        const DWORD bytes = static_cast<DWORD>(buffer.size() * sizeof(DWORD));
+        DWORD returned = 0;
+        if (!::EnumProcesses(buffer.data(), bytes, &returned)) return ::GetLastError();
+        // EnumProcesses never says how much it needed: a full buffer may
+        // have been cut short.
+        if (returned < bytes) {
+            ids.assign(buffer.begin(), buffer.begin() + returned / sizeof(DWORD));
+            return ERROR_SUCCESS;
+        }
+        buffer.resize(buffer.size() * 2);
+    }
+    return ERROR_INSUFFICIENT_BUFFER;
+}
+
+std::unique_ptr<IProcess> Win32Processes::Open(uint32_t id, uint32_t access, uint32_t& error) {
+    KernelHandle process(::OpenProcess(access, FALSE, id));
+    if (!process) {
+        error = ::GetLastError();
+        return nullptr;
+    }
+    error = ERROR_SUCCESS;
+    return std::make_unique<Win32Process>(std::move(process));
+}
+
+uint32_t Win32Processes::WinExec(const std::string& commandLine, uint32_t show) {
+    return ::WinExec(commandLine.c_str(), show);
+}
+
+}  // namespace platform::win32

@@ -1,0 +1,22 @@
+// Other processes of the running Windows: Toolhelp, psapi and WinExec.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/win32/WinApi.h"
+
+#include "platform/Processes.h"
+
+namespace platform::win32 {
+
+class Win32Processes final : public IProcesses {
+public:
+    std::unique_ptr<IProcessSnapshot> Snapshot(uint32_t& error) override;
+    uint32_t ListProcessIds(std::vector<uint32_t>& ids) override;
+    std::unique_ptr<IProcess> Open(uint32_t id, uint32_t access, uint32_t& error) override;
+    uint32_t WinExec(const std::string& commandLine, uint32_t show) override;
+};
+
+}  // namespace platform::win32
