@@ -5,6 +5,7 @@
 #include "common/OsInfo.h"
 #include "common/PathHelpers.h"
 #include "logging/Log.h"
+#include "platform/Platform.h"
 
 // Operations whose engine is not part of this build answer false (or an
 // empty string) and start nothing.
@@ -22,7 +23,20 @@ bool CFixItunesMgr::CheckMicrosoftStoreItunes() { return false; }
 
 bool CFixItunesMgr::IsOs64Bit() { return GetOsInfo().bIsWow64; }
 
-bool CFixItunesMgr::OpenItunes() { return false; }
+bool CFixItunesMgr::OpenItunes() {
+    std::wstring installDir;
+    std::wstring version;
+    QueryItunesInfoReg(installDir, version);
+    const std::wstring program = installDir + L"\\iTunes.exe";
+    LOG_INFO_W(L"open itunes[%s]...\n", program);
+    if (!FileExists(program)) {
+        LOG_INFO_W(L"itunes not exist!\n");
+        return false;
+    }
+    constexpr uint32_t kShow = 5;
+    platform::Os().Processes().WinExec(platform::Os().CodePages().FromWide(platform::kCpOemCp, program), kShow);
+    return true;
+}
 
 bool CFixItunesMgr::CheckAllItunesComponent(TaskCallback pfn, void* pUser, bool bVerifyFiles) {
     LOG_INFO_W(L"[$$CheckAllItunesComponent]...");

@@ -10,6 +10,7 @@
 #include "SimMachineFixture.h"
 #include "common/OsInfo.h"
 #include "include/Brisalen.h"
+#include "platform/sim/SimProcesses.h"
 #include "platform/sim/SimRegistry.h"
 
 namespace {
@@ -160,6 +161,33 @@ TEST(MayDeleteInstallDir, OnlyAnItunesFolderNamingItunesMayGo) {
     EXPECT_TRUE(MayDeleteInstallDir(1, L"C:\\PROGRAM FILES\\ITUNES"));
     EXPECT_TRUE(MayDeleteInstallDir(4, L"C:\\Program Files\\Bonjour\\"));
     EXPECT_TRUE(MayDeleteInstallDir(4, L"D:\\"));
+}
+
+}  // namespace
+
+namespace {
+
+bool ItunesRunning(const sim::Machine& machine) {
+    for (const sim::ProcessRecord& p : sim::RunningProcesses(machine)) {
+        if (p.exe.find(L"iTunes.exe") != std::wstring::npos) return true;
+    }
+    return false;
+}
+
+using OpenItunesTest = LoggedMachineTest;
+
+TEST_F(OpenItunesTest, StartsTheRegisteredProgramOnlyWhenItExists) {
+    sim::SetRegistryString(*machine_, kItunesKey, L"InstallDir", L"C:\\Program Files\\iTunes\\");
+    EXPECT_FALSE(CreateFixItuensMgr()->OpenItunes());
+    EXPECT_FALSE(ItunesRunning(*machine_));
+    EXPECT_NE(LoadTimeLog().find(" open itunes[C:\\Program Files\\iTunes\\\\iTunes.exe]...\n\n"
+                                 "2"),
+              std::string::npos);
+    EXPECT_NE(LoadTimeLog().find(" itunes not exist!\n"), std::string::npos);
+
+    WriteFile(L"C:\\Program Files\\iTunes\\iTunes.exe", 10);
+    EXPECT_TRUE(CreateFixItuensMgr()->OpenItunes());
+    EXPECT_TRUE(ItunesRunning(*machine_));
 }
 
 }  // namespace

@@ -1,0 +1,33 @@
+# The iTunes registry values written with reg.exe come back through the
+# library, and the known folders resolve for the 64-bit program.
+registry_and_folders() {
+    local key='HKLM\SOFTWARE\Apple Computer, Inc.\iTunes'
+    wine reg add "$key" /v InstallDir /t REG_SZ /d 'C:\Program Files\iTunes\' /f /reg:64 >/dev/null 2>&1 || return 1
+    wine reg add "$key" /v Version /t REG_SZ /d 12.13.2.3 /f /reg:64 >/dev/null 2>&1 || return 1
+    (cd "$app" && wine 'C:\Tarnwick\brisalen.exe' info --json) | tr -d '\r' >"$app/info.json" || return 1
+    (cd "$app" && wine 'C:\Tarnwick\brisalen.exe' open-itunes --json) | tr -d '\r' >"$app/open.json"
+    wine reg delete "$key" /f /reg:64 >/dev/null 2>&1 || true
+    python3 - "$app/info.json" "$app/open.json" "$app/Log/Tarnwick.log" <<'PY'
+import json, sys
+info = json.load(open(sys.argv[1]))
+opened = json.load(open(sys.argv[2]))
+log = open(sys.argv[3], "rb").read().decode("latin-1").replace("\r\n", "\n")
+problems = []
+if info["repair_manager"]["GetItunesVersion"] != "12.13.2.3":
+    problems.append("version read back as %r" % info["repair_manager"]["GetItunesVersion"])
+folders = info["machine"]["known_folders"]
+expected = {"Program Files": "C:\\Program Files", "Program Files (x86)": "C:\\Program Files (x86)",
+            "ProgramData": "C:\\ProgramData"}
+for name, path in expected.items():
+    if folders.get(name, "").lower() != path.lower(): problems.append("%s is %r" % (name, folders.get(name)))
+for name in ("AppData", "Local AppData", "My Music"):
+    if not folders.get(name, "").startswith("C:\\"): problems.append("%s unresolved: %r" % (name, folders.get(name)))
+if opened.get("OpenItunes") is not False: problems.append("OpenItunes started a program that is not there")
+for line in (" Reg:InstallDir = [C:\\Program Files\\iTunes\\],version = [12.13.2.3]\n",
+             " open itunes[C:\\Program Files\\iTunes\\\\iTunes.exe]...\n", " itunes not exist!\n"):
+    if line not in log: problems.append("log lacks %r" % line)
+for p in problems: print("  " + p)
+sys.exit(1 if problems else 0)
+PY
+}
+scenario "registry values and known folders" registry_and_folders
