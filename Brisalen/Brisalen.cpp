@@ -4,6 +4,7 @@
 #include "Brisalen/itunesUserDataMgr.h"
 #include "common/OsInfo.h"
 #include "common/PathHelpers.h"
+#include "common/TextHelpers.h"
 #include "logging/Log.h"
 #include "platform/Platform.h"
 
@@ -34,7 +35,7 @@ bool CFixItunesMgr::OpenItunes() {
         return false;
     }
     constexpr uint32_t kShow = 5;
-    platform::Os().Processes().WinExec(platform::Os().CodePages().FromWide(platform::kCpOemCp, program), kShow);
+    platform::Os().Processes().WinExec(WideToNarrow(program), kShow);
     return true;
 }
 

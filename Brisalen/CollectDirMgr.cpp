@@ -2,6 +2,7 @@
 
 #include "common/OsInfo.h"
 #include "common/PathHelpers.h"
+#include "common/TextHelpers.h"
 
 namespace {
 
@@ -19,13 +20,6 @@ void SplitProgramFilesPair(std::wstring& programFiles, std::wstring& programFile
     const std::wstring parent = cut == std::wstring::npos ? std::wstring() : programFiles.substr(0, cut);
     programFilesX86 = parent + L"\\Program Files (x86)";
     programFiles = parent + L"\\Program Files";
-}
-
-std::wstring AsciiLower(std::wstring text) {
-    for (wchar_t& c : text) {
-        if (c >= L'A' && c <= L'Z') c = static_cast<wchar_t>(c - L'A' + L'a');
-    }
-    return text;
 }
 
 void InsertIfExists(const std::wstring& folder, const wchar_t* name, std::set<std::wstring>& folders) {

@@ -2,6 +2,7 @@
 
 #include <memory>
 
+#include "common/TextHelpers.h"
 #include "logging/Log.h"
 #include "platform/Platform.h"
 
@@ -44,9 +45,6 @@ void ClearItunesInfoReg() {
 }
 
 bool MayDeleteInstallDir(int32_t nType, const std::wstring& strInstallDir) {
-    std::wstring lower = strInstallDir;
-    for (wchar_t& c : lower) {
-        if (c >= L'A' && c <= L'Z') c = static_cast<wchar_t>(c - L'A' + L'a');
-    }
+    const std::wstring lower = AsciiLower(strInstallDir);
     return !(nType == kProductTypeItunes && lower.find(L"itunes") == std::wstring::npos);
 }

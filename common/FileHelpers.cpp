@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "common/PathHelpers.h"
+#include "common/TextHelpers.h"
 #include "logging/Log.h"
 #include "platform/Platform.h"
 
@@ -141,12 +142,6 @@ private:
     const bool recursive_;
 };
 
-void LowerAscii(std::wstring& text) {
-    for (wchar_t& c : text) {
-        if (c >= L'A' && c <= L'Z') c = static_cast<wchar_t>(c - L'A' + L'a');
-    }
-}
-
 }  // namespace
 
 bool CreateDirTree(std::wstring folder) {
@@ -226,7 +221,7 @@ void DeleteFilesInFolders(const std::vector<std::wstring>& folders, std::vector<
             NormalizePath(file);
             fs.DeleteFile(file);
             if (!FileExists(file)) continue;
-            LowerAscii(file);
+            AsciiLowerInPlace(file);
             remaining.insert(std::move(file));
         }
     }

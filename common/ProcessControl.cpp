@@ -1,6 +1,7 @@
 #include "common/ProcessControl.h"
 
 #include "common/PathHelpers.h"
+#include "common/TextHelpers.h"
 #include "logging/Log.h"
 #include "platform/Platform.h"
 
@@ -14,18 +15,6 @@ constexpr uint32_t kTerminationWaitMs = 500;
 constexpr wchar_t kNameServiceProvider[] = L"\\bonjour\\mdnsnsp.dll";
 constexpr uint32_t kInspectAndTerminate =
     platform::kProcessQueryInformation | platform::kProcessVmRead | platform::kProcessTerminate;
-
-// The C runtime's tolower on each UTF-16 unit: ASCII letters only.
-void AsciiLowerInPlace(std::wstring& text) {
-    for (wchar_t& c : text) {
-        if (c >= L'A' && c <= L'Z') c = static_cast<wchar_t>(c - L'A' + L'a');
-    }
-}
-
-std::wstring AsciiLower(std::wstring text) {
-    AsciiLowerInPlace(text);
-    return text;
-}
 
 // The folders that exist, each normalised, without a trailing backslash and
 // lower-cased, ready for a substring test against module paths.

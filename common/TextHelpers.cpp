@@ -78,3 +78,14 @@ int32_t StringToInt(const std::wstring& text) {
     }
     return static_cast<int32_t>(value);
 }
+
+void AsciiLowerInPlace(std::wstring& text) {
+    for (wchar_t& c : text) {
+        if (c >= L'A' && c <= L'Z') c = static_cast<wchar_t>(c - L'A' + L'a');
+    }
+}
+
+std::wstring AsciiLower(std::wstring text) {
+    AsciiLowerInPlace(text);
+    return text;
+}

@@ -27,6 +27,11 @@ std::wstring AnsiToWide(const std::string& text);
 // UTF-16 to the OEM code page; characters it lacks become its default
 // character.
 std::string WideToNarrow(const std::wstring& text);
+
+// The C runtime's tolower on each UTF-16 unit: only ASCII letters change,
+// which is how the library compares paths.
+void AsciiLowerInPlace(std::wstring& text);
+std::wstring AsciiLower(std::wstring text);
 std::wstring Utf8ToWide(const std::string& text);
 
 // 0-15 for a hexadecimal digit of either case, -1 for anything else.
