@@ -69,9 +69,21 @@ struct ModuleReferenceTraits {
     static void Close(Handle module) { ::FreeLibrary(module); }
 };
 
+struct ServiceHandleTraits {
+    using Handle = SC_HANDLE;
+    static Handle Empty() { return nullptr; }
+    static void Close(Handle handle) { ::CloseServiceHandle(handle); }
+};
+struct RegistryKeyTraits {
+    using Handle = HKEY;
+    static Handle Empty() { return nullptr; }
+    static void Close(Handle key) { ::RegCloseKey(key); }
+};
 using FileHandle = UniqueHandle<FileHandleTraits>;
 using KernelHandle = UniqueHandle<KernelHandleTraits>;
 using FindHandle = UniqueHandle<FindHandleTraits>;
 using ModuleReference = UniqueHandle<ModuleReferenceTraits>;
+using ServiceHandle = UniqueHandle<ServiceHandleTraits>;
+using RegistryKeyHandle = UniqueHandle<RegistryKeyTraits>;
 
 }  // namespace platform::win32

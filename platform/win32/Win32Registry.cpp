@@ -8,13 +8,6 @@
 namespace platform::win32 {
 namespace {
 
-struct RegistryKeyTraits {
-    using Handle = HKEY;
-    static Handle Empty() { return nullptr; }
-    static void Close(Handle key) { ::RegCloseKey(key); }
-};
-using RegistryKeyHandle = UniqueHandle<RegistryKeyTraits>;
-
 HKEY RootKey(RegistryRoot root) {
     return root == RegistryRoot::LocalMachine ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER;
 }

@@ -8,13 +8,6 @@
 namespace platform::win32 {
 namespace {
 
-struct ServiceHandleTraits {
-    using Handle = SC_HANDLE;
-    static Handle Empty() { return nullptr; }
-    static void Close(Handle handle) { ::CloseServiceHandle(handle); }
-};
-using ServiceHandle = UniqueHandle<ServiceHandleTraits>;
-
 uint32_t ErrorUnless(BOOL succeeded) { return succeeded ? static_cast<uint32_t>(ERROR_SUCCESS) : ::GetLastError(); }
 
 std::wstring TextOrEmpty(const wchar_t* text) { return text ? std::wstring(text) : std::wstring(); }
