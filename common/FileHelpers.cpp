@@ -248,6 +248,20 @@ char* ReadWholeFile(std::wstring path, uint64_t* size) {
     return buffer;
 }
 
+bool ProbeFileSize(const std::wstring& path, int64_t& size) {
+    uint32_t error = 0;
+    size = 0;
+    const std::unique_ptr<platform::IFile> file = platform::Os().Files().Open(path, platform::OpenMode::Read, error);
+    if (file) {
+        const uint64_t length = file->Size();
+        size = length > static_cast<uint64_t>(std::numeric_limits<int64_t>::max()) ? 0 : static_cast<int64_t>(length);
+        return true;
+    }
+    if (error == platform::kErrFileNotFound || error == platform::kErrPathNotFound) return false;
+    // Held, locked or a folder: it is there, only its length cannot be read.
+    return platform::Os().Files().Exists(path);
+}
+
 int64_t GetFileSizeByPath(std::wstring path) {
     uint32_t error = 0;
     const std::unique_ptr<platform::IFile> file = platform::Os().Files().Open(path, platform::OpenMode::Read, error);

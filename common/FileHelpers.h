@@ -55,3 +55,8 @@ char* ReadWholeFile(std::wstring path, uint64_t* size = nullptr);
 // The file's length in bytes; 0 when it cannot be opened. The path is used
 // as given, without normalising it.
 int64_t GetFileSizeByPath(std::wstring path);
+
+// Existence and length in one open, for checks that ask both of many files:
+// false when the path does not exist; otherwise true with the length, or 0
+// when the file exists but cannot be opened (as GetFileSizeByPath says).
+bool ProbeFileSize(const std::wstring& path, int64_t& size);

@@ -5,6 +5,7 @@
 
 #include "host/HostContext.h"
 #include "host/ProcessCommands.h"
+#include "host/ProductCommands.h"
 #include "host/ServiceCommands.h"
 
 #if !defined(_WIN32)
@@ -23,6 +24,7 @@ int main(int argc, char** argv) {
     AddInfoCommands(app, action);
     AddServiceCommands(app, action);
     AddProcessCommands(app, action);
+    AddProductCommands(app, action);
 #if !defined(_WIN32)
     std::string machineFolder;
     app.add_option("--machine", machineFolder,

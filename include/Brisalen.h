@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -36,6 +37,15 @@ enum CheckItunesProductState : int32_t {
     kCheckItunesProductState_Item_Fail_Miss = 4,
     kCheckItunesProductState_Item_Fail_Bad = 5,
     kCheckItunesProductState_All_CheckComplete = 6,
+};
+
+// One installed product as Windows Installer describes it. The type is
+// kept twice; readers of the record take it from the copy.
+struct ST_MSI_PRODUCT_RAW_DATA {
+    int32_t nProductType = 0;
+    std::wstring strProductCode;
+    int32_t nProductTypeCopy = 0;
+    std::map<std::wstring, std::wstring> mapProperty;
 };
 
 struct ST_MSI_PRODUCT_UI_INFO {

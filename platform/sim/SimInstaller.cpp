@@ -1,8 +1,111 @@
 #include "platform/sim/SimInstaller.h"
 
+#include <ctime>
+#include <functional>
+#include <mutex>
+#include <set>
+
 #include "platform/Types.h"
+#include "platform/sim/SimFileSystem.h"
+#include "platform/sim/SimMsiDatabase.h"
+#include "platform/sim/SimMsiLayout.h"
+#include "platform/sim/SimMsiPlan.h"
+#include "platform/sim/SimProducts.h"
+#include "platform/sim/SimRegistry.h"
+#include "platform/sim/SimServices.h"
+#include "platform/sim/Utf8.h"
+#include "platform/sim/WinPath.h"
 
 namespace sim {
+namespace {
+
+constexpr int kInstallStateLocal = 3;
+constexpr int kInstallStateDefault = 5;
+constexpr uint32_t kUiLevelNoChange = 0;
+
+// The Installer runs one installation at a time on a machine; a second
+// caller meanwhile is told another one is in progress. Never destroyed: a
+// detached worker may still be installing while the process exits.
+std::mutex& ExecuteMutex() {
+    static std::mutex* const mutex = std::make_unique<std::mutex>().release();
+    return *mutex;
+}
+
+// What MsiGetProductInfoW knows by name; one of these that an install did
+// not set reads as empty rather than unknown.
+const std::set<std::wstring>& ProductInfoNames() {
+    static const std::set<std::wstring> names{
+        L"ProductName",   L"PackageName",      L"Transforms",     L"AssignmentType", L"PackageCode",
+        L"Version",       L"ProductIcon",      L"Language",       L"AuthorizedLUAApp", L"InstanceType",
+        L"InstalledProductName", L"VersionString", L"HelpLink",   L"HelpTelephone",  L"InstallLocation",
+        L"InstallSource", L"InstallDate",      L"Publisher",      L"LocalPackage",   L"URLInfoAbout",
+        L"URLUpdateInfo", L"VersionMinor",     L"VersionMajor",   L"ProductID",      L"RegCompany",
+        L"RegOwner",      L"State",            L"LastUsedSource", L"LastUsedType",   L"MediaPackagePath",
+        L"DiskPrompt",
+    };
+    return names;
+}
+
+bool ValidCode(const std::wstring& productCode) { return !PackedProductCode(productCode).empty(); }
+
+std::wstring Get(const MsiProperties& props, const wchar_t* name) {
+    auto it = props.find(name);
+    return it == props.end() ? std::wstring() : it->second;
+}
+
+std::wstring Today() {
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    ::localtime_r(&now, &local);
+    wchar_t text[16];
+    std::swprintf(text, 16, L"%04d%02d%02d", local.tm_year + 1900, local.tm_mon + 1, local.tm_mday);
+    return text;
+}
+
+// "12.13.1.3" -> major, minor, build as the Installer packs them.
+void AddVersion(const std::wstring& version, std::map<std::wstring, std::wstring>& info) {
+    uint32_t parts[3] = {0, 0, 0};
+    size_t pos = 0;
+    for (uint32_t& part : parts) {
+        if (pos >= version.size()) break;
+        size_t end = version.find(L'.', pos);
+        if (end == std::wstring::npos) end = version.size();
+        try {
+            part = static_cast<uint32_t>(std::stoul(version.substr(pos, end - pos)));
+        } catch (const std::exception&) {
+            part = 0;
+        }
+        pos = end + 1;
+    }
+    const uint32_t packed = ((parts[0] & 0xFF) << 24) | ((parts[1] & 0xFF) << 16) | (parts[2] & 0xFFFF);
+    info[L"VersionString"] = version;
+    info[L"Version"] = std::to_wstring(packed);
+    info[L"VersionMajor"] = std::to_wstring(parts[0] & 0xFF);
+    info[L"VersionMinor"] = std::to_wstring(parts[1] & 0xFF);
+}
+
+// A name under C:\Windows\Installer no other cached package uses, derived
+// from the package so reruns pick the same one.
+std::wstring NewCachePath(const std::shared_ptr<Machine>& machine, const std::wstring& folder,
+                          const std::wstring& seed) {
+    SimFileSystem files(machine);
+    uint32_t hash = 2166136261u;
+    for (wchar_t c : seed) hash = (hash ^ static_cast<uint32_t>(c)) * 16777619u;
+    for (;; ++hash) {
+        wchar_t name[16];
+        std::swprintf(name, 16, L"%08x.msi", hash);
+        const std::wstring path = folder + name;
+        if (!files.Exists(path)) return path;
+    }
+}
+
+// The Add/Remove Programs entry, in the view the package's bitness selects.
+std::wstring UninstallKey(const InstallPlan& plan, bool windows64, const std::wstring& productCode) {
+    const std::wstring below = L"Microsoft\\Windows\\CurrentVersion\\Uninstall\\" + productCode;
+    return windows64 && !plan.package64 ? L"HKLM\\SOFTWARE\\WOW6432Node\\" + below : L"HKLM\\SOFTWARE\\" + below;
+}
+
+}  // namespace
 
 uint32_t SimInstaller::EnableLog(uint32_t logMode, const std::wstring& logFile, uint32_t attributes) {
     machine_->Modify([&](MachineState& state) {
@@ -10,6 +113,210 @@ uint32_t SimInstaller::EnableLog(uint32_t logMode, const std::wstring& logFile, 
         return 0;
     });
     return platform::kErrSuccess;
+}
+
+uint32_t SimInstaller::EnumProducts(uint32_t index, std::wstring& productCode) {
+    productCode.clear();
+    const std::vector<InstalledProduct> products = ListProducts(*machine_);
+    if (index >= products.size()) return platform::kErrNoMoreItems;
+    productCode = products[index].productCode;
+    return platform::kErrSuccess;
+}
+
+uint32_t SimInstaller::IsProductElevated(const std::wstring& productCode, bool& elevated) {
+    elevated = false;
+    if (!ValidCode(productCode)) return platform::kErrInvalidParameter;
+    const std::optional<InstalledProduct> product = FindProduct(*machine_, productCode);
+    if (!product) return platform::kErrUnknownProduct;
+    elevated = Get(product->properties, L"AssignmentType") == L"1";
+    return platform::kErrSuccess;
+}
+
+uint32_t SimInstaller::GetProductInfo(const std::wstring& productCode, const std::wstring& property,
+                                      std::wstring& value) {
+    value.clear();
+    if (!ValidCode(productCode)) return platform::kErrInvalidParameter;
+    const std::optional<InstalledProduct> product = FindProduct(*machine_, productCode);
+    if (!product) return platform::kErrUnknownProduct;
+    auto it = product->properties.find(property);
+    if (it != product->properties.end()) {
+        value = it->second;
+        return platform::kErrSuccess;
+    }
+    return ProductInfoNames().count(property) ? platform::kErrSuccess : platform::kErrUnknownProperty;
+}
+
+uint32_t SimInstaller::OpenDatabase(const std::wstring& packagePath,
+                                    std::unique_ptr<platform::IMsiDatabase>& database) {
+    return OpenPackage(*machine_, packagePath, database);
+}
+
+uint32_t SimInstaller::SetInternalUI(uint32_t uiLevel) {
+    const uint32_t previous = InstallerUiLevel(*machine_);
+    if (uiLevel != kUiLevelNoChange) SetInstallerUiLevel(*machine_, uiLevel);
+    return previous;
+}
+
+namespace {
+
+// Runs one install or configure call the way the machine is scripted to
+// answer: busy while another runs, a queued failure at once, a queued 0 or
+// 3010 after doing the work.
+uint32_t RunScripted(Machine& machine, const std::function<uint32_t()>& work) {
+    std::unique_lock<std::mutex> running(ExecuteMutex(), std::try_to_lock);
+    if (!running.owns_lock()) return platform::kErrInstallAlreadyRunning;
+    const std::optional<uint32_t> queued = PopInstallerResult(machine);
+    if (queued && *queued != platform::kErrSuccess && *queued != platform::kErrSuccessRebootRequired) return *queued;
+    const uint32_t result = work();
+    if (result == platform::kErrSuccess && queued) return *queued;
+    return result;
+}
+
+}  // namespace
+
+uint32_t SimInstaller::InstallProduct(const std::wstring& packagePath, const std::wstring& commandLine) {
+    return RunScripted(*machine_, [&] { return Install(packagePath, commandLine); });
+}
+
+uint32_t SimInstaller::ConfigureProductEx(const std::wstring& productCode, int /*installLevel*/, int installState,
+                                          const std::wstring& commandLine) {
+    if (!ValidCode(productCode)) return platform::kErrInvalidParameter;
+    if (installState == platform::kInstallStateAbsent) {
+        return RunScripted(*machine_, [&] { return Uninstall(productCode); });
+    }
+    if (installState == kInstallStateDefault || installState == kInstallStateLocal) {
+        return RunScripted(*machine_, [&] { return Repair(productCode, commandLine); });
+    }
+    return platform::kErrInvalidParameter;
+}
+
+uint32_t SimInstaller::ConfigureProduct(const std::wstring& productCode, int installLevel, int installState) {
+    return ConfigureProductEx(productCode, installLevel, installState, std::wstring());
+}
+
+uint32_t SimInstaller::Install(const std::wstring& packagePath, const std::wstring& commandLine) {
+    std::unique_ptr<platform::IMsiDatabase> database;
+    PackageSummary summary;
+    const uint32_t opened = OpenPackage(*machine_, packagePath, database, &summary);
+    if (opened == kErrOpenFailed) return platform::kErrInstallPackageOpenFailed;
+    if (opened != platform::kErrSuccess) return opened;
+
+    const MachineState state = machine_->Snapshot();
+    InstallPlan plan;
+    const uint32_t planned =
+        PlanInstall(state, IsAdministrator(*machine_), *database, summary, ParseCommandLine(commandLine), plan);
+    if (planned != platform::kErrSuccess) return planned;
+    database.reset();
+
+    const MsiProperties& props = plan.properties;
+    const std::wstring productCode = Get(props, L"ProductCode");
+    const std::optional<InstalledProduct> existing = FindProduct(*machine_, productCode);
+    WinPath package;
+    WinPath::Parse(packagePath, package);  // it opened, so it parses
+    // A repair runs from the cached copy but keeps the original source.
+    const bool fromCache = existing && EqualsNoCase(package.ToString(), Get(existing->properties, L"LocalPackage"));
+
+    PackageLayout layout(machine_);
+    ProductLayout created;
+    bool restartNeeded = false;
+    const uint32_t laidOut = layout.LayOut(plan, created, restartNeeded);
+    auto rollBack = [&] {
+        // Over an earlier install the files belong to it; only a first
+        // install is taken back whole.
+        bool ignored = false;
+        if (!existing) layout.TakeDown(created, ignored);
+    };
+    if (laidOut != platform::kErrSuccess) {
+        rollBack();
+        return laidOut;
+    }
+
+    InstalledProduct product;
+    product.productCode = productCode;
+    std::map<std::wstring, std::wstring>& info = product.properties;
+    const std::wstring windows = Get(props, L"WindowsFolder");
+    std::wstring localPackage = existing ? Get(existing->properties, L"LocalPackage") : std::wstring();
+    if (!fromCache) {
+        ProductLayout shared;  // C:\Windows\Installer outlives every product
+        const std::wstring cacheFolder = windows + L"Installer\\";
+        if (localPackage.empty()) localPackage = NewCachePath(machine_, cacheFolder, productCode + summary.revisionNumber);
+        SimFileSystem files(machine_);
+        if (!layout.CreateFolders(cacheFolder, shared) ||
+            files.CopyFile(package.ToString(), localPackage, false) != platform::kErrSuccess) {
+            rollBack();
+            return platform::kErrInstallFailure;
+        }
+        info[L"InstallSource"] = package.Parent().ToString() + (package.Parent().IsRoot() ? L"" : L"\\");
+        info[L"PackageName"] = package.Components().back();
+    } else {
+        info[L"InstallSource"] = Get(existing->properties, L"InstallSource");
+        info[L"PackageName"] = Get(existing->properties, L"PackageName");
+    }
+    info[L"LocalPackage"] = localPackage;
+    info[L"ProductName"] = Get(props, L"ProductName");
+    info[L"InstalledProductName"] = Get(props, L"ProductName");
+    AddVersion(Get(props, L"ProductVersion"), info);
+    info[L"Publisher"] = Get(props, L"Manufacturer");
+    info[L"Language"] = Get(props, L"ProductLanguage");
+    info[L"InstallDate"] = Today();
+    info[L"InstallLocation"] = Get(props, L"ARPINSTALLLOCATION");
+    info[L"PackageCode"] = summary.revisionNumber;
+    info[L"AssignmentType"] = Get(props, L"ALLUSERS").empty() ? L"0" : L"1";
+    info[L"State"] = L"5";  // INSTALLSTATE_DEFAULT
+    for (const auto& [name, property] : std::map<std::wstring, std::wstring>{{L"ProductID", L"ProductID"},
+                                                                              {L"RegOwner", L"USERNAME"},
+                                                                              {L"RegCompany", L"COMPANYNAME"},
+                                                                              {L"URLInfoAbout", L"ARPURLINFOABOUT"},
+                                                                              {L"URLUpdateInfo", L"ARPURLUPDATEINFO"},
+                                                                              {L"HelpLink", L"ARPHELPLINK"},
+                                                                              {L"HelpTelephone", L"ARPHELPTELEPHONE"}}) {
+        const std::wstring value = Get(props, property.c_str());
+        if (!value.empty()) info[name] = value;
+    }
+
+    const std::wstring arpKey = UninstallKey(plan, state.is64Bit, productCode);
+    for (const auto& [name, value] : std::map<std::wstring, std::wstring>{
+             {L"DisplayName", info[L"ProductName"]},
+             {L"DisplayVersion", info[L"VersionString"]},
+             {L"Publisher", info[L"Publisher"]},
+             {L"InstallLocation", info[L"InstallLocation"]},
+             {L"InstallSource", info[L"InstallSource"]},
+             {L"InstallDate", info[L"InstallDate"]},
+             {L"UninstallString", L"MsiExec.exe /X" + productCode},
+             {L"ModifyPath", L"MsiExec.exe /I" + productCode},
+             {L"WindowsInstaller", L"1"}}) {
+        SetRegistryString(*machine_, arpKey, name, value);
+    }
+    created.registryKeys.push_back(arpKey);
+
+    if (existing) {
+        ProductLayout merged = existing->layout;
+        merged.Merge(created);
+        product.layout = merged;
+    } else {
+        product.layout = created;
+    }
+    StoreProduct(*machine_, product);
+    return restartNeeded ? platform::kErrSuccessRebootRequired : platform::kErrSuccess;
+}
+
+uint32_t SimInstaller::Uninstall(const std::wstring& productCode) {
+    const std::optional<InstalledProduct> product = FindProduct(*machine_, productCode);
+    if (!product) return platform::kErrUnknownProduct;
+    bool restartNeeded = false;
+    PackageLayout(machine_).TakeDown(product->layout, restartNeeded);
+    const std::wstring localPackage = Get(product->properties, L"LocalPackage");
+    if (!localPackage.empty()) SimFileSystem(machine_).DeleteFile(localPackage);
+    ForgetProduct(*machine_, productCode);
+    return restartNeeded ? platform::kErrSuccessRebootRequired : platform::kErrSuccess;
+}
+
+uint32_t SimInstaller::Repair(const std::wstring& productCode, const std::wstring& commandLine) {
+    const std::optional<InstalledProduct> product = FindProduct(*machine_, productCode);
+    if (!product) return platform::kErrUnknownProduct;
+    const std::wstring localPackage = Get(product->properties, L"LocalPackage");
+    if (localPackage.empty() || !SimFileSystem(machine_).Exists(localPackage)) return kErrInstallSourceAbsent;
+    return Install(localPackage, commandLine);
 }
 
 }  // namespace sim

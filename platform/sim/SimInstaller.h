@@ -1,5 +1,8 @@
-// IInstaller of the simulated machine. Installer sessions come later; for
-// now the machine only remembers how logging was asked for.
+// IInstaller of the simulated machine: packages are real .msi files read
+// with libmsi; installing one lays its files, services and registry values
+// out on the machine and registers the product in the "products" section of
+// machine.json, uninstalling takes them away again. A test or the host can
+// queue the result codes the next install or configure calls give.
 #pragma once
 
 #include <memory>
@@ -14,11 +17,28 @@ class SIM_API SimInstaller : public platform::IInstaller {
 public:
     explicit SimInstaller(std::shared_ptr<Machine> machine) : machine_(std::move(machine)) {}
 
-    // Recorded in the state without saving: the caller decides when the
-    // machine is written back.
+    // Like every part of the machine, changes are recorded in the state
+    // without saving: the caller decides when the machine is written back.
     uint32_t EnableLog(uint32_t logMode, const std::wstring& logFile, uint32_t attributes) override;
 
+    uint32_t EnumProducts(uint32_t index, std::wstring& productCode) override;
+    uint32_t IsProductElevated(const std::wstring& productCode, bool& elevated) override;
+    uint32_t GetProductInfo(const std::wstring& productCode, const std::wstring& property,
+                            std::wstring& value) override;
+
+    uint32_t OpenDatabase(const std::wstring& packagePath, std::unique_ptr<platform::IMsiDatabase>& database) override;
+
+    uint32_t SetInternalUI(uint32_t uiLevel) override;
+    uint32_t InstallProduct(const std::wstring& packagePath, const std::wstring& commandLine) override;
+    uint32_t ConfigureProductEx(const std::wstring& productCode, int installLevel, int installState,
+                                const std::wstring& commandLine) override;
+    uint32_t ConfigureProduct(const std::wstring& productCode, int installLevel, int installState) override;
+
 private:
+    uint32_t Install(const std::wstring& packagePath, const std::wstring& commandLine);
+    uint32_t Uninstall(const std::wstring& productCode);
+    uint32_t Repair(const std::wstring& productCode, const std::wstring& commandLine);
+
     std::shared_ptr<Machine> machine_;
 };
 

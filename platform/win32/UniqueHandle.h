@@ -79,11 +79,18 @@ struct RegistryKeyTraits {
     static Handle Empty() { return nullptr; }
     static void Close(Handle key) { ::RegCloseKey(key); }
 };
+// Installer handles are plain integers, released by msi.dll's own call.
+struct MsiHandleTraits {
+    using Handle = MSIHANDLE;
+    static Handle Empty() { return 0; }
+    static void Close(Handle handle) { ::MsiCloseHandle(handle); }
+};
 using FileHandle = UniqueHandle<FileHandleTraits>;
 using KernelHandle = UniqueHandle<KernelHandleTraits>;
 using FindHandle = UniqueHandle<FindHandleTraits>;
 using ModuleReference = UniqueHandle<ModuleReferenceTraits>;
 using ServiceHandle = UniqueHandle<ServiceHandleTraits>;
 using RegistryKeyHandle = UniqueHandle<RegistryKeyTraits>;
+using MsiHandle = UniqueHandle<MsiHandleTraits>;
 
 }  // namespace platform::win32

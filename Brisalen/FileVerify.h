@@ -1,0 +1,30 @@
+// Whether the files of one installed product are present and sound, and the
+// list of every file each product's package placed, kept for the clean-up
+// after an uninstall.
+#pragma once
+
+#include <map>
+#include <mutex>
+#include <string>
+#include <vector>
+
+class CFileVerify {
+public:
+    static CFileVerify& Instance();
+
+    // The prepared-list route is retired: it logs so and reports success.
+    bool VerifyByFi(const std::wstring& fiPath, const std::wstring& installDir);
+    // Compares the product's files with its cached package. True when the
+    // package could be read; the two lists then tell what is wrong.
+    bool VerifyByMsi(int productType, const std::wstring& packagePath, const std::wstring& installDir,
+                     int& checkedCount, std::vector<std::wstring>& badFiles, std::vector<std::wstring>& missFiles);
+
+    // The files the last successful check of that type visited.
+    std::vector<std::wstring> ProductFiles(int productType) const;
+
+private:
+    CFileVerify() = default;
+
+    std::map<int, std::vector<std::wstring>> m_mapProductFiles;
+    mutable std::mutex m_lock;
+};

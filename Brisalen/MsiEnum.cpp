@@ -1,0 +1,206 @@
+#include "Brisalen/MsiEnum.h"
+
+#include "Brisalen/MsiDB.h"
+#include "common/PathHelpers.h"
+#include "common/TextHelpers.h"
+#include "logging/Log.h"
+#include "platform/Platform.h"
+
+namespace {
+
+// The installed-product properties kept for each product, in the order the
+// table is filled ("State" twice, as it always was; the map keeps one).
+constexpr const wchar_t* kPropertyNames[] = {
+    L"PackageName",   L"Transforms",        L"Language",      L"ProductName",     L"AssignmentType",
+    L"InstanceType",  L"AuthorizedLUAApp",  L"PackageCode",   L"Version",         L"ProductIcon",
+    L"InstalledProductName", L"VersionString", L"HelpLink",  L"HelpTelephone",   L"InstallLocation",
+    L"InstallSource", L"InstallDate",       L"Publisher",     L"LocalPackage",    L"URLInfoAbout",
+    L"URLUpdateInfo", L"VersionMinor",      L"VersionMajor",  L"ProductID",       L"RegCompany",
+    L"RegOwner",      L"InstalledLanguage", L"Uninstallable", L"State",           L"State",
+    L"PatchType",     L"LUAEnabled",        L"DisplayName",   L"MoreInfoURL",     L"LastUsedSource",
+    L"LastUsedType",  L"MediaPackagePath",  L"DiskPrompt",
+};
+
+struct NamedType {
+    const wchar_t* name;
+    int type;
+};
+
+// Names compared without regard to case, then exact ones; the first match
+// decides.
+constexpr NamedType kCaselessNames[] = {
+    {L"iTunes", kProductItunes},
+    {L"Apple Software Update", kProductAppleSoftwareUpdate},
+    {L"Apple Mobile Device Support", kProductMobileDeviceSupport},
+    {L"Bonjour", kProductBonjour},
+};
+constexpr NamedType kExactNames[] = {
+    {L"Apple Application Support (32-bit)", kProductAppleApplicationSupport},
+    {L"Apple \u5e94\u7528\u7a0b\u5e8f\u652f\u6301 (32 \u4f4d)", kProductAppleApplicationSupport},
+    {L"Apple Application Support (64-bit)", kProductAppleApplicationSupport64},
+    {L"Apple \u5e94\u7528\u7a0b\u5e8f\u652f\u6301 (64 \u4f4d)", kProductAppleApplicationSupport64},
+};
+
+bool Contains(const std::wstring& text, const wchar_t* part) { return text.find(part) != std::wstring::npos; }
+
+}  // namespace
+
+const wchar_t* ProductTypeName(int32_t type) {
+    switch (type) {
+        case kProductItunes: return L"iTunes";
+        case kProductAppleSoftwareUpdate: return L"Apple Software Update";
+        case kProductMobileDeviceSupport: return L"Apple Mobile Device Support";
+        case kProductBonjour: return L"Bonjour";
+        case kProductAppleApplicationSupport: return L"Apple Application Support";
+        case kProductAppleApplicationSupport64: return L"Apple Application Support64";
+        default: return L"unknown";
+    }
+}
+
+CMsiEnum& CMsiEnum::Instance() {
+    static CMsiEnum instance;
+    return instance;
+}
+
+CMsiEnum::CMsiEnum() {
+    for (const wchar_t* name : kPropertyNames) m_mapPropertyName[name] = name;
+    m_mapProductService[kProductItunes] = {L"iPod Service"};
+    m_mapProductService[kProductMobileDeviceSupport] = {L"Apple Mobile Device Service"};
+    m_mapProductService[kProductBonjour] = {L"Bonjour Service"};
+}
+
+void CMsiEnum::LoadAllInstallProduct(bool bAll) {
+    std::lock_guard<std::mutex> lock(m_lock);
+    LOG_INFO_W(L"===========[LoadAllInstallProduct being]===========");
+    m_mapAllProduct.clear();
+    if (!bAll) m_mapItunesProduct.clear();
+    platform::IInstaller& installer = platform::Os().Installer();
+    for (uint32_t index = 0;; ++index) {
+        std::wstring productCode;
+        if (installer.EnumProducts(index, productCode) != platform::kErrSuccess) break;
+        EnumProduct(productCode, bAll);
+    }
+    LOG_INFO_W(L"===========[LoadAllInstallProduct end]===========\n\n");
+}
+
+void CMsiEnum::EnumProduct(const std::wstring& productCode, bool bAll) {
+    bool elevated = false;
+    if (platform::Os().Installer().IsProductElevated(productCode, elevated) != platform::kErrSuccess) return;
+
+    std::wstring productName, installLocation, packageName;
+    QueryProductProperty(productCode, L"ProductName", productName);
+    QueryProductProperty(productCode, L"InstallLocation", installLocation);
+    QueryProductProperty(productCode, L"PackageName", packageName);
+    int type = kProductUnknown;
+    if (!bAll && !GetItunesProductType(productName, installLocation, packageName, type)) return;
+    logging::LogW(L"CMsiEnum::EnumItunesProduct", logging::Widen(__FILE__).c_str(), __LINE__, 1,
+                  L"=>Find Product:%s,%s", productName, packageName);
+
+    ST_MSI_PRODUCT_RAW_DATA record;
+    record.nProductType = type;
+    record.strProductCode = productCode;
+    record.nProductTypeCopy = type;
+    for (const auto& property : m_mapPropertyName) {
+        std::wstring value;
+        if (QueryProductProperty(productCode, property.first, value)) record.mapProperty[property.first] = value;
+    }
+    const std::wstring key = AsciiLower(productCode);
+    if (bAll) {
+        m_mapAllProduct[key] = std::move(record);
+        return;
+    }
+    // Every family record carries the entry, read or not.
+    const std::wstring localPackage = record.mapProperty[L"LocalPackage"];
+    UpdateServicesFromPackage(type, localPackage);
+    m_mapItunesProduct[key] = std::move(record);
+}
+
+void CMsiEnum::UpdateServicesFromPackage(int type, const std::wstring& localPackage) {
+    if (!FileExists(localPackage)) return;
+    CMsiDB package;
+    package.Init(localPackage);  // an unreadable package just lists nothing
+    std::vector<std::wstring> services;
+    package.QueryServiceInstall(services);
+    if (services.empty()) return;
+    LOG_INFO_W(L"Find %d service:[%s]...", static_cast<int>(services.size()), services.front());
+    m_mapProductService[type] = std::move(services);
+}
+
+bool CMsiEnum::QueryProductProperty(const std::wstring& productCode, const std::wstring& property,
+                                    std::wstring& value) {
+    std::wstring read;
+    if (platform::Os().Installer().GetProductInfo(productCode, property, read) != platform::kErrSuccess) {
+        return false;
+    }
+    value = std::move(read);
+    return true;
+}
+
+bool CMsiEnum::GetItunesProductType(const std::wstring& productName, const std::wstring& installLocation,
+                                    const std::wstring& packageName, int& type) {
+    const std::wstring lowerName = AsciiLower(productName);
+    for (const NamedType& known : kCaselessNames) {
+        if (lowerName == AsciiLower(known.name)) {
+            type = known.type;
+            return true;
+        }
+    }
+    for (const NamedType& known : kExactNames) {
+        if (productName == known.name) {
+            type = known.type;
+            return true;
+        }
+    }
+    const std::wstring lowerPackage = AsciiLower(packageName);
+    if (Contains(lowerPackage, L"appleapplicationsupport.msi")) {
+        type = kProductAppleApplicationSupport;
+        return true;
+    }
+    if (Contains(lowerPackage, L"appleapplicationsupport64.msi")) {
+        type = kProductAppleApplicationSupport64;
+        return true;
+    }
+    std::wstring folder = AsciiLower(installLocation);
+    RemoveTrailingBackslash(folder);
+    const std::wstring lastComponent = GetFileNameFromPath(folder);
+    if (lastComponent == L"bonjour") {
+        type = kProductBonjour;
+        return true;
+    }
+    if (lastComponent == L"apple application support") {
+        if (Contains(productName, L"32")) {
+            type = kProductAppleApplicationSupport;
+            return true;
+        }
+        if (Contains(productName, L"64")) {
+            type = kProductAppleApplicationSupport64;
+            return true;
+        }
+    }
+    if (lastComponent == L"mobile device support") {
+        type = kProductMobileDeviceSupport;
+        return true;
+    }
+    return false;
+}
+
+std::map<std::wstring, ST_MSI_PRODUCT_RAW_DATA> CMsiEnum::ItunesProducts() const {
+    std::lock_guard<std::mutex> lock(m_lock);
+    return m_mapItunesProduct;
+}
+
+std::map<std::wstring, ST_MSI_PRODUCT_RAW_DATA> CMsiEnum::AllProducts() const {
+    std::lock_guard<std::mutex> lock(m_lock);
+    return m_mapAllProduct;
+}
+
+std::map<int, std::vector<std::wstring>> CMsiEnum::ProductServices() const {
+    std::lock_guard<std::mutex> lock(m_lock);
+    return m_mapProductService;
+}
+
+std::vector<std::wstring> CMsiEnum::ServicesOf(int type) const {
+    std::lock_guard<std::mutex> lock(m_lock);
+    const auto entry = m_mapProductService.find(type);
+    return entry == m_mapProductService.end() ? std::vector<std::wstring>() : entry->second;
+}

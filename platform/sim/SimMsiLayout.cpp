@@ -1,0 +1,179 @@
+#include "platform/sim/SimMsiLayout.h"
+
+#include <algorithm>
+#include <vector>
+
+#include "platform/Registry.h"
+#include "platform/Services.h"
+#include "platform/Types.h"
+#include "platform/sim/SimFileSystem.h"
+#include "platform/sim/SimRegistry.h"
+#include "platform/sim/SimServices.h"
+#include "platform/sim/Utf8.h"
+#include "platform/sim/WinPath.h"
+
+namespace sim {
+namespace {
+
+constexpr size_t kChunk = 64 * 1024;
+
+// Filler of a payload file: the same bytes for the same path on every run,
+// different from file to file so that no two look alike.
+std::vector<char> Filler(const std::wstring& path, size_t size) {
+    uint64_t state = 1469598103934665603ull;
+    for (wchar_t c : Lower(path)) state = (state ^ static_cast<uint64_t>(c)) * 1099511628211ull;
+    std::vector<char> bytes(size);
+    for (char& byte : bytes) {
+        state = state * 6364136223846793005ull + 1442695040888963407ull;
+        byte = static_cast<char>(state >> 56);
+    }
+    return bytes;
+}
+
+bool IsMissing(uint32_t error) { return error == platform::kErrFileNotFound || error == platform::kErrPathNotFound; }
+
+// "HKLM\SOFTWARE\..." -> root and path below it.
+bool SplitKey(const std::wstring& full, platform::RegistryRoot& root, std::wstring& path) {
+    const size_t slash = full.find(L'\\');
+    if (slash == std::wstring::npos) return false;
+    const std::wstring hive = full.substr(0, slash);
+    if (EqualsNoCase(hive, L"HKLM")) root = platform::RegistryRoot::LocalMachine;
+    else if (EqualsNoCase(hive, L"HKCU")) root = platform::RegistryRoot::CurrentUser;
+    else return false;
+    path = full.substr(slash + 1);
+    return true;
+}
+
+// The Installer removes a key it wrote to once its last value is gone.
+void DropKeyIfEmpty(Machine& machine, const std::wstring& key) {
+    const nlohmann::json all = machine.Section("registry");
+    if (!all.is_object()) return;
+    for (auto it = all.begin(); it != all.end(); ++it) {
+        if (EqualsNoCase(FromUtf8(it.key()), key) && it->is_object() && it->empty()) {
+            DeleteRegistryKey(machine, FromUtf8(it.key()));
+            return;
+        }
+    }
+}
+
+}  // namespace
+
+bool PackageLayout::CreateFolders(const std::wstring& folder, ProductLayout& created) {
+    WinPath path;
+    if (!WinPath::Parse(folder, path)) return false;
+    std::vector<WinPath> chain;
+    for (WinPath at = path; !at.IsRoot(); at = at.Parent()) chain.push_back(at);
+    SimFileSystem files(machine_);
+    for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
+        const std::wstring name = it->ToString();
+        const uint32_t attributes = files.GetAttributes(name);
+        if (attributes != platform::kInvalidFileAttributes) {
+            if ((attributes & platform::kAttrDirectory) == 0) return false;  // a file stands in the way
+            continue;
+        }
+        if (files.CreateDirectory(name) != platform::kErrSuccess) return false;
+        created.folders.push_back(name);
+    }
+    return true;
+}
+
+bool PackageLayout::WriteFile(const PlannedFile& file, bool& restartNeeded) {
+    SimFileSystem files(machine_);
+    uint32_t error = 0;
+    std::unique_ptr<platform::IFile> out = files.Open(file.path, platform::OpenMode::Truncate, error);
+    if (!out && error == platform::kErrAccessDenied) {
+        // The Installer overwrites read-only files it owns.
+        const uint32_t attributes = files.GetAttributes(file.path);
+        if (attributes != platform::kInvalidFileAttributes && (attributes & platform::kAttrReadOnly)) {
+            files.SetAttributes(file.path, attributes & ~platform::kAttrReadOnly);
+            out = files.Open(file.path, platform::OpenMode::Truncate, error);
+        }
+    }
+    if (!out) {
+        if (error != platform::kErrSharingViolation) return false;
+        restartNeeded = true;  // replaced when the holder lets go, at the next boot
+        return true;
+    }
+    const std::vector<char> bytes = Filler(file.path, static_cast<size_t>(file.size));
+    for (size_t done = 0; done < bytes.size(); done += kChunk) {
+        if (!out->Write(bytes.data() + done, std::min(kChunk, bytes.size() - done))) return false;
+    }
+    return true;
+}
+
+uint32_t PackageLayout::LayOut(const InstallPlan& plan, ProductLayout& created, bool& restartNeeded) {
+    for (const std::wstring& folder : plan.folders) {
+        if (!CreateFolders(folder, created)) return platform::kErrInstallFailure;
+    }
+    for (const PlannedFile& file : plan.files) {
+        WinPath path;
+        if (!WinPath::Parse(file.path, path) || !CreateFolders(path.Parent().ToString(), created)) {
+            return platform::kErrInstallFailure;
+        }
+        if (!WriteFile(file, restartNeeded)) return platform::kErrInstallFailure;
+        created.files.push_back(path.ToString());
+    }
+    for (const PlannedService& planned : plan.services) {
+        ServiceEntry service;
+        service.name = planned.name;
+        service.displayName = planned.displayName.empty() ? planned.name : planned.displayName;
+        service.startType = planned.startType;
+        service.binaryPath = planned.binaryPath;
+        AddService(*machine_, service);
+        created.services.push_back(planned.name);
+    }
+    for (const PlannedRegistryValue& value : plan.registry) {
+        SetRegistryString(*machine_, value.key, value.name, value.value);
+        created.registryValues.push_back(RegistryValueRef{value.key, value.name});
+    }
+    return platform::kErrSuccess;
+}
+
+void PackageLayout::TakeDown(const ProductLayout& layout, bool& restartNeeded) {
+    SimFileSystem files(machine_);
+    for (const std::wstring& file : layout.files) {
+        uint32_t error = files.DeleteFile(file);
+        if (error == platform::kErrAccessDenied) {
+            const uint32_t attributes = files.GetAttributes(file);
+            if (attributes != platform::kInvalidFileAttributes && (attributes & platform::kAttrReadOnly)) {
+                files.SetAttributes(file, attributes & ~platform::kAttrReadOnly);
+                error = files.DeleteFile(file);
+            }
+        }
+        if (error == platform::kErrSharingViolation) restartNeeded = true;
+    }
+    // Deepest first; a folder something else still uses stays.
+    std::vector<std::wstring> folders = layout.folders;
+    std::sort(folders.begin(), folders.end(),
+              [](const std::wstring& a, const std::wstring& b) { return a.size() > b.size(); });
+    for (const std::wstring& folder : folders) files.RemoveDirectory(folder);
+
+    // Stopped and deleted through the service manager, so a handle the
+    // library still holds keeps the service (marked) until it closes.
+    SimServices manager(machine_);
+    std::unique_ptr<platform::IServiceDatabase> database;
+    if (manager.OpenManager(platform::kScManagerAllAccess, database) == platform::kErrSuccess) {
+        for (const std::wstring& name : layout.services) {
+            SetServiceState(*machine_, name, platform::kServiceStopped);
+            std::unique_ptr<platform::IService> service;
+            if (database->Open(name, platform::kServiceDeleteAccess, service) == platform::kErrSuccess) service->Delete();
+        }
+    }
+
+    SimRegistry registry(machine_);
+    for (const RegistryValueRef& value : layout.registryValues) {
+        platform::RegistryRoot root;
+        std::wstring path;
+        if (!SplitKey(value.key, root, path)) continue;
+        std::unique_ptr<platform::IRegistryKey> key;
+        if (registry.OpenKey(root, path, platform::kKeyWrite | platform::kKeyWow64_64, key) != platform::kErrSuccess) {
+            continue;
+        }
+        const uint32_t error = key->DeleteValue(value.name);
+        if (error != platform::kErrSuccess && !IsMissing(error)) continue;
+        DropKeyIfEmpty(*machine_, value.key);
+    }
+    for (const std::wstring& key : layout.registryKeys) DeleteRegistryKey(*machine_, key);
+}
+
+}  // namespace sim

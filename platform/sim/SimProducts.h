@@ -1,0 +1,69 @@
+// The installed products of the simulated machine, kept in the "products"
+// section of machine.json as
+//   {productCode, properties: {name: value}, layout: {files, folders,
+//    services, registry: [{key, name}], registryKeys}}
+// where properties holds what MsiGetProductInfoW answers and layout what
+// the install put on the machine, so uninstalling can take exactly that
+// away. "msiResults" holds the queued result codes, "msiUiLevel" the level
+// MsiSetInternalUI last set.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/sim/Api.h"
+#include "platform/sim/Machine.h"
+
+namespace sim {
+
+struct RegistryValueRef {
+    std::wstring key;  // full name in the 64-bit view, "HKLM\SOFTWARE\WOW6432Node\..."
+    std::wstring name;
+};
+
+// What an install created, in the order it did so.
+struct ProductLayout {
+    std::vector<std::wstring> files;
+    std::vector<std::wstring> folders;  // only those the install created
+    std::vector<std::wstring> services;
+    std::vector<RegistryValueRef> registryValues;
+    std::vector<std::wstring> registryKeys;  // removed whole (the uninstall entry)
+
+    // Adds what `other` has and this one lacks, for a reinstall over an
+    // earlier layout.
+    void Merge(const ProductLayout& other);
+};
+
+struct InstalledProduct {
+    std::wstring productCode;
+    std::map<std::wstring, std::wstring> properties;
+    ProductLayout layout;
+};
+
+// Registered products in the order MsiEnumProductsW gives them: by the
+// packed form of the product code, as the Installer's registry keys sort.
+SIM_API std::vector<InstalledProduct> ListProducts(const Machine& machine);
+SIM_API std::optional<InstalledProduct> FindProduct(const Machine& machine, const std::wstring& productCode);
+// Replaces the product of the same code.
+void StoreProduct(Machine& machine, const InstalledProduct& product);
+bool ForgetProduct(Machine& machine, const std::wstring& productCode);
+
+// Result codes for the next install and configure calls, one per call:
+// 0 and 3010 let the call do its work (3010 is then what it returns), any
+// other code is returned at once with nothing changed.
+SIM_API void QueueInstallerResults(Machine& machine, const std::vector<uint32_t>& codes);
+SIM_API std::vector<uint32_t> QueuedInstallerResults(const Machine& machine);
+std::optional<uint32_t> PopInstallerResult(Machine& machine);
+
+uint32_t InstallerUiLevel(const Machine& machine);
+void SetInstallerUiLevel(Machine& machine, uint32_t level);
+
+// The packed code the Installer keys its registry by:
+// "{D1B6A1CD-EC25-49AA-8245-8C3E0DDEEB04}" -> "DC1A6B1D52CEAA942854C8E3D0DDBE40".
+// Empty for text that is no braced GUID.
+std::wstring PackedProductCode(const std::wstring& productCode);
+
+}  // namespace sim

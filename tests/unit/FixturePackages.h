@@ -1,0 +1,80 @@
+// The fixture packages built from fixtures/*.wxs and what their manifest
+// says about them, plus a machine test that can place them.
+#pragma once
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "SimMachineFixture.h"
+#include "common/TextHelpers.h"
+
+struct FixtureFile {
+    std::wstring path;  // where it lands on 64-bit Windows
+    size_t size = 0;
+    std::string component;
+};
+
+struct FixturePackage {
+    std::string file;
+    std::wstring productCode;
+    std::wstring productName;
+    std::wstring installDir;  // on 64-bit Windows, with a trailing backslash
+    std::vector<FixtureFile> files;
+    std::vector<std::wstring> services;
+};
+
+inline std::string FixturePath(const std::string& file) { return std::string(BRISALEN_FIXTURES_DIR) + "/" + file; }
+
+inline const FixturePackage& Fixture(const std::string& file) {
+    static const std::vector<FixturePackage> packages = [] {
+        std::ifstream in(FixturePath("fixtures.json"));
+        const nlohmann::json manifest = nlohmann::json::parse(in);
+        std::vector<FixturePackage> all;
+        for (const auto& entry : manifest.at("packages")) {
+            FixturePackage package;
+            package.file = entry.at("file").get<std::string>();
+            package.productCode = Utf8ToWide(entry.at("productCode").get<std::string>());
+            package.productName = Utf8ToWide(entry.at("productName").get<std::string>());
+            package.installDir = Utf8ToWide(entry.at("installDirX64Windows").get<std::string>());
+            for (const auto& service : entry.at("services")) package.services.push_back(Utf8ToWide(service.get<std::string>()));
+            for (const auto& file : entry.at("files")) {
+                package.files.push_back({Utf8ToWide(file.at("x64WindowsPath").get<std::string>()),
+                                         file.at("size").get<size_t>(), file.at("component").get<std::string>()});
+            }
+            all.push_back(std::move(package));
+        }
+        return all;
+    }();
+    for (const FixturePackage& package : packages) {
+        if (package.file == file) return package;
+    }
+    throw std::runtime_error("no fixture package " + file);
+}
+
+class FixtureMachineTest : public LoggedMachineTest {
+protected:
+    // The package copied into the machine; returns its Windows path.
+    std::wstring CopyPackage(const std::string& file) {
+        const std::wstring target = L"C:\\Packages\\" + Utf8ToWide(file);
+        const std::string host = Host(target);
+        std::filesystem::create_directories(std::filesystem::path(host).parent_path());
+        std::filesystem::copy_file(FixturePath(file), host, std::filesystem::copy_options::overwrite_existing);
+        return target;
+    }
+
+    // Every file of the package where 64-bit Windows puts it, at its size.
+    void LayOut(const FixturePackage& package) {
+        for (const FixtureFile& file : package.files) WriteFile(file.path, file.size);
+    }
+
+    const FixtureFile& FileOf(const FixturePackage& package, const std::string& component) {
+        for (const FixtureFile& file : package.files) {
+            if (file.component == component) return file;
+        }
+        throw std::runtime_error("no component " + component);
+    }
+};
