@@ -2,6 +2,7 @@
 # msiexec from the fixture packages, the host lists them and checks their
 # files through the library, finds one deleted and one truncated file, and
 # the products come out again so the prefix can be used for the next run.
+# msi_probe reads values longer than MAX_PATH through the real back end.
 #
 # Windows version: the prefix runs as Windows 10 for this scenario and is put
 # back to what it was afterwards. msiexec then installs the components
@@ -14,6 +15,11 @@
 #
 # iTunes is installed in its 64-bit variant only: iTunes.msi and iTunes64.msi
 # are the same product type and would both be classified as it.
+
+# Longer than the first buffer the back end offers msi.dll (MAX_PATH), so
+# reading it back whole takes the retry after ERROR_MORE_DATA. Bonjour is
+# installed with it as its help link.
+installer_long_text="https://brisalen.test/help/$(printf 'h%.0s' $(seq 1 600))"
 
 installer_packages=(iTunes64.msi AppleSoftwareUpdate.msi AppleMobileDeviceSupport64.msi Bonjour64.msi
                     AppleApplicationSupport.msi AppleApplicationSupport64.msi)
@@ -69,9 +75,11 @@ installer_host() {
 installer_install() {
     # Left over from an interrupted run: msiexec would only repair them.
     installer_remove_all || return 1
-    local name code arch
+    local name code arch extra
     while read -r name code arch; do
-        wine msiexec /i "C:\\Tarnwick\\packages\\$name" /qn </dev/null >/dev/null 2>&1 \
+        extra=()
+        [ "$name" = Bonjour64.msi ] && extra=("ARPHELPLINK=$installer_long_text")
+        wine msiexec /i "C:\\Tarnwick\\packages\\$name" "${extra[@]}" /qn </dev/null >/dev/null 2>&1 \
             || { echo "  msiexec /i $name: exit $?"; return 1; }
         installer_registered "$code" "$arch" || { echo "  $name installed but not registered"; return 1; }
     done < <(installer_codes)
@@ -113,6 +121,23 @@ for package, (kind, services) in expected.items():
 for p in problems: print("  " + p)
 sys.exit(1 if problems else 0)
 PY
+}
+
+# The long text, once from a Property row of a package the back end opens
+# read-only (a copy of Bonjour's with the row added), once as Bonjour's
+# HelpLink from the installed product.
+installer_long_values() {
+    cp "$bin/msi_probe.exe" "$app/" || return 1
+    cp "$app/packages/Bonjour64.msi" "$app/long.msi" || return 1
+    msibuild "$app/long.msi" -q \
+        "INSERT INTO Property (Property, Value) VALUES ('BrisalenLongValue', '$installer_long_text')" || return 1
+    local code
+    code="$(installer_codes | awk '$1 == "Bonjour64.msi" {print $2}')"
+    (cd "$app" && wine 'C:\Tarnwick\msi_probe.exe' 'C:\Tarnwick\long.msi' BrisalenLongValue "$code") \
+        | tr -d '\r' >"$app/long.txt" || { sed 's/^/  /' "$app/long.txt"; return 1; }
+    local expected
+    expected="$(printf 'property %s\nhelplink %s' "$installer_long_text" "$installer_long_text")"
+    [ "$(cat "$app/long.txt")" = "$expected" ] || { cut -c1-80 "$app/long.txt" | sed 's/^/  got: /'; return 1; }
 }
 
 # verify.json against the manifest. A file is checked when its component
@@ -207,6 +232,7 @@ installer_scenarios() {
     wine winecfg -v win10 >/dev/null 2>&1 || true
     scenario "installer: msiexec installs the six family packages and registers them" installer_install
     scenario "installer: products classified 1..6 with the services of their cached packages" installer_products
+    scenario "installer: values longer than MAX_PATH read whole" installer_long_values
     scenario "installer: every product's files sound" installer_verify 0
     scenario "installer: verify names exactly the deleted and the truncated file" installer_damaged
     scenario "installer: msiexec /x removes them all" installer_uninstall
