@@ -1,5 +1,6 @@
 #include "Brisalen/Brisalen.h"
 
+#include "Brisalen/ItunesCheck.h"
 #include "Brisalen/ItunesRegistry.h"
 #include "Brisalen/itunesUserDataMgr.h"
 #include "common/OsInfo.h"
@@ -11,7 +12,7 @@
 // Operations whose engine is not part of this build answer false (or an
 // empty string) and start nothing.
 
-bool CFixItunesMgr::IsItunes64Bit() { return false; }
+bool CFixItunesMgr::IsItunes64Bit() { return CItunesCheck::Instance().IsItunes64Bit(); }
 
 std::wstring CFixItunesMgr::GetItunesVersion() {
     std::wstring installDir;
@@ -41,7 +42,7 @@ bool CFixItunesMgr::OpenItunes() {
 
 bool CFixItunesMgr::CheckAllItunesComponent(TaskCallback pfn, void* pUser, bool bVerifyFiles) {
     LOG_INFO_W(L"[$$CheckAllItunesComponent]...");
-    return false;
+    return CItunesCheck::Instance().CheckAllItunesComponent(pfn, pUser, bVerifyFiles);
 }
 
 bool CFixItunesMgr::RepairAllItunesComponent(std::wstring strPackagePath, TaskCallback pfn, void* pUser) {
@@ -51,12 +52,12 @@ bool CFixItunesMgr::RepairAllItunesComponent(std::wstring strPackagePath, TaskCa
         LOG_INFO_W(L"package [%s]not exist!\n", strPackagePath);
         return false;
     }
-    return false;
+    return CItunesCheck::Instance().RepairAllItunesComponent(false, strPackagePath, pfn, pUser);
 }
 
 bool CFixItunesMgr::RepairBadComponent(TaskCallback pfn, void* pUser) {
     LOG_INFO_W(L"[$$RepairBadComponent]...");
-    return false;
+    return CItunesCheck::Instance().RepairAllItunesComponent(true, std::wstring(), pfn, pUser);
 }
 
 bool CFixItunesMgr::OneKeyUninstall(TaskCallback pfn, void* pUser, bool isDeleteUserData, bool* pCancel) {

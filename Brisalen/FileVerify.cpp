@@ -1,7 +1,13 @@
 #include "Brisalen/FileVerify.h"
 
+#include "Brisalen/ItunesRegistry.h"
 #include "Brisalen/MsiDB.h"
+#include "Brisalen/MsiEnum.h"
+#include "common/PathHelpers.h"
+#include "common/ProcessControl.h"
+#include "common/TextHelpers.h"
 #include "logging/Log.h"
+#include "platform/Platform.h"
 
 CFileVerify& CFileVerify::Instance() {
     static CFileVerify instance;
@@ -29,4 +35,43 @@ std::vector<std::wstring> CFileVerify::ProductFiles(int productType) const {
     std::lock_guard<std::mutex> lock(m_lock);
     const auto entry = m_mapProductFiles.find(productType);
     return entry == m_mapProductFiles.end() ? std::vector<std::wstring>() : entry->second;
+}
+
+void CFileVerify::DeleteProductInstallFiles(int productType) {
+    LOG_INFO_W(L"[DeleteProductInstallFiles]:%s... \n", ProductTypeName(productType));
+    platform::IFileSystem& files = platform::Os().Files();
+    std::vector<std::wstring> leftovers;
+    std::vector<std::wstring> programNames;
+    int found = 0;
+    for (const std::wstring& path : ProductFiles(productType)) {
+        if (!FileExists(path)) continue;
+        ++found;
+        files.DeleteFile(path);
+        if (!FileExists(path)) continue;
+        leftovers.push_back(path);
+        const std::wstring name = AsciiLower(GetFileNameFromPath(path));
+        if (name.find(L".exe") != std::wstring::npos) programNames.push_back(name);
+        LOG_INFO_W(L"WARN:File [%s] Can not be deleted!", path);
+    }
+    if (found > 0 && !leftovers.empty()) {
+        LOG_INFO_W(L"Has delete %d Files, still has %d File Can not be delete!", found, leftovers.size());
+    }
+    // A leftover executable is most likely still running and holding the
+    // rest; libraries alone give no process name to end.
+    if (false) {
+        LOG_INFO_W(L"There are [%d] exe files in Residual file,try terminater their process...", programNames.size());
+        KillProcessByPartName(programNames);
+        LOG_INFO_W(L"delete Residual file again..\n");
+        for (const std::wstring& path : leftovers) {
+            if (!FileExists(path)) continue;
+            files.DeleteFile(path);
+            if (FileExists(path)) {
+                LOG_INFO_W(L"ERR:File[%s]still can not delete !", path);
+            } else {
+                LOG_INFO_W(L"File[%s] has delete SUCCESS!!!", path);
+            }
+        }
+    }
+    if (productType == kProductItunes) ClearItunesInfoReg();
+    LOG_INFO_W(L"[DeleteProductInstallFiles] end!");
 }

@@ -22,6 +22,12 @@ public:
     // The files the last successful check of that type visited.
     std::vector<std::wstring> ProductFiles(int productType) const;
 
+    // After an uninstall: deletes those files that are still there. Files a
+    // running program of the product holds get one more try after the
+    // processes named like the leftover executables are ended. For iTunes
+    // the install folder and version it records are forgotten as well.
+    void DeleteProductInstallFiles(int productType);
+
 private:
     CFileVerify() = default;
 

@@ -6,9 +6,11 @@
 #include "host/HostContext.h"
 #include "host/ProcessCommands.h"
 #include "host/ProductCommands.h"
+#include "host/RepairCommands.h"
 #include "host/ServiceCommands.h"
 
 #if !defined(_WIN32)
+#include "host/InstallerCommands.h"
 #include "platform/sim/Machine.h"
 #include "platform/sim/SimPlatform.h"
 #endif
@@ -25,6 +27,7 @@ int main(int argc, char** argv) {
     AddServiceCommands(app, action);
     AddProcessCommands(app, action);
     AddProductCommands(app, action);
+    AddRepairCommands(app, action);
 #if !defined(_WIN32)
     std::string machineFolder;
     app.add_option("--machine", machineFolder,
@@ -35,6 +38,7 @@ int main(int argc, char** argv) {
     AddMachineCommands(*machine, action);
     AddServiceMachineCommands(*machine, action);
     AddProcessMachineCommands(*machine, action);
+    AddInstallerMachineCommands(*machine, action);
 #endif
     CLI11_PARSE(app, argc, argv);
 

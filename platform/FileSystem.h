@@ -58,6 +58,17 @@ public:
     virtual uint32_t MoveFile(const std::wstring& from, const std::wstring& to) = 0;
     // Opens a file; null and `error` set on failure.
     virtual std::unique_ptr<IFile> Open(const std::wstring& path, OpenMode mode, uint32_t& error) = 0;
+    // GetPrivateProfileIntW: the number after "key=" in "[section]" of an
+    // initialisation file, section and key compared without regard to case;
+    // `defaultValue` when the file, section or key is missing or the value
+    // is empty. A value that is no number reads as 0.
+    virtual uint32_t GetPrivateProfileInt(const std::wstring& section, const std::wstring& key, int32_t defaultValue,
+                                          const std::wstring& path) = 0;
+    // WritePrivateProfileStringW: sets "key=value" in "[section]", adding
+    // the section, the key or the file itself as needed. A Windows error
+    // code, 0 on success.
+    virtual uint32_t WritePrivateProfileString(const std::wstring& section, const std::wstring& key,
+                                               const std::wstring& value, const std::wstring& path) = 0;
     // The path a library outside the seam must use to open this file itself
     // (the log4cpp appender takes an 8-bit path).
     virtual std::string NativePath(const std::wstring& path) = 0;

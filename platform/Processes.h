@@ -48,6 +48,19 @@ public:
     virtual uint32_t Terminate(uint32_t exitCode) = 0;
 };
 
+// A program this process started (CreateProcessW); the process handle is
+// closed when the object goes, which does not end the program.
+class IStartedProcess {
+public:
+    virtual ~IStartedProcess() = default;
+    // WaitForSingleObject on the process: 0 (WAIT_OBJECT_0) once it has
+    // ended, 258 (WAIT_TIMEOUT) when it still runs after `milliseconds`.
+    virtual uint32_t Wait(uint32_t milliseconds) = 0;
+};
+
+constexpr uint32_t kWaitObject0 = 0;
+constexpr uint32_t kWaitTimeout = 258;
+
 class IProcesses {
 public:
     virtual ~IProcesses() = default;
@@ -64,6 +77,12 @@ public:
     // the program started, otherwise the error it reports (2 for a missing
     // program).
     virtual uint32_t WinExec(const std::string& commandLine, uint32_t show) = 0;
+    // CreateProcessW with no application name: the program is the first
+    // item of `commandLine`. Handles are inherited; `hidden` starts it with
+    // SW_HIDE. Null, with `error` set, when it could not be started (2 for a
+    // missing program).
+    virtual std::unique_ptr<IStartedProcess> CreateProcess(const std::wstring& commandLine, bool hidden,
+                                                           uint32_t& error) = 0;
 };
 
 }  // namespace platform

@@ -20,9 +20,13 @@ uint64_t ToFileTime(const timespec& ts) {
 }  // namespace
 
 HostNode HostNode::Inspect(const std::string& hostPath) {
-    HostNode node;
     struct stat st {};
-    if (::lstat(hostPath.c_str(), &st) != 0) return node;
+    if (::lstat(hostPath.c_str(), &st) != 0) return HostNode{};
+    return FromLstat(hostPath, st);
+}
+
+HostNode HostNode::FromLstat(const std::string& hostPath, const struct stat& st) {
+    HostNode node;
     node.exists = true;
     node.lastWriteTime = ToFileTime(st.st_mtim);
     if (S_ISLNK(st.st_mode)) {

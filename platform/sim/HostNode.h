@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <string>
 
+#include <sys/stat.h>
+
 #include "platform/sim/MachineState.h"
 
 namespace sim {
@@ -19,6 +21,8 @@ struct HostNode {
     // Looks at the entry itself, not at what a link points to, as Windows
     // does for reparse points.
     static HostNode Inspect(const std::string& hostPath);
+    // The same from an lstat of `hostPath` the caller already made.
+    static HostNode FromLstat(const std::string& hostPath, const struct stat& st);
 
     // GetFileAttributesW's answer given what NTFS recorded for the entry.
     uint32_t Attributes(const FileMeta& meta) const;

@@ -24,8 +24,20 @@ std::string FindNoCase(const std::string& folder, const std::wstring& wanted) {
 
 }  // namespace
 
-std::string ResolveComponents(const std::string& root, const std::vector<std::wstring>& components) {
+std::string ResolveComponents(const std::string& root, const std::vector<std::wstring>& components,
+                              HostNode* node) {
+    // Nearly every path the library hands over is spelled as it exists on
+    // disk. One lstat of the whole path then proves every component exists
+    // as given, which is what the walk below would find one lstat at a time.
     std::string path = root;
+    for (const std::wstring& component : components) path += "/" + ToUtf8(component);
+    struct stat whole {};
+    if (lstat(path.c_str(), &whole) == 0) {
+        if (node) *node = HostNode::FromLstat(path, whole);
+        return path;
+    }
+
+    path = root;
     bool missing = false;
     for (const std::wstring& component : components) {
         const std::string spelled = ToUtf8(component);
@@ -46,6 +58,7 @@ std::string ResolveComponents(const std::string& root, const std::vector<std::ws
             path += "/" + existing;
         }
     }
+    if (node) *node = HostNode::Inspect(path);
     return path;
 }
 

@@ -6,12 +6,16 @@
 #include <string>
 #include <vector>
 
+#include "platform/sim/HostNode.h"
+
 namespace sim {
 
 // Joins `components` onto `root` (a host folder), replacing each one with
 // the existing entry that equals it ignoring case. The first component that
 // does not exist, and all after it, keep the caller's spelling so that a
 // file created there gets the name the caller asked for.
-std::string ResolveComponents(const std::string& root, const std::vector<std::wstring>& components);
+// `node`, when given, receives what the host has at the returned path.
+std::string ResolveComponents(const std::string& root, const std::vector<std::wstring>& components,
+                              HostNode* node = nullptr);
 
 }  // namespace sim

@@ -162,8 +162,12 @@ std::string Machine::DriveFolder(wchar_t letter) const {
 
 bool Machine::Resolve(const std::wstring& winPath, std::string& hostPath) const {
     WinPath path;
-    if (!WinPath::Parse(winPath, path) || !HasDrive(path.Drive())) return false;
-    hostPath = ResolveComponents(DriveFolder(path.Drive()), path.Components());
+    return WinPath::Parse(winPath, path) && Resolve(path, hostPath);
+}
+
+bool Machine::Resolve(const WinPath& path, std::string& hostPath, HostNode* node) const {
+    if (!HasDrive(path.Drive())) return false;
+    hostPath = ResolveComponents(DriveFolder(path.Drive()), path.Components(), node);
     return true;
 }
 
@@ -221,7 +225,12 @@ bool Machine::IsHeld(const std::wstring& winPath) const {
 }
 
 FileMeta Machine::Meta(const std::wstring& winPath) const {
-    const std::wstring key = KeyOf(winPath);
+    WinPath path;
+    return WinPath::Parse(winPath, path) ? Meta(path) : FileMeta{};
+}
+
+FileMeta Machine::Meta(const WinPath& path) const {
+    const std::wstring key = path.Key();
     std::lock_guard<std::mutex> lock(mutex_);
     auto it = state_.files.find(key);
     return it == state_.files.end() ? FileMeta{} : it->second;

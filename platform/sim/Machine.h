@@ -15,6 +15,9 @@
 
 namespace sim {
 
+class WinPath;
+struct HostNode;
+
 class SIM_API Machine {
     struct Token {};  // keeps construction inside Open while make_shared still works
 
@@ -54,6 +57,9 @@ public:
     // regard to case. False for relative paths and unknown drives; a missing
     // final component still yields the path where it would be created.
     bool Resolve(const std::wstring& winPath, std::string& hostPath) const;
+    // The same for a path the caller has parsed already; `node`, when given,
+    // receives what the host has at `hostPath`, from the same lookup.
+    bool Resolve(const WinPath& path, std::string& hostPath, HostNode* node = nullptr) const;
     bool HasDrive(wchar_t letter) const;
     std::string DriveFolder(wchar_t letter) const;
 
@@ -68,6 +74,7 @@ public:
     // Attribute bits and creation times belong to the file system like the
     // files themselves, so changes to them are saved at once.
     FileMeta Meta(const std::wstring& winPath) const;
+    FileMeta Meta(const WinPath& path) const;
     void SetMeta(const std::wstring& winPath, const FileMeta& meta);
     void ForgetMeta(const std::wstring& winPath);
     // Carries the metadata of a moved file or folder (and everything under

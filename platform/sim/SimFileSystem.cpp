@@ -14,6 +14,7 @@
 #include "platform/sim/LastError.h"
 #include "platform/sim/NameMatch.h"
 #include "platform/sim/SimFileSearch.h"
+#include "platform/sim/SimProfile.h"
 #include "platform/sim/UniqueFd.h"
 #include "platform/sim/Utf8.h"
 #include "platform/sim/WinPath.h"
@@ -100,10 +101,9 @@ SimFileSystem::Target SimFileSystem::Locate(const std::wstring& path) const {
     Target target;
     if (!WinPath::Parse(path, target.path)) return target;
     target.win = target.path.ToString();
-    if (!machine_->Resolve(target.win, target.host)) return target;
+    if (!machine_->Resolve(target.path, target.host, &target.node)) return target;
     target.valid = true;
-    target.node = HostNode::Inspect(target.host);
-    target.meta = machine_->Meta(target.win);
+    target.meta = machine_->Meta(target.path);
     return target;
 }
 
@@ -348,6 +348,18 @@ std::unique_ptr<IFile> SimFileSystem::Open(const std::wstring& path, OpenMode mo
 std::string SimFileSystem::NativePath(const std::wstring& path) {
     std::string host;
     return machine_->Resolve(path, host) ? host : std::string();
+}
+
+// Initialisation files are plain files of the machine; SimProfileFile does
+// the parsing.
+uint32_t SimFileSystem::GetPrivateProfileInt(const std::wstring& section, const std::wstring& key,
+                                             int32_t defaultValue, const std::wstring& path) {
+    return SimProfileFile(machine_, path).GetInt(section, key, defaultValue);
+}
+
+uint32_t SimFileSystem::WritePrivateProfileString(const std::wstring& section, const std::wstring& key,
+                                                  const std::wstring& value, const std::wstring& path) {
+    return SimProfileFile(machine_, path).WriteString(section, key, value);
 }
 
 }  // namespace sim

@@ -26,6 +26,10 @@ public:
     uint32_t MoveFile(const std::wstring& from, const std::wstring& to) override;
     std::unique_ptr<platform::IFile> Open(const std::wstring& path, platform::OpenMode mode,
                                           uint32_t& error) override;
+    uint32_t GetPrivateProfileInt(const std::wstring& section, const std::wstring& key, int32_t defaultValue,
+                                  const std::wstring& path) override;
+    uint32_t WritePrivateProfileString(const std::wstring& section, const std::wstring& key,
+                                       const std::wstring& value, const std::wstring& path) override;
     std::string NativePath(const std::wstring& path) override;
 
 private:

@@ -175,11 +175,22 @@ uint32_t RunScripted(Machine& machine, const std::function<uint32_t()>& work) {
 }  // namespace
 
 uint32_t SimInstaller::InstallProduct(const std::wstring& packagePath, const std::wstring& commandLine) {
+    RecordInstallerCall(*machine_, {L"InstallProduct", packagePath, commandLine});
     return RunScripted(*machine_, [&] { return Install(packagePath, commandLine); });
 }
 
 uint32_t SimInstaller::ConfigureProductEx(const std::wstring& productCode, int /*installLevel*/, int installState,
                                           const std::wstring& commandLine) {
+    RecordInstallerCall(*machine_, {L"ConfigureProductEx", productCode, commandLine});
+    return Configure(productCode, installState, commandLine);
+}
+
+uint32_t SimInstaller::ConfigureProduct(const std::wstring& productCode, int /*installLevel*/, int installState) {
+    RecordInstallerCall(*machine_, {L"ConfigureProduct", productCode, std::wstring()});
+    return Configure(productCode, installState, std::wstring());
+}
+
+uint32_t SimInstaller::Configure(const std::wstring& productCode, int installState, const std::wstring& commandLine) {
     if (!ValidCode(productCode)) return platform::kErrInvalidParameter;
     if (installState == platform::kInstallStateAbsent) {
         return RunScripted(*machine_, [&] { return Uninstall(productCode); });
@@ -188,10 +199,6 @@ uint32_t SimInstaller::ConfigureProductEx(const std::wstring& productCode, int /
         return RunScripted(*machine_, [&] { return Repair(productCode, commandLine); });
     }
     return platform::kErrInvalidParameter;
-}
-
-uint32_t SimInstaller::ConfigureProduct(const std::wstring& productCode, int installLevel, int installState) {
-    return ConfigureProductEx(productCode, installLevel, installState, std::wstring());
 }
 
 uint32_t SimInstaller::Install(const std::wstring& packagePath, const std::wstring& commandLine) {

@@ -35,6 +35,7 @@ public:
     uint32_t ConfigureProduct(const std::wstring& productCode, int installLevel, int installState) override;
 
 private:
+    uint32_t Configure(const std::wstring& productCode, int installState, const std::wstring& commandLine);
     uint32_t Install(const std::wstring& packagePath, const std::wstring& commandLine);
     uint32_t Uninstall(const std::wstring& productCode);
     uint32_t Repair(const std::wstring& productCode, const std::wstring& commandLine);

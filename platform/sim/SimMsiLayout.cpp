@@ -67,12 +67,15 @@ bool PackageLayout::CreateFolders(const std::wstring& folder, ProductLayout& cre
     for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
         const std::wstring name = it->ToString();
         const uint32_t attributes = files.GetAttributes(name);
-        if (attributes != platform::kInvalidFileAttributes) {
-            if ((attributes & platform::kAttrDirectory) == 0) return false;  // a file stands in the way
-            continue;
+        if (attributes == platform::kInvalidFileAttributes) {
+            if (files.CreateDirectory(name) != platform::kErrSuccess) return false;
+        } else if ((attributes & platform::kAttrDirectory) == 0) {
+            return false;  // a file stands in the way
         }
-        if (files.CreateDirectory(name) != platform::kErrSuccess) return false;
-        created.folders.push_back(name);
+        if (std::none_of(created.folders.begin(), created.folders.end(),
+                         [&](const std::wstring& have) { return EqualsNoCase(have, name); })) {
+            created.folders.push_back(name);
+        }
     }
     return true;
 }
@@ -113,6 +116,12 @@ uint32_t PackageLayout::LayOut(const InstallPlan& plan, ProductLayout& created, 
         if (!WriteFile(file, restartNeeded)) return platform::kErrInstallFailure;
         created.files.push_back(path.ToString());
     }
+    auto standard = [&](const std::wstring& folder) {
+        return std::any_of(plan.standardFolders.begin(), plan.standardFolders.end(),
+                           [&](const std::wstring& path) { return EqualsNoCase(path, folder + L"\\"); });
+    };
+    created.folders.erase(std::remove_if(created.folders.begin(), created.folders.end(), standard),
+                          created.folders.end());
     for (const PlannedService& planned : plan.services) {
         ServiceEntry service;
         service.name = planned.name;

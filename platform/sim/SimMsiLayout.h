@@ -28,7 +28,9 @@ public:
     // registry values.
     void TakeDown(const ProductLayout& layout, bool& restartNeeded);
 
-    // Creates `folder` and any missing parents, recording the new ones.
+    // Creates `folder` and any missing parents, recording each folder of
+    // the path: the Installer takes away every folder of a product's tree
+    // that its uninstall leaves empty, whoever created it.
     bool CreateFolders(const std::wstring& folder, ProductLayout& created);
 
 private:

@@ -17,12 +17,26 @@ using Rows = std::vector<std::unique_ptr<platform::IMsiRecord>>;
 constexpr int kComponent64Bit = 256;  // msidbComponentAttributes64bit
 constexpr int kCustomActionSetProperty = 51;
 
-// The rows of a query. A package may leave out any table it does not use,
-// so a missing table reads as no rows.
+// Whether the package has the table a "SELECT ... FROM Table ..." reads.
+// A package may leave out any table it does not use; asking libmsi for one
+// it lacks would only make it complain on stderr.
+bool HasTable(platform::IMsiDatabase& database, const std::wstring& sql) {
+    const size_t from = sql.find(L" FROM ");
+    if (from == std::wstring::npos) return false;
+    const size_t start = from + 6;
+    const std::wstring table = sql.substr(start, sql.find(L' ', start) - start);
+    std::unique_ptr<platform::IMsiView> view;
+    std::unique_ptr<platform::IMsiRecord> row;
+    return database.OpenView(L"SELECT Name FROM _Tables WHERE Name = '" + table + L"'", view) == platform::kErrSuccess &&
+           view->Execute() == platform::kErrSuccess && view->Fetch(row) == platform::kErrSuccess;
+}
+
+// The rows of a query; none when the table is missing.
 Rows Select(platform::IMsiDatabase& database, const std::wstring& sql) {
     Rows rows;
     std::unique_ptr<platform::IMsiView> view;
-    if (database.OpenView(sql, view) != platform::kErrSuccess || view->Execute() != platform::kErrSuccess) {
+    if (!HasTable(database, sql) || database.OpenView(sql, view) != platform::kErrSuccess ||
+        view->Execute() != platform::kErrSuccess) {
         return rows;
     }
     std::unique_ptr<platform::IMsiRecord> row;
@@ -46,7 +60,9 @@ std::wstring LongName(const std::wstring& cell) {
 // The standard folder properties the Installer sets before costing. On
 // 64-bit Windows ProgramFilesFolder is the x86 folder for every package;
 // only the *64Folder properties name the native ones.
-void AddMachineProperties(const MachineState& machine, bool administrator, MsiProperties& props) {
+void AddMachineProperties(const MachineState& machine, bool administrator, MsiProperties& packageProps,
+                          std::vector<std::wstring>& standardFolders) {
+    MsiProperties props;
     auto folder = [&](int csidl) {
         auto it = machine.specialFolders.find(csidl);
         return it == machine.specialFolders.end() ? std::wstring() : WithBackslash(it->second);
@@ -65,8 +81,8 @@ void AddMachineProperties(const MachineState& machine, bool administrator, MsiPr
     props[L"CommonAppDataFolder"] = folder(csidl::kCommonAppData);
     props[L"AppDataFolder"] = folder(csidl::kAppData);
     props[L"LocalAppDataFolder"] = folder(csidl::kLocalAppData);
-    props[L"PersonalFolder"] = folder(csidl::kProfile) + L"Documents\\";
-    props[L"TempFolder"] = folder(csidl::kLocalAppData) + L"Temp\\";
+    if (!folder(csidl::kProfile).empty()) props[L"PersonalFolder"] = folder(csidl::kProfile) + L"Documents\\";
+    if (!folder(csidl::kLocalAppData).empty()) props[L"TempFolder"] = folder(csidl::kLocalAppData) + L"Temp\\";
     props[L"SystemFolder"] = machine.is64Bit ? windows + L"SysWOW64\\" : windows + L"System32\\";
     if (machine.is64Bit) {
         props[L"VersionNT64"] = props[L"VersionNT"];
@@ -74,10 +90,16 @@ void AddMachineProperties(const MachineState& machine, bool administrator, MsiPr
         props[L"CommonFiles64Folder"] = root + L"Program Files\\Common Files\\";
         props[L"System64Folder"] = windows + L"System32\\";
     }
+    for (const auto& [name, path] : props) {
+        if (name.size() > 6 && name.compare(name.size() - 6, 6, L"Folder") == 0 && !path.empty()) {
+            standardFolders.push_back(path);
+        }
+    }
     if (administrator) {
         props[L"Privileged"] = L"1";
         props[L"AdminUser"] = L"1";
     }
+    for (auto& [name, value] : props) packageProps[name] = std::move(value);
 }
 
 struct DirectoryRow {
@@ -244,7 +266,7 @@ uint32_t PlanInstall(const MachineState& machine, bool administrator, platform::
         props[row->GetString(1)] = row->GetString(2);
     }
     if (props[L"ProductCode"].empty()) return platform::kErrInstallPackageInvalid;
-    AddMachineProperties(machine, administrator, props);
+    AddMachineProperties(machine, administrator, props, plan.standardFolders);
     for (const auto& [name, value] : commandLine) props[name] = value;
     if (!ResolveDirectories(database, props)) return platform::kErrInstallPackageInvalid;
     RunPropertyActions(database, props);

@@ -41,6 +41,10 @@ struct InstallPlan {
     // backslash, ARPINSTALLLOCATION what the package set it to.
     MsiProperties properties;
     std::vector<std::wstring> folders;  // created even when no file lands in them
+    // The standard folders (Program Files, Common Files ...) this package
+    // uses: Windows has them whether or not a package created them, so an
+    // uninstall never removes them.
+    std::vector<std::wstring> standardFolders;
     std::vector<PlannedFile> files;
     std::vector<PlannedService> services;
     std::vector<PlannedRegistryValue> registry;

@@ -7,6 +7,7 @@
 #include "platform/sim/LastError.h"
 #include "platform/sim/MachineState.h"
 #include "platform/sim/SimCodePages.h"
+#include "platform/sim/SimProducts.h"
 #include "platform/sim/Utf8.h"
 #include "platform/sim/WinPath.h"
 
@@ -224,19 +225,27 @@ class ProgramLocator {
 public:
     explicit ProgramLocator(const Machine& machine) : machine_(machine) {}
 
-    bool Find(const std::wstring& commandLine, std::wstring& program) const {
+    // `arguments` (optional) receives what follows the program.
+    bool Find(const std::wstring& commandLine, std::wstring& program, std::wstring* arguments = nullptr) const {
         size_t start = commandLine.find_first_not_of(L" \t");
         if (start == std::wstring::npos) return false;
+        auto rest = [&](size_t from) {
+            if (arguments) *arguments = from >= commandLine.size() ? std::wstring() : commandLine.substr(from);
+            return true;
+        };
         if (commandLine[start] == L'"') {
             const size_t close = commandLine.find(L'"', start + 1);
-            return Try(commandLine.substr(start + 1, close == std::wstring::npos ? close : close - start - 1),
-                       program);
+            if (!Try(commandLine.substr(start + 1, close == std::wstring::npos ? close : close - start - 1),
+                     program)) {
+                return false;
+            }
+            return rest(close == std::wstring::npos ? close : close + 1);
         }
         for (size_t end = start;; ++end) {
             end = commandLine.find_first_of(L" \t", end);
             const std::wstring candidate =
                 commandLine.substr(start, end == std::wstring::npos ? end : end - start);
-            if (Try(candidate, program)) return true;
+            if (Try(candidate, program)) return rest(end);
             if (end == std::wstring::npos) return false;
         }
     }
@@ -269,6 +278,69 @@ private:
     }
 
     const Machine& machine_;
+};
+
+constexpr char kBehaviourSection[] = "programBehaviour";
+constexpr char kStartedSection[] = "startedPrograms";
+constexpr size_t kStartedKept = 64;
+
+std::string BehaviourKey(const std::wstring& programName) { return ToUtf8(Lower(FileNameOf(programName))); }
+
+ProgramBehaviour BehaviourOf(const Machine& machine, const std::wstring& program) {
+    const nlohmann::json section = machine.Section(kBehaviourSection);
+    if (!section.is_object()) return ProgramBehaviour::Normal;
+    auto it = section.find(BehaviourKey(program));
+    if (it == section.end() || !it->is_string()) return ProgramBehaviour::Normal;
+    if (*it == "hang") return ProgramBehaviour::Hang;
+    if (*it == "missing") return ProgramBehaviour::Missing;
+    return ProgramBehaviour::Normal;
+}
+
+void RecordStart(Machine& machine, const std::wstring& commandLine, bool hidden) {
+    std::lock_guard<std::mutex> lock(TableMutex());
+    nlohmann::json started = machine.Section(kStartedSection);
+    if (!started.is_array()) started = nlohmann::json::array();
+    started.push_back({{"commandLine", ToUtf8(commandLine)}, {"hidden", hidden}});
+    while (started.size() > kStartedKept) started.erase(started.begin());
+    machine.SetSection(kStartedSection, std::move(started));
+}
+
+std::vector<std::wstring> Words(const std::wstring& text) {
+    std::vector<std::wstring> words;
+    size_t at = 0;
+    while ((at = text.find_first_not_of(L" \t", at)) != std::wstring::npos) {
+        const size_t end = text.find_first_of(L" \t", at);
+        words.push_back(text.substr(at, end == std::wstring::npos ? end : end - at));
+        at = end;
+    }
+    return words;
+}
+
+// MsiZap.exe's one job the library asks for: "T {product code}" (option
+// letters may be combined, "TW!") removes the product's registration.
+void RunMsiZap(Machine& machine, const std::wstring& arguments) {
+    const std::vector<std::wstring> words = Words(arguments);
+    if (words.size() < 2) return;
+    const std::wstring options = Lower(words[0]);
+    if (options.find(L't') == std::wstring::npos) return;
+    ForgetProduct(machine, words[1]);
+}
+
+class SimStartedProcess final : public platform::IStartedProcess {
+public:
+    // `pid` 0: the program has already ended.
+    SimStartedProcess(std::shared_ptr<Machine> machine, uint32_t pid) : machine_(std::move(machine)), pid_(pid) {}
+
+    uint32_t Wait(uint32_t /*milliseconds*/) override {
+        // Simulated time: a program that has not ended by now never will
+        // on its own, so the whole wait passes at once.
+        if (pid_ != 0 && IsRunning(*machine_, pid_)) return platform::kWaitTimeout;
+        return platform::kWaitObject0;
+    }
+
+private:
+    std::shared_ptr<Machine> machine_;
+    const uint32_t pid_;
 };
 
 }  // namespace
@@ -314,6 +386,53 @@ uint32_t SimProcesses::WinExec(const std::string& commandLine, uint32_t /*show*/
     std::lock_guard<std::mutex> lock(TableMutex());
     AddLocked(*machine_, std::move(started));
     return kWinExecStarted;
+}
+
+std::unique_ptr<platform::IStartedProcess> SimProcesses::CreateProcess(const std::wstring& commandLine, bool hidden,
+                                                                       uint32_t& error) {
+    RecordStart(*machine_, commandLine, hidden);
+    ProcessRecord started;
+    std::wstring arguments;
+    const bool found = ProgramLocator(*machine_).Find(commandLine, started.exe, &arguments);
+    const ProgramBehaviour behaviour = found ? BehaviourOf(*machine_, started.exe) : ProgramBehaviour::Missing;
+    if (behaviour == ProgramBehaviour::Missing) {
+        error = Fail(kErrFileNotFound);
+        return nullptr;
+    }
+    error = kErrSuccess;
+    if (behaviour == ProgramBehaviour::Hang) {
+        started.heldFiles = {started.exe};  // its image, as long as it runs
+        std::lock_guard<std::mutex> lock(TableMutex());
+        const uint32_t pid = AddLocked(*machine_, std::move(started));
+        return std::make_unique<SimStartedProcess>(machine_, pid);
+    }
+    if (EqualsNoCase(FileNameOf(started.exe), L"MsiZap.exe")) RunMsiZap(*machine_, arguments);
+    return std::make_unique<SimStartedProcess>(machine_, 0);
+}
+
+void SetProgramBehaviour(Machine& machine, const std::wstring& programName, ProgramBehaviour behaviour) {
+    std::lock_guard<std::mutex> lock(TableMutex());
+    nlohmann::json section = machine.Section(kBehaviourSection);
+    if (!section.is_object()) section = nlohmann::json::object();
+    const std::string key = BehaviourKey(programName);
+    switch (behaviour) {
+        case ProgramBehaviour::Normal: section.erase(key); break;
+        case ProgramBehaviour::Hang: section[key] = "hang"; break;
+        case ProgramBehaviour::Missing: section[key] = "missing"; break;
+    }
+    machine.SetSection(kBehaviourSection, std::move(section));
+}
+
+std::vector<StartedProgram> StartedPrograms(const Machine& machine) {
+    std::lock_guard<std::mutex> lock(TableMutex());
+    std::vector<StartedProgram> programs;
+    const nlohmann::json started = machine.Section(kStartedSection);
+    if (!started.is_array()) return programs;
+    for (const nlohmann::json& entry : started) {
+        if (!entry.is_object() || !entry.contains("commandLine") || !entry["commandLine"].is_string()) continue;
+        programs.push_back({FromUtf8(entry["commandLine"].get<std::string>()), entry.value("hidden", false)});
+    }
+    return programs;
 }
 
 uint32_t AddProcess(Machine& machine, const std::wstring& exe, const std::vector<std::wstring>& modules,

@@ -31,6 +31,10 @@ public:
     uint32_t ListProcessIds(std::vector<uint32_t>& ids) override;
     std::unique_ptr<platform::IProcess> Open(uint32_t id, uint32_t access, uint32_t& error) override;
     uint32_t WinExec(const std::string& commandLine, uint32_t show) override;
+    // The program runs as its stand-in behaviour says (SetProgramBehaviour);
+    // every start is recorded (StartedPrograms).
+    std::unique_ptr<platform::IStartedProcess> CreateProcess(const std::wstring& commandLine, bool hidden,
+                                                             uint32_t& error) override;
 
 private:
     std::shared_ptr<Machine> machine_;
@@ -48,5 +52,23 @@ SIM_API bool IsRunning(const Machine& machine, uint32_t pid);
 // held can be deleted. False for an unknown process and for the host
 // program, which the simulation cannot end.
 SIM_API bool EndProcess(Machine& machine, uint32_t pid);
+
+// How a program started with CreateProcess behaves, chosen by its file name
+// ("MsiZap.exe"). Normal: it does its work at once and ends; MsiZap.exe
+// given "T {product code}" wipes that product's registration (its files
+// stay, as with the real tool). Hang: it never ends and stays in the process
+// list until something ends it; waiting for it times out at once rather
+// than after the real wait. Missing: it cannot be started (error 2) even
+// though its file exists. Kept in machine.json; Normal is the default.
+enum class ProgramBehaviour { Normal, Hang, Missing };
+SIM_API void SetProgramBehaviour(Machine& machine, const std::wstring& programName, ProgramBehaviour behaviour);
+
+struct StartedProgram {
+    std::wstring commandLine;
+    bool hidden = false;
+};
+// Every CreateProcess call, started or not, oldest first (the last 64 are
+// kept).
+SIM_API std::vector<StartedProgram> StartedPrograms(const Machine& machine);
 
 }  // namespace sim

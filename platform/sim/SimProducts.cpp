@@ -12,6 +12,8 @@ namespace {
 constexpr char kProducts[] = "products";
 constexpr char kResults[] = "msiResults";
 constexpr char kUiLevel[] = "msiUiLevel";
+constexpr char kCalls[] = "msiCalls";
+constexpr size_t kCallsKept = 64;
 constexpr uint32_t kDefaultUiLevel = 5;  // INSTALLUILEVEL_BASIC
 
 // A change to a section is a read and a write; this keeps two of them from
@@ -206,6 +208,30 @@ std::optional<uint32_t> PopInstallerResult(Machine& machine) {
         if (head.is_number_unsigned()) return head.get<uint32_t>();
     }
     return std::nullopt;
+}
+
+std::vector<InstallerCall> InstallerCalls(const Machine& machine) {
+    std::lock_guard<std::mutex> lock(ProductsLock());
+    std::vector<InstallerCall> calls;
+    const nlohmann::json section = machine.Section(kCalls);
+    if (!section.is_array()) return calls;
+    for (const nlohmann::json& entry : section) {
+        if (!entry.is_object()) continue;
+        calls.push_back({FromUtf8(entry.value("function", std::string())), FromUtf8(entry.value("target", std::string())),
+                         FromUtf8(entry.value("commandLine", std::string()))});
+    }
+    return calls;
+}
+
+void RecordInstallerCall(Machine& machine, const InstallerCall& call) {
+    std::lock_guard<std::mutex> lock(ProductsLock());
+    nlohmann::json section = machine.Section(kCalls);
+    if (!section.is_array()) section = nlohmann::json::array();
+    section.push_back({{"function", ToUtf8(call.function)},
+                       {"target", ToUtf8(call.target)},
+                       {"commandLine", ToUtf8(call.commandLine)}});
+    while (section.size() > kCallsKept) section.erase(section.begin());
+    machine.SetSection(kCalls, std::move(section));
 }
 
 uint32_t InstallerUiLevel(const Machine& machine) {

@@ -5,7 +5,7 @@
 // where properties holds what MsiGetProductInfoW answers and layout what
 // the install put on the machine, so uninstalling can take exactly that
 // away. "msiResults" holds the queued result codes, "msiUiLevel" the level
-// MsiSetInternalUI last set.
+// MsiSetInternalUI last set, "msiCalls" the calls made.
 #pragma once
 
 #include <cstdint>
@@ -27,7 +27,7 @@ struct RegistryValueRef {
 // What an install created, in the order it did so.
 struct ProductLayout {
     std::vector<std::wstring> files;
-    std::vector<std::wstring> folders;  // only those the install created
+    std::vector<std::wstring> folders;  // the product's folders below the standard ones
     std::vector<std::wstring> services;
     std::vector<RegistryValueRef> registryValues;
     std::vector<std::wstring> registryKeys;  // removed whole (the uninstall entry)
@@ -58,11 +58,23 @@ SIM_API void QueueInstallerResults(Machine& machine, const std::vector<uint32_t>
 SIM_API std::vector<uint32_t> QueuedInstallerResults(const Machine& machine);
 std::optional<uint32_t> PopInstallerResult(Machine& machine);
 
+// The install and configure calls the Installer got, oldest first (the
+// last 64 are kept), whatever they answered: the function's name
+// ("InstallProduct", "ConfigureProductEx", "ConfigureProduct"), the package
+// or product code, and the command line.
+struct InstallerCall {
+    std::wstring function;
+    std::wstring target;
+    std::wstring commandLine;
+};
+SIM_API std::vector<InstallerCall> InstallerCalls(const Machine& machine);
+void RecordInstallerCall(Machine& machine, const InstallerCall& call);
+
 uint32_t InstallerUiLevel(const Machine& machine);
 void SetInstallerUiLevel(Machine& machine, uint32_t level);
 
 // The packed code the Installer keys its registry by:
-// "{D1B6A1CD-EC25-49AA-8245-8C3E0DDEEB04}" -> "DC1A6B1D52CEAA942854C8E3D0DDBE40".
+// "{D1B6A1CD-EC25-49AA-8245-8C3E0DDEEB04}" -> "DC1A6B1D52CEAA942854C8E3D0EDBE40".
 // Empty for text that is no braced GUID.
 std::wstring PackedProductCode(const std::wstring& productCode);
 

@@ -89,6 +89,16 @@ std::unique_ptr<IFile> Win32FileSystem::Open(const std::wstring& path, OpenMode 
     return std::make_unique<Win32File>(std::move(handle));
 }
 
+uint32_t Win32FileSystem::GetPrivateProfileInt(const std::wstring& section, const std::wstring& key,
+                                               int32_t defaultValue, const std::wstring& path) {
+    return ::GetPrivateProfileIntW(section.c_str(), key.c_str(), defaultValue, path.c_str());
+}
+
+uint32_t Win32FileSystem::WritePrivateProfileString(const std::wstring& section, const std::wstring& key,
+                                                    const std::wstring& value, const std::wstring& path) {
+    return ErrorUnless(::WritePrivateProfileStringW(section.c_str(), key.c_str(), value.c_str(), path.c_str()));
+}
+
 std::string Win32FileSystem::NativePath(const std::wstring& path) { return NarrowFromWide(CP_ACP, path); }
 
 }  // namespace platform::win32

@@ -23,6 +23,10 @@ public:
     uint32_t CopyFile(const std::wstring& from, const std::wstring& to, bool failIfExists) override;
     uint32_t MoveFile(const std::wstring& from, const std::wstring& to) override;
     std::unique_ptr<IFile> Open(const std::wstring& path, OpenMode mode, uint32_t& error) override;
+    uint32_t GetPrivateProfileInt(const std::wstring& section, const std::wstring& key, int32_t defaultValue,
+                                  const std::wstring& path) override;
+    uint32_t WritePrivateProfileString(const std::wstring& section, const std::wstring& key,
+                                       const std::wstring& value, const std::wstring& path) override;
     // The path in the ANSI code page: libraries with 8-bit paths open files
     // through the CRT (fopen), which reads its path in that code page.
     // Characters the code page lacks cannot survive the trip.

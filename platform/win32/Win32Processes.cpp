@@ -133,4 +133,39 @@ uint32_t Win32Processes::WinExec(const std::string& commandLine, uint32_t show) 
     return ::WinExec(commandLine.c_str(), show);
 }
 
+namespace {
+
+class Win32StartedProcess final : public IStartedProcess {
+public:
+    explicit Win32StartedProcess(KernelHandle process) : process_(std::move(process)) {}
+
+    uint32_t Wait(uint32_t milliseconds) override { return ::WaitForSingleObject(process_.Get(), milliseconds); }
+
+private:
+    KernelHandle process_;
+};
+
+}  // namespace
+
+std::unique_ptr<IStartedProcess> Win32Processes::CreateProcess(const std::wstring& commandLine, bool hidden,
+                                                               uint32_t& error) {
+    // CreateProcessW may write into its command line, so it gets a copy.
+    std::vector<wchar_t> buffer(commandLine.begin(), commandLine.end());
+    buffer.push_back(L'\0');
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    if (hidden) {
+        startup.dwFlags = STARTF_USESHOWWINDOW;
+        startup.wShowWindow = SW_HIDE;
+    }
+    PROCESS_INFORMATION started{};
+    if (!::CreateProcessW(nullptr, buffer.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &started)) {
+        error = ::GetLastError();
+        return nullptr;
+    }
+    KernelHandle thread(started.hThread);
+    error = kErrSuccess;
+    return std::make_unique<Win32StartedProcess>(KernelHandle(started.hProcess));
+}
+
 }  // namespace platform::win32

@@ -17,6 +17,8 @@ public:
     uint32_t ListProcessIds(std::vector<uint32_t>& ids) override;
     std::unique_ptr<IProcess> Open(uint32_t id, uint32_t access, uint32_t& error) override;
     uint32_t WinExec(const std::string& commandLine, uint32_t show) override;
+    std::unique_ptr<IStartedProcess> CreateProcess(const std::wstring& commandLine, bool hidden,
+                                                   uint32_t& error) override;
 };
 
 }  // namespace platform::win32

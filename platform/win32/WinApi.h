@@ -12,7 +12,10 @@
 
 #undef CopyFile
 #undef CreateDirectory
+#undef CreateProcess
 #undef DeleteFile
 #undef GetDriveType
+#undef GetPrivateProfileInt
 #undef MoveFile
 #undef RemoveDirectory
+#undef WritePrivateProfileString

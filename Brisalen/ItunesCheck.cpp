@@ -1,0 +1,432 @@
+#include "Brisalen/ItunesCheck.h"
+
+#include <algorithm>
+
+#include "Brisalen/CollectDirMgr.h"
+#include "Brisalen/FileVerify.h"
+#include "Brisalen/MsiEnum.h"
+#include "Brisalen/MsiInstaller.h"
+#include "common/FileHelpers.h"
+#include "common/OsInfo.h"
+#include "common/PathHelpers.h"
+#include "common/ServiceControl.h"
+#include "common/TextHelpers.h"
+#include "logging/Log.h"
+
+namespace {
+
+constexpr int kFirstType = 1;
+constexpr int kLastType = 6;
+constexpr int kMinPackagesInFolder = 4;
+constexpr int kNoPackageFound = -4;
+constexpr wchar_t kProductMissing[] = L"Product Missing";
+constexpr wchar_t kFilesMissOrBad[] = L" File Miss or bad";
+
+std::wstring PropertyOf(const ST_MSI_PRODUCT_RAW_DATA& record, const wchar_t* name) {
+    const auto value = record.mapProperty.find(name);
+    return value == record.mapProperty.end() ? std::wstring() : value->second;
+}
+
+// "name:[STATE] , name:[STATE]" for the type's services, logged as it grows.
+std::wstring ServiceStates(int type) {
+    const std::vector<std::wstring> names = CMsiEnum::Instance().ServicesOf(type);
+    std::wstring text;
+    for (size_t i = 0; i < names.size(); ++i) {
+        const wchar_t* format = i + 1 < names.size() ? L"%s:[%s] , " : L"%s:[%s]";
+        text += FormatString(format, names[i], GetServiceStateText(names[i]));
+        LOG_INFO_W(L"[Service] %s", text);
+    }
+    return text;
+}
+
+// The file-name part the package of each type is recognised by. Types 5
+// and 6 carry the extension so the 64-bit package never passes for the
+// 32-bit one.
+const wchar_t* PackageKey(int type) {
+    switch (type) {
+        case 1: return L"itunes";
+        case 2: return L"applesoftwareupdate";
+        case 3: return L"applemobiledevicesupport";
+        case 4: return L"bonjour";
+        case 5: return L"appleapplicationsupport.msi";
+        case 6: return L"appleapplicationsupport64.msi";
+        default: return nullptr;
+    }
+}
+
+}  // namespace
+
+CItunesCheck::CItunesCheck(Token)
+    : m_strHostDir(GetExeDir()),
+      m_checkTask(FinalReportOrder::ReportThenRelease, L"ERR:check fail because last Task is Running!\n"),
+      m_repairTask(FinalReportOrder::ReportThenRelease,
+                   L"\u4fee\u590d\u5931\u8d25!(\u4e0a\u6b21\u4fee\u590d\u4efb\u52a1\u5c1a\u672a\u7ed3\u675f)\n") {}
+
+CItunesCheck& CItunesCheck::Instance() {
+    static const std::shared_ptr<CItunesCheck> instance = std::make_shared<CItunesCheck>(Token{});
+    return *instance;
+}
+
+bool CItunesCheck::IsItunes64Bit() const {
+    std::lock_guard<std::mutex> lock(m_lock);
+    return m_bItunes64;
+}
+
+std::vector<ST_MSI_PRODUCT_REPAIR_INFO> CItunesCheck::RepairList() const {
+    std::lock_guard<std::mutex> lock(m_lock);
+    return m_vecRepair;
+}
+
+std::wstring CItunesCheck::PackageFolder() const {
+    std::lock_guard<std::mutex> lock(m_lock);
+    return m_strPackageFolder;
+}
+
+void CItunesCheck::WaitIdle() const {
+    m_checkTask.WaitIdle();
+    m_repairTask.WaitIdle();
+}
+
+void CItunesCheck::NotifyCheck(int state, const ST_MSI_PRODUCT_UI_INFO& info) const {
+    if (m_checkCallback == nullptr) return;
+    ST_MSI_PRODUCT_UI_INFO record = info;
+    record.nState = state;
+    m_checkCallback(m_checkUser, state, &record);
+}
+
+void CItunesCheck::NotifyRepair(int state, const ST_REPAIR_PROGRESS_INFO& info) const {
+    if (m_repairCallback != nullptr) m_repairCallback(m_repairUser, state, &info);
+}
+
+void CItunesCheck::AppendRepair(const ST_MSI_PRODUCT_REPAIR_INFO& entry) {
+    std::lock_guard<std::mutex> lock(m_lock);
+    m_vecRepair.push_back(entry);
+}
+
+// ---------------------------------------------------------------------------
+// The check
+
+bool CItunesCheck::CheckAllItunesComponent(TaskCallback pfn, void* pUser, bool bVerifyFiles) {
+    LOG_INFO_W(L"CheckAllItunesComponent...\n");
+    std::shared_ptr<CItunesCheck> self = shared_from_this();
+    return m_checkTask.Start(
+        [&] {
+            std::lock_guard<std::mutex> lock(m_lock);
+            m_vecRepair.clear();
+            m_checkCallback = pfn;
+            m_checkUser = pUser;
+            m_bVerifyFiles = bVerifyFiles;
+        },
+        [self] { self->CheckItunesImp(); }, [] {});
+}
+
+void CItunesCheck::LoadItunesInfo() {
+    m_strItunesVersion.clear();
+    {
+        std::lock_guard<std::mutex> lock(m_lock);
+        m_bItunes64 = false;
+    }
+    m_mapInstalled.clear();
+    // Asked at every check rather than once, so a machine whose Windows
+    // changes (the simulated one) is judged as it is now.
+    m_bWindows64 = COsInfo().bIsWow64;
+    CMsiEnum& products = CMsiEnum::Instance();
+    products.LoadAllInstallProduct(false);
+    std::vector<ST_MSI_PRODUCT_RAW_DATA> records;
+    for (const auto& entry : products.ItunesProducts()) records.push_back(entry.second);
+    std::stable_sort(records.begin(), records.end(), [](const auto& a, const auto& b) {
+        return a.nProductTypeCopy < b.nProductTypeCopy;
+    });
+
+    LOG_INFO_W(L"check iTunes bit...");
+    bool itunes64 = false;
+    for (const ST_MSI_PRODUCT_RAW_DATA& record : records) {
+        const int type = record.nProductTypeCopy;
+        if (type == kProductItunes) {
+            m_strItunesVersion = PropertyOf(record, L"VersionString");
+            const std::wstring packageName = PropertyOf(record, L"PackageName");
+            LOG_INFO_W(L"itunes version = %s,package = %s", m_strItunesVersion, packageName);
+            const std::wstring lockdown =
+                FormatString(L"%s\\Apple\\Lockdown", CCollectDirMgr::Instance().GetProgramDataDir());
+            if (!FileExists(lockdown)) CreateDirTree(lockdown);
+            if (packageName == L"iTunes64.msi") {
+                itunes64 = true;
+                LOG_INFO_W(L"iTunes64.msi => ituens 64bit !");
+            }
+        } else if (type == kProductAppleApplicationSupport64) {
+            LOG_INFO_W(L"find AppleApplicationSupport64 => ituens 64bit !");
+            itunes64 = true;
+        }
+        m_mapInstalled[type] = record;
+    }
+    if (m_bWindows64) {
+        itunes64 = true;
+        LOG_INFO_W(L"==>iTuens is 64 bit!\n");
+    } else {
+        LOG_INFO_W(L"==>iTuens is 32 bit!\n");
+    }
+    std::lock_guard<std::mutex> lock(m_lock);
+    m_bItunes64 = itunes64;
+}
+
+void CItunesCheck::CheckItunesImp() {
+    LoadItunesInfo();
+    LOG_INFO_W(L"=========[CheckItunesImp begin]===========...");
+    for (int type = kFirstType; type <= kLastType; ++type) CheckComponent(type);
+
+    ST_MSI_PRODUCT_UI_INFO summary;
+    const std::vector<ST_MSI_PRODUCT_REPAIR_INFO> repairs = RepairList();
+    summary.nRepairCount = static_cast<int32_t>(repairs.size());
+    for (const ST_MSI_PRODUCT_REPAIR_INFO& entry : repairs) {
+        if (!FileExists(entry.strLocalPackage)) {
+            LOG_INFO_W(L"Need Download iTunes install package!");
+            summary.bNeedPackage = true;
+            break;
+        }
+    }
+    NotifyCheck(kCheckItunesProductState_All_CheckComplete, summary);
+    LOG_INFO_W(L"=========[CheckItunesImp end]===========\n\n");
+}
+
+void CItunesCheck::CheckComponent(int type) {
+    LOG_INFO_W(L"==>[%d] Check:%s...", type, ProductTypeName(type));
+    if (type == kProductAppleApplicationSupport64 && !m_bWindows64) {
+        LOG_INFO_W(L"WARN:32 OS not need check:AppleApplicationSupport64!!!\n");
+        return;
+    }
+    if (type == kProductBonjour && m_strItunesVersion.find(L"12.7.0") != std::wstring::npos) {
+        LOG_INFO_W(L"itunes[%s]not need check bonjour service!!!\n", m_strItunesVersion);
+        return;
+    }
+
+    ST_MSI_PRODUCT_UI_INFO item;
+    item.nType = type;
+    item.nInstalledCount = static_cast<int32_t>(m_mapInstalled.size());
+    item.strServices = ServiceStates(type);
+    ST_MSI_PRODUCT_REPAIR_INFO repair;
+    repair.nType = type;
+
+    const auto installed = m_mapInstalled.find(type);
+    if (installed == m_mapInstalled.end()) {
+        LOG_INFO_W(L"=> kCheckItunesProductState_Item_Fail_Miss\n");
+        item.bNeedPackage = true;
+        NotifyCheck(kCheckItunesProductState_Item_Checking, item);
+        item.strMessage = kProductMissing;
+        NotifyCheck(kCheckItunesProductState_Item_Fail_Miss, item);
+        repair.nKind = kRepairKindMissing;
+        AppendRepair(repair);
+        return;
+    }
+
+    const ST_MSI_PRODUCT_RAW_DATA& record = installed->second;
+    const std::wstring version = PropertyOf(record, L"VersionString");
+    const std::wstring location = PropertyOf(record, L"InstallLocation");
+    const std::wstring productName = PropertyOf(record, L"ProductName");
+    const std::wstring localPackage = PropertyOf(record, L"LocalPackage");
+    const std::wstring packageName = PropertyOf(record, L"PackageName");
+    item.strProductName = productName;
+    item.strVersion = version;
+    repair.strInstallLocation = location;
+    repair.strProductCode = record.strProductCode;
+    repair.strLocalPackage = localPackage;
+    repair.strPackageName = packageName;
+    item.bNeedPackage = !FileExists(localPackage);
+    LOG_INFO_W(L"{");
+    LOG_INFO_W(L"     ProductName = %s", productName);
+    LOG_INFO_W(L"     PackageName = %s", packageName);
+    LOG_INFO_W(L"     VersionString = %s", version);
+    LOG_INFO_W(L"     productCode = %s", record.strProductCode);
+    LOG_INFO_W(L"     localPackage = %s", localPackage);
+    LOG_INFO_W(L"     installDir = %s", location);
+    LOG_INFO_W(L"}");
+    const wchar_t* bitness = IsItunes64Bit() ? L"64" : L"32";
+
+    NotifyCheck(kCheckItunesProductState_Item_Checking, item);
+
+    if (location.empty()) {
+        // A registration without a folder cannot be checked or repaired in
+        // place: take it away so the repair installs afresh.
+        LOG_INFO_W(L"InstallDir length 0,Uninstall...");
+        CMsiInstaller::Instance().Uninstall(type, record.strProductCode, nullptr);
+        item.bNeedPackage = true;
+        item.strMessage = kProductMissing;
+        NotifyCheck(kCheckItunesProductState_Item_Fail_Miss, item);
+        repair.nKind = kRepairKindMissing;
+        AppendRepair(repair);
+        LOG_INFO_W(L"=> kCheckItunesProductState_Item_Fail_Miss\n");
+        return;
+    }
+
+    std::vector<std::wstring> bad, missing;
+    bool verified = false;
+    if (m_bVerifyFiles) {
+        const std::wstring listPath = FormatString(L"%s\\iTunesConfig\\%s\\%s\\%d\\%s.fi", m_strHostDir, bitness,
+                                                   m_strItunesVersion, type, version);
+        LOG_INFO_W(L"[%s]Fi checking....\n", productName);
+        verified = CFileVerify::Instance().VerifyByFi(listPath, location);
+        if (!verified) {
+            LOG_INFO_W(L"[%s],Fi=[%s]check file bad\uff0cso do not full check!", productName, listPath);
+        }
+    } else {
+        LOG_INFO_W(L"[%s] msi file checking:%s....", productName, localPackage);
+        int checked = 0;
+        verified = CFileVerify::Instance().VerifyByMsi(type, localPackage, location, checked, bad, missing);
+        item.nCheckedFiles = checked;
+        if (!verified) LOG_INFO_W(L"[%s],msi=[%s] check file bad,so do not full check!", productName, localPackage);
+    }
+    if (!verified) {
+        LOG_INFO_W(L"=> kCheckItunesProductState_Item_Success_NotSure\n");
+        NotifyCheck(kCheckItunesProductState_Item_Success_NotSure, item);
+        return;
+    }
+
+    item.vecFiles = bad;
+    item.vecFiles.insert(item.vecFiles.end(), missing.begin(), missing.end());
+    if (item.vecFiles.empty()) {
+        LOG_INFO_W(L"=> kCheckItunesProductState_Item_Success\n");
+        NotifyCheck(kCheckItunesProductState_Item_Success, item);
+        return;
+    }
+    LOG_INFO_W(L"=> kCheckItunesProductState_Item_Fail_Bad\n");
+    item.strMessage = kFilesMissOrBad;
+    NotifyCheck(kCheckItunesProductState_Item_Fail_Bad, item);
+    AppendRepair(repair);
+}
+
+// ---------------------------------------------------------------------------
+// The package lookup
+
+bool CItunesCheck::FindComponentPackage(int type, const std::wstring& folder, std::wstring& path) {
+    std::vector<std::wstring> files;
+    ListFilesRecursive(folder, files);
+    if (files.empty()) return false;
+    const wchar_t* key = PackageKey(type);
+    if (key == nullptr) return false;
+    for (const std::wstring& file : files) {
+        if (AsciiLower(GetFileNameFromPath(file)).find(key) != std::wstring::npos) {
+            path = file;
+            return true;
+        }
+    }
+    return false;
+}
+
+bool CItunesCheck::CheckItuensPackageFile(const std::wstring& folder, std::vector<std::wstring>& packages) {
+    packages.clear();
+    for (int type = kLastType; type >= kFirstType; --type) {
+        std::wstring path;
+        if (FindComponentPackage(type, folder, path)) {
+            packages.push_back(path);
+            LOG_INFO_W(L" [%s] => %s\n", ProductTypeName(type), path);
+        } else {
+            LOG_INFO_W(L" [%s] => Not Found!\n", ProductTypeName(type));
+        }
+    }
+    if (packages.size() < kMinPackagesInFolder) {
+        LOG_INFO_W(L"\u5b89\u88c5\u5305[%s]\u89e3\u538b\u540e\u7684\u6587\u4ef6\u4e2a\u6570=%d(\u5c0f\u4e8e4\u4e2a)!!\n",
+                   folder, static_cast<int>(packages.size()));
+        return false;
+    }
+    return true;
+}
+
+// ---------------------------------------------------------------------------
+// The repair
+
+bool CItunesCheck::RepairAllItunesComponent(bool badOnly, std::wstring folder, TaskCallback pfn, void* pUser) {
+    LOG_INFO_W(L"\u6b63\u5728\u4fee\u590d\u6240\u6709itunes\u7ec4\u4ef6...\n");
+    if (m_repairTask.IsRunning()) {
+        LOG_INFO_W(L"\u4fee\u590d\u5931\u8d25!(\u4e0a\u6b21\u4fee\u590d\u4efb\u52a1\u5c1a\u672a\u7ed3\u675f)\n");
+        return false;
+    }
+    if (RepairList().empty()) return false;
+    // Looked up into a local list: the running task's list is replaced only
+    // once this start has claimed the task.
+    std::vector<std::wstring> packages;
+    if (!badOnly && !CheckItuensPackageFile(folder, packages)) {
+        LOG_INFO_W(L"\u65e0\u6548\u7684Ituens\u89e3\u538b\u8def\u5f84!\n");
+        return false;
+    }
+    std::shared_ptr<CItunesCheck> self = shared_from_this();
+    auto result = std::make_shared<std::pair<bool, int>>(false, 0);
+    return m_repairTask.Start(
+        [&] {
+            std::lock_guard<std::mutex> lock(m_lock);
+            if (!badOnly) m_vecPackageFiles = std::move(packages);
+            m_repairCallback = pfn;
+            m_repairUser = pUser;
+            m_bBadOnly = badOnly;
+            m_strPackageFolder = folder;
+        },
+        [self, result] { result->first = self->RepairItunesImp(result->second); },
+        [self, result] {
+            ST_REPAIR_PROGRESS_INFO summary;
+            summary.bSuccess = result->first;
+            summary.nErrorCode = result->second;
+            self->NotifyRepair(kRepairItunesState_All_Complete, summary);
+            LOG_INFO_W(L"\u6240\u6709itunes\u7ec4\u4ef6\u5df2\u4fee\u590d\u5b8c\u6bd5!!!\n");
+        });
+}
+
+bool CItunesCheck::RepairItunesImp(int& error) {
+    std::vector<ST_MSI_PRODUCT_REPAIR_INFO> entries;
+    {
+        // Disabled entries leave the list for good; the rest stay for a
+        // later repair without a new check.
+        std::lock_guard<std::mutex> lock(m_lock);
+        m_vecRepair.erase(std::remove_if(m_vecRepair.begin(), m_vecRepair.end(),
+                                         [](const ST_MSI_PRODUCT_REPAIR_INFO& e) { return !e.bEnabled; }),
+                          m_vecRepair.end());
+        entries = m_vecRepair;
+    }
+    LOG_INFO_W(L"\u4fee\u590d\u4e2d(%d\u4e2a\u7ec4\u4ef6)...\n", static_cast<int>(entries.size()));
+    for (const ST_MSI_PRODUCT_REPAIR_INFO& entry : entries) {
+        if (m_bBadOnly && entry.nKind == kRepairKindMissing) continue;
+        if (!RepairEntry(entry, error)) return false;
+    }
+    return true;
+}
+
+bool CItunesCheck::RepairEntry(const ST_MSI_PRODUCT_REPAIR_INFO& entry, int& error) {
+    ST_REPAIR_PROGRESS_INFO record;
+    record.nType = entry.nType;
+    record.nKind = entry.nKind;
+    const wchar_t* name = ProductTypeName(entry.nType);
+    if (entry.nKind == kRepairKindMissing) {
+        LOG_INFO_W(L"\u51c6\u5907\u4fee\u590d\u7f3a\u5931\u7684\u7ec4\u4ef6%s...\n", name);
+    } else {
+        LOG_INFO_W(L"\u51c6\u5907\u4fee\u590d\u635f\u574f\u7684\u7ec4\u4ef6%s...\n", name);
+    }
+    NotifyRepair(kRepairItunesState_Item_Begin, record);
+
+    std::wstring package = entry.strLocalPackage;
+    if (!FileExists(package)) FindComponentPackage(entry.nType, m_strPackageFolder, package);
+    if (!FileExists(package)) {
+        error = kNoPackageFound;
+        record.nErrorCode = kNoPackageFound;
+        record.strMessage = FormatString(L"ERR:\u5339\u914d\u4e0d\u4e0a[%s]\u7684\u5b89\u88c5\u5305(%s)...", name,
+                                         m_strPackageFolder);
+        NotifyRepair(kRepairItunesState_Item_Fail, record);
+        return false;
+    }
+    LOG_INFO_W(L"Find : [%s] => [%s]\n", name, package);
+
+    CMsiInstaller& installer = CMsiInstaller::Instance();
+    bool repaired = false;
+    if (entry.nKind == kRepairKindDamaged) {
+        repaired = installer.UninstallAndInstall(entry.nType, entry.strProductCode, package, entry.strPackageName,
+                                                 &record.nErrorCode);
+    } else if (entry.nKind == kRepairKindMissing) {
+        repaired = installer.Install(package, &record.nErrorCode);
+    }
+    if (repaired) {
+        LOG_INFO_W(L"\u4fee\u590d\u6210\u529f!\n");
+        record.bSuccess = true;
+        NotifyRepair(kRepairItunesState_Item_Success, record);
+        return true;
+    }
+    record.strMessage = FormatString(L"\u5b89\u88c5\u5931\u8d25(err = 0x%x)", record.nErrorCode);
+    error = record.nErrorCode;
+    NotifyRepair(kRepairItunesState_Item_Fail, record);
+    return false;
+}

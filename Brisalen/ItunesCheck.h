@@ -1,0 +1,88 @@
+// The component check and the component repair of the iTunes family. The
+// check diagnoses the six products one after the other on a worker thread
+// and writes the missing and damaged ones to the repair list; the repair
+// works through that list. Both report through the host's TaskCallback.
+//
+// The object is shared with its workers, so a worker that outlives the
+// library's static objects (Windows cannot wait for it at unload) still
+// owns what it uses.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "common/TaskSlot.h"
+#include "include/Brisalen.h"
+
+// Kinds of repair-list entries.
+constexpr int32_t kRepairKindDamaged = 2;
+constexpr int32_t kRepairKindMissing = 3;
+
+struct ST_MSI_PRODUCT_REPAIR_INFO {
+    int32_t nType = 0;
+    std::wstring strInstallLocation;
+    std::wstring strProductCode;
+    std::wstring strLocalPackage;
+    std::wstring strPackageName;
+    int32_t nKind = kRepairKindDamaged;
+    bool bEnabled = true;
+};
+
+class CItunesCheck : public std::enable_shared_from_this<CItunesCheck> {
+    struct Token {};
+
+public:
+    explicit CItunesCheck(Token);
+    static CItunesCheck& Instance();
+
+    bool CheckAllItunesComponent(TaskCallback pfn, void* pUser, bool bVerifyFiles);
+    bool RepairAllItunesComponent(bool badOnly, std::wstring folder, TaskCallback pfn, void* pUser);
+
+    bool CheckItuensPackageFile(const std::wstring& folder, std::vector<std::wstring>& packages);
+    static bool FindComponentPackage(int type, const std::wstring& folder, std::wstring& path);
+
+    bool IsItunes64Bit() const;
+    std::vector<ST_MSI_PRODUCT_REPAIR_INFO> RepairList() const;
+    std::wstring PackageFolder() const;
+    // Blocks until neither task runs (tests and orderly shutdown).
+    void WaitIdle() const;
+
+private:
+    void LoadItunesInfo();
+    void CheckItunesImp();
+    void CheckComponent(int type);
+    bool RepairItunesImp(int& error);
+    bool RepairEntry(const ST_MSI_PRODUCT_REPAIR_INFO& entry, int& error);
+
+    void NotifyCheck(int state, const ST_MSI_PRODUCT_UI_INFO& info) const;
+    void NotifyRepair(int state, const ST_REPAIR_PROGRESS_INFO& info) const;
+    void AppendRepair(const ST_MSI_PRODUCT_REPAIR_INFO& entry);
+
+    // Check task inputs.
+    TaskCallback m_checkCallback = nullptr;
+    void* m_checkUser = nullptr;
+    bool m_bVerifyFiles = false;
+    // Repair task inputs.
+    TaskCallback m_repairCallback = nullptr;
+    void* m_repairUser = nullptr;
+    bool m_bBadOnly = false;
+    std::wstring m_strPackageFolder;
+    std::vector<std::wstring> m_vecPackageFiles;
+
+    std::vector<ST_MSI_PRODUCT_REPAIR_INFO> m_vecRepair;
+    const std::wstring m_strHostDir;
+    bool m_bItunes64 = false;
+    std::map<int, ST_MSI_PRODUCT_RAW_DATA> m_mapInstalled;
+    std::wstring m_strItunesVersion;
+    bool m_bWindows64 = false;
+
+    // Guards what the host's thread and a worker may touch at once: the
+    // repair list, the flag and the repair inputs.
+    mutable std::mutex m_lock;
+    TaskSlot m_checkTask;
+    TaskSlot m_repairTask;
+};

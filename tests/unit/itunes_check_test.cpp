@@ -1,0 +1,317 @@
+// The component check and repair tasks, end to end on a simulated machine
+// with the fixture family installed by the simulated Windows Installer.
+#include <atomic>
+#include <filesystem>
+#include <future>
+#include <utility>
+
+#include "Brisalen/ItunesCheck.h"
+#include "Brisalen/MsiInstaller.h"
+#include "common/FileHelpers.h"
+#include "FixturePackages.h"
+#include "common/TextHelpers.h"
+#include "platform/sim/SimProducts.h"
+
+namespace {
+
+const char* const kX64Family[] = {"iTunes64.msi",    "AppleSoftwareUpdate.msi",     "AppleMobileDeviceSupport64.msi",
+                                  "Bonjour64.msi",   "AppleApplicationSupport.msi", "AppleApplicationSupport64.msi"};
+
+struct CheckEvent {
+    int state;
+    ST_MSI_PRODUCT_UI_INFO info;
+};
+struct RepairEvent {
+    int state;
+    ST_REPAIR_PROGRESS_INFO info;
+};
+
+void OnCheck(void* user, int32_t state, const void* data) {
+    static_cast<std::vector<CheckEvent>*>(user)->push_back(
+        {state, *static_cast<const ST_MSI_PRODUCT_UI_INFO*>(data)});
+}
+void OnRepair(void* user, int32_t state, const void* data) {
+    static_cast<std::vector<RepairEvent>*>(user)->push_back(
+        {state, *static_cast<const ST_REPAIR_PROGRESS_INFO*>(data)});
+}
+
+// "type:state" for each item callback and "S" for the summary.
+std::string Sequence(const std::vector<CheckEvent>& events) {
+    std::string text;
+    for (const CheckEvent& e : events) {
+        if (!text.empty()) text += ' ';
+        text += e.state == 6 ? std::string("S") : std::to_string(e.info.nType) + ":" + std::to_string(e.state);
+    }
+    return text;
+}
+std::string Sequence(const std::vector<RepairEvent>& events) {
+    std::string text;
+    for (const RepairEvent& e : events) {
+        if (!text.empty()) text += ' ';
+        text += e.state == 4 ? std::string("E") : std::to_string(e.info.nType) + ":" + std::to_string(e.state);
+    }
+    return text;
+}
+
+}  // namespace
+
+class ItunesCheckTest : public FixtureMachineTest {
+protected:
+    void TearDown() override {
+        CItunesCheck::Instance().WaitIdle();
+        FixtureMachineTest::TearDown();
+    }
+    void Install(const std::string& file) {
+        ASSERT_EQ(Os().Installer().InstallProduct(CopyPackage(file), L"ACTION=INSTALL REBOOT=ReallySuppress"), 0u)
+            << file;
+    }
+    void InstallFamily() {
+        for (const char* file : kX64Family) Install(file);
+    }
+    void SetProperty(const std::string& file, const std::wstring& name, const std::wstring& value) {
+        sim::InstalledProduct product = *sim::FindProduct(*machine_, Fixture(file).productCode);
+        product.properties[name] = value;
+        sim::StoreProduct(*machine_, product);
+    }
+    std::vector<CheckEvent> Check(bool verifyFiles = false) {
+        std::vector<CheckEvent> events;
+        EXPECT_TRUE(CItunesCheck::Instance().CheckAllItunesComponent(OnCheck, &events, verifyFiles));
+        CItunesCheck::Instance().WaitIdle();
+        return events;
+    }
+    std::vector<RepairEvent> Repair(bool badOnly, const std::wstring& folder = L"") {
+        std::vector<RepairEvent> events;
+        EXPECT_TRUE(CItunesCheck::Instance().RepairAllItunesComponent(badOnly, folder, OnRepair, &events));
+        CItunesCheck::Instance().WaitIdle();
+        return events;
+    }
+    // The family's packages unpacked into a folder of the machine.
+    std::wstring PackageFolder(std::initializer_list<const char*> files) {
+        for (const char* file : files) {
+            const std::string host = Host(L"C:\\Setup\\" + Utf8ToWide(file));
+            std::filesystem::create_directories(std::filesystem::path(host).parent_path());
+            std::filesystem::copy_file(FixturePath(file), host, std::filesystem::copy_options::overwrite_existing);
+        }
+        return L"C:\\Setup";
+    }
+    const CheckEvent& Final(const std::vector<CheckEvent>& events, int type) {
+        for (auto e = events.rbegin(); e != events.rend(); ++e) {
+            if (e->info.nType == type) return *e;
+        }
+        throw std::runtime_error("no event for the type");
+    }
+};
+
+TEST_F(ItunesCheckTest, SoundFamilyReportsEachProductCheckedAndSound) {
+    InstallFamily();
+    const std::vector<CheckEvent> events = Check();
+    EXPECT_EQ(Sequence(events), "1:1 1:2 2:1 2:2 3:1 3:2 4:1 4:2 5:1 5:2 6:1 6:2 S");
+    const ST_MSI_PRODUCT_UI_INFO& bonjour = Final(events, 4).info;
+    EXPECT_EQ(bonjour.strProductName, L"Bonjour");
+    EXPECT_EQ(bonjour.strVersion, L"3.1.0.1");
+    EXPECT_EQ(bonjour.nInstalledCount, 6);
+    EXPECT_GT(bonjour.nCheckedFiles, 0);
+    EXPECT_FALSE(bonjour.bNeedPackage);
+    EXPECT_EQ(bonjour.strServices.rfind(L"Bonjour Service:[", 0), 0u);
+    EXPECT_TRUE(Final(events, 2).info.strServices.empty());
+    EXPECT_EQ(events.back().info.nRepairCount, 0);
+    EXPECT_EQ(events.back().info.nInstalledCount, 0);
+    EXPECT_TRUE(CItunesCheck::Instance().RepairList().empty());
+    EXPECT_TRUE(CItunesCheck::Instance().IsItunes64Bit());
+}
+
+TEST_F(ItunesCheckTest, DamagedAndMissingProductsLandInTheRepairList) {
+    for (const char* file : kX64Family) {
+        if (std::string(file) != "Bonjour64.msi") Install(file);
+    }
+    const FixturePackage& support = Fixture("AppleMobileDeviceSupport64.msi");
+    const FixtureFile& resized = FileOf(support, "MDCrashReportTool.exe");
+    const FixtureFile& deleted = FileOf(support, "MobileDevice32.dll");
+    std::filesystem::resize_file(Host(resized.path), 3);
+    std::filesystem::remove(Host(deleted.path));
+
+    const std::vector<CheckEvent> events = Check();
+    EXPECT_EQ(Sequence(events), "1:1 1:2 2:1 2:2 3:1 3:5 4:1 4:4 5:1 5:2 6:1 6:2 S");
+    const ST_MSI_PRODUCT_UI_INFO& bad = Final(events, 3).info;
+    EXPECT_EQ(bad.strMessage, L" File Miss or bad");
+    ASSERT_EQ(bad.vecFiles.size(), 2u);  // the wrong-sized file first
+    EXPECT_EQ(AsciiLower(bad.vecFiles[0]), AsciiLower(resized.path));
+    EXPECT_EQ(AsciiLower(bad.vecFiles[1]), AsciiLower(deleted.path));
+    const ST_MSI_PRODUCT_UI_INFO& missing = Final(events, 4).info;
+    EXPECT_EQ(missing.strMessage, L"Product Missing");
+    EXPECT_TRUE(missing.bNeedPackage);
+    EXPECT_EQ(events.back().info.nRepairCount, 2);
+    EXPECT_TRUE(events.back().info.bNeedPackage);  // the missing product has no cached package
+
+    const auto repairs = CItunesCheck::Instance().RepairList();
+    ASSERT_EQ(repairs.size(), 2u);
+    EXPECT_EQ(repairs[0].nType, 3);
+    EXPECT_EQ(repairs[0].nKind, kRepairKindDamaged);
+    EXPECT_EQ(repairs[0].strProductCode, support.productCode);
+    EXPECT_EQ(repairs[0].strPackageName, L"AppleMobileDeviceSupport64.msi");
+    EXPECT_EQ(repairs[1].nType, 4);
+    EXPECT_EQ(repairs[1].nKind, kRepairKindMissing);
+    EXPECT_TRUE(repairs[1].strProductCode.empty());
+    EXPECT_NE(LoadTimeLog().find("Need Download iTunes install package!"), std::string::npos);
+}
+
+TEST_F(ItunesCheckTest, SkipsFollowTheWindowsBitnessAndTheItunesVersion) {
+    InstallFamily();
+    machine_->SetWindows(sim::WindowsRelease::Windows10, false);
+    EXPECT_EQ(Sequence(Check()), "1:1 1:2 2:1 2:2 3:1 3:2 4:1 4:2 5:1 5:2 S");
+    machine_->SetWindows(sim::WindowsRelease::Windows10, true);
+    SetProperty("iTunes64.msi", L"VersionString", L"12.7.0.166");
+    EXPECT_EQ(Sequence(Check()), "1:1 1:2 2:1 2:2 3:1 3:2 5:1 5:2 6:1 6:2 S");
+    SetProperty("iTunes64.msi", L"VersionString", L"12.10.0");
+    EXPECT_EQ(Sequence(Check()).substr(0, 32), "1:1 1:2 2:1 2:2 3:1 3:2 4:1 4:2 ");
+    EXPECT_NE(LoadTimeLog().find("itunes[12.7.0.166]not need check bonjour service!!!"), std::string::npos);
+}
+
+TEST_F(ItunesCheckTest, UnverifiableAndFolderlessProducts) {
+    InstallFamily();
+    // No cached package: not sure, and nothing to repair.
+    const std::wstring cached = sim::FindProduct(*machine_, Fixture("Bonjour64.msi").productCode)
+                                    ->properties.at(L"LocalPackage");
+    std::filesystem::remove(Host(cached));
+    // Registered without a folder: uninstalled and reported missing.
+    SetProperty("AppleSoftwareUpdate.msi", L"InstallLocation", L"");
+    const std::vector<CheckEvent> events = Check();
+    EXPECT_EQ(Sequence(events), "1:1 1:2 2:1 2:4 3:1 3:2 4:1 4:3 5:1 5:2 6:1 6:2 S");
+    EXPECT_TRUE(Final(events, 4).info.bNeedPackage);
+    const auto repairs = CItunesCheck::Instance().RepairList();
+    ASSERT_EQ(repairs.size(), 1u);
+    EXPECT_EQ(repairs[0].nKind, kRepairKindMissing);
+    EXPECT_EQ(repairs[0].strProductCode, Fixture("AppleSoftwareUpdate.msi").productCode);
+    EXPECT_FALSE(sim::FindProduct(*machine_, Fixture("AppleSoftwareUpdate.msi").productCode));
+}
+
+TEST_F(ItunesCheckTest, RetiredListRouteCallsEveryInstalledProductSound) {
+    InstallFamily();
+    std::filesystem::remove(Host(FileOf(Fixture("Bonjour64.msi"), "dnssd.dll").path));
+    const std::vector<CheckEvent> events = Check(true);
+    EXPECT_EQ(Sequence(events), "1:1 1:2 2:1 2:2 3:1 3:2 4:1 4:2 5:1 5:2 6:1 6:2 S");
+    EXPECT_EQ(Final(events, 4).info.nCheckedFiles, 0);
+}
+
+TEST_F(ItunesCheckTest, SecondStartIsRefusedAndANullCallbackStillFillsTheList) {
+    std::promise<void> release;
+    std::shared_future<void> released = release.get_future().share();
+    struct Blocker {
+        std::shared_future<void> released;
+        std::atomic<int> calls{0};
+    } blocker{released};
+    auto blockFirst = [](void* user, int32_t, const void*) {
+        auto* b = static_cast<Blocker*>(user);
+        if (b->calls++ == 0) b->released.wait();
+    };
+    CItunesCheck& check = CItunesCheck::Instance();
+    ASSERT_TRUE(check.CheckAllItunesComponent(blockFirst, &blocker, false));
+    EXPECT_FALSE(check.CheckAllItunesComponent(OnCheck, nullptr, false));
+    release.set_value();
+    check.WaitIdle();
+    EXPECT_EQ(blocker.calls.load(), 13);  // nothing installed: six misses and the summary
+    EXPECT_NE(LoadTimeLog().find("ERR:check fail because last Task is Running!\n"), std::string::npos);
+
+    ASSERT_TRUE(check.CheckAllItunesComponent(nullptr, nullptr, false));
+    check.WaitIdle();
+    EXPECT_EQ(check.RepairList().size(), 6u);
+}
+
+TEST_F(ItunesCheckTest, PackageLookupInAnUnpackedInstallerFolder) {
+    // A Chinese Windows, whose OEM code page writes the log's Chinese text.
+    machine_->Modify([](sim::MachineState& state) { state.codePages.oem = 936; });
+    std::vector<std::wstring> packages;
+    const std::wstring three = PackageFolder({"iTunes64.msi", "Bonjour64.msi", "AppleApplicationSupport64.msi"});
+    EXPECT_FALSE(CItunesCheck::Instance().CheckItuensPackageFile(three, packages));
+    EXPECT_EQ(packages.size(), 3u);
+    EXPECT_NE(LoadTimeLog().find("\xCE\xC4\xBC\xFE\xB8\xF6\xCA\xFD=3"), std::string::npos);
+    WriteFile(L"C:\\Setup\\sub\\APPLEMOBILEDEVICESUPPORT6464.msi", 10);
+    EXPECT_TRUE(CItunesCheck::Instance().CheckItuensPackageFile(three, packages));
+    std::wstring path;
+    ASSERT_TRUE(CItunesCheck::FindComponentPackage(3, three, path));
+    EXPECT_EQ(path, L"C:\\Setup\\sub\\APPLEMOBILEDEVICESUPPORT6464.msi");
+    // The 64-bit package never passes for the 32-bit one.
+    EXPECT_FALSE(CItunesCheck::FindComponentPackage(5, three, path));
+    EXPECT_FALSE(CItunesCheck::FindComponentPackage(7, three, path));
+}
+
+class ItunesRepairTest : public ItunesCheckTest {
+protected:
+    void SetUp() override {
+        ItunesCheckTest::SetUp();
+        // The installer empties and creates its package cache once per
+        // process, on whichever machine came first.
+        CreateDirTree(CMsiInstaller::Instance().InstallCacheDir());
+    }
+};
+
+TEST_F(ItunesRepairTest, NothingToRepairOrTooFewPackagesRefuseTheStart) {
+    std::vector<RepairEvent> events;
+    InstallFamily();
+    Check();
+    EXPECT_FALSE(CItunesCheck::Instance().RepairAllItunesComponent(true, L"", OnRepair, &events));
+    for (const char* file : kX64Family) {
+        ASSERT_EQ(Os().Installer().ConfigureProduct(Fixture(file).productCode, 0, 2), 0u);
+    }
+    Check();  // six missing
+    const std::wstring folder = PackageFolder({"iTunes64.msi", "Bonjour64.msi", "AppleApplicationSupport64.msi"});
+    EXPECT_FALSE(CItunesCheck::Instance().RepairAllItunesComponent(false, folder, OnRepair, &events));
+    EXPECT_TRUE(events.empty());
+    EXPECT_NE(LoadTimeLog().find("Ituens"), std::string::npos);  // the refusal line, in the OEM code page
+}
+
+TEST_F(ItunesRepairTest, BadOnlyRepairReinstallsTheDamagedProductFromItsCachedPackage) {
+    for (const char* file : kX64Family) {
+        if (std::string(file) != "iTunes64.msi") Install(file);
+    }
+    const FixtureFile& damaged = FileOf(Fixture("Bonjour64.msi"), "mDNSResponder.exe");
+    std::filesystem::remove(Host(damaged.path));
+    Check();
+    const std::vector<RepairEvent> events = Repair(true);
+    EXPECT_EQ(Sequence(events), "4:1 4:2 E");
+    EXPECT_TRUE(events.back().info.bSuccess);
+    EXPECT_EQ(events.back().info.nErrorCode, 0);
+    EXPECT_TRUE(std::filesystem::exists(Host(damaged.path)));
+    EXPECT_EQ(Sequence(Check()), "1:1 1:4 2:1 2:2 3:1 3:2 4:1 4:2 5:1 5:2 6:1 6:2 S");
+}
+
+TEST_F(ItunesRepairTest, FullRepairInstallsMissingProductsFromTheFolder) {
+    Install("iTunes64.msi");
+    Check();
+    const std::wstring folder = PackageFolder({"iTunes64.msi", "AppleSoftwareUpdate.msi",
+                                               "AppleMobileDeviceSupport64.msi", "Bonjour64.msi",
+                                               "AppleApplicationSupport.msi", "AppleApplicationSupport64.msi"});
+    const std::vector<RepairEvent> events = Repair(false, folder);
+    EXPECT_EQ(Sequence(events), "2:1 2:2 3:1 3:2 4:1 4:2 5:1 5:2 6:1 6:2 E");
+    EXPECT_EQ(Sequence(Check()), "1:1 1:2 2:1 2:2 3:1 3:2 4:1 4:2 5:1 5:2 6:1 6:2 S");
+}
+
+TEST_F(ItunesRepairTest, FirstFailureEndsTheTaskWithItsCode) {
+    Install("iTunes64.msi");
+    Install("AppleSoftwareUpdate.msi");
+    Install("AppleMobileDeviceSupport64.msi");
+    Check();  // Bonjour and both Application Supports missing
+    const std::wstring folder = PackageFolder({"iTunes64.msi", "AppleSoftwareUpdate.msi",
+                                               "AppleMobileDeviceSupport64.msi", "Bonjour64.msi",
+                                               "AppleApplicationSupport.msi", "AppleApplicationSupport64.msi"});
+    sim::QueueInstallerResults(*machine_, {1620});
+    const std::vector<RepairEvent> events = Repair(false, folder);
+    EXPECT_EQ(Sequence(events), "4:1 4:3 E");
+    EXPECT_EQ(events[1].info.strMessage, L"\u5b89\u88c5\u5931\u8d25(err = 0x654)");
+    EXPECT_FALSE(events.back().info.bSuccess);
+    EXPECT_EQ(events.back().info.nErrorCode, 1620);
+    EXPECT_FALSE(sim::FindProduct(*machine_, Fixture("AppleApplicationSupport.msi").productCode));
+}
+
+TEST_F(ItunesRepairTest, DamagedProductWithoutAnyPackageFailsWithMinusFour) {
+    Install("Bonjour64.msi");
+    std::filesystem::remove(Host(FileOf(Fixture("Bonjour64.msi"), "dnssd.dll").path));
+    Check();
+    std::filesystem::remove(
+        Host(sim::FindProduct(*machine_, Fixture("Bonjour64.msi").productCode)->properties.at(L"LocalPackage")));
+    const std::vector<RepairEvent> events = Repair(true);
+    EXPECT_EQ(Sequence(events), "4:1 4:3 E");
+    EXPECT_EQ(events[1].info.nErrorCode, -4);
+    EXPECT_EQ(events.back().info.nErrorCode, -4);
+    EXPECT_EQ(events[1].info.strMessage.rfind(L"ERR:", 0), 0u);
+}
