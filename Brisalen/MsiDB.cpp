@@ -285,8 +285,10 @@ bool CMsiDB::QueryComponent() {
 bool CMsiDB::QueryFileInfo() {
     std::unique_ptr<platform::IMsiView> view;
     if (!QuerySql(kFileSql, view)) return false;
-    // Each placed file costs one open: existence and length together.
-    ForEachRow(view, [this](const platform::IMsiRecord& record) {
+    // Each placed file costs one open: existence and length together. A
+    // package puts many files in few folders, so each folder is resolved once.
+    std::map<std::wstring, std::pair<bool, std::wstring>> folders;
+    ForEachRow(view, [this, &folders](const platform::IMsiRecord& record) {
         const int packageSize = record.GetInteger(2);
         const std::wstring component = AsciiLower(GetRecordString(record, 3));
         const std::wstring fileName = AsciiLower(GetRecordString(record, 4));
@@ -294,9 +296,14 @@ bool CMsiDB::QueryFileInfo() {
         if (owner == m_mapComponent.end()) return;
         std::wstring name;
         if (!GetLongName(fileName, name)) return;
-        std::wstring folder;
-        if (!QueryAbsoluteDir(owner->second, folder)) return;
-        std::wstring path = FormatString(L"%s%s", folder, name);
+        auto folder = folders.find(owner->second);
+        if (folder == folders.end()) {
+            std::wstring resolved;
+            const bool ok = QueryAbsoluteDir(owner->second, resolved);
+            folder = folders.emplace(owner->second, std::make_pair(ok, std::move(resolved))).first;
+        }
+        if (!folder->second.first) return;
+        std::wstring path = folder->second.second + name;
         NormalizePath(path);
         int64_t size = 0;
         if (!ProbeFileSize(path, size)) {

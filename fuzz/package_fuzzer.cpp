@@ -24,15 +24,20 @@ const std::wstring kPackagePath = L"C:\\Packages\\fuzz.msi";
 const std::wstring kInstallDir = L"C:\\Program Files\\Fuzz\\";
 
 // One machine for the whole run, in a temporary folder removed at exit.
+// A crashing input ends the process before that, so the folder goes under
+// $TMPDIR, which scripts/fuzz.sh points at a folder it clears itself.
 class FuzzMachine {
 public:
     FuzzMachine() {
-        char folder[] = "/tmp/brisalen-fuzz-XXXXXX";
-        if (!::mkdtemp(folder)) {
+        const char* tmp = std::getenv("TMPDIR");
+        std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/brisalen-fuzz-XXXXXX";
+        std::vector<char> folder(pattern.begin(), pattern.end());
+        folder.push_back('\0');
+        if (!::mkdtemp(folder.data())) {
             std::perror("mkdtemp");
             std::abort();
         }
-        folder_ = folder;
+        folder_ = folder.data();
         machine_ = sim::Machine::Open(folder_);
         sim::UseMachine(machine_);
         if (!machine_->Resolve(kPackagePath, packageHost_)) std::abort();

@@ -18,6 +18,9 @@ say "unit tests (linux)"
 say "unit tests (linux, AddressSanitizer + UndefinedBehaviorSanitizer)"
 (cd "$BRISALEN_ROOT" && ctest --preset linux-asan -j2)
 
+say "fuzzing the package reader (clang, libFuzzer)"
+"$BRISALEN_ROOT/scripts/fuzz.sh" 30
+
 say "exports of the 32-bit Brisalen.dll"
 "$BRISALEN_ROOT/tests/e2e/check-exports.sh" "$BRISALEN_ROOT/build/mingw-x86/bin/Brisalen.dll"
 
