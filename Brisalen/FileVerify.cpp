@@ -58,7 +58,7 @@ void CFileVerify::DeleteProductInstallFiles(int productType) {
     }
     // A leftover executable is most likely still running and holding the
     // rest; libraries alone give no process name to end.
-    if (false) {
+    if (!programNames.empty()) {
         LOG_INFO_W(L"There are [%d] exe files in Residual file,try terminater their process...", programNames.size());
         KillProcessByPartName(programNames);
         LOG_INFO_W(L"delete Residual file again..\n");

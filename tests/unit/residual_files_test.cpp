@@ -136,7 +136,6 @@ TEST_F(ScanSettingsTest, ProfileFilesFollowWindowsRules) {
     EXPECT_EQ(files.GetPrivateProfileInt(L"global", L"DEEP", 5, ini), 12u);
     EXPECT_EQ(files.GetPrivateProfileInt(L"global", L"empty", 5, ini), 5u);
     EXPECT_EQ(files.GetPrivateProfileInt(L"global", L"word", 5, ini), 0u);
-    EXPECT_EQ(files.GetPrivateProfileInt(L"global", L"missing", -2, ini), static_cast<uint32_t>(-2));
 
     EXPECT_EQ(files.WritePrivateProfileString(L"GLOBAL", L"DEEP", L"99", ini), 0u);
     EXPECT_EQ(files.WritePrivateProfileString(L"global", L"SCAN_MEMORY", L"5M", ini), 0u);
