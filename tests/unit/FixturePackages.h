@@ -27,6 +27,13 @@ struct FixturePackage {
     std::vector<std::wstring> services;
 };
 
+// How often `needle` stands in `text` (overlaps counted).
+inline size_t CountOf(const std::string& text, const std::string& needle) {
+    size_t count = 0;
+    for (size_t at = text.find(needle); at != std::string::npos; at = text.find(needle, at + 1)) ++count;
+    return count;
+}
+
 inline std::string FixturePath(const std::string& file) { return std::string(BRISALEN_FIXTURES_DIR) + "/" + file; }
 
 inline const FixturePackage& Fixture(const std::string& file) {

@@ -319,3 +319,27 @@ TEST_F(ItunesRepairTest, DamagedProductWithoutAnyPackageFailsWithMinusFour) {
     EXPECT_EQ(events.back().info.nErrorCode, -4);
     EXPECT_EQ(events[1].info.strMessage.rfind(L"ERR:", 0), 0u);
 }
+
+TEST_F(ItunesRepairTest, SecondRepairStartIsRefusedWhileOneRuns) {
+    Install("Bonjour64.msi");
+    std::filesystem::remove(Host(FileOf(Fixture("Bonjour64.msi"), "dnssd.dll").path));
+    Check();
+    std::promise<void> release;
+    struct Blocker {
+        std::shared_future<void> released;
+        std::atomic<int> calls{0};
+    } blocker{release.get_future().share()};
+    auto blockFirst = [](void* user, int32_t, const void*) {
+        auto* b = static_cast<Blocker*>(user);
+        if (b->calls++ == 0) b->released.wait();
+    };
+    CItunesCheck& check = CItunesCheck::Instance();
+    ASSERT_TRUE(check.RepairAllItunesComponent(true, L"", blockFirst, &blocker));
+    std::vector<RepairEvent> events;
+    EXPECT_FALSE(check.RepairAllItunesComponent(true, L"", OnRepair, &events));
+    release.set_value();
+    check.WaitIdle();
+    EXPECT_TRUE(events.empty());
+    EXPECT_EQ(blocker.calls.load(), 3);  // begin, success, end of the first repair only
+    EXPECT_EQ(CountOf(LoadTimeLog(), "Find : [Bonjour]"), 1u);
+}

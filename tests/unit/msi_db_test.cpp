@@ -10,12 +10,6 @@
 
 namespace {
 
-size_t CountOf(const std::string& text, const std::string& needle) {
-    size_t count = 0;
-    for (size_t at = text.find(needle); at != std::string::npos; at = text.find(needle, at + 1)) ++count;
-    return count;
-}
-
 // Paths keep the letter case of their root folder only.
 std::vector<std::wstring> Lower(std::vector<std::wstring> paths) {
     for (std::wstring& path : paths) AsciiLowerInPlace(path);
