@@ -21,11 +21,7 @@ constexpr int kMinPackagesInFolder = 4;
 constexpr int kNoPackageFound = -4;
 constexpr wchar_t kProductMissing[] = L"Product Missing";
 constexpr wchar_t kFilesMissOrBad[] = L" File Miss or bad";
-
-std::wstring PropertyOf(const ST_MSI_PRODUCT_RAW_DATA& record, const wchar_t* name) {
-    const auto value = record.mapProperty.find(name);
-    return value == record.mapProperty.end() ? std::wstring() : value->second;
-}
+constexpr wchar_t kRepairRefusal[] = L"\u4fee\u590d\u5931\u8d25!(\u4e0a\u6b21\u4fee\u590d\u4efb\u52a1\u5c1a\u672a\u7ed3\u675f)\n";
 
 // "name:[STATE] , name:[STATE]" for the type's services, logged as it grows.
 std::wstring ServiceStates(int type) {
@@ -59,8 +55,7 @@ const wchar_t* PackageKey(int type) {
 CItunesCheck::CItunesCheck(Token)
     : m_strHostDir(GetExeDir()),
       m_checkTask(FinalReportOrder::ReportThenRelease, L"ERR:check fail because last Task is Running!\n"),
-      m_repairTask(FinalReportOrder::ReportThenRelease,
-                   L"\u4fee\u590d\u5931\u8d25!(\u4e0a\u6b21\u4fee\u590d\u4efb\u52a1\u5c1a\u672a\u7ed3\u675f)\n") {}
+      m_repairTask(FinalReportOrder::ReportThenRelease, kRepairRefusal) {}
 
 CItunesCheck& CItunesCheck::Instance() {
     static const std::shared_ptr<CItunesCheck> instance = std::make_shared<CItunesCheck>(Token{});
@@ -75,11 +70,6 @@ bool CItunesCheck::IsItunes64Bit() const {
 std::vector<ST_MSI_PRODUCT_REPAIR_INFO> CItunesCheck::RepairList() const {
     std::lock_guard<std::mutex> lock(m_lock);
     return m_vecRepair;
-}
-
-std::wstring CItunesCheck::PackageFolder() const {
-    std::lock_guard<std::mutex> lock(m_lock);
-    return m_strPackageFolder;
 }
 
 void CItunesCheck::WaitIdle() const {
@@ -143,8 +133,8 @@ void CItunesCheck::LoadItunesInfo() {
     for (const ST_MSI_PRODUCT_RAW_DATA& record : records) {
         const int type = record.nProductTypeCopy;
         if (type == kProductItunes) {
-            m_strItunesVersion = PropertyOf(record, L"VersionString");
-            const std::wstring packageName = PropertyOf(record, L"PackageName");
+            m_strItunesVersion = ProductProperty(record, L"VersionString");
+            const std::wstring packageName = ProductProperty(record, L"PackageName");
             LOG_INFO_W(L"itunes version = %s,package = %s", m_strItunesVersion, packageName);
             const std::wstring lockdown =
                 FormatString(L"%s\\Apple\\Lockdown", CCollectDirMgr::Instance().GetProgramDataDir());
@@ -219,11 +209,11 @@ void CItunesCheck::CheckComponent(int type) {
     }
 
     const ST_MSI_PRODUCT_RAW_DATA& record = installed->second;
-    const std::wstring version = PropertyOf(record, L"VersionString");
-    const std::wstring location = PropertyOf(record, L"InstallLocation");
-    const std::wstring productName = PropertyOf(record, L"ProductName");
-    const std::wstring localPackage = PropertyOf(record, L"LocalPackage");
-    const std::wstring packageName = PropertyOf(record, L"PackageName");
+    const std::wstring version = ProductProperty(record, L"VersionString");
+    const std::wstring location = ProductProperty(record, L"InstallLocation");
+    const std::wstring productName = ProductProperty(record, L"ProductName");
+    const std::wstring localPackage = ProductProperty(record, L"LocalPackage");
+    const std::wstring packageName = ProductProperty(record, L"PackageName");
     item.strProductName = productName;
     item.strVersion = version;
     repair.strInstallLocation = location;
@@ -336,12 +326,12 @@ bool CItunesCheck::CheckItuensPackageFile(const std::wstring& folder, std::vecto
 bool CItunesCheck::RepairAllItunesComponent(bool badOnly, std::wstring folder, TaskCallback pfn, void* pUser) {
     LOG_INFO_W(L"\u6b63\u5728\u4fee\u590d\u6240\u6709itunes\u7ec4\u4ef6...\n");
     if (m_repairTask.IsRunning()) {
-        LOG_INFO_W(L"\u4fee\u590d\u5931\u8d25!(\u4e0a\u6b21\u4fee\u590d\u4efb\u52a1\u5c1a\u672a\u7ed3\u675f)\n");
+        LOG_INFO_W(L"%s", kRepairRefusal);
         return false;
     }
     if (RepairList().empty()) return false;
-    // Looked up into a local list: the running task's list is replaced only
-    // once this start has claimed the task.
+    // Only the count decides here; the repair looks each package up again
+    // by type when it needs one.
     std::vector<std::wstring> packages;
     if (!badOnly && !CheckItuensPackageFile(folder, packages)) {
         LOG_INFO_W(L"\u65e0\u6548\u7684Ituens\u89e3\u538b\u8def\u5f84!\n");
@@ -352,7 +342,6 @@ bool CItunesCheck::RepairAllItunesComponent(bool badOnly, std::wstring folder, T
     return m_repairTask.Start(
         [&] {
             std::lock_guard<std::mutex> lock(m_lock);
-            if (!badOnly) m_vecPackageFiles = std::move(packages);
             m_repairCallback = pfn;
             m_repairUser = pUser;
             m_bBadOnly = badOnly;

@@ -47,7 +47,6 @@ public:
 
     bool IsItunes64Bit() const;
     std::vector<ST_MSI_PRODUCT_REPAIR_INFO> RepairList() const;
-    std::wstring PackageFolder() const;
     // Blocks until neither task runs (tests and orderly shutdown).
     void WaitIdle() const;
 
@@ -71,7 +70,6 @@ private:
     void* m_repairUser = nullptr;
     bool m_bBadOnly = false;
     std::wstring m_strPackageFolder;
-    std::vector<std::wstring> m_vecPackageFiles;
 
     std::vector<ST_MSI_PRODUCT_REPAIR_INFO> m_vecRepair;
     const std::wstring m_strHostDir;

@@ -57,6 +57,11 @@ const wchar_t* ProductTypeName(int32_t type) {
     }
 }
 
+std::wstring ProductProperty(const ST_MSI_PRODUCT_RAW_DATA& record, const wchar_t* name) {
+    const auto value = record.mapProperty.find(name);
+    return value == record.mapProperty.end() ? std::wstring() : value->second;
+}
+
 CMsiEnum& CMsiEnum::Instance() {
     static CMsiEnum instance;
     return instance;
@@ -192,11 +197,6 @@ std::map<std::wstring, ST_MSI_PRODUCT_RAW_DATA> CMsiEnum::ItunesProducts() const
 std::map<std::wstring, ST_MSI_PRODUCT_RAW_DATA> CMsiEnum::AllProducts() const {
     std::lock_guard<std::mutex> lock(m_lock);
     return m_mapAllProduct;
-}
-
-std::map<int, std::vector<std::wstring>> CMsiEnum::ProductServices() const {
-    std::lock_guard<std::mutex> lock(m_lock);
-    return m_mapProductService;
 }
 
 std::vector<std::wstring> CMsiEnum::ServicesOf(int type) const {

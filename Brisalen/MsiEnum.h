@@ -24,6 +24,10 @@ enum ItunesProductType : int32_t {
 // The name log lines use for a product type; "unknown" outside 1 to 6.
 const wchar_t* ProductTypeName(int32_t type);
 
+// A property of a product record; empty when Windows Installer did not
+// return it.
+std::wstring ProductProperty(const ST_MSI_PRODUCT_RAW_DATA& record, const wchar_t* name);
+
 class CMsiEnum {
 public:
     static CMsiEnum& Instance();
@@ -39,7 +43,6 @@ public:
     // Copies taken under the lock, so a caller never reads a map mid-load.
     std::map<std::wstring, ST_MSI_PRODUCT_RAW_DATA> ItunesProducts() const;
     std::map<std::wstring, ST_MSI_PRODUCT_RAW_DATA> AllProducts() const;
-    std::map<int, std::vector<std::wstring>> ProductServices() const;
     std::vector<std::wstring> ServicesOf(int type) const;
 
 private:

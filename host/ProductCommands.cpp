@@ -10,8 +10,7 @@
 namespace {
 
 std::string PropertyOf(const ST_MSI_PRODUCT_RAW_DATA& product, const wchar_t* name) {
-    const auto value = product.mapProperty.find(name);
-    return value == product.mapProperty.end() ? std::string() : ToUtf8(value->second);
+    return ToUtf8(ProductProperty(product, name));
 }
 
 nlohmann::json TextList(const std::vector<std::wstring>& texts) {
@@ -55,8 +54,8 @@ int VerifyProducts(HostContext& host) {
         int checked = 0;
         std::vector<std::wstring> bad, missing;
         const bool read = CFileVerify::Instance().VerifyByMsi(
-            product.nProductTypeCopy, FromUtf8(PropertyOf(product, L"LocalPackage")),
-            FromUtf8(PropertyOf(product, L"InstallLocation")), checked, bad, missing);
+            product.nProductTypeCopy, ProductProperty(product, L"LocalPackage"),
+            ProductProperty(product, L"InstallLocation"), checked, bad, missing);
         if (!read) exitCode = 2;
         else if ((!bad.empty() || !missing.empty()) && exitCode == 0) exitCode = 1;
         list.push_back({{"kind", ToUtf8(ProductTypeName(product.nProductTypeCopy))},

@@ -5,6 +5,7 @@
 #include <mutex>
 #include <string>
 
+#include "Brisalen/MsiEnum.h"
 #include "host/HostText.h"
 
 namespace {
@@ -31,11 +32,7 @@ const char* RepairStateName(int state) {
     }
 }
 
-const char* ComponentName(int type) {
-    static const char* const names[] = {"unknown", "iTunes", "Apple Software Update", "Apple Mobile Device Support",
-                                        "Bonjour", "Apple Application Support", "Apple Application Support64"};
-    return type >= 1 && type <= 6 ? names[type] : names[0];
-}
+std::string ComponentName(int type) { return ToUtf8(ProductTypeName(type)); }
 
 // Collects a task's reports from the worker thread; the command waits for
 // the final one. Text output is printed as each report arrives.
@@ -86,7 +83,7 @@ void OnCheck(void* user, int32_t state, const void* data) {
         line = "check complete: " + std::to_string(info.nRepairCount) + " to repair" +
                (info.bNeedPackage ? ", an installer package is needed" : "");
     } else if (state != kCheckItunesProductState_Item_Checking) {
-        line = std::string(ComponentName(info.nType)) + ": " + CheckStateName(state);
+        line = ComponentName(info.nType) + ": " + CheckStateName(state);
         if (!info.strVersion.empty()) line += " (" + ToUtf8(info.strVersion) + ", " + std::to_string(info.nCheckedFiles) + " files checked)";
         for (const std::wstring& file : info.vecFiles) line += "\n    " + ToUtf8(file);
     } else {
@@ -106,7 +103,7 @@ void OnRepair(void* user, int32_t state, const void* data) {
         entry = {{"success", info.bSuccess}, {"error", info.nErrorCode}};
         line = std::string("repair complete: ") + (info.bSuccess ? "success" : "failed, error " + std::to_string(info.nErrorCode));
     } else {
-        line = std::string(ComponentName(info.nType)) + ": " + RepairStateName(state);
+        line = ComponentName(info.nType) + ": " + RepairStateName(state);
         if (!info.strMessage.empty()) line += ": " + ToUtf8(info.strMessage);
     }
     static_cast<TaskReport*>(user)->Add(state, std::move(entry), line);

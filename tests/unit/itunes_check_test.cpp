@@ -53,6 +53,20 @@ std::string Sequence(const std::vector<RepairEvent>& events) {
     return text;
 }
 
+// A callback that holds its task at the first report until released, so a
+// test can try a second start while the first one runs.
+struct FirstCallBlocker {
+    std::promise<void> release;
+    std::shared_future<void> released = release.get_future().share();
+    std::atomic<int> calls{0};
+
+    static void Callback(void* user, int32_t, const void*) {
+        auto* self = static_cast<FirstCallBlocker*>(user);
+        if (self->calls++ == 0) self->released.wait();
+    }
+    void Release() { release.set_value(); }
+};
+
 }  // namespace
 
 class ItunesCheckTest : public FixtureMachineTest {
@@ -72,6 +86,9 @@ protected:
         sim::InstalledProduct product = *sim::FindProduct(*machine_, Fixture(file).productCode);
         product.properties[name] = value;
         sim::StoreProduct(*machine_, product);
+    }
+    std::wstring CachedPackage(const std::string& file) {
+        return sim::FindProduct(*machine_, Fixture(file).productCode)->properties.at(L"LocalPackage");
     }
     std::vector<CheckEvent> Check(bool verifyFiles = false) {
         std::vector<CheckEvent> events;
@@ -174,9 +191,7 @@ TEST_F(ItunesCheckTest, SkipsFollowTheItunesVersionAndTheWindowsBitness) {
 TEST_F(ItunesCheckTest, UnverifiableAndFolderlessProducts) {
     InstallFamily();
     // No cached package: not sure, and nothing to repair.
-    const std::wstring cached = sim::FindProduct(*machine_, Fixture("Bonjour64.msi").productCode)
-                                    ->properties.at(L"LocalPackage");
-    std::filesystem::remove(Host(cached));
+    std::filesystem::remove(Host(CachedPackage("Bonjour64.msi")));
     // Registered without a folder: uninstalled and reported missing.
     SetProperty("AppleSoftwareUpdate.msi", L"InstallLocation", L"");
     const std::vector<CheckEvent> events = Check();
@@ -198,20 +213,11 @@ TEST_F(ItunesCheckTest, RetiredListRouteCallsEveryInstalledProductSound) {
 }
 
 TEST_F(ItunesCheckTest, SecondStartIsRefusedAndANullCallbackStillFillsTheList) {
-    std::promise<void> release;
-    std::shared_future<void> released = release.get_future().share();
-    struct Blocker {
-        std::shared_future<void> released;
-        std::atomic<int> calls{0};
-    } blocker{released};
-    auto blockFirst = [](void* user, int32_t, const void*) {
-        auto* b = static_cast<Blocker*>(user);
-        if (b->calls++ == 0) b->released.wait();
-    };
+    FirstCallBlocker blocker;
     CItunesCheck& check = CItunesCheck::Instance();
-    ASSERT_TRUE(check.CheckAllItunesComponent(blockFirst, &blocker, false));
+    ASSERT_TRUE(check.CheckAllItunesComponent(FirstCallBlocker::Callback, &blocker, false));
     EXPECT_FALSE(check.CheckAllItunesComponent(OnCheck, nullptr, false));
-    release.set_value();
+    blocker.Release();
     check.WaitIdle();
     EXPECT_EQ(blocker.calls.load(), 13);  // nothing installed: six misses and the summary
     EXPECT_NE(LoadTimeLog().find("ERR:check fail because last Task is Running!\n"), std::string::npos);
@@ -311,8 +317,7 @@ TEST_F(ItunesRepairTest, DamagedProductWithoutAnyPackageFailsWithMinusFour) {
     Install("Bonjour64.msi");
     std::filesystem::remove(Host(FileOf(Fixture("Bonjour64.msi"), "dnssd.dll").path));
     Check();
-    std::filesystem::remove(
-        Host(sim::FindProduct(*machine_, Fixture("Bonjour64.msi").productCode)->properties.at(L"LocalPackage")));
+    std::filesystem::remove(Host(CachedPackage("Bonjour64.msi")));
     const std::vector<RepairEvent> events = Repair(true);
     EXPECT_EQ(Sequence(events), "4:1 4:3 E");
     EXPECT_EQ(events[1].info.nErrorCode, -4);
@@ -324,20 +329,12 @@ TEST_F(ItunesRepairTest, SecondRepairStartIsRefusedWhileOneRuns) {
     Install("Bonjour64.msi");
     std::filesystem::remove(Host(FileOf(Fixture("Bonjour64.msi"), "dnssd.dll").path));
     Check();
-    std::promise<void> release;
-    struct Blocker {
-        std::shared_future<void> released;
-        std::atomic<int> calls{0};
-    } blocker{release.get_future().share()};
-    auto blockFirst = [](void* user, int32_t, const void*) {
-        auto* b = static_cast<Blocker*>(user);
-        if (b->calls++ == 0) b->released.wait();
-    };
+    FirstCallBlocker blocker;
     CItunesCheck& check = CItunesCheck::Instance();
-    ASSERT_TRUE(check.RepairAllItunesComponent(true, L"", blockFirst, &blocker));
+    ASSERT_TRUE(check.RepairAllItunesComponent(true, L"", FirstCallBlocker::Callback, &blocker));
     std::vector<RepairEvent> events;
     EXPECT_FALSE(check.RepairAllItunesComponent(true, L"", OnRepair, &events));
-    release.set_value();
+    blocker.Release();
     check.WaitIdle();
     EXPECT_TRUE(events.empty());
     EXPECT_EQ(blocker.calls.load(), 3);  // begin, success, end of the first repair only
