@@ -1,5 +1,7 @@
 #include "Brisalen/Brisalen.h"
 
+#include <exception>
+
 #include "Brisalen/ItunesCheck.h"
 #include "Brisalen/ItunesRegistry.h"
 #include "Brisalen/itunesUserDataMgr.h"
@@ -12,20 +14,31 @@
 // Operations whose engine is not part of this build answer false (or an
 // empty string) and start nothing.
 
-bool CFixItunesMgr::IsItunes64Bit() { return CItunesCheck::Instance().IsItunes64Bit(); }
+namespace {
 
-std::wstring CFixItunesMgr::GetItunesVersion() {
+// No exception may cross into the host: one that escapes a slot (out of
+// memory while copying a path, say) becomes a log line and the slot's
+// failure value.
+template <typename Result, typename Body>
+Result NeverThrow(Result onFailure, const Body& body) {
+    try {
+        return body();
+    } catch (const std::exception& e) {
+        LOG_INFO_W(L"ERR:call ended by an exception (%s)\n", logging::Widen(e.what()));
+    } catch (...) {
+        LOG_INFO_W(L"ERR:call ended by an exception\n");
+    }
+    return onFailure;
+}
+
+std::wstring ItunesVersion() {
     std::wstring installDir;
     std::wstring version;
     QueryItunesInfoReg(installDir, version);
     return version;
 }
 
-bool CFixItunesMgr::CheckMicrosoftStoreItunes() { return false; }
-
-bool CFixItunesMgr::IsOs64Bit() { return GetOsInfo().bIsWow64; }
-
-bool CFixItunesMgr::OpenItunes() {
+bool StartItunes() {
     std::wstring installDir;
     std::wstring version;
     QueryItunesInfoReg(installDir, version);
@@ -40,52 +53,74 @@ bool CFixItunesMgr::OpenItunes() {
     return true;
 }
 
+}  // namespace
+
+bool CFixItunesMgr::IsItunes64Bit() {
+    return NeverThrow(false, [] { return CItunesCheck::Instance().IsItunes64Bit(); });
+}
+
+std::wstring CFixItunesMgr::GetItunesVersion() { return NeverThrow(std::wstring(), &ItunesVersion); }
+
+bool CFixItunesMgr::CheckMicrosoftStoreItunes() { return false; }
+
+bool CFixItunesMgr::IsOs64Bit() {
+    return NeverThrow(false, [] { return GetOsInfo().bIsWow64; });
+}
+
+bool CFixItunesMgr::OpenItunes() { return NeverThrow(false, &StartItunes); }
+
 bool CFixItunesMgr::CheckAllItunesComponent(TaskCallback pfn, void* pUser, bool bVerifyFiles) {
-    LOG_INFO_W(L"[$$CheckAllItunesComponent]...");
-    return CItunesCheck::Instance().CheckAllItunesComponent(pfn, pUser, bVerifyFiles);
+    return NeverThrow(false, [&] {
+        LOG_INFO_W(L"[$$CheckAllItunesComponent]...");
+        return CItunesCheck::Instance().CheckAllItunesComponent(pfn, pUser, bVerifyFiles);
+    });
 }
 
 bool CFixItunesMgr::RepairAllItunesComponent(std::wstring strPackagePath, TaskCallback pfn, void* pUser) {
-    LOG_INFO_W(L"[$$RepairAllItunesComponent]...");
-    NormalizePath(strPackagePath);
-    if (!FileExists(strPackagePath)) {
-        LOG_INFO_W(L"package [%s]not exist!\n", strPackagePath);
-        return false;
-    }
-    return CItunesCheck::Instance().RepairAllItunesComponent(false, strPackagePath, pfn, pUser);
+    return NeverThrow(false, [&] {
+        LOG_INFO_W(L"[$$RepairAllItunesComponent]...");
+        NormalizePath(strPackagePath);
+        if (!FileExists(strPackagePath)) {
+            LOG_INFO_W(L"package [%s]not exist!\n", strPackagePath);
+            return false;
+        }
+        return CItunesCheck::Instance().RepairAllItunesComponent(false, strPackagePath, pfn, pUser);
+    });
 }
 
 bool CFixItunesMgr::RepairBadComponent(TaskCallback pfn, void* pUser) {
-    LOG_INFO_W(L"[$$RepairBadComponent]...");
-    return CItunesCheck::Instance().RepairAllItunesComponent(true, std::wstring(), pfn, pUser);
+    return NeverThrow(false, [&] {
+        LOG_INFO_W(L"[$$RepairBadComponent]...");
+        return CItunesCheck::Instance().RepairAllItunesComponent(true, std::wstring(), pfn, pUser);
+    });
 }
 
 bool CFixItunesMgr::OneKeyUninstall(TaskCallback pfn, void* pUser, bool isDeleteUserData, bool* pCancel) {
-    LOG_INFO_W(L"[$$OneKeyUninstall]: isDeleteUserData=%d...-----\n", isDeleteUserData ? 1 : 0);
     if (pCancel != nullptr) *pCancel = false;
-    return false;
+    return NeverThrow(false, [&] {
+        LOG_INFO_W(L"[$$OneKeyUninstall]: isDeleteUserData=%d...-----\n", isDeleteUserData ? 1 : 0);
+        return false;
+    });
 }
 
 bool CFixItunesMgr::OneKeyInstall(std::wstring strUnzipPath, TaskCallback pfn, void* pUser) {
-    LOG_INFO_W(L"[$$OneKeyInstall]:%s...", strUnzipPath);
-    NormalizePath(strUnzipPath);
-    if (!FileExists(strUnzipPath)) {
-        LOG_INFO_W(L"ERR:install package [%s] not exist!\n", strUnzipPath);
+    return NeverThrow(false, [&] {
+        LOG_INFO_W(L"[$$OneKeyInstall]:%s...", strUnzipPath);
+        NormalizePath(strUnzipPath);
+        if (!FileExists(strUnzipPath)) {
+            LOG_INFO_W(L"ERR:install package [%s] not exist!\n", strUnzipPath);
+        }
         return false;
-    }
-    return false;
+    });
 }
 
 extern "C" BRISALEN_API IFixItunesMgr* BRISALEN_CDECL CreateFixItuensMgr() {
     // Never destroyed: it has no state, and hosts may call it during their
     // own shutdown.
-    static CFixItunesMgr* const manager = [] {
-        static CFixItunesMgr instance;
-        return &instance;
-    }();
-    return manager;
+    static CFixItunesMgr instance;
+    return &instance;
 }
 
 extern "C" BRISALEN_API IItunesUserDataMgr* BRISALEN_CDECL CreateItunesUserDataMgr() {
-    return &CItunesUserDataMgr::Instance();
+    return NeverThrow<IItunesUserDataMgr*>(nullptr, [] { return &CItunesUserDataMgr::Instance(); });
 }

@@ -1,17 +1,14 @@
 #include "Brisalen/CollectDirMgr.h"
+#include "common/Singleton.h"
 
 #include "common/OsInfo.h"
 #include "common/PathHelpers.h"
 #include "common/TextHelpers.h"
+#include "platform/KnownFolders.h"
 
 namespace {
 
-constexpr int kCsidlAppData = 0x1a;
-constexpr int kCsidlLocalAppData = 0x1c;
-constexpr int kCsidlMyMusic = 0x0d;
-constexpr int kCsidlCommonAppData = 0x23;
-constexpr int kCsidlProgramFiles = 0x26;
-constexpr int kCsidlProgramFilesX86 = 0x2a;
+using namespace platform::csidl;
 
 // A 32-bit process is told the x86 folder for both Program Files; rebuild
 // the pair from the drive the folder is on.
@@ -31,18 +28,15 @@ void InsertIfExists(const std::wstring& folder, const wchar_t* name, std::set<st
 
 }  // namespace
 
-CCollectDirMgr& CCollectDirMgr::Instance() {
-    static CCollectDirMgr manager;
-    return manager;
-}
+CCollectDirMgr& CCollectDirMgr::Instance() { return Singleton<CCollectDirMgr>::Instance(); }
 
 CCollectDirMgr::CCollectDirMgr() {
-    m_strAppData = GetSpecialFolder(kCsidlAppData);
-    m_strLocalAppData = GetSpecialFolder(kCsidlLocalAppData);
-    m_strMyMusic = GetSpecialFolder(kCsidlMyMusic);
-    m_strProgramData = GetSpecialFolder(kCsidlCommonAppData);
-    m_strProgramFiles = GetSpecialFolder(kCsidlProgramFiles);
-    m_strProgramFilesX86 = GetSpecialFolder(kCsidlProgramFilesX86);
+    m_strAppData = GetSpecialFolder(kAppData);
+    m_strLocalAppData = GetSpecialFolder(kLocalAppData);
+    m_strMyMusic = GetSpecialFolder(kMyMusic);
+    m_strProgramData = GetSpecialFolder(kCommonAppData);
+    m_strProgramFiles = GetSpecialFolder(kProgramFiles);
+    m_strProgramFilesX86 = GetSpecialFolder(kProgramFilesX86);
     if (GetOsInfo().bIsWow64 && m_strProgramFiles == m_strProgramFilesX86) {
         SplitProgramFilesPair(m_strProgramFiles, m_strProgramFilesX86);
     }
@@ -56,8 +50,8 @@ CCollectDirMgr::CCollectDirMgr() {
 }
 
 void CCollectDirMgr::CollectAppleProgramFolders(std::set<std::wstring>& folders) const {
-    std::wstring programFiles = GetSpecialFolder(kCsidlProgramFiles);
-    std::wstring programFilesX86 = GetSpecialFolder(kCsidlProgramFilesX86);
+    std::wstring programFiles = GetSpecialFolder(kProgramFiles);
+    std::wstring programFilesX86 = GetSpecialFolder(kProgramFilesX86);
     if (programFiles == programFilesX86) SplitProgramFilesPair(programFiles, programFilesX86);
     if (FileExists(programFiles)) CollectAppleFoldersUnder(programFiles, folders);
     if (FileExists(programFilesX86)) CollectAppleFoldersUnder(programFilesX86, folders);

@@ -1,4 +1,5 @@
 #include "Brisalen/ConfigMgr.h"
+#include "common/Singleton.h"
 
 #include "common/OsInfo.h"
 #include "common/PathHelpers.h"
@@ -19,10 +20,7 @@ constexpr int64_t kGiB = kMiB * 1024;
 
 }  // namespace
 
-CConfigMgr& CConfigMgr::Instance() {
-    static CConfigMgr instance;
-    return instance;
-}
+CConfigMgr& CConfigMgr::Instance() { return Singleton<CConfigMgr>::Instance(); }
 
 CConfigMgr::CConfigMgr()
     : m_strSettingsPath(FormatString(L"%s\\ScanCache.ini", GetExeDir())), m_nTotalDiskSize(GetTotalFixedDiskSize()) {

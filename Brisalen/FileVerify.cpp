@@ -1,18 +1,17 @@
 #include "Brisalen/FileVerify.h"
+#include "common/Singleton.h"
 
 #include "Brisalen/ItunesRegistry.h"
 #include "Brisalen/MsiDB.h"
 #include "Brisalen/MsiEnum.h"
+#include "common/DeletionGuard.h"
 #include "common/PathHelpers.h"
 #include "common/ProcessControl.h"
 #include "common/TextHelpers.h"
 #include "logging/Log.h"
 #include "platform/Platform.h"
 
-CFileVerify& CFileVerify::Instance() {
-    static CFileVerify instance;
-    return instance;
-}
+CFileVerify& CFileVerify::Instance() { return Singleton<CFileVerify>::Instance(); }
 
 bool CFileVerify::VerifyByFi(const std::wstring& fiPath, const std::wstring& installDir) {
     // "ERR: this function is retired!" in the GBK code page, as it was always logged.
@@ -40,12 +39,17 @@ std::vector<std::wstring> CFileVerify::ProductFiles(int productType) const {
 void CFileVerify::DeleteProductInstallFiles(int productType) {
     LOG_INFO_W(L"[DeleteProductInstallFiles]:%s... \n", ProductTypeName(productType));
     platform::IFileSystem& files = platform::Os().Files();
+    const DeletionGuard guard;
     std::vector<std::wstring> leftovers;
     std::vector<std::wstring> programNames;
     int found = 0;
-    for (const std::wstring& path : ProductFiles(productType)) {
-        if (!FileExists(path)) continue;
+    for (const std::wstring& listed : ProductFiles(productType)) {
+        if (!FileExists(listed)) continue;
         ++found;
+        // The list comes from a package; a name that climbs out of its
+        // folder or lands in Windows is refused and counts as gone.
+        std::wstring path;
+        if (!guard.AllowsFile(listed, path)) continue;
         files.DeleteFile(path);
         if (!FileExists(path)) continue;
         leftovers.push_back(path);

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "common/Singleton.h"
+
 class CFileVerify {
 public:
     static CFileVerify& Instance();
@@ -29,6 +31,7 @@ public:
     void DeleteProductInstallFiles(int productType);
 
 private:
+    friend class Singleton<CFileVerify>;
     CFileVerify() = default;
 
     std::map<int, std::vector<std::wstring>> m_mapProductFiles;

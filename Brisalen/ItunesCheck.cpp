@@ -1,6 +1,7 @@
 #include "Brisalen/ItunesCheck.h"
 
 #include <algorithm>
+#include <memory>
 
 #include "Brisalen/CollectDirMgr.h"
 #include "Brisalen/FileVerify.h"
@@ -52,15 +53,12 @@ const wchar_t* PackageKey(int type) {
 
 }  // namespace
 
-CItunesCheck::CItunesCheck(Token)
+CItunesCheck::CItunesCheck()
     : m_strHostDir(GetExeDir()),
       m_checkTask(FinalReportOrder::ReportThenRelease, L"ERR:check fail because last Task is Running!\n"),
       m_repairTask(FinalReportOrder::ReportThenRelease, kRepairRefusal) {}
 
-CItunesCheck& CItunesCheck::Instance() {
-    static const std::shared_ptr<CItunesCheck> instance = std::make_shared<CItunesCheck>(Token{});
-    return *instance;
-}
+CItunesCheck& CItunesCheck::Instance() { return Singleton<CItunesCheck>::Instance(); }
 
 bool CItunesCheck::IsItunes64Bit() const {
     std::lock_guard<std::mutex> lock(m_lock);
@@ -98,7 +96,7 @@ void CItunesCheck::AppendRepair(const ST_MSI_PRODUCT_REPAIR_INFO& entry) {
 
 bool CItunesCheck::CheckAllItunesComponent(TaskCallback pfn, void* pUser, bool bVerifyFiles) {
     LOG_INFO_W(L"CheckAllItunesComponent...\n");
-    std::shared_ptr<CItunesCheck> self = shared_from_this();
+    auto summary = std::make_shared<ST_MSI_PRODUCT_UI_INFO>();
     return m_checkTask.Start(
         [&] {
             std::lock_guard<std::mutex> lock(m_lock);
@@ -107,7 +105,18 @@ bool CItunesCheck::CheckAllItunesComponent(TaskCallback pfn, void* pUser, bool b
             m_checkUser = pUser;
             m_bVerifyFiles = bVerifyFiles;
         },
-        [self] { self->CheckItunesImp(); }, [] {});
+        [this, summary] { *summary = CheckItunesImp(); },
+        [this, summary](const TaskEnd& end) {
+            NotifyCheck(kCheckItunesProductState_All_CheckComplete, end.threw ? FailedCheckSummary(end) : *summary);
+            LOG_INFO_W(L"=========[CheckItunesImp end]===========\n\n");
+        });
+}
+
+ST_MSI_PRODUCT_UI_INFO CItunesCheck::FailedCheckSummary(const TaskEnd& end) const {
+    ST_MSI_PRODUCT_UI_INFO summary;
+    summary.nRepairCount = static_cast<int32_t>(RepairList().size());
+    summary.strMessage = FormatString(L"ERR:check failed (%s), error %d", end.what, end.error);
+    return summary;
 }
 
 void CItunesCheck::LoadItunesInfo() {
@@ -159,7 +168,7 @@ void CItunesCheck::LoadItunesInfo() {
     m_bItunes64 = itunes64;
 }
 
-void CItunesCheck::CheckItunesImp() {
+ST_MSI_PRODUCT_UI_INFO CItunesCheck::CheckItunesImp() {
     LoadItunesInfo();
     LOG_INFO_W(L"=========[CheckItunesImp begin]===========...");
     for (int type = kFirstType; type <= kLastType; ++type) CheckComponent(type);
@@ -174,8 +183,7 @@ void CItunesCheck::CheckItunesImp() {
             break;
         }
     }
-    NotifyCheck(kCheckItunesProductState_All_CheckComplete, summary);
-    LOG_INFO_W(L"=========[CheckItunesImp end]===========\n\n");
+    return summary;
 }
 
 void CItunesCheck::CheckComponent(int type) {
@@ -337,7 +345,6 @@ bool CItunesCheck::RepairAllItunesComponent(bool badOnly, std::wstring folder, T
         LOG_INFO_W(L"\u65e0\u6548\u7684Ituens\u89e3\u538b\u8def\u5f84!\n");
         return false;
     }
-    std::shared_ptr<CItunesCheck> self = shared_from_this();
     auto result = std::make_shared<std::pair<bool, int>>(false, 0);
     return m_repairTask.Start(
         [&] {
@@ -347,12 +354,12 @@ bool CItunesCheck::RepairAllItunesComponent(bool badOnly, std::wstring folder, T
             m_bBadOnly = badOnly;
             m_strPackageFolder = folder;
         },
-        [self, result] { result->first = self->RepairItunesImp(result->second); },
-        [self, result] {
+        [this, result] { result->first = RepairItunesImp(result->second); },
+        [this, result](const TaskEnd& end) {
             ST_REPAIR_PROGRESS_INFO summary;
-            summary.bSuccess = result->first;
-            summary.nErrorCode = result->second;
-            self->NotifyRepair(kRepairItunesState_All_Complete, summary);
+            summary.bSuccess = result->first && !end.threw;
+            summary.nErrorCode = end.threw ? end.error : result->second;
+            NotifyRepair(kRepairItunesState_All_Complete, summary);
             LOG_INFO_W(L"\u6240\u6709itunes\u7ec4\u4ef6\u5df2\u4fee\u590d\u5b8c\u6bd5!!!\n");
         });
 }

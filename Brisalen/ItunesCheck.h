@@ -3,18 +3,17 @@
 // and writes the missing and damaged ones to the repair list; the repair
 // works through that list. Both report through the host's TaskCallback.
 //
-// The object is shared with its workers, so a worker that outlives the
-// library's static objects (Windows cannot wait for it at unload) still
-// owns what it uses.
+// The object is one of the library's singletons: it is destroyed only after
+// its workers have ended (see common/Singleton.h).
 #pragma once
 
 #include <cstdint>
 #include <map>
-#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
 
+#include "common/Singleton.h"
 #include "common/TaskSlot.h"
 #include "include/Brisalen.h"
 
@@ -32,11 +31,8 @@ struct ST_MSI_PRODUCT_REPAIR_INFO {
     bool bEnabled = true;
 };
 
-class CItunesCheck : public std::enable_shared_from_this<CItunesCheck> {
-    struct Token {};
-
+class CItunesCheck {
 public:
-    explicit CItunesCheck(Token);
     static CItunesCheck& Instance();
 
     bool CheckAllItunesComponent(TaskCallback pfn, void* pUser, bool bVerifyFiles);
@@ -51,8 +47,13 @@ public:
     void WaitIdle() const;
 
 private:
+    friend class Singleton<CItunesCheck>;
+    CItunesCheck();
+
     void LoadItunesInfo();
-    void CheckItunesImp();
+    // The check's body; its summary is reported by the task's final report.
+    ST_MSI_PRODUCT_UI_INFO CheckItunesImp();
+    ST_MSI_PRODUCT_UI_INFO FailedCheckSummary(const TaskEnd& end) const;
     void CheckComponent(int type);
     bool RepairItunesImp(int& error);
     bool RepairEntry(const ST_MSI_PRODUCT_REPAIR_INFO& entry, int& error);

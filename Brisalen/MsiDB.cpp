@@ -5,6 +5,7 @@
 #include "Brisalen/CollectDirMgr.h"
 #include "common/FileHelpers.h"
 #include "common/OsInfo.h"
+#include "common/DeletionGuard.h"
 #include "common/PathHelpers.h"
 #include "common/TextHelpers.h"
 #include "logging/Log.h"
@@ -48,10 +49,11 @@ void LogVersionOnce(const COsInfo& os, int32_t versionNT, bool win81OrLater) {
 // other shape of condition naming the version leaves it out.
 bool VersionConditionHolds(std::wstring condition, int32_t versionNT) {
     ReplaceAll(condition, L" ", L"");
-    static const std::wstring kOperator = L"versionnt>=";
+    constexpr wchar_t kOperator[] = L"versionnt>=";
+    constexpr size_t kOperatorLength = sizeof(kOperator) / sizeof(kOperator[0]) - 1;
     const size_t at = condition.find(kOperator);
     if (at == std::wstring::npos || condition.size() > kMaxVersionConditionLength) return false;
-    const std::wstring number = condition.substr(at + kOperator.size());
+    const std::wstring number = condition.substr(at + kOperatorLength);
     if (!IsAllDigits(number)) return false;
     const int32_t required = StringToInt(number);
     return required > 0 && required <= versionNT;
@@ -181,6 +183,12 @@ bool CMsiDB::QueryAbsoluteDir(const std::wstring& directoryKey, std::wstring& pa
         }
         std::wstring name;
         if (!GetLongName(defaultDir, name)) return false;
+        if (!DeletionGuard::IsPlainName(name)) {
+            // The check's paths end up in the residual-file deletion; a
+            // folder name that climbs or names a drive has no place there.
+            LOG_INFO_W(L"WARN:[QueryAbsoluteDir] folder name [%s] refused!", name);
+            return false;
+        }
         parts.push_back(name);
         current = parent;
     }
@@ -296,6 +304,10 @@ bool CMsiDB::QueryFileInfo() {
         if (owner == m_mapComponent.end()) return;
         std::wstring name;
         if (!GetLongName(fileName, name)) return;
+        if (!DeletionGuard::IsPlainName(name)) {
+            LOG_INFO_W(L"WARN:package file name [%s] refused!", name);
+            return;
+        }
         auto folder = folders.find(owner->second);
         if (folder == folders.end()) {
             std::wstring resolved;

@@ -1,4 +1,5 @@
 #include "Brisalen/MsiEnum.h"
+#include "common/Singleton.h"
 
 #include "Brisalen/MsiDB.h"
 #include "common/PathHelpers.h"
@@ -62,10 +63,7 @@ std::wstring ProductProperty(const ST_MSI_PRODUCT_RAW_DATA& record, const wchar_
     return value == record.mapProperty.end() ? std::wstring() : value->second;
 }
 
-CMsiEnum& CMsiEnum::Instance() {
-    static CMsiEnum instance;
-    return instance;
-}
+CMsiEnum& CMsiEnum::Instance() { return Singleton<CMsiEnum>::Instance(); }
 
 CMsiEnum::CMsiEnum() {
     for (const wchar_t* name : kPropertyNames) m_mapPropertyName[name] = name;
@@ -86,6 +84,22 @@ void CMsiEnum::LoadAllInstallProduct(bool bAll) {
         EnumProduct(productCode, bAll);
     }
     LOG_INFO_W(L"===========[LoadAllInstallProduct end]===========\n\n");
+}
+
+std::vector<std::wstring> CMsiEnum::InstallLocationsExcept(const std::wstring& productCode) {
+    std::vector<std::wstring> locations;
+    platform::IInstaller& installer = platform::Os().Installer();
+    const std::wstring skipped = AsciiLower(productCode);
+    for (uint32_t index = 0;; ++index) {
+        std::wstring code;
+        if (installer.EnumProducts(index, code) != platform::kErrSuccess) break;
+        if (AsciiLower(code) == skipped) continue;
+        std::wstring location;
+        if (QueryProductProperty(code, L"InstallLocation", location) && !location.empty()) {
+            locations.push_back(std::move(location));
+        }
+    }
+    return locations;
 }
 
 void CMsiEnum::EnumProduct(const std::wstring& productCode, bool bAll) {

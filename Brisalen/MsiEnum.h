@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "include/Brisalen.h"
+#include "common/Singleton.h"
 
 enum ItunesProductType : int32_t {
     kProductUnknown = 0,
@@ -37,6 +38,9 @@ public:
     void LoadAllInstallProduct(bool bAll);
     static bool QueryProductProperty(const std::wstring& productCode, const std::wstring& property,
                                      std::wstring& value);
+    // The install folders of every installed product but `productCode`,
+    // read from Windows Installer now (not from the maps).
+    static std::vector<std::wstring> InstallLocationsExcept(const std::wstring& productCode);
     static bool GetItunesProductType(const std::wstring& productName, const std::wstring& installLocation,
                                      const std::wstring& packageName, int& type);
 
@@ -46,6 +50,7 @@ public:
     std::vector<std::wstring> ServicesOf(int type) const;
 
 private:
+    friend class Singleton<CMsiEnum>;
     CMsiEnum();
     void EnumProduct(const std::wstring& productCode, bool bAll);
     void UpdateServicesFromPackage(int type, const std::wstring& localPackage);

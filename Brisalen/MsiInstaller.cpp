@@ -1,4 +1,5 @@
 #include "Brisalen/MsiInstaller.h"
+#include "common/Singleton.h"
 
 #include <memory>
 #include <vector>
@@ -63,24 +64,13 @@ bool ServiceAwaitsRestart(const std::vector<std::wstring>& services, bool logEac
     return false;
 }
 
-// "D:\" or "D:": an install location that names a whole drive would take
-// every folder on it along, whatever product claimed it.
-bool IsDriveRoot(std::wstring folder) {
-    NormalizePath(folder);
-    RemoveTrailingBackslash(folder);
-    return folder.size() <= 2;
-}
-
 void SetErr(int* err, int value) {
     if (err) *err = value;
 }
 
 }  // namespace
 
-CMsiInstaller& CMsiInstaller::Instance() {
-    static CMsiInstaller instance;
-    return instance;
-}
+CMsiInstaller& CMsiInstaller::Instance() { return Singleton<CMsiInstaller>::Instance(); }
 
 CMsiInstaller::CMsiInstaller() {
     platform::Os().Installer().SetInternalUI(platform::kInstallUiLevelNone);
@@ -115,7 +105,7 @@ bool CMsiInstaller::Uninstall(int productType, const std::wstring& productCode, 
     // behind, so the forced clean-up runs either way.
     LOG_INFO_W(L"=> ForceUninstall...");
     ForceUninstall(productCode);
-    DeleteInstallDir(productType, location);
+    DeleteInstallDir(productType, productCode, location);
     LOG_INFO_W(L"=> DeleteProductInstallFiles...");
     CFileVerify::Instance().DeleteProductInstallFiles(productType);
 
@@ -157,18 +147,17 @@ uint32_t CMsiInstaller::RetryUninstall(const std::wstring& productCode, uint32_t
     }
 }
 
-void CMsiInstaller::DeleteInstallDir(int productType, const std::wstring& location) {
+void CMsiInstaller::DeleteInstallDir(int productType, const std::wstring& productCode, const std::wstring& location) {
     if (!MayDeleteInstallDir(productType, location)) {
         LOG_INFO_W(L"#######not delete Residual file2!!!######");
         return;
     }
     if (location.empty() || !FileExists(location)) return;
-    if (IsDriveRoot(location)) {
-        LOG_INFO_W(L"WARN:install dir [%s] is a drive root, not deleted!", location);
-        return;
-    }
     LOG_INFO_W(L"delete install dir:[%s]...", location);
-    DeleteDir(location);
+    // The location comes from the registry and may name anything; the
+    // guard keeps what is not this product's alone, other products'
+    // folders included.
+    DeleteDir(location, nullptr, CMsiEnum::InstallLocationsExcept(productCode));
 }
 
 bool CMsiInstaller::ForceUninstall(const std::wstring& productCode) {

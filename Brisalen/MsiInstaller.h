@@ -9,6 +9,8 @@
 #include <cstdint>
 #include <string>
 
+#include "common/Singleton.h"
+
 class CMsiInstaller {
 public:
     static constexpr int kNeedRestart = -3;
@@ -27,10 +29,11 @@ public:
     const std::wstring& MsiZapPath() const { return m_strMsiZapPath; }
 
 private:
+    friend class Singleton<CMsiInstaller>;
     CMsiInstaller();
     // The one retry the refusal `result` allows; the code of the last attempt.
     uint32_t RetryUninstall(const std::wstring& productCode, uint32_t result);
-    void DeleteInstallDir(int productType, const std::wstring& location);
+    void DeleteInstallDir(int productType, const std::wstring& productCode, const std::wstring& location);
 
     std::wstring m_strInstallCacheDir;
     std::wstring m_strMsiZapPath;

@@ -1,13 +1,11 @@
 #include "Brisalen/itunesUserDataMgr.h"
+#include "common/Singleton.h"
 
 #include <cstdint>
 
 #include "logging/Log.h"
 
-CItunesUserDataMgr& CItunesUserDataMgr::Instance() {
-    static CItunesUserDataMgr manager;
-    return manager;
-}
+CItunesUserDataMgr& CItunesUserDataMgr::Instance() { return Singleton<CItunesUserDataMgr>::Instance(); }
 
 // The scan and deletion engines are not part of this build yet: both
 // requests are logged and refused.

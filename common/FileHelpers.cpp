@@ -6,6 +6,7 @@
 #include <set>
 #include <utility>
 
+#include "common/DeletionGuard.h"
 #include "common/PathHelpers.h"
 #include "common/TextHelpers.h"
 #include "logging/Log.h"
@@ -16,6 +17,24 @@ namespace {
 using platform::FindData;
 
 bool IsDotEntry(const std::wstring& name) { return name == L"." || name == L".."; }
+
+// Windows addresses nothing longer through its file functions.
+constexpr size_t kLongestPath = 32767;
+
+// A name the plain Win32 form would rewrite (dots only, trailing dots or
+// blanks): "C:\x\..." would name C:\x itself and a walk would enter it again.
+bool NeedsLiteralPath(const std::wstring& name) {
+    return !name.empty() && (name.back() == L'.' || name.back() == L' ');
+}
+
+// The path of `name` inside `folder`, in the "\\?\" form when only that form
+// reaches the entry by its real name. `folder` is absolute and canonical
+// here, which the literal form requires.
+std::wstring ChildPath(const std::wstring& folder, const std::wstring& name) {
+    if (!NeedsLiteralPath(name) || folder.rfind(L"\\\\?\\", 0) == 0) return folder + L"\\" + name;
+    if (folder.size() >= 2 && folder[1] == L':') return L"\\\\?\\" + folder + L"\\" + name;
+    return std::wstring();  // a relative or UNC folder has no literal form here: leave the entry
+}
 
 bool IsReparsePoint(const std::wstring& path) {
     const uint32_t attributes = platform::Os().Files().GetAttributes(path);
@@ -65,8 +84,9 @@ public:
                 continue;
             }
             if (IsDotEntry(level.entry.name)) continue;
-            std::wstring child = level.folder + L"\\" + level.entry.name;
-            if (visitor_.Visit(child, level.entry)) Open(child);  // invalidates `level`
+            std::wstring child = ChildPath(level.folder, level.entry.name);
+            if (child.empty()) continue;
+            if (visitor_.Visit(child, level.entry) && child.size() < kLongestPath) Open(child);  // invalidates `level`
         }
         return true;
     }
@@ -162,21 +182,25 @@ bool CreateDirTree(std::wstring folder) {
     return FileExists(folder);
 }
 
-void DeleteTree(std::wstring folder, const std::function<bool()>& cancelled) {
-    if (!FileExists(folder)) return;
-    RemoveTrailingBackslash(folder);
-    if (IsReparsePoint(folder)) {
+bool DeleteTree(std::wstring folder, const std::function<bool()>& cancelled, const std::vector<std::wstring>& keep) {
+    if (!FileExists(folder)) return true;
+    std::wstring target;
+    if (!DeletionGuard().AllowsTree(folder, target, keep)) return false;
+    RemoveTrailingBackslash(target);
+    if (IsReparsePoint(target)) {
         // A link given as the folder is removed as a link too.
-        platform::Os().Files().RemoveDirectory(folder);
-        return;
+        platform::Os().Files().RemoveDirectory(target);
+        return true;
     }
     Deletion deletion(cancelled);
-    TreeWalk(deletion).Run(folder);
+    TreeWalk(deletion).Run(target);
+    return true;
 }
 
-bool DeleteDir(std::wstring folder, const bool* cancel) {
+bool DeleteDir(std::wstring folder, const bool* cancel, const std::vector<std::wstring>& keep) {
     if (!FileExists(folder)) return true;
-    DeleteTree(folder, [cancel] { return cancel != nullptr && ReadFlag(cancel); });
+    // A refused folder counts as gone: the caller goes on as if it were.
+    if (!DeleteTree(folder, [cancel] { return cancel != nullptr && ReadFlag(cancel); }, keep)) return true;
     if (FileExists(folder)) {
         LOG_INFO_W(L"ERR:Can not Delete dir = [%s]!\n", folder);
         return false;
@@ -210,9 +234,11 @@ void DeleteFilesInFolders(const std::vector<std::wstring>& folders, std::vector<
     undeletable.clear();
     platform::IFileSystem& fs = platform::Os().Files();
     std::set<std::wstring> remaining;
+    const DeletionGuard guard;
     for (const std::wstring& folder : folders) {
         if (!FileExists(folder)) continue;
-        std::wstring root = folder;
+        std::wstring root;
+        if (!guard.AllowsTree(folder, root)) continue;
         RemoveTrailingBackslash(root);
         if (IsReparsePoint(root)) continue;  // its files are not below this tree
         std::vector<std::wstring> files;

@@ -5,7 +5,9 @@
 // junction or directory symlink) met inside a tree: a deletion removes the
 // link itself and leaves what it leads to, a listing names the link as a
 // folder and does not enter it. Uninstall code deletes user folders, and a
-// junction there may lead anywhere on the machine.
+// junction there may lead anywhere on the machine. Entries whose names the
+// plain Win32 form would rewrite ("...", "name.") are reached, and listed,
+// by their "\\?\" path, so a walk never mistakes one for its parent.
 #pragma once
 
 #include <cstdint>
@@ -17,17 +19,21 @@
 // the root down.
 bool CreateDirTree(std::wstring folder);
 
-// Deletes the folder with everything in it. Read-only files are not made
-// writable, so they and the folders above them stay. `cancel` (may be null)
-// is read before every entry while another thread may set it; once it is
-// true the walk stops, still trying to remove each folder it had entered.
-// True when the folder is gone (or never existed); otherwise logs and
-// returns false.
-bool DeleteDir(std::wstring folder, const bool* cancel = nullptr);
+// Deletes the folder with everything in it, once the deletion guard
+// (common/DeletionGuard.h) allows it; `keep` names further folders that
+// must survive (other products' install folders). Read-only files are not
+// made writable, so they and the folders above them stay. `cancel` (may be
+// null) is read before every entry while another thread may set it; once it
+// is true the walk stops, still trying to remove each folder it had entered.
+// True when the folder is gone, never existed or was refused by the guard
+// (the refusal is logged); otherwise logs and returns false.
+bool DeleteDir(std::wstring folder, const bool* cancel = nullptr, const std::vector<std::wstring>& keep = {});
 
-// The walk under DeleteDir on its own, asking `cancelled` before each entry.
-// Reports nothing; test the folder's existence afterwards.
-void DeleteTree(std::wstring folder, const std::function<bool()>& cancelled);
+// The guarded walk under DeleteDir on its own, asking `cancelled` before
+// each entry. False when the guard refused the folder; otherwise test the
+// folder's existence afterwards.
+bool DeleteTree(std::wstring folder, const std::function<bool()>& cancelled,
+                const std::vector<std::wstring>& keep = {});
 
 // Appends the files and folders below `folder` (full paths; with
 // `recursive`, depth first, each folder's contents right after it) and adds
@@ -41,9 +47,9 @@ uint64_t GetDirSize(std::wstring folder);
 
 bool ListFilesRecursive(std::wstring folder, std::vector<std::wstring>& files);
 
-// Deletes every file below each existing folder (the folders stay) and
-// returns in `undeletable` the files that remain, lower-cased, sorted by
-// code unit and without duplicates.
+// Deletes every file below each existing folder the deletion guard allows
+// (the folders stay) and returns in `undeletable` the files that remain,
+// lower-cased, sorted by code unit and without duplicates.
 void DeleteFilesInFolders(const std::vector<std::wstring>& folders, std::vector<std::wstring>& undeletable);
 
 // The whole file in a buffer from malloc, one zero byte longer than the

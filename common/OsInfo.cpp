@@ -1,4 +1,5 @@
 #include "common/OsInfo.h"
+#include "common/Singleton.h"
 
 #include "common/PathHelpers.h"
 #include "platform/Platform.h"
@@ -33,10 +34,7 @@ bool COsInfo::GetVersion(uint32_t& version, uint32_t& major, uint32_t& minor,
     return true;
 }
 
-const COsInfo& GetOsInfo() {
-    static const COsInfo info;
-    return info;
-}
+const COsInfo& GetOsInfo() { return Singleton<COsInfo>::Instance(); }
 
 bool GetDiskSpace(const std::wstring& root, uint64_t& freeToCaller, uint64_t& total, uint64_t& totalFree) {
     platform::DiskSpace space;

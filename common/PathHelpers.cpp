@@ -1,5 +1,6 @@
 #include "common/PathHelpers.h"
 
+#include "platform/NoDestructor.h"
 #include "platform/Platform.h"
 
 void ReplaceAll(std::wstring& text, const std::wstring& from, const std::wstring& to) {
@@ -12,8 +13,13 @@ void ReplaceAll(std::wstring& text, const std::wstring& from, const std::wstring
 }
 
 void NormalizePath(std::wstring& path) {
+    // A leading "\\?\" is the literal form the library itself gives to
+    // names Win32 would rewrite; folding it would change which file is meant.
+    const bool literal = path.rfind(L"\\\\?\\", 0) == 0;
+    if (literal) path.erase(0, 4);
     ReplaceAll(path, L"/", L"\\");
     ReplaceAll(path, L"\\\\", L"\\");
+    if (literal) path.insert(0, L"\\\\?\\");
 }
 
 bool FileExists(std::wstring path) {
@@ -47,11 +53,16 @@ std::wstring GetFileNameFromPath(std::wstring path) {
     return cut == std::wstring::npos ? std::wstring() : path.substr(cut + 1);
 }
 
+std::wstring ProgramFolderOf(const std::wstring& programPath) {
+    // Taken as Windows gives it: normalising would fold the leading "\\" of
+    // a UNC or "\\?\" path into one backslash.
+    const size_t cut = programPath.rfind(L'\\');
+    return cut == std::wstring::npos ? std::wstring() : programPath.substr(0, cut);
+}
+
 const wchar_t* GetExeDir() {
-    static const std::wstring folder = [] {
-        std::wstring parent;
-        GetParentDir(platform::Os().Process().ExecutablePath(), parent);
-        return parent;
-    }();
-    return folder.c_str();
+    // Kept for the whole process, as callers hold the pointer.
+    static const platform::NoDestructor<std::wstring> folder(
+        ProgramFolderOf(platform::Os().Process().ExecutablePath()));
+    return folder->c_str();
 }

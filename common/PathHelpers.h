@@ -5,7 +5,7 @@
 #include <string>
 
 // Every "/" becomes "\", then every "\\" becomes "\" in one left-to-right
-// pass, so three backslashes become two.
+// pass, so three backslashes become two. A leading "\\?\" is kept.
 void NormalizePath(std::wstring& path);
 // True for files and folders alike, after normalising a copy.
 bool FileExists(std::wstring path);
@@ -17,6 +17,9 @@ bool GetParentDir(std::wstring path, std::wstring& folder);
 std::wstring GetFileNameFromPath(std::wstring path);
 // The host program's folder without a trailing backslash, computed once.
 const wchar_t* GetExeDir();
+// The folder part of a program's full path as Windows reports it, kept
+// as it stands (UNC and "\\?\" forms included).
+std::wstring ProgramFolderOf(const std::wstring& programPath);
 
 // Replaces every occurrence of `from` by `to` in one left-to-right pass.
 void ReplaceAll(std::wstring& text, const std::wstring& from, const std::wstring& to);

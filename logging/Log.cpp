@@ -1,9 +1,12 @@
 #include "logging/Log.h"
 
 #include <atomic>
+#include <deque>
 #include <mutex>
+#include <type_traits>
 
 #include "logging/LogBackend.h"
+#include "platform/NoDestructor.h"
 #include "platform/Platform.h"
 
 namespace logging {
@@ -28,7 +31,7 @@ struct LoggerName {
 };
 
 const LoggerName& TheLoggerName() {
-    static const LoggerName name = [] {
+    static const platform::NoDestructor<LoggerName> name([] {
         const std::wstring module = platform::Os().Process().LibraryModulePath();
         std::wstring base = module.substr(module.find_last_of(L"\\/") + 1);
         base = base.substr(0, base.find(L'.'));
@@ -36,8 +39,8 @@ const LoggerName& TheLoggerName() {
         result.narrow = platform::Os().CodePages().FromWide(platform::kCpAcp, base);
         result.wide = platform::Os().CodePages().ToWide(platform::kCpAcp, result.narrow);
         return result;
-    }();
-    return name;
+    }());
+    return *name;
 }
 
 // Creates each missing folder of `path` from the root down.
@@ -55,8 +58,32 @@ void CreateFolderTree(const std::wstring& path) {
 }
 
 std::mutex& SetupMutex() {
-    static std::mutex mutex;
-    return mutex;
+    static platform::NoDestructor<std::mutex> mutex;
+    return *mutex;
+}
+
+// Texts of the call sites, never released. Elements of a deque keep their
+// place as it grows.
+class CallSiteTexts {
+public:
+    const char* Keep(std::string text) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return narrow_.emplace_back(std::move(text)).c_str();
+    }
+    const wchar_t* Keep(std::wstring text) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return wide_.emplace_back(std::move(text)).c_str();
+    }
+
+private:
+    std::mutex mutex_;
+    std::deque<std::string> narrow_;
+    std::deque<std::wstring> wide_;
+};
+
+CallSiteTexts& TheCallSiteTexts() {
+    static platform::NoDestructor<CallSiteTexts> texts;
+    return *texts;
 }
 
 std::atomic<bool> g_loadTimeSetupDone{false};
@@ -210,5 +237,15 @@ std::string QualifiedFunctionName(const char* prettyFunction) {
 }
 
 std::wstring Widen(const std::string& ascii) { return std::wstring(ascii.begin(), ascii.end()); }
+
+static_assert(std::is_trivially_destructible_v<CallSite>, "a call site must outlive static destruction");
+
+CallSite::CallSite(const char* prettyFunction, const char* sourceFile) {
+    CallSiteTexts& texts = TheCallSiteTexts();
+    std::string name = QualifiedFunctionName(prettyFunction);
+    wideFunction = texts.Keep(Widen(name));
+    function = texts.Keep(std::move(name));
+    wideFile = texts.Keep(Widen(sourceFile ? sourceFile : ""));
+}
 
 }  // namespace logging

@@ -50,6 +50,17 @@ void LogA(const char* function, const char* file, int32_t line, int32_t level, c
 std::string QualifiedFunctionName(const char* prettyFunction);
 std::wstring Widen(const std::string& ascii);
 
+// The function and file names of one log call, worked out on its first
+// use. The texts live for the whole process and the object itself has
+// nothing to destroy, so a worker thread may still log while the runtime
+// tears down static objects.
+struct CallSite {
+    CallSite(const char* prettyFunction, const char* sourceFile);
+    const char* function;
+    const wchar_t* wideFunction;
+    const wchar_t* wideFile;
+};
+
 }  // namespace logging
 
 #if defined(__GNUC__)
@@ -59,18 +70,15 @@ std::wstring Widen(const std::string& ascii);
 #endif
 
 // Level 1 (info) is what every call site of the library passes.
-#define LOG_INFO_W(format, ...)                                                                 \
-    do {                                                                                        \
-        static const std::wstring brisalenLogFunction_ =                                       \
-            ::logging::Widen(::logging::QualifiedFunctionName(BRISALEN_PRETTY_FUNCTION));       \
-        static const std::wstring brisalenLogFile_ = ::logging::Widen(__FILE__);               \
-        ::logging::LogW(brisalenLogFunction_.c_str(), brisalenLogFile_.c_str(), __LINE__, 1,   \
-                        format, ##__VA_ARGS__);                                                 \
+#define LOG_INFO_W(format, ...)                                                                        \
+    do {                                                                                               \
+        static const ::logging::CallSite brisalenLogSite_(BRISALEN_PRETTY_FUNCTION, __FILE__);         \
+        ::logging::LogW(brisalenLogSite_.wideFunction, brisalenLogSite_.wideFile, __LINE__, 1, format, \
+                        ##__VA_ARGS__);                                                                \
     } while (0)
 
-#define LOG_INFO_A(format, ...)                                                                  \
-    do {                                                                                         \
-        static const std::string brisalenLogFunction_ =                                         \
-            ::logging::QualifiedFunctionName(BRISALEN_PRETTY_FUNCTION);                          \
-        ::logging::LogA(brisalenLogFunction_.c_str(), __FILE__, __LINE__, 1, format, ##__VA_ARGS__); \
+#define LOG_INFO_A(format, ...)                                                                          \
+    do {                                                                                                 \
+        static const ::logging::CallSite brisalenLogSite_(BRISALEN_PRETTY_FUNCTION, __FILE__);           \
+        ::logging::LogA(brisalenLogSite_.function, __FILE__, __LINE__, 1, format, ##__VA_ARGS__);        \
     } while (0)

@@ -6,6 +6,7 @@
 #include <log4cpp/PatternLayout.hh>
 #include <log4cpp/RollingFileAppender.hh>
 
+#include "platform/NoDestructor.h"
 #include "platform/Platform.h"
 
 namespace logging {
@@ -41,8 +42,8 @@ public:
 }  // namespace
 
 LogBackend& Backend() {
-    static Log4cppBackend backend;
-    return backend;
+    static platform::NoDestructor<Log4cppBackend> backend;
+    return *backend;
 }
 
 }  // namespace logging

@@ -1,6 +1,7 @@
 // The log file for builds without log4cpp. It behaves as log4cpp's rolling
-// file appender does: the size check follows each write, so one message
-// larger than the limit is still written whole before the file rolls.
+// file appender does: the size check follows each write and the file rolls
+// once it has reached the limit, so one message larger than the limit is
+// still written whole before the file rolls.
 #include "logging/LogBackend.h"
 
 #include <memory>
@@ -8,6 +9,7 @@
 
 #include <fmt/format.h>
 
+#include "platform/NoDestructor.h"
 #include "platform/Platform.h"
 
 namespace logging {
@@ -32,7 +34,7 @@ public:
         if (!file_) return;
         const std::string line = TimeStamp() + " " + text + "\n";
         file_->Write(line.data(), line.size());
-        if (file_->Size() > static_cast<uint64_t>(kMaxLogFileSize)) RollOverLocked();
+        if (file_->Size() >= static_cast<uint64_t>(kMaxLogFileSize)) RollOverLocked();
     }
 
     void RemoveAppenders() override {
@@ -73,8 +75,8 @@ private:
 }  // namespace
 
 LogBackend& Backend() {
-    static RollingFileBackend backend;
-    return backend;
+    static platform::NoDestructor<RollingFileBackend> backend;
+    return *backend;
 }
 
 }  // namespace logging

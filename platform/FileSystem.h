@@ -72,6 +72,15 @@ public:
     // The path a library outside the seam must use to open this file itself
     // (the log4cpp appender takes an 8-bit path).
     virtual std::string NativePath(const std::wstring& path) = 0;
+    // GetFullPathNameW: the absolute form of `path`, made against the
+    // current folder and drive, with "." and ".." components, repeated and
+    // forward separators and trailing dots and blanks of names resolved as
+    // Win32 resolves a plain path. A "\\?\" path comes back as it is.
+    // Empty when no full path can be made. Pure text: nothing is opened.
+    virtual std::wstring FullPathName(const std::wstring& path) = 0;
+    // The form in which two spellings of one path compare equal: Windows
+    // ignores the case of letters in file names.
+    virtual std::wstring CaseFoldedPath(const std::wstring& path) = 0;
 };
 
 }  // namespace platform

@@ -32,6 +32,9 @@ public:
     virtual bool StartThread(std::function<void()> body) = 0;
     // Whether code may block until workers end while the library unloads.
     virtual bool MayWaitForWorkersAtUnload() = 0;
+    // Blocks until every worker started by StartThread has ended, apart
+    // from the calling thread when it is one of them.
+    virtual void WaitForWorkers() = 0;
 
     // Runs `body`, turning an access violation or other hardware fault
     // inside it into a false result instead of the end of the process.

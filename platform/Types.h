@@ -29,6 +29,7 @@ enum WinError : uint32_t {
     kErrNoMoreItems = 259,
     kErrPartialCopy = 299,
     kErrServiceDoesNotExist = 1060,
+    kErrInternalError = 1359,
     kErrServiceMarkedForDelete = 1072,
     kErrServiceExists = 1073,
     kErrBadConfiguration = 1610,

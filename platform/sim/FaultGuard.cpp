@@ -14,8 +14,11 @@ constexpr int kSignalCount = sizeof(kFaultSignals) / sizeof(kFaultSignals[0]);
 struct sigaction g_previous[kSignalCount];
 
 // Where the innermost guarded call on this thread resumes after a fault.
-// Set before the body runs, so the handler never touches fresh TLS.
-thread_local sigjmp_buf* t_resume = nullptr;
+// The handler also reads it on threads that never made a guarded call. In
+// the initial-exec model it lies in the static TLS block every thread gets
+// at creation, so that read never makes the loader allocate thread storage,
+// which is not safe inside a signal handler.
+__attribute__((tls_model("initial-exec"))) thread_local sigjmp_buf* t_resume = nullptr;
 
 void ChainToPrevious(int signal, siginfo_t* info, void* ucontext) {
     for (int i = 0; i < kSignalCount; ++i) {

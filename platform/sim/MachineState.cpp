@@ -16,6 +16,8 @@ MachineState MachineState::Default() {
         {csidl::kCommonAppData, L"C:\\ProgramData"},
         {csidl::kWindows, L"C:\\Windows"},
         {csidl::kProfile, L"C:\\Users\\Tarn"},
+        {csidl::kPersonal, L"C:\\Users\\Tarn\\Documents"},
+        {csidl::kDesktopDirectory, L"C:\\Users\\Tarn\\Desktop"},
     };
     state.SetWindows(WindowsRelease::Windows10, true);
     return state;

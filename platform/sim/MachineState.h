@@ -10,25 +10,14 @@
 #include <string>
 #include <vector>
 
+#include "platform/KnownFolders.h"
 #include "platform/Types.h"
 #include "platform/sim/Api.h"
 
 namespace sim {
 
-// Shell folder identifiers the machine knows by default.
-namespace csidl {
-constexpr int kMyMusic = 0x0d;
-constexpr int kAppData = 0x1a;
-constexpr int kLocalAppData = 0x1c;
-constexpr int kCommonAppData = 0x23;
-constexpr int kWindows = 0x24;
-constexpr int kSystem = 0x25;
-constexpr int kProgramFiles = 0x26;
-constexpr int kProfile = 0x28;
-constexpr int kProgramFilesX86 = 0x2a;
-constexpr int kProgramFilesCommon = 0x2b;
-constexpr int kProgramFilesCommonX86 = 0x2c;
-}  // namespace csidl
+// Shell folder identifiers, as the seam numbers them.
+namespace csidl = platform::csidl;
 
 struct DriveInfo {
     wchar_t letter = L'C';

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cwctype>
 #include <cerrno>
 #include <vector>
 
@@ -44,6 +45,8 @@ uint32_t FromErrno(int err) {
         default: return kErrAccessDenied;
     }
 }
+
+bool IsPathSeparator(wchar_t c) { return c == L'\\' || c == L'/'; }
 
 bool IsHostDirectory(const std::string& hostPath) {
     struct stat st {};
@@ -97,9 +100,24 @@ struct SimFileSystem::Target {
     FileMeta meta;
 };
 
+// The process's current folder is the host program's, as when Explorer
+// starts it; its drive is the current drive.
+std::wstring SimFileSystem::CurrentFolder() const {
+    const std::wstring program = machine_->Read([](const MachineState& s) { return s.hostProgram; });
+    WinPath path;
+    return WinPath::Parse(program, path) ? path.Parent().ToString() : std::wstring(L"C:\\");
+}
+
+// A path rooted on the current drive ("\\x") gets that drive's letter, as
+// Win32 gives it; every other form is left to WinPath.
+std::wstring SimFileSystem::OnCurrentDrive(const std::wstring& path) const {
+    const bool rooted = !path.empty() && IsPathSeparator(path[0]) && (path.size() == 1 || !IsPathSeparator(path[1]));
+    return rooted ? CurrentFolder().substr(0, 2) + path : path;
+}
+
 SimFileSystem::Target SimFileSystem::Locate(const std::wstring& path) const {
     Target target;
-    if (!WinPath::Parse(path, target.path)) return target;
+    if (!WinPath::Parse(OnCurrentDrive(path), target.path)) return target;
     target.win = target.path.ToString();
     if (!machine_->Resolve(target.path, target.host, &target.node)) return target;
     target.valid = true;
@@ -185,11 +203,11 @@ std::unique_ptr<IFileSearch> SimFileSystem::FindFirst(const std::wstring& patter
         }
     }
     std::sort(names.begin(), names.end(), NtfsNameLess);
-    const std::wstring prefix = folder.path.IsRoot() ? folder.win : folder.win + L"\\";
     for (const std::wstring& name : names) {
         Target entry;
         entry.valid = true;
-        entry.win = prefix + name;
+        entry.path = folder.path.Child(name);
+        entry.win = entry.path.ToString();
         entry.host = folder.host + "/" + ToUtf8(name);
         entry.node = HostNode::Inspect(entry.host);
         if (!entry.node.exists) continue;  // deleted while we listed
@@ -344,6 +362,30 @@ std::unique_ptr<IFile> SimFileSystem::Open(const std::wstring& path, OpenMode mo
     error = kErrSuccess;
     return std::make_unique<HostFile>(std::move(fd));
 }
+
+std::wstring SimFileSystem::FullPathName(const std::wstring& path) {
+    if (path.empty()) return std::wstring();
+    if (path.rfind(L"\\\\?\\", 0) == 0) return path;  // taken literally, as Windows does
+    std::wstring absolute = OnCurrentDrive(path);
+    const bool driveForm = absolute.size() >= 2 && absolute[1] == L':';
+    if (driveForm && (absolute.size() == 2 || !IsPathSeparator(absolute[2]))) {
+        // "D:x": relative to that drive's current folder, its root unless it
+        // is the current drive.
+        const std::wstring current = CurrentFolder();
+        const bool currentDrive = std::towupper(absolute[0]) == std::towupper(current[0]);
+        absolute = (currentDrive ? current + L"\\" : absolute.substr(0, 2) + L"\\") + absolute.substr(2);
+    } else if (!driveForm && !(absolute.size() >= 2 && IsPathSeparator(absolute[0]) && IsPathSeparator(absolute[1]))) {
+        absolute = CurrentFolder() + L"\\" + absolute;
+    }
+    WinPath parsed;
+    if (!WinPath::Parse(absolute, parsed)) return std::wstring();
+    std::wstring full = parsed.ToString();
+    // A trailing separator survives, as GetFullPathNameW keeps it.
+    if (!parsed.IsRoot() && IsPathSeparator(path.back())) full += L'\\';
+    return full;
+}
+
+std::wstring SimFileSystem::CaseFoldedPath(const std::wstring& path) { return Lower(path); }
 
 std::string SimFileSystem::NativePath(const std::wstring& path) {
     std::string host;

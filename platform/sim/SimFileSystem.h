@@ -31,8 +31,12 @@ public:
     uint32_t WritePrivateProfileString(const std::wstring& section, const std::wstring& key,
                                        const std::wstring& value, const std::wstring& path) override;
     std::string NativePath(const std::wstring& path) override;
+    std::wstring FullPathName(const std::wstring& path) override;
+    std::wstring CaseFoldedPath(const std::wstring& path) override;
 
 private:
+    std::wstring CurrentFolder() const;
+    std::wstring OnCurrentDrive(const std::wstring& path) const;
     struct Target;
     Target Locate(const std::wstring& path) const;
     uint32_t Attributes(const Target& target) const;

@@ -1,15 +1,98 @@
 #include "platform/sim/SimProcessEnv.h"
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <ctime>
+#include <memory>
+#include <mutex>
 #include <system_error>
 #include <thread>
+#include <vector>
+
+#include "platform/NoDestructor.h"
 
 #include "platform/sim/FaultGuard.h"
 #include "platform/sim/LastError.h"
 
 namespace sim {
+
+namespace {
+
+// Every worker thread is kept joinable so that waiting for them also waits
+// until they have left the library's code: after a wait the library may be
+// unmapped.
+class WorkerThreads {
+public:
+    bool Start(std::function<void()> body) {
+        auto done = std::make_shared<std::atomic<bool>>(false);
+        std::lock_guard<std::mutex> lock(mutex_);
+        JoinFinishedLocked();
+        try {
+            workers_.push_back({std::thread([work = std::move(body), done]() mutable {
+                                    // A worker reports its own failures; one that throws
+                                    // anyway must not take the host down through
+                                    // std::terminate.
+                                    try {
+                                        work();
+                                    } catch (...) {
+                                    }
+                                    work = nullptr;
+                                    done->store(true);
+                                }),
+                                done});
+        } catch (const std::system_error&) {
+            return false;
+        }
+        return true;
+    }
+
+    void JoinAll() {
+        for (;;) {
+            std::vector<Worker> taken;
+            {
+                std::lock_guard<std::mutex> lock(mutex_);
+                taken.swap(workers_);
+            }
+            if (taken.empty()) return;
+            for (Worker& worker : taken) {
+                if (worker.thread.get_id() == std::this_thread::get_id()) {
+                    worker.thread.detach();  // a worker ending the process cannot wait for itself
+                } else {
+                    worker.thread.join();
+                }
+            }
+        }
+    }
+
+private:
+    struct Worker {
+        std::thread thread;
+        std::shared_ptr<std::atomic<bool>> done;
+    };
+
+    // Keeps the list as short as the number of workers still running.
+    void JoinFinishedLocked() {
+        for (auto it = workers_.begin(); it != workers_.end();) {
+            if (it->done->load()) {
+                it->thread.join();
+                it = workers_.erase(it);
+            } else {
+                ++it;
+            }
+        }
+    }
+
+    std::mutex mutex_;
+    std::vector<Worker> workers_;
+};
+
+WorkerThreads& Workers() {
+    static platform::NoDestructor<WorkerThreads> workers;
+    return *workers;
+}
+
+}  // namespace
 
 std::wstring SimProcessEnv::ExecutablePath() {
     return machine_->Read([](const MachineState& s) { return s.hostProgram; });
@@ -53,23 +136,11 @@ platform::LocalTime SimProcessEnv::Now() {
     return time;
 }
 
-bool SimProcessEnv::StartThread(std::function<void()> body) {
-    try {
-        std::thread([work = std::move(body)] {
-            // A worker reports its own failures; one that throws anyway must
-            // not take the host down through std::terminate.
-            try {
-                work();
-            } catch (...) {
-            }
-        }).detach();
-        return true;
-    } catch (const std::system_error&) {
-        return false;
-    }
-}
+bool SimProcessEnv::StartThread(std::function<void()> body) { return Workers().Start(std::move(body)); }
 
 bool SimProcessEnv::MayWaitForWorkersAtUnload() { return true; }
+
+void SimProcessEnv::WaitForWorkers() { Workers().JoinAll(); }
 
 bool SimProcessEnv::RunGuarded(void (*body)(void*), void* context) { return RunWithFaultGuard(body, context); }
 

@@ -23,6 +23,7 @@ public:
     platform::LocalTime Now() override;
     bool StartThread(std::function<void()> body) override;
     bool MayWaitForWorkersAtUnload() override;
+    void WaitForWorkers() override;
     bool RunGuarded(void (*body)(void*), void* context) override;
 
     // SetLastError for the calling thread.

@@ -6,6 +6,8 @@ namespace sim {
 
 namespace {
 
+constexpr wchar_t kLiteralPrefix[] = L"\\\\?\\";
+
 bool IsSeparator(wchar_t c) { return c == L'\\' || c == L'/'; }
 
 // Win32 drops trailing dots and spaces from every component, which is why
@@ -20,7 +22,8 @@ size_t TrimmedLength(const std::wstring& text, size_t begin, size_t end) {
 bool WinPath::Parse(const std::wstring& text, WinPath& out) {
     // Every file call parses its path, so the text is read in place rather
     // than copied part by part.
-    const size_t begin = text.rfind(L"\\\\?\\", 0) == 0 ? 4 : 0;
+    const bool literal = text.rfind(kLiteralPrefix, 0) == 0;
+    const size_t begin = literal ? 4 : 0;
     const size_t size = text.size();
     if (size - begin < 2 || text[begin + 1] != L':') return false;
     wchar_t letter = text[begin];
@@ -38,8 +41,18 @@ bool WinPath::Parse(const std::wstring& text, WinPath& out) {
         const size_t length = end - pos;
         const size_t at = pos;
         pos = end;
-        if (length == 0 || (length == 1 && text[at] == L'.')) continue;
-        if (length == 2 && text[at] == L'.' && text[at + 1] == L'.') {
+        if (length == 0) continue;
+        const bool dot = length == 1 && text[at] == L'.';
+        const bool dotDot = length == 2 && text[at] == L'.' && text[at + 1] == L'.';
+        if (literal) {
+            // The "\\?\" form hands names to the file system as they are;
+            // "." and ".." are no names there.
+            if (dot || dotDot) return false;
+            result.components_.emplace_back(text, at, length);
+            continue;
+        }
+        if (dot) continue;
+        if (dotDot) {
             if (!result.components_.empty()) result.components_.pop_back();
             continue;
         }
@@ -50,8 +63,18 @@ bool WinPath::Parse(const std::wstring& text, WinPath& out) {
     return true;
 }
 
+bool WinPath::ChangedByWin32(const std::wstring& name) {
+    return TrimmedLength(name, 0, name.size()) != name.size();
+}
+
 std::wstring WinPath::ToString() const {
     std::wstring text;
+    for (const std::wstring& component : components_) {
+        if (ChangedByWin32(component)) {
+            text = kLiteralPrefix;
+            break;
+        }
+    }
     text += drive_;
     text += L":\\";
     for (size_t i = 0; i < components_.size(); ++i) {
@@ -62,6 +85,12 @@ std::wstring WinPath::ToString() const {
 }
 
 std::wstring WinPath::Key() const { return Lower(ToString()); }
+
+WinPath WinPath::Child(const std::wstring& name) const {
+    WinPath child = *this;
+    child.components_.push_back(name);
+    return child;
+}
 
 WinPath WinPath::Parent() const {
     WinPath parent = *this;

@@ -28,12 +28,21 @@ bool IsAlreadyRaw(const std::wstring& path) {
 
 // The extended form switches off the folding of "." and ".." and of
 // doubled separators that Windows applies to plain paths, so it is done
-// here first. GetFullPathNameW is pure string work and has no MAX_PATH cap.
+// here first.
 std::wstring Folded(const std::wstring& path) {
+    const std::wstring full = FullPathOf(path);
+    return full.empty() ? path : full;
+}
+
+}  // namespace
+
+std::wstring FullPathOf(const std::wstring& path) {
+    // GetFullPathNameW is pure string work and has no MAX_PATH cap; it
+    // answers the size it needs when the buffer is too small.
     std::wstring buffer(path.size() + 1, L'\0');
     for (;;) {
         const DWORD needed = ::GetFullPathNameW(path.c_str(), static_cast<DWORD>(buffer.size()), &buffer[0], nullptr);
-        if (needed == 0) return path;
+        if (needed == 0) return std::wstring();
         if (needed < buffer.size()) {
             buffer.resize(needed);
             return buffer;
@@ -41,8 +50,6 @@ std::wstring Folded(const std::wstring& path) {
         buffer.resize(needed);
     }
 }
-
-}  // namespace
 
 std::wstring ForFileApi(const std::wstring& path) {
     if (path.size() <= kPlainPathLimit) return path;

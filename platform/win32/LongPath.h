@@ -11,4 +11,7 @@ namespace platform::win32 {
 // CreateDirectoryW keeps room for an 8.3 name below the folder it makes.
 std::wstring ForFileApi(const std::wstring& path);
 
+// GetFullPathNameW of the path, of any length; empty when it fails.
+std::wstring FullPathOf(const std::wstring& path);
+
 }  // namespace platform::win32

@@ -101,4 +101,21 @@ uint32_t Win32FileSystem::WritePrivateProfileString(const std::wstring& section,
 
 std::string Win32FileSystem::NativePath(const std::wstring& path) { return NarrowFromWide(CP_ACP, path); }
 
+std::wstring Win32FileSystem::FullPathName(const std::wstring& path) {
+    if (path.empty()) return std::wstring();
+    return FullPathOf(path);
+}
+
+// NTFS compares names through its upper-case table; the invariant locale's
+// upper-casing is the closest a program can ask for.
+std::wstring Win32FileSystem::CaseFoldedPath(const std::wstring& path) {
+    if (path.empty()) return path;
+    std::wstring folded(path.size(), L'\0');
+    const int written = ::LCMapStringW(LOCALE_INVARIANT, LCMAP_UPPERCASE, path.c_str(), static_cast<int>(path.size()),
+                                       &folded[0], static_cast<int>(folded.size()));
+    if (written <= 0) return path;
+    folded.resize(static_cast<size_t>(written));
+    return folded;
+}
+
 }  // namespace platform::win32

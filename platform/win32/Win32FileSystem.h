@@ -31,6 +31,8 @@ public:
     // through the CRT (fopen), which reads its path in that code page.
     // Characters the code page lacks cannot survive the trip.
     std::string NativePath(const std::wstring& path) override;
+    std::wstring FullPathName(const std::wstring& path) override;
+    std::wstring CaseFoldedPath(const std::wstring& path) override;
 };
 
 }  // namespace platform::win32

@@ -45,6 +45,8 @@ bool Win32ProcessEnv::StartThread(std::function<void()> body) { return StartWork
 // lock is free: waiting there would hang the process.
 bool Win32ProcessEnv::MayWaitForWorkersAtUnload() { return false; }
 
+void Win32ProcessEnv::WaitForWorkers() { WaitForWorkerThreads(); }
+
 bool Win32ProcessEnv::RunGuarded(void (*body)(void*), void* context) { return guard_.Run(body, context); }
 
 }  // namespace platform::win32

@@ -24,6 +24,7 @@ public:
     LocalTime Now() override;
     bool StartThread(std::function<void()> body) override;
     bool MayWaitForWorkersAtUnload() override;
+    void WaitForWorkers() override;
     bool RunGuarded(void (*body)(void*), void* context) override;
 
 private:

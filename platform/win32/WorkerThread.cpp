@@ -1,7 +1,11 @@
 #include "platform/win32/WorkerThread.h"
 
+#include <condition_variable>
 #include <memory>
+#include <mutex>
 #include <utility>
+
+#include "platform/NoDestructor.h"
 
 #include "platform/win32/ModuleFile.h"
 #include "platform/win32/UniqueHandle.h"
@@ -10,6 +14,40 @@
 namespace platform::win32 {
 
 namespace {
+
+// The workers still running. A worker that waits (a host ending the process
+// from inside a callback) does not wait for itself.
+class RunningWorkers {
+public:
+    void Add() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        ++running_;
+    }
+    void Done() {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            --running_;
+        }
+        changed_.notify_all();
+    }
+    void WaitForNone(bool callerIsWorker) {
+        const int own = callerIsWorker ? 1 : 0;
+        std::unique_lock<std::mutex> lock(mutex_);
+        changed_.wait(lock, [&] { return running_ <= own; });
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    int running_ = 0;
+};
+
+RunningWorkers& Workers() {
+    static NoDestructor<RunningWorkers> workers;
+    return *workers;
+}
+
+thread_local bool t_isWorker = false;
 
 struct WorkerJob {
     std::function<void()> body;
@@ -21,12 +59,15 @@ struct WorkerJob {
 HMODULE RunJob(void* parameter) {
     std::unique_ptr<WorkerJob> job(static_cast<WorkerJob*>(parameter));
     const HMODULE pinned = job->pin.Release();
+    t_isWorker = true;
     try {
         job->body();
     } catch (...) {
         // Nobody is left to hear about it; the thread must still end cleanly
         // and give its module reference back.
     }
+    job.reset();
+    Workers().Done();
     return pinned;
 }
 
@@ -47,10 +88,16 @@ bool StartWorkerThread(std::function<void()> body) {
     // the library could be unloaded before the thread's first instruction.
     job->pin = PinBackEndModule();
     if (!job->pin) return false;
+    Workers().Add();
     const KernelHandle thread(::CreateThread(nullptr, 0, &WorkerEntry, job.get(), 0, nullptr));
-    if (!thread) return false;
+    if (!thread) {
+        Workers().Done();
+        return false;
+    }
     job.release();  // the worker owns it now
     return true;
 }
+
+void WaitForWorkerThreads() { Workers().WaitForNone(t_isWorker); }
 
 }  // namespace platform::win32

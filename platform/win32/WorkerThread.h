@@ -11,4 +11,9 @@ namespace platform::win32 {
 // lifetime; nobody joins it. False when no thread could be created.
 bool StartWorkerThread(std::function<void()> body);
 
+// Blocks until every worker started above has run its body to the end,
+// apart from the calling thread when it is one of them. Must not be called
+// under the loader lock.
+void WaitForWorkerThreads();
+
 }  // namespace platform::win32

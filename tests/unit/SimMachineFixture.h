@@ -11,6 +11,7 @@
 #include <sstream>
 #include <string>
 
+#include "common/Singleton.h"
 #include "logging/Log.h"
 #include "platform/Platform.h"
 #include "platform/sim/Machine.h"
@@ -25,9 +26,13 @@ protected:
         folder_ = folder;
         machine_ = sim::Machine::Open(folder_);
         sim::UseMachine(machine_);
+        // Each case starts from a library that has not been used yet.
+        LibraryShutdown();
     }
 
     void TearDown() override {
+        // Workers of this case end on its machine, before it goes.
+        LibraryShutdown();
         std::error_code ec;
         std::filesystem::remove_all(folder_, ec);
     }

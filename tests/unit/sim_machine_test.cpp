@@ -108,7 +108,9 @@ TEST(WinPathTest, NormalisesEverySpellingWin32Accepts) {
         {L"C:/", L"C:\\"},
         {L"C:\\a\\..\\..\\b", L"C:\\b"},
         {L"c:\\Temp.\\x. .\\", L"c:\\Temp\\x"},
-        {L"\\\\?\\D:\\Dir\\.\\File", L"D:\\Dir\\File"},
+        {L"\\\\?\\D:\\Dir\\File", L"D:\\Dir\\File"},
+        // After "\\?\" names are literal: dots stay part of them.
+        {L"\\\\?\\D:\\Dir\\...\\x.", L"\\\\?\\D:\\Dir\\...\\x."},
     };
     for (const auto& [input, expected] : cases) {
         sim::WinPath path;
@@ -116,7 +118,8 @@ TEST(WinPathTest, NormalisesEverySpellingWin32Accepts) {
         EXPECT_EQ(path.Key(), sim::Lower(expected)) << sim::ToUtf8(input);
     }
     sim::WinPath path;
-    for (const wchar_t* refused : {L"C:relative", L"\\Windows", L"1:\\x", L""}) {
+    for (const wchar_t* refused : {L"C:relative", L"\\Windows", L"1:\\x", L"", L"\\\\?\\D:\\Dir\\.\\File",
+                                   L"\\\\?\\C:\\a\\..\\b"}) {
         EXPECT_FALSE(sim::WinPath::Parse(refused, path)) << sim::ToUtf8(refused);
     }
 }
@@ -144,6 +147,25 @@ TEST_F(PathResolutionTest, MatchesExistingComponentsIgnoringCase) {
     EXPECT_EQ(host, folder_ + "/drives/C/Program Files (x86)/Common Files/New/Sub");
     EXPECT_FALSE(machine_->Resolve(L"Q:\\anything", host));
     EXPECT_FALSE(machine_->Resolve(L"relative\\path", host));
+}
+
+TEST_F(PathResolutionTest, FullPathsComeFromTheCurrentFolderAndDriveAsOnWindows) {
+    IFileSystem& files = Os().Files();
+    // The current folder is the host program's, C:\Tarnwick.
+    EXPECT_EQ(files.FullPathName(L"\\iTunes.exe"), L"C:\\iTunes.exe");
+    EXPECT_EQ(files.FullPathName(L"\\"), L"C:\\");
+    EXPECT_EQ(files.FullPathName(L"Log\\x.log"), L"C:\\Tarnwick\\Log\\x.log");
+    EXPECT_EQ(files.FullPathName(L"C:x.txt"), L"C:\\Tarnwick\\x.txt");
+    EXPECT_EQ(files.FullPathName(L"D:x.txt"), L"D:\\x.txt");
+    EXPECT_EQ(files.FullPathName(L"C:/a/./b/../c. /"), L"C:\\a\\c\\");
+    EXPECT_EQ(files.FullPathName(L"C:\\a\\...\\.."), L"C:\\");
+    EXPECT_EQ(files.FullPathName(L"\\\\?\\C:\\a\\..."), L"\\\\?\\C:\\a\\...");
+    EXPECT_EQ(files.FullPathName(L""), L"");
+
+    WriteFile(L"C:\\iTunes.exe", 4);
+    EXPECT_TRUE(files.Exists(L"\\iTunes.exe"));
+    EXPECT_TRUE(files.Exists(L"\\"));
+    EXPECT_EQ(files.CaseFoldedPath(L"C:\\ÄB"), files.CaseFoldedPath(L"c:\\äb"));
 }
 
 // ---------------------------------------------------------------- searches

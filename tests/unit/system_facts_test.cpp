@@ -190,4 +190,11 @@ TEST_F(OpenItunesTest, StartsTheRegisteredProgramOnlyWhenItExists) {
     EXPECT_TRUE(ItunesRunning(*machine_));
 }
 
+TEST_F(OpenItunesTest, WithoutTheKeyTheProgramIsLookedForAtTheCurrentDrivesRoot) {
+    EXPECT_FALSE(CreateFixItuensMgr()->OpenItunes());
+    EXPECT_NE(LoadTimeLog().find(" open itunes[\\iTunes.exe]...\n"), std::string::npos);
+    WriteFile(L"C:\\iTunes.exe", 10);
+    EXPECT_TRUE(CreateFixItuensMgr()->OpenItunes());
+}
+
 }  // namespace

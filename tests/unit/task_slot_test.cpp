@@ -23,7 +23,7 @@ struct ToyTask {
     bool Start(int newInput, std::function<void()> onFinalReport = [] {}) {
         return slot.Start([this, newInput] { input = newInput; },
                           [this] { release.get_future().wait(); },
-                          [onFinalReport = std::move(onFinalReport)] { onFinalReport(); });
+                          [onFinalReport = std::move(onFinalReport)](const TaskEnd&) { onFinalReport(); });
     }
 
     TaskSlot slot;
@@ -60,7 +60,7 @@ void ExpectRestartFromFinalReport(FinalReportOrder order, bool expectAccepted) {
     std::promise<std::pair<bool, bool>> seen;  // (running during report, restart accepted)
     ASSERT_TRUE(task.Start(1, [&] {
         const bool running = task.slot.IsRunning();
-        const bool accepted = task.slot.Start([] {}, [] {}, [] {});
+        const bool accepted = task.slot.Start([] {}, [] {}, [](const TaskEnd&) {});
         seen.set_value({running, accepted});
     }));
     task.release.set_value();
@@ -86,7 +86,7 @@ TEST_F(TaskSlotTest, ConcurrentStartsLetExactlyOneThrough) {
     std::vector<std::thread> starters;
     for (int i = 0; i < 8; ++i) {
         starters.emplace_back([&] {
-            if (task.slot.Start([] {}, [&] { task.release.get_future().wait(); }, [] {})) ++accepted;
+            if (task.slot.Start([] {}, [&] { task.release.get_future().wait(); }, [](const TaskEnd&) {})) ++accepted;
         });
     }
     for (auto& t : starters) t.join();
