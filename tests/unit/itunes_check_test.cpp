@@ -2,7 +2,11 @@
 // with the fixture family installed by the simulated Windows Installer.
 #include <atomic>
 #include <filesystem>
+#include <functional>
 #include <future>
+#include <new>
+#include <optional>
+#include <stdexcept>
 #include <utility>
 
 #include "Brisalen/ItunesCheck.h"
@@ -339,4 +343,116 @@ TEST_F(ItunesRepairTest, SecondRepairStartIsRefusedWhileOneRuns) {
     EXPECT_TRUE(events.empty());
     EXPECT_EQ(blocker.calls.load(), 3);  // begin, success, end of the first repair only
     EXPECT_EQ(CountOf(LoadTimeLog(), "Find : [Bonjour]"), 1u);
+}
+
+// ---- How the tasks end ------------------------------------------------------
+
+namespace {
+
+// A host callback that records what it hears, throws what it is told to at
+// one state, and at the final state tries to start another task of the same
+// kind.
+struct HostProbe {
+    int throwAtState = 0;
+    bool throwOutOfMemory = false;
+    int finalState = 0;
+    std::function<bool()> restart;
+    std::vector<int> states;
+    std::vector<std::wstring> messages;
+    int finalError = 0;
+    bool finalSuccess = true;
+    std::optional<bool> restartAccepted;
+
+    static void OnCheck(void* user, int32_t state, const void* data) {
+        auto* self = static_cast<HostProbe*>(user);
+        self->messages.push_back(static_cast<const ST_MSI_PRODUCT_UI_INFO*>(data)->strMessage);
+        self->Heard(state);
+    }
+    static void OnRepair(void* user, int32_t state, const void* data) {
+        auto* self = static_cast<HostProbe*>(user);
+        const auto* info = static_cast<const ST_REPAIR_PROGRESS_INFO*>(data);
+        if (state == self->finalState) {
+            self->finalError = info->nErrorCode;
+            self->finalSuccess = info->bSuccess;
+        }
+        self->Heard(state);
+    }
+    void Heard(int state) {
+        states.push_back(state);
+        if (state == finalState && restart) restartAccepted = restart();
+        if (state != throwAtState) return;
+        if (throwOutOfMemory) throw std::bad_alloc();
+        throw std::runtime_error("host callback failed");
+    }
+};
+
+}  // namespace
+
+TEST_F(ItunesRepairTest, EachKindReportsItsEndBeforeItCanStartAgain) {
+    Install("Bonjour64.msi");
+    std::filesystem::remove(Host(FileOf(Fixture("Bonjour64.msi"), "dnssd.dll").path));
+    CItunesCheck& check = CItunesCheck::Instance();
+
+    HostProbe checkProbe;
+    checkProbe.finalState = kCheckItunesProductState_All_CheckComplete;
+    checkProbe.restart = [&] { return check.CheckAllItunesComponent(nullptr, nullptr, false); };
+    ASSERT_TRUE(check.CheckAllItunesComponent(HostProbe::OnCheck, &checkProbe, false));
+    check.WaitIdle();
+    EXPECT_EQ(checkProbe.restartAccepted, std::optional<bool>(false)) << "the check is still claimed in its report";
+
+    HostProbe repairProbe;
+    repairProbe.finalState = kRepairItunesState_All_Complete;
+    repairProbe.restart = [&] { return check.RepairAllItunesComponent(true, L"", nullptr, nullptr); };
+    ASSERT_TRUE(check.RepairAllItunesComponent(true, L"", HostProbe::OnRepair, &repairProbe));
+    check.WaitIdle();
+    EXPECT_EQ(repairProbe.restartAccepted, std::optional<bool>(false)) << "the repair is still claimed in its report";
+    EXPECT_TRUE(repairProbe.finalSuccess);
+}
+
+TEST_F(ItunesRepairTest, ABodyThatThrowsStillSendsItsFinalReportAsAFailure) {
+    Install("Bonjour64.msi");
+    std::filesystem::remove(Host(FileOf(Fixture("Bonjour64.msi"), "dnssd.dll").path));
+    CItunesCheck& check = CItunesCheck::Instance();
+
+    HostProbe checkProbe;
+    checkProbe.throwAtState = kCheckItunesProductState_Item_Checking;
+    ASSERT_TRUE(check.CheckAllItunesComponent(HostProbe::OnCheck, &checkProbe, false));
+    check.WaitIdle();
+    EXPECT_EQ(checkProbe.states, (std::vector<int>{1, 6}));
+    EXPECT_EQ(checkProbe.messages.back().rfind(L"ERR:check failed (host callback failed)", 0), 0u);
+
+    // A complete check, then a repair that runs out of memory.
+    ASSERT_TRUE(check.CheckAllItunesComponent(nullptr, nullptr, false));
+    check.WaitIdle();
+    HostProbe repairProbe;
+    repairProbe.finalState = kRepairItunesState_All_Complete;
+    repairProbe.throwAtState = kRepairItunesState_Item_Begin;
+    repairProbe.throwOutOfMemory = true;
+    ASSERT_TRUE(check.RepairAllItunesComponent(true, L"", HostProbe::OnRepair, &repairProbe));
+    check.WaitIdle();
+    EXPECT_EQ(repairProbe.states, (std::vector<int>{1, 4}));
+    EXPECT_FALSE(repairProbe.finalSuccess);
+    EXPECT_EQ(repairProbe.finalError, 8) << "ERROR_NOT_ENOUGH_MEMORY";
+    EXPECT_NE(LoadTimeLog().find("ERR:task ended by an exception (out of memory), error 8"), std::string::npos);
+}
+
+TEST_F(ItunesRepairTest, AFinalReportThatThrowsStillReleasesTheKind) {
+    Install("Bonjour64.msi");
+    std::filesystem::remove(Host(FileOf(Fixture("Bonjour64.msi"), "dnssd.dll").path));
+    CItunesCheck& check = CItunesCheck::Instance();
+    HostProbe checkProbe;
+    checkProbe.throwAtState = kCheckItunesProductState_All_CheckComplete;
+    ASSERT_TRUE(check.CheckAllItunesComponent(HostProbe::OnCheck, &checkProbe, false));
+    check.WaitIdle();
+    ASSERT_TRUE(check.CheckAllItunesComponent(nullptr, nullptr, false)) << "the check kind stayed claimed";
+    check.WaitIdle();
+
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        HostProbe repairProbe;
+        repairProbe.throwAtState = kRepairItunesState_All_Complete;
+        ASSERT_TRUE(check.RepairAllItunesComponent(true, L"", HostProbe::OnRepair, &repairProbe))
+            << "the repair kind stayed claimed after attempt " << attempt;
+        check.WaitIdle();
+        EXPECT_EQ(repairProbe.states.back(), kRepairItunesState_All_Complete);
+    }
 }
