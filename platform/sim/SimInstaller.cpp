@@ -5,6 +5,7 @@
 #include <mutex>
 #include <set>
 
+#include "platform/NoDestructor.h"
 #include "platform/Types.h"
 #include "platform/sim/SimFileSystem.h"
 #include "platform/sim/SimMsiDatabase.h"
@@ -34,7 +35,8 @@ std::mutex& ExecuteMutex() {
 // What MsiGetProductInfoW knows by name; one of these that an install did
 // not set reads as empty rather than unknown.
 const std::set<std::wstring>& ProductInfoNames() {
-    static const std::set<std::wstring> names{
+    // Library workers may still ask while statics are destroyed at exit.
+    static const platform::NoDestructor<std::set<std::wstring>> names(std::set<std::wstring>{
         L"ProductName",   L"PackageName",      L"Transforms",     L"AssignmentType", L"PackageCode",
         L"Version",       L"ProductIcon",      L"Language",       L"AuthorizedLUAApp", L"InstanceType",
         L"InstalledProductName", L"VersionString", L"HelpLink",   L"HelpTelephone",  L"InstallLocation",
@@ -42,8 +44,8 @@ const std::set<std::wstring>& ProductInfoNames() {
         L"URLUpdateInfo", L"VersionMinor",     L"VersionMajor",   L"ProductID",      L"RegCompany",
         L"RegOwner",      L"State",            L"LastUsedSource", L"LastUsedType",   L"MediaPackagePath",
         L"DiskPrompt",
-    };
-    return names;
+    });
+    return *names;
 }
 
 bool ValidCode(const std::wstring& productCode) { return !PackedProductCode(productCode).empty(); }
