@@ -92,13 +92,13 @@ wine_env() {
     export WINEDEBUG=-all
     export WINEDLLOVERRIDES="mscoree,mshtml="
     wine_loader_shim
-    if ! wine_prefix_sound; then
+    if [ "$(cat "$WINEPREFIX/.brisalen-prefix" 2>/dev/null)" != "$(wine_prefix_kind)" ] || ! wine_prefix_whole; then
         wine_prefix_remove || return 1
         say "creating the Wine prefix $WINEPREFIX ($(wine_prefix_kind))"
         mkdir -p "$WINEPREFIX"
         wineboot --init >/dev/null 2>&1 || true
         wineserver -w || true
-        wine_prefix_sound || { say "the new Wine prefix is incomplete: $WINEPREFIX"; return 1; }
+        wine_prefix_whole || { say "the new Wine prefix is incomplete: $WINEPREFIX"; return 1; }
         wine_prefix_kind >"$WINEPREFIX/.brisalen-prefix"
     fi
     wine_prefix_unlink_home
@@ -128,10 +128,11 @@ wine_prefix_kind() {
     printf '%s wow64=%s\n' "$(wine --version 2>/dev/null)" "$wow64"
 }
 
-wine_prefix_sound() {
+# A 64-bit prefix with the programs the scenarios use, in both halves when
+# the 32-bit loader is usable.
+wine_prefix_whole() {
     local windows="$WINEPREFIX/drive_c/windows"
     [ -f "$WINEPREFIX/system.reg" ] && grep -qx '#arch=win64' "$WINEPREFIX/system.reg" || return 1
-    [ "$(cat "$WINEPREFIX/.brisalen-prefix" 2>/dev/null)" = "$(wine_prefix_kind)" ] || return 1
     local dll
     for dll in system32/kernel32.dll system32/msi.dll system32/msiexec.exe system32/reg.exe; do
         [ -f "$windows/$dll" ] || return 1
