@@ -7,8 +7,6 @@
 source "$(dirname "$0")/common.sh"
 
 install_packages "${BRISALEN_APT_PACKAGES[@]}"
-wine32=yes
-install_wine32 || wine32=no
 "$BRISALEN_ROOT/scripts/build-windows-deps.sh"
 
 for preset in linux linux-asan mingw-x86 mingw-x64; do
@@ -27,24 +25,5 @@ say "fuzzing the package reader (clang, libFuzzer)"
 say "exports of the 32-bit Brisalen.dll"
 "$BRISALEN_ROOT/tests/e2e/check-exports.sh" "$BRISALEN_ROOT/build/mingw-x86/bin/Brisalen.dll"
 
-# Each run gets a sound prefix: wine_env makes it anew if the run before
-# left it wrecked.
-wine_failed=0
-wine_run() {
-    local label="$1" bin="$2" started rc=0
-    say "Wine scenarios ($label)"
-    wine_env || return 1
-    started=$(date +%s)
-    "$BRISALEN_ROOT/tests/e2e/run-wine.sh" "$bin" || rc=$?
-    say "Wine scenarios ($label) took $(($(date +%s) - started)) s"
-    return "$rc"
-}
-if [ "$wine32" = yes ]; then
-    wine_run "i686, the product" "$BRISALEN_ROOT/build/mingw-x86/bin" || wine_failed=1
-else
-    say "Wine scenarios (i686, the product): NOT RUN - this kernel does not start 32-bit programs" \
-        "(ia32_emulation is off), so Wine cannot run the 32-bit DLL here"
-fi
-wine_run x86_64 "$BRISALEN_ROOT/build/mingw-x64/bin" || wine_failed=1
-[ "$wine_failed" = 0 ] || { say "Wine scenarios failed"; exit 1; }
+"$BRISALEN_ROOT/scripts/test-wine.sh"
 say "all tests passed"
