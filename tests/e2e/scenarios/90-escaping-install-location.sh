@@ -55,8 +55,18 @@ PY
 }
 
 escaping_prepare() {
-    # C: must be the prefix's own folder before anything is aimed at it.
+    # C: must be the prefix's own folder, with no link out of it, before
+    # anything is aimed at it.
     [ "$(readlink "$WINEPREFIX/dosdevices/c:")" = ../drive_c ] || { echo "  C: is not the prefix's drive_c"; return 1; }
+    local link outside=0 prefix
+    prefix="$(realpath -m -- "$WINEPREFIX")"
+    while IFS= read -r -d '' link; do
+        case "$(realpath -m -- "$link")" in
+            "$prefix"/*) ;;
+            *) echo "  $link leads out of the prefix"; outside=1 ;;
+        esac
+    done < <(find "$WINEPREFIX/drive_c" -type l -print0)
+    [ "$outside" = 0 ] || return 1
     installer_windows10
     installer_install || return 1
     local sentinel
@@ -149,18 +159,22 @@ escaping_cleanup() {
 
 escaping_scenarios() {
     installer_fixtures || { echo "FAIL [$label] escaping install location: fixture packages"; failures=$((failures + 1)); return; }
-    local started
+    local started before prepared=1 bent name
     started=$(date +%s)
     escaping_wrecked=0
-    scenario "escaping install location: the family installed, sentinels placed" escaping_prepare
-    scenario "escaping install location: repair-bad with C:\\Program Files\\Bonjour\\..\\..\\ deletes nothing outside Bonjour" \
-        escaping_repair 'C:\Program Files\Bonjour\..\..\'
-    local windows="escaping install location: repair-bad with C:\\windows\\ deletes nothing outside Bonjour"
-    if [ "$escaping_wrecked" = 0 ]; then
-        scenario "$windows" escaping_repair 'C:\windows\'
-    else
-        echo "FAIL [$label] $windows (not run: the prefix is wrecked)"; failures=$((failures + 1))
-    fi
+    before=$failures
+    scenario "escaping install location: C: is the prefix's own, the family installed, sentinels placed" escaping_prepare
+    [ "$failures" -eq "$before" ] || prepared=0
+    for bent in 'C:\Program Files\Bonjour\..\..\' 'C:\windows\'; do
+        name="escaping install location: repair-bad with $bent deletes nothing outside Bonjour"
+        if [ "$prepared" = 0 ]; then
+            echo "FAIL [$label] $name (not run: nothing prepared)"; failures=$((failures + 1))
+        elif [ "$escaping_wrecked" = 1 ]; then
+            echo "FAIL [$label] $name (not run: the prefix is wrecked)"; failures=$((failures + 1))
+        else
+            scenario "$name" escaping_repair "$bent"
+        fi
+    done
     escaping_cleanup
     echo "  escaping install location scenarios took $(($(date +%s) - started)) s"
 }
