@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Every test: installs what is missing, builds the Windows dependencies (once,
-# cached outside the tree), builds the three builds, runs the native and the
+# cached outside the tree), builds the four builds, runs the native and the
 # sanitizer suites, checks the 32-bit DLL's exports and runs the Wine
-# scenarios with the x86_64 build.
+# scenarios with both Windows builds: the i686 product as a WOW64 process,
+# then the x86_64 build.
 source "$(dirname "$0")/common.sh"
 
 install_packages "${BRISALEN_APT_PACKAGES[@]}"
@@ -24,7 +25,5 @@ say "fuzzing the package reader (clang, libFuzzer)"
 say "exports of the 32-bit Brisalen.dll"
 "$BRISALEN_ROOT/tests/e2e/check-exports.sh" "$BRISALEN_ROOT/build/mingw-x86/bin/Brisalen.dll"
 
-say "Wine scenarios (x86_64)"
-wine_env
-"$BRISALEN_ROOT/tests/e2e/run-wine.sh" "$BRISALEN_ROOT/build/mingw-x64/bin"
+"$BRISALEN_ROOT/scripts/test-wine.sh"
 say "all tests passed"

@@ -1,7 +1,6 @@
 # The folder helpers on the real file system: a read-only file survives
 # DeleteDir, which says so in the log, and the rest of the tree goes.
 deletedir() {
-    cp "$bin/fs_probe.exe" "$app/" || return 1
     rm -f "$app/Log/fs_probe.log"
     # run-wine.sh sets pipefail, so the probe's exit status decides here.
     (cd "$app" && wine 'C:\Tarnwick\fs_probe.exe' 'C:\Tarnwick\fs-work') | tr -d '\r' | sed 's/^/  /' || return 1

@@ -51,7 +51,6 @@ PY
 # read-only (a copy of Bonjour's with the row added), once as Bonjour's
 # HelpLink from the installed product.
 installer_long_values() {
-    cp "$bin/msi_probe.exe" "$app/" || return 1
     cp "$app/packages/Bonjour64.msi" "$app/long.msi" || return 1
     msibuild "$app/long.msi" -q \
         "INSERT INTO Property (Property, Value) VALUES ('BrisalenLongValue', '$installer_long_text')" || return 1
@@ -119,7 +118,7 @@ installer_damaged() {
 }
 
 installer_scenarios() {
-    installer_fixtures || { echo "FAIL installer: fixture packages"; failures=$((failures + 1)); return; }
+    installer_fixtures || { echo "FAIL [$label] installer: fixture packages"; failures=$((failures + 1)); return; }
     local started
     started=$(date +%s)
     installer_windows10

@@ -156,7 +156,7 @@ repair_folder() {
 }
 
 repair_scenarios() {
-    installer_fixtures || { echo "FAIL check-repair: fixture packages"; failures=$((failures + 1)); return; }
+    installer_fixtures || { echo "FAIL [$label] check-repair: fixture packages"; failures=$((failures + 1)); return; }
     local started
     started=$(date +%s)
     installer_windows10
