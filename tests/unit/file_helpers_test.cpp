@@ -36,6 +36,12 @@ TEST(PathRules, NormalisingAndTrailingBackslashes) {
     EXPECT_EQ(Extended(L"C:/x"), L"C:\\x\\");
     EXPECT_EQ(Extended(L"a"), L"a");  // one character is left alone
     EXPECT_EQ(Extended(L""), L"");
+    // The literal prefix the walks use survives normalising.
+    EXPECT_EQ(Normalized(L"\\\\?\\C:\\a\\\\...//x"), L"\\\\?\\C:\\a\\...\\x");
+    // The program folder is kept as Windows reports it, UNC and literal forms included.
+    EXPECT_EQ(ProgramFolderOf(L"\\\\server\\share\\app\\host.exe"), L"\\\\server\\share\\app");
+    EXPECT_EQ(ProgramFolderOf(L"\\\\?\\C:\\Long Folder\\host.exe"), L"\\\\?\\C:\\Long Folder");
+    EXPECT_EQ(ProgramFolderOf(L"C:\\Tarnwick\\host.exe"), L"C:\\Tarnwick");
     std::wstring parent = L"unchanged";
     EXPECT_FALSE(GetParentDir(L"b.txt", parent));
     EXPECT_EQ(parent, L"unchanged");

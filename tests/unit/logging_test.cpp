@@ -101,6 +101,22 @@ TEST_F(LoggingTest, MessageOverOneMebibyteIsWrittenWholeThenTheFileRolls) {
     EXPECT_NE(current.find(" after\n"), std::string::npos) << current.size();
 }
 
+// A line is the 23-character time stamp, a blank, the message and "\n".
+constexpr size_t kLineOverhead = 25;
+
+TEST_F(LoggingTest, FileRollsOnReachingOneMebibyteNotBefore) {
+    logging::SetupAtLoad();
+    const std::string backup = Host(L"C:\\Tarnwick\\Log\\Tarnwick.log.1");
+    // Past a decimal megabyte, still short of a binary one: no roll.
+    Log(1, L"%s", std::wstring(1040000 - kLineOverhead, L'a'));
+    ASSERT_EQ(LoadTimeLog().size(), 1040000u);
+    EXPECT_FALSE(HostFileExists(backup));
+    // Exactly at 1,048,576 bytes the file rolls.
+    Log(1, L"%s", std::wstring(1048576 - 1040000 - kLineOverhead, L'b'));
+    EXPECT_EQ(ReadAll(backup).size(), 1048576u);
+    EXPECT_EQ(LoadTimeLog().find('b'), std::string::npos);
+}
+
 TEST_F(LoggingTest, FormatFailureWritesTheDecoratedFatalLine) {
     logging::SetupAtLoad();
     Log(1, L"broken %y spec");
