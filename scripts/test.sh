@@ -16,6 +16,8 @@ done
 
 say "unit tests (linux)"
 (cd "$BRISALEN_ROOT" && ctest --preset linux -j2)
+say "unit tests in one process, shuffled and repeated"
+"$BRISALEN_ROOT/build/linux/bin/brisalen_unit_tests" --gtest_shuffle --gtest_repeat=3 --gtest_brief=1
 say "unit tests (linux, AddressSanitizer + UndefinedBehaviorSanitizer)"
 (cd "$BRISALEN_ROOT" && ctest --preset linux-asan -j2)
 
