@@ -50,18 +50,28 @@ int main(int argc, char** argv) {
     }
     Check("files written", written);
     Check("read-only attribute set", files.SetAttributes(readOnly, platform::kAttrReadOnly) == 0);
+    // Names the plain form would rewrite, made through the literal one: a
+    // walk must reach them by name and never take "..." for its parent.
+    const std::wstring literal = L"\\\\?\\" + root;
+    const bool oddNames = files.CreateDirectory(literal + L"\\...") == 0 &&
+                          files.CreateDirectory(literal + L"\\trail.") == 0 &&
+                          WriteText(literal + L"\\...\\d.txt", "0123456789") &&
+                          WriteText(literal + L"\\trail.\\e.txt", "0123456789");
+    Check("folders named with dots made literally", oddNames);
 
     std::vector<std::wstring> found, folders;
     uint64_t total = 0;
-    Check("EnumDir lists the tree", EnumDir(root, found, folders, total, true) && found.size() == 4 &&
-                                        folders.size() == 2 && total == 40 && GetDirSize(root) == 40);
+    Check("EnumDir lists the tree, names of dots once each",
+          EnumDir(root, found, folders, total, true) && found.size() == 6 && folders.size() == 4 && total == 60 &&
+              GetDirSize(root) == 60);
 
     const bool first = DeleteDir(root);
     std::printf("DeleteDir with a read-only file = %s\n", first ? "true" : "false");
     Check("DeleteDir reports the read-only file", !first);
     Check("the read-only file remains", FileExists(readOnly));
     Check("everything else is gone", !FileExists(root + L"\\a.txt") && !FileExists(root + L"\\sub\\b.txt") &&
-                                         !FileExists(root + L"\\sub\\deep"));
+                                         !FileExists(root + L"\\sub\\deep") && !FileExists(literal + L"\\...") &&
+                                         !FileExists(literal + L"\\trail."));
 
     uint64_t size = 0;
     char* data = ReadWholeFile(readOnly, &size);
