@@ -5,6 +5,7 @@
 #include <mutex>
 #include <set>
 
+#include "platform/NoDestructor.h"
 #include "platform/Types.h"
 #include "platform/sim/SimFileSystem.h"
 #include "platform/sim/SimMsiDatabase.h"
@@ -28,14 +29,15 @@ constexpr int kInstallStateDefault = 5;
 // to the machine a transaction of its own. Never destroyed: a detached
 // worker may still be installing while the process exits.
 std::mutex& ExecuteMutex() {
-    static std::mutex* const mutex = std::make_unique<std::mutex>().release();
+    static platform::NoDestructor<std::mutex> mutex;
     return *mutex;
 }
 
 // What MsiGetProductInfoW knows by name; one of these that an install did
-// not set reads as empty rather than unknown.
+// not set reads as empty rather than unknown. Never destroyed, for the
+// same reason.
 const std::set<std::wstring>& ProductInfoNames() {
-    static const std::set<std::wstring> names{
+    static const platform::NoDestructor<const std::set<std::wstring>> names{std::set<std::wstring>{
         L"ProductName",   L"PackageName",      L"Transforms",     L"AssignmentType", L"PackageCode",
         L"Version",       L"ProductIcon",      L"Language",       L"AuthorizedLUAApp", L"InstanceType",
         L"InstalledProductName", L"VersionString", L"HelpLink",   L"HelpTelephone",  L"InstallLocation",
@@ -43,8 +45,8 @@ const std::set<std::wstring>& ProductInfoNames() {
         L"URLUpdateInfo", L"VersionMinor",     L"VersionMajor",   L"ProductID",      L"RegCompany",
         L"RegOwner",      L"State",            L"LastUsedSource", L"LastUsedType",   L"MediaPackagePath",
         L"DiskPrompt",
-    };
-    return names;
+    }};
+    return *names;
 }
 
 bool ValidCode(const std::wstring& productCode) { return !PackedProductCode(productCode).empty(); }
