@@ -6,6 +6,10 @@
 //    recorded): what every deleted or created file costs;
 //  - an edit that writes (SetMeta with another attribute, a registry value);
 //  - a read after another process wrote, which reloads the file.
+// Measured on a 2-core machine shared with other builds (wall time): a read
+// about 0.4 us and an idle edit 0.5 us whatever the size; a writing edit
+// 0.6 ms at 4 KB, 2.5-3.4 ms at 112 KB and 40-50 ms at 1.1 MB, a reload
+// about as much again. An fsync per write would add about 4 ms.
 #include <benchmark/benchmark.h>
 
 #include <cstdlib>

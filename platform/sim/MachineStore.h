@@ -23,7 +23,9 @@
 // edit (std::logic_error): the read holds no lock another process would
 // respect. An exception that leaves any edit discards the whole
 // transaction: nothing is written and the store reloads the file at its
-// next use. Callbacks must not wait for other threads that use the store.
+// next use. Callbacks must not wait for other threads that use the store,
+// nor use a second store on the same folder: its lock would wait for this
+// one's.
 #pragma once
 
 #include <cstdint>

@@ -116,6 +116,8 @@ TEST_F(MachineStoreTest, NestedEditsJoinTheOuterTransaction) {
         machine_->Edit([](sim::MachineState& state) { state.codePages.oem = 850; });
         sim::SetRegistryString(*machine_, L"HKLM\\SOFTWARE\\Inner", L"v", L"1");
         // Inside the transaction its changes are visible to itself only.
+        // (The other store has read nothing new since, so it answers
+        // without waiting for the lock this transaction holds.)
         EXPECT_EQ(machine_->Snapshot().codePages.oem, 850u);
         EXPECT_EQ(other->Snapshot().codePages.oem, 437u);
         EXPECT_TRUE(other->Section("registry").is_null());
