@@ -50,17 +50,15 @@ int AddDrive(const DriveChoice& choice) {
     const auto total = static_cast<uint64_t>(choice.sizeGb * (1ull << 30));
     const auto freeBytes = choice.freeGb < 0 ? total / 2 : static_cast<uint64_t>(choice.freeGb * (1ull << 30));
     auto machine = sim::CurrentMachine();
-    machine->Modify([&](sim::MachineState& state) {
+    machine->Edit([&](sim::MachineState& state) {
         for (auto it = state.drives.begin(); it != state.drives.end();) {
             it = it->letter == letter ? state.drives.erase(it) : it + 1;
         }
         state.drives.push_back({letter, types.at(choice.type), total, freeBytes});
         std::sort(state.drives.begin(), state.drives.end(),
                   [](const sim::DriveInfo& a, const sim::DriveInfo& b) { return a.letter < b.letter; });
-        return 0;
     });
-    machine->Save();
-    sim::UseMachine(sim::Machine::Open(machine->Folder()));  // lays out the new drive's folder
+    machine->CreateDriveFolders();
     return 0;
 }
 

@@ -77,7 +77,6 @@ int AddSimulatedProcess(HostContext& host, const ProcessChoice& choice) {
     auto machine = sim::CurrentMachine();
     const uint32_t pid = sim::AddProcess(*machine, FromUtf8(choice.exe), Wide(choice.modules),
                                          Wide(choice.heldFiles), choice.isProtected);
-    machine->Save();
     host.Print(nlohmann::json{{"pid", pid}});
     return 0;
 }

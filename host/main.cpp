@@ -46,12 +46,11 @@ int main(int argc, char** argv) {
     // The machine must be in place before the library loads: its load entry
     // already writes the log beside the (simulated) host program.
     try {
+        // Every change the library makes to the machine is written as it
+        // happens, so nothing is saved at exit: a save then would put back
+        // what other hosts on the same machine have changed meanwhile.
         if (!machineFolder.empty()) sim::UseMachine(sim::Machine::Open(machineFolder));
-        const int code = action(host);
-        // What the library changed (registry values, services...) lasts
-        // for the next run.
-        sim::CurrentMachine()->Save();
-        return code;
+        return action(host);
     } catch (const std::exception& e) {
         std::cerr << "brisalen: simulated machine: " << e.what() << "\n";
         return 2;

@@ -1,17 +1,19 @@
 // One simulated Windows machine: its state in <folder>/machine.json and its
 // drives as host folders under <folder>/drives/<letter>/. The host program,
 // the library and the tests all act on the same Machine object, so every
-// accessor is safe to call from any thread.
+// accessor is safe to call from any thread; other processes may act on the
+// same folder at the same time.
 #pragma once
 
 #include <memory>
-#include <mutex>
 #include <string>
+#include <type_traits>
 
 #include <nlohmann/json.hpp>
 
 #include "platform/sim/Api.h"
 #include "platform/sim/MachineState.h"
+#include "platform/sim/MachineStore.h"
 
 namespace sim {
 
@@ -25,29 +27,63 @@ public:
     Machine(Token, std::string folder);
 
     // Loads <folder>/machine.json. A missing folder or file yields the
-    // default machine, created on disk with its shell folders and saved.
+    // default machine, created on disk with its shell folders.
     // Throws std::runtime_error when machine.json cannot be read or parsed.
     static std::shared_ptr<Machine> Open(const std::string& folder);
 
-    const std::string& Folder() const { return folder_; }
+    const std::string& Folder() const { return store_->Folder(); }
 
-    // Writes machine.json through a temporary file and a rename so another
-    // process never sees half a machine. Keys written by other layers of
-    // the simulation are kept. Throws std::runtime_error on I/O failure.
-    void Save();
-
-    // Runs `f` on the state under the machine's lock.
+    // Every access to the state is one transaction of the machine's store
+    // (MachineStore.h): reads see what any process last wrote, and each
+    // edit is written to machine.json before it returns, so there is
+    // nothing left to save. Transactions on one thread nest: an edit inside
+    // an edit's callback joins it; an edit inside a read's callback throws
+    // std::logic_error. Edits throw std::runtime_error when machine.json
+    // cannot be written; the change is then discarded.
+    //
+    // Read: f(const MachineState&). Edit: f(MachineState&), always counted
+    // as a change, or f(MachineState&, bool& changed), written only when
+    // the callback sets `changed`.
     template <typename F>
     auto Read(F&& f) const {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return f(static_cast<const MachineState&>(state_));
+        return store_->Read([&](const MachineState& state, const nlohmann::json&) { return f(state); });
     }
     template <typename F>
-    auto Modify(F&& f) {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return f(state_);
+    auto Edit(F&& f) {
+        return store_->Edit(
+            [&](MachineState& state, nlohmann::json&, bool& changed) { return Apply(f, state, changed); });
     }
     MachineState Snapshot() const;
+
+    // Top-level machine.json entries owned by other parts of the simulation
+    // (registry, services, processes, products), as nlohmann::json. Read:
+    // f(const json&), null when absent. Edit: f(json&) or f(json&, bool&)
+    // as above; a section left null is removed.
+    template <typename F>
+    auto ReadSection(const std::string& key, F&& f) const {
+        return store_->Read([&](const MachineState&, const nlohmann::json& document) {
+            auto it = document.find(key);
+            const nlohmann::json absent;
+            return f(it == document.end() ? absent : *it);
+        });
+    }
+    template <typename F>
+    auto EditSection(const std::string& key, F&& f) {
+        return store_->Edit([&](MachineState&, nlohmann::json& document, bool& changed) {
+            // Runs after `f`, whatever it returns.
+            struct DropIfNull {
+                nlohmann::json& document;
+                const std::string& key;
+                ~DropIfNull() {
+                    auto it = document.find(key);
+                    if (it != document.end() && it->is_null()) document.erase(it);
+                }
+            } drop{document, key};
+            return Apply(f, document[key], changed);
+        });
+    }
+    nlohmann::json Section(const std::string& key) const;
+    void SetSection(const std::string& key, nlohmann::json value);
 
     // Also creates the shell folders of the new release, as Setup would.
     void SetWindows(uint32_t major, uint32_t minor, uint32_t build, bool windows64);
@@ -62,6 +98,8 @@ public:
     bool Resolve(const WinPath& path, std::string& hostPath, HostNode* node = nullptr) const;
     bool HasDrive(wchar_t letter) const;
     std::string DriveFolder(wchar_t letter) const;
+    // Creates the host folder of every drive the state lists.
+    void CreateDriveFolders() const;
 
     // A file some process keeps open without sharing delete access: it can
     // be read but neither deleted, moved nor written. IsHeld is also true
@@ -72,7 +110,9 @@ public:
     bool IsHeld(const std::wstring& winPath) const;
 
     // Attribute bits and creation times belong to the file system like the
-    // files themselves, so changes to them are saved at once.
+    // files themselves. The file operation that changes them has already
+    // happened when these run, so a failure to write machine.json is not
+    // reported; the change is then lost.
     FileMeta Meta(const std::wstring& winPath) const;
     FileMeta Meta(const WinPath& path) const;
     void SetMeta(const std::wstring& winPath, const FileMeta& meta);
@@ -81,21 +121,25 @@ public:
     // the folder) to its new name.
     void MoveMeta(const std::wstring& from, const std::wstring& to);
 
-    // Top-level machine.json entries owned by other parts of the simulation
-    // (registry, services, processes, products). Null when absent.
-    nlohmann::json Section(const std::string& key) const;
-    void SetSection(const std::string& key, nlohmann::json value);
-
 private:
-    void SaveLocked();
-    void SaveMetaLocked();
-    void CreateDriveFolders() const;
+    template <typename F, typename T>
+    static auto Apply(F& f, T& target, bool& changed) {
+        if constexpr (std::is_invocable_v<F&, T&, bool&>) {
+            return f(target, changed);
+        } else {
+            changed = true;
+            return f(target);
+        }
+    }
+
+    // Runs `edit` unless `idle`, a read, says it would change nothing: most
+    // file operations touch no metadata, and a read takes no flock.
+    template <typename Idle, typename EditF>
+    void EditMetaUnlessIdle(Idle&& idle, EditF&& edit);
+
     void CreateShellFolders() const;
 
-    mutable std::mutex mutex_;
-    const std::string folder_;
-    MachineState state_;
-    nlohmann::json document_ = nlohmann::json::object();  // as last read or written
+    std::unique_ptr<MachineStore> store_;
 };
 
 }  // namespace sim

@@ -32,6 +32,9 @@ struct FileMeta {
     std::optional<uint32_t> attributes;
     std::optional<uint64_t> creationTime;  // FILETIME ticks
     bool Empty() const { return !attributes && !creationTime; }
+    bool operator==(const FileMeta& other) const {
+        return attributes == other.attributes && creationTime == other.creationTime;
+    }
 };
 
 struct MsiLogSetting {

@@ -22,21 +22,22 @@ namespace {
 
 constexpr int kInstallStateLocal = 3;
 constexpr int kInstallStateDefault = 5;
-constexpr uint32_t kUiLevelNoChange = 0;
 
-// The Installer runs one installation at a time on a machine; a second
-// caller meanwhile is told another one is in progress. Never destroyed: a
-// detached worker may still be installing while the process exits.
+// The Installer runs one installation at a time in this process; a second
+// caller meanwhile is told another one is in progress. Installs of other
+// processes on the same machine run side by side, each of their changes
+// to the machine a transaction of its own. Never destroyed: a detached
+// worker may still be installing while the process exits.
 std::mutex& ExecuteMutex() {
-    static std::mutex* const mutex = std::make_unique<std::mutex>().release();
+    static platform::NoDestructor<std::mutex> mutex;
     return *mutex;
 }
 
 // What MsiGetProductInfoW knows by name; one of these that an install did
-// not set reads as empty rather than unknown.
+// not set reads as empty rather than unknown. Never destroyed, for the
+// same reason.
 const std::set<std::wstring>& ProductInfoNames() {
-    // Library workers may still ask while statics are destroyed at exit.
-    static const platform::NoDestructor<std::set<std::wstring>> names(std::set<std::wstring>{
+    static const platform::NoDestructor<const std::set<std::wstring>> names{std::set<std::wstring>{
         L"ProductName",   L"PackageName",      L"Transforms",     L"AssignmentType", L"PackageCode",
         L"Version",       L"ProductIcon",      L"Language",       L"AuthorizedLUAApp", L"InstanceType",
         L"InstalledProductName", L"VersionString", L"HelpLink",   L"HelpTelephone",  L"InstallLocation",
@@ -44,7 +45,7 @@ const std::set<std::wstring>& ProductInfoNames() {
         L"URLUpdateInfo", L"VersionMinor",     L"VersionMajor",   L"ProductID",      L"RegCompany",
         L"RegOwner",      L"State",            L"LastUsedSource", L"LastUsedType",   L"MediaPackagePath",
         L"DiskPrompt",
-    });
+    }};
     return *names;
 }
 
@@ -110,10 +111,7 @@ std::wstring UninstallKey(const InstallPlan& plan, bool windows64, const std::ws
 }  // namespace
 
 uint32_t SimInstaller::EnableLog(uint32_t logMode, const std::wstring& logFile, uint32_t attributes) {
-    machine_->Modify([&](MachineState& state) {
-        state.msiLog = MsiLogSetting{logFile, logMode, attributes};
-        return 0;
-    });
+    machine_->Edit([&](MachineState& state) { state.msiLog = MsiLogSetting{logFile, logMode, attributes}; });
     return platform::kErrSuccess;
 }
 
@@ -154,9 +152,7 @@ uint32_t SimInstaller::OpenDatabase(const std::wstring& packagePath,
 }
 
 uint32_t SimInstaller::SetInternalUI(uint32_t uiLevel) {
-    const uint32_t previous = InstallerUiLevel(*machine_);
-    if (uiLevel != kUiLevelNoChange) SetInstallerUiLevel(*machine_, uiLevel);
-    return previous;
+    return ExchangeInstallerUiLevel(*machine_, uiLevel);
 }
 
 namespace {
@@ -298,14 +294,8 @@ uint32_t SimInstaller::Install(const std::wstring& packagePath, const std::wstri
     }
     created.registryKeys.push_back(arpKey);
 
-    if (existing) {
-        ProductLayout merged = existing->layout;
-        merged.Merge(created);
-        product.layout = merged;
-    } else {
-        product.layout = created;
-    }
-    StoreProduct(*machine_, product);
+    product.layout = created;
+    RegisterProduct(*machine_, product);
     return restartNeeded ? platform::kErrSuccessRebootRequired : platform::kErrSuccess;
 }
 

@@ -17,8 +17,6 @@ class SIM_API SimInstaller : public platform::IInstaller {
 public:
     explicit SimInstaller(std::shared_ptr<Machine> machine) : machine_(std::move(machine)) {}
 
-    // Like every part of the machine, changes are recorded in the state
-    // without saving: the caller decides when the machine is written back.
     uint32_t EnableLog(uint32_t logMode, const std::wstring& logFile, uint32_t attributes) override;
 
     uint32_t EnumProducts(uint32_t index, std::wstring& productCode) override;

@@ -44,18 +44,6 @@ bool SplitKey(const std::wstring& full, platform::RegistryRoot& root, std::wstri
     return true;
 }
 
-// The Installer removes a key it wrote to once its last value is gone.
-void DropKeyIfEmpty(Machine& machine, const std::wstring& key) {
-    const nlohmann::json all = machine.Section("registry");
-    if (!all.is_object()) return;
-    for (auto it = all.begin(); it != all.end(); ++it) {
-        if (EqualsNoCase(FromUtf8(it.key()), key) && it->is_object() && it->empty()) {
-            DeleteRegistryKey(machine, FromUtf8(it.key()));
-            return;
-        }
-    }
-}
-
 }  // namespace
 
 bool PackageLayout::CreateFolders(const std::wstring& folder, ProductLayout& created) {
@@ -68,7 +56,15 @@ bool PackageLayout::CreateFolders(const std::wstring& folder, ProductLayout& cre
         const std::wstring name = it->ToString();
         const uint32_t attributes = files.GetAttributes(name);
         if (attributes == platform::kInvalidFileAttributes) {
-            if (files.CreateDirectory(name) != platform::kErrSuccess) return false;
+            // Another install on the machine may create the same shared
+            // folder at the same moment.
+            const uint32_t error = files.CreateDirectory(name);
+            if (error == platform::kErrAlreadyExists) {
+                const uint32_t now = files.GetAttributes(name);
+                if (now == platform::kInvalidFileAttributes || (now & platform::kAttrDirectory) == 0) return false;
+            } else if (error != platform::kErrSuccess) {
+                return false;
+            }
         } else if ((attributes & platform::kAttrDirectory) == 0) {
             return false;  // a file stands in the way
         }
@@ -180,7 +176,8 @@ void PackageLayout::TakeDown(const ProductLayout& layout, bool& restartNeeded) {
         }
         const uint32_t error = key->DeleteValue(value.name);
         if (error != platform::kErrSuccess && !IsMissing(error)) continue;
-        DropKeyIfEmpty(*machine_, value.key);
+        // The Installer removes a key it wrote to once its last value is gone.
+        DeleteRegistryKey(*machine_, value.key, true);
     }
     for (const std::wstring& key : layout.registryKeys) DeleteRegistryKey(*machine_, key);
 }

@@ -4,6 +4,8 @@
 #include <mutex>
 #include <vector>
 
+#include "platform/NoDestructor.h"
+
 namespace sim {
 
 SimPlatform::SimPlatform(std::shared_ptr<sim::Machine> machine)
@@ -44,7 +46,7 @@ private:
 PlatformRegistry& Registry() {
     // Never destroyed: detached workers may still reach Os() while static
     // objects are torn down at exit.
-    static PlatformRegistry* const registry = std::make_unique<PlatformRegistry>().release();
+    static platform::NoDestructor<PlatformRegistry> registry;
     return *registry;
 }
 

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <mutex>
 
 #include "platform/sim/LastError.h"
 #include "platform/sim/MachineState.h"
@@ -26,13 +25,6 @@ constexpr char kSection[] = "processes";
 // What WinExec answers when the program started; anything above 31 is.
 constexpr uint32_t kWinExecStarted = 33;
 
-// The section is read, changed and written back as a whole, so every such
-// round trip of any thread is serialised.
-std::mutex& TableMutex() {
-    static std::mutex mutex;
-    return mutex;
-}
-
 nlohmann::json PathList(const std::vector<std::wstring>& paths) {
     nlohmann::json list = nlohmann::json::array();
     for (const std::wstring& path : paths) list.push_back(ToUtf8(path));
@@ -51,9 +43,8 @@ std::vector<std::wstring> Paths(const nlohmann::json& entry, const char* key) {
 
 // The processes kept in machine.json. Entries a hand-edited file got wrong
 // are left out rather than failing every caller.
-std::vector<ProcessRecord> LoadStored(const Machine& machine) {
+std::vector<ProcessRecord> Stored(const nlohmann::json& section) {
     std::vector<ProcessRecord> records;
-    const nlohmann::json section = machine.Section(kSection);
     if (!section.is_array()) return records;
     for (const nlohmann::json& entry : section) {
         if (!entry.is_object()) continue;
@@ -72,7 +63,7 @@ std::vector<ProcessRecord> LoadStored(const Machine& machine) {
     return records;
 }
 
-void StoreAll(Machine& machine, const std::vector<ProcessRecord>& records) {
+nlohmann::json ToJson(const std::vector<ProcessRecord>& records) {
     nlohmann::json section = nlohmann::json::array();
     for (const ProcessRecord& record : records) {
         section.push_back({{"pid", record.pid},
@@ -81,7 +72,7 @@ void StoreAll(Machine& machine, const std::vector<ProcessRecord>& records) {
                            {"heldFiles", PathList(record.heldFiles)},
                            {"protected", record.isProtected}});
     }
-    machine.SetSection(kSection, std::move(section));
+    return section;
 }
 
 ProcessRecord HostProcess(const Machine& machine) {
@@ -94,38 +85,42 @@ ProcessRecord HostProcess(const Machine& machine) {
     });
 }
 
-std::vector<ProcessRecord> AllLocked(const Machine& machine) {
+// The host program first, then the stored processes. Called inside a
+// transaction on the section, which the read of the host program joins.
+std::vector<ProcessRecord> AllOf(const Machine& machine, const nlohmann::json& section) {
     std::vector<ProcessRecord> all{HostProcess(machine)};
-    for (ProcessRecord& record : LoadStored(machine)) {
+    for (ProcessRecord& record : Stored(section)) {
         if (record.pid != all.front().pid) all.push_back(std::move(record));
     }
     return all;
 }
 
-bool FindLocked(const Machine& machine, uint32_t pid, ProcessRecord& found) {
-    for (ProcessRecord& record : AllLocked(machine)) {
-        if (record.pid == pid) {
-            found = std::move(record);
-            return true;
-        }
+std::vector<ProcessRecord> All(const Machine& machine) {
+    return machine.ReadSection(kSection, [&](const nlohmann::json& section) { return AllOf(machine, section); });
+}
+
+bool Find(const Machine& machine, uint32_t pid, ProcessRecord& found) {
+    for (ProcessRecord& record : All(machine)) {
+        if (record.pid != pid) continue;
+        found = std::move(record);
+        return true;
     }
     return false;
 }
 
-// Windows hands out identifiers in steps of four.
-uint32_t NextPidLocked(const Machine& machine) {
-    uint32_t highest = 0;
-    for (const ProcessRecord& record : AllLocked(machine)) highest = std::max(highest, record.pid);
-    return (highest / 4 + 1) * 4;
-}
-
-uint32_t AddLocked(Machine& machine, ProcessRecord record) {
-    record.pid = NextPidLocked(machine);
-    for (const std::wstring& file : record.heldFiles) machine.HoldFile(file);
-    std::vector<ProcessRecord> stored = LoadStored(machine);
-    stored.push_back(record);
-    StoreAll(machine, stored);
-    return record.pid;
+// Starts `record`, holding its files, and returns its new identifier.
+uint32_t Add(Machine& machine, ProcessRecord record) {
+    return machine.EditSection(kSection, [&](nlohmann::json& section) {
+        // Windows hands out identifiers in steps of four.
+        uint32_t highest = 0;
+        for (const ProcessRecord& running : AllOf(machine, section)) highest = std::max(highest, running.pid);
+        record.pid = (highest / 4 + 1) * 4;
+        for (const std::wstring& file : record.heldFiles) machine.HoldFile(file);
+        std::vector<ProcessRecord> stored = Stored(section);
+        stored.push_back(record);
+        section = ToJson(stored);
+        return record.pid;
+    });
 }
 
 bool SameFile(const std::wstring& a, const std::wstring& b) {
@@ -134,22 +129,25 @@ bool SameFile(const std::wstring& a, const std::wstring& b) {
     return EqualsNoCase(a, b);
 }
 
-bool EndLocked(Machine& machine, uint32_t pid) {
-    std::vector<ProcessRecord> stored = LoadStored(machine);
-    auto it = std::find_if(stored.begin(), stored.end(), [pid](const ProcessRecord& r) { return r.pid == pid; });
-    if (it == stored.end()) return false;
-    const ProcessRecord ended = *it;
-    stored.erase(it);
-    StoreAll(machine, stored);
-    // A file another live process also keeps open stays held.
-    for (const std::wstring& file : ended.heldFiles) {
-        const bool stillOpen = std::any_of(stored.begin(), stored.end(), [&](const ProcessRecord& other) {
-            return std::any_of(other.heldFiles.begin(), other.heldFiles.end(),
-                               [&](const std::wstring& held) { return SameFile(held, file); });
-        });
-        if (!stillOpen) machine.ReleaseFile(file);
-    }
-    return true;
+bool End(Machine& machine, uint32_t pid) {
+    return machine.EditSection(kSection, [&](nlohmann::json& section, bool& changed) {
+        std::vector<ProcessRecord> stored = Stored(section);
+        auto it = std::find_if(stored.begin(), stored.end(), [pid](const ProcessRecord& r) { return r.pid == pid; });
+        if (it == stored.end()) return false;
+        const ProcessRecord ended = *it;
+        stored.erase(it);
+        section = ToJson(stored);
+        changed = true;
+        // A file another live process also keeps open stays held.
+        for (const std::wstring& file : ended.heldFiles) {
+            const bool stillOpen = std::any_of(stored.begin(), stored.end(), [&](const ProcessRecord& other) {
+                return std::any_of(other.heldFiles.begin(), other.heldFiles.end(),
+                                   [&](const std::wstring& held) { return SameFile(held, file); });
+            });
+            if (!stillOpen) machine.ReleaseFile(file);
+        }
+        return true;
+    });
 }
 
 std::wstring FileNameOf(const std::wstring& path) {
@@ -189,11 +187,8 @@ public:
         constexpr uint32_t needed = platform::kProcessQueryInformation | platform::kProcessVmRead;
         if ((access_ & needed) != needed) return Fail(kErrAccessDenied);
         ProcessRecord record;
-        {
-            std::lock_guard<std::mutex> lock(TableMutex());
-            // An ended process has no address space left to read.
-            if (!FindLocked(*machine_, pid_, record)) return Fail(kErrPartialCopy);
-        }
+        // An ended process has no address space left to read.
+        if (!Find(*machine_, pid_, record)) return Fail(kErrPartialCopy);
         paths.clear();
         paths.push_back(record.exe);
         paths.insert(paths.end(), record.modules.begin(), record.modules.end());
@@ -202,11 +197,10 @@ public:
 
     uint32_t Terminate(uint32_t /*exitCode*/) override {
         if ((access_ & platform::kProcessTerminate) == 0) return Fail(kErrAccessDenied);
-        std::lock_guard<std::mutex> lock(TableMutex());
         // Windows also answers 5 for a process that has already ended; the
         // host program is refused the same way because ending it would end
         // the simulation itself.
-        if (!EndLocked(*machine_, pid_)) return Fail(kErrAccessDenied);
+        if (!End(*machine_, pid_)) return Fail(kErrAccessDenied);
         return kErrSuccess;
     }
 
@@ -287,22 +281,22 @@ constexpr size_t kStartedKept = 64;
 std::string BehaviourKey(const std::wstring& programName) { return ToUtf8(Lower(FileNameOf(programName))); }
 
 ProgramBehaviour BehaviourOf(const Machine& machine, const std::wstring& program) {
-    const nlohmann::json section = machine.Section(kBehaviourSection);
-    if (!section.is_object()) return ProgramBehaviour::Normal;
-    auto it = section.find(BehaviourKey(program));
-    if (it == section.end() || !it->is_string()) return ProgramBehaviour::Normal;
-    if (*it == "hang") return ProgramBehaviour::Hang;
-    if (*it == "missing") return ProgramBehaviour::Missing;
-    return ProgramBehaviour::Normal;
+    return machine.ReadSection(kBehaviourSection, [&](const nlohmann::json& section) {
+        if (!section.is_object()) return ProgramBehaviour::Normal;
+        auto it = section.find(BehaviourKey(program));
+        if (it == section.end() || !it->is_string()) return ProgramBehaviour::Normal;
+        if (*it == "hang") return ProgramBehaviour::Hang;
+        if (*it == "missing") return ProgramBehaviour::Missing;
+        return ProgramBehaviour::Normal;
+    });
 }
 
 void RecordStart(Machine& machine, const std::wstring& commandLine, bool hidden) {
-    std::lock_guard<std::mutex> lock(TableMutex());
-    nlohmann::json started = machine.Section(kStartedSection);
-    if (!started.is_array()) started = nlohmann::json::array();
-    started.push_back({{"commandLine", ToUtf8(commandLine)}, {"hidden", hidden}});
-    while (started.size() > kStartedKept) started.erase(started.begin());
-    machine.SetSection(kStartedSection, std::move(started));
+    machine.EditSection(kStartedSection, [&](nlohmann::json& started) {
+        if (!started.is_array()) started = nlohmann::json::array();
+        started.push_back({{"commandLine", ToUtf8(commandLine)}, {"hidden", hidden}});
+        if (started.size() > kStartedKept) started.erase(started.begin(), started.end() - kStartedKept);
+    });
 }
 
 std::vector<std::wstring> Words(const std::wstring& text) {
@@ -362,12 +356,9 @@ uint32_t SimProcesses::ListProcessIds(std::vector<uint32_t>& ids) {
 
 std::unique_ptr<platform::IProcess> SimProcesses::Open(uint32_t id, uint32_t access, uint32_t& error) {
     ProcessRecord record;
-    {
-        std::lock_guard<std::mutex> lock(TableMutex());
-        if (!FindLocked(*machine_, id, record)) {
-            error = Fail(kErrInvalidParameter);
-            return nullptr;
-        }
+    if (!Find(*machine_, id, record)) {
+        error = Fail(kErrInvalidParameter);
+        return nullptr;
     }
     if (record.isProtected) {
         error = Fail(kErrAccessDenied);
@@ -383,8 +374,7 @@ uint32_t SimProcesses::WinExec(const std::string& commandLine, uint32_t /*show*/
     if (!ProgramLocator(*machine_).Find(line, started.exe)) return Fail(kErrFileNotFound);
     // A running program's image cannot be deleted or replaced.
     started.heldFiles = {started.exe};
-    std::lock_guard<std::mutex> lock(TableMutex());
-    AddLocked(*machine_, std::move(started));
+    Add(*machine_, std::move(started));
     return kWinExecStarted;
 }
 
@@ -402,8 +392,7 @@ std::unique_ptr<platform::IStartedProcess> SimProcesses::CreateProcess(const std
     error = kErrSuccess;
     if (behaviour == ProgramBehaviour::Hang) {
         started.heldFiles = {started.exe};  // its image, as long as it runs
-        std::lock_guard<std::mutex> lock(TableMutex());
-        const uint32_t pid = AddLocked(*machine_, std::move(started));
+        const uint32_t pid = Add(*machine_, std::move(started));
         return std::make_unique<SimStartedProcess>(machine_, pid);
     }
     if (EqualsNoCase(FileNameOf(started.exe), L"MsiZap.exe")) RunMsiZap(*machine_, arguments);
@@ -411,28 +400,27 @@ std::unique_ptr<platform::IStartedProcess> SimProcesses::CreateProcess(const std
 }
 
 void SetProgramBehaviour(Machine& machine, const std::wstring& programName, ProgramBehaviour behaviour) {
-    std::lock_guard<std::mutex> lock(TableMutex());
-    nlohmann::json section = machine.Section(kBehaviourSection);
-    if (!section.is_object()) section = nlohmann::json::object();
-    const std::string key = BehaviourKey(programName);
-    switch (behaviour) {
-        case ProgramBehaviour::Normal: section.erase(key); break;
-        case ProgramBehaviour::Hang: section[key] = "hang"; break;
-        case ProgramBehaviour::Missing: section[key] = "missing"; break;
-    }
-    machine.SetSection(kBehaviourSection, std::move(section));
+    machine.EditSection(kBehaviourSection, [&](nlohmann::json& section) {
+        if (!section.is_object()) section = nlohmann::json::object();
+        const std::string key = BehaviourKey(programName);
+        switch (behaviour) {
+            case ProgramBehaviour::Normal: section.erase(key); break;
+            case ProgramBehaviour::Hang: section[key] = "hang"; break;
+            case ProgramBehaviour::Missing: section[key] = "missing"; break;
+        }
+    });
 }
 
 std::vector<StartedProgram> StartedPrograms(const Machine& machine) {
-    std::lock_guard<std::mutex> lock(TableMutex());
-    std::vector<StartedProgram> programs;
-    const nlohmann::json started = machine.Section(kStartedSection);
-    if (!started.is_array()) return programs;
-    for (const nlohmann::json& entry : started) {
-        if (!entry.is_object() || !entry.contains("commandLine") || !entry["commandLine"].is_string()) continue;
-        programs.push_back({FromUtf8(entry["commandLine"].get<std::string>()), entry.value("hidden", false)});
-    }
-    return programs;
+    return machine.ReadSection(kStartedSection, [](const nlohmann::json& started) {
+        std::vector<StartedProgram> programs;
+        if (!started.is_array()) return programs;
+        for (const nlohmann::json& entry : started) {
+            if (!entry.is_object() || !entry.contains("commandLine") || !entry["commandLine"].is_string()) continue;
+            programs.push_back({FromUtf8(entry["commandLine"].get<std::string>()), entry.value("hidden", false)});
+        }
+        return programs;
+    });
 }
 
 uint32_t AddProcess(Machine& machine, const std::wstring& exe, const std::vector<std::wstring>& modules,
@@ -442,24 +430,16 @@ uint32_t AddProcess(Machine& machine, const std::wstring& exe, const std::vector
     record.modules = modules;
     record.heldFiles = heldFiles;
     record.isProtected = isProtected;
-    std::lock_guard<std::mutex> lock(TableMutex());
-    return AddLocked(machine, std::move(record));
+    return Add(machine, std::move(record));
 }
 
-std::vector<ProcessRecord> RunningProcesses(const Machine& machine) {
-    std::lock_guard<std::mutex> lock(TableMutex());
-    return AllLocked(machine);
-}
+std::vector<ProcessRecord> RunningProcesses(const Machine& machine) { return All(machine); }
 
 bool IsRunning(const Machine& machine, uint32_t pid) {
-    std::lock_guard<std::mutex> lock(TableMutex());
     ProcessRecord record;
-    return FindLocked(machine, pid, record);
+    return Find(machine, pid, record);
 }
 
-bool EndProcess(Machine& machine, uint32_t pid) {
-    std::lock_guard<std::mutex> lock(TableMutex());
-    return EndLocked(machine, pid);
-}
+bool EndProcess(Machine& machine, uint32_t pid) { return End(machine, pid); }
 
 }  // namespace sim

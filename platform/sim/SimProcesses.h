@@ -41,7 +41,7 @@ private:
 };
 
 // Set-up for tests and the host. Starts a process and holds its files;
-// returns its identifier. The caller saves the machine if it should last.
+// returns its identifier.
 SIM_API uint32_t AddProcess(Machine& machine, const std::wstring& exe,
                             const std::vector<std::wstring>& modules = {},
                             const std::vector<std::wstring>& heldFiles = {}, bool isProtected = false);

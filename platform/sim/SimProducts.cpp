@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cwctype>
-#include <mutex>
 
 #include "platform/sim/Utf8.h"
 
@@ -15,13 +14,7 @@ constexpr char kUiLevel[] = "msiUiLevel";
 constexpr char kCalls[] = "msiCalls";
 constexpr size_t kCallsKept = 64;
 constexpr uint32_t kDefaultUiLevel = 5;  // INSTALLUILEVEL_BASIC
-
-// A change to a section is a read and a write; this keeps two of them from
-// interleaving. Never destroyed, like the services' lock.
-std::mutex& ProductsLock() {
-    static std::mutex* const lock = std::make_unique<std::mutex>().release();
-    return *lock;
-}
+constexpr uint32_t kUiLevelNoChange = 0;
 
 nlohmann::json Strings(const std::vector<std::wstring>& items) {
     nlohmann::json out = nlohmann::json::array();
@@ -75,9 +68,8 @@ InstalledProduct FromJson(const nlohmann::json& item) {
     return product;
 }
 
-std::vector<InstalledProduct> LoadLocked(const Machine& machine) {
+std::vector<InstalledProduct> Products(const nlohmann::json& section) {
     std::vector<InstalledProduct> products;
-    const nlohmann::json section = machine.Section(kProducts);
     if (!section.is_array()) return products;
     for (const nlohmann::json& item : section) {
         if (item.is_object() && item.contains("productCode")) products.push_back(FromJson(item));
@@ -85,10 +77,15 @@ std::vector<InstalledProduct> LoadLocked(const Machine& machine) {
     return products;
 }
 
-void StoreLocked(Machine& machine, const std::vector<InstalledProduct>& products) {
-    nlohmann::json section = nlohmann::json::array();
-    for (const InstalledProduct& product : products) section.push_back(ToJson(product));
-    machine.SetSection(kProducts, std::move(section));
+bool HasCode(const nlohmann::json& item, const std::wstring& productCode) {
+    if (!item.is_object()) return false;
+    auto code = item.find("productCode");
+    return code != item.end() && code->is_string() && EqualsNoCase(FromUtf8(code->get<std::string>()), productCode);
+}
+
+nlohmann::json& Array(nlohmann::json& section) {
+    if (!section.is_array()) section = nlohmann::json::array();
+    return section;
 }
 
 template <typename T, typename Same>
@@ -135,11 +132,7 @@ std::wstring PackedProductCode(const std::wstring& code) {
 }
 
 std::vector<InstalledProduct> ListProducts(const Machine& machine) {
-    std::vector<InstalledProduct> products;
-    {
-        std::lock_guard<std::mutex> lock(ProductsLock());
-        products = LoadLocked(machine);
-    }
+    std::vector<InstalledProduct> products = machine.ReadSection(kProducts, Products);
     std::stable_sort(products.begin(), products.end(), [](const InstalledProduct& a, const InstalledProduct& b) {
         return PackedProductCode(a.productCode) < PackedProductCode(b.productCode);
     });
@@ -147,98 +140,113 @@ std::vector<InstalledProduct> ListProducts(const Machine& machine) {
 }
 
 std::optional<InstalledProduct> FindProduct(const Machine& machine, const std::wstring& productCode) {
-    std::lock_guard<std::mutex> lock(ProductsLock());
-    for (InstalledProduct& product : LoadLocked(machine)) {
-        if (EqualsNoCase(product.productCode, productCode)) return std::move(product);
-    }
-    return std::nullopt;
+    return machine.ReadSection(kProducts, [&](const nlohmann::json& section) -> std::optional<InstalledProduct> {
+        if (!section.is_array()) return std::nullopt;
+        for (const nlohmann::json& item : section) {
+            if (HasCode(item, productCode)) return FromJson(item);
+        }
+        return std::nullopt;
+    });
 }
 
-void StoreProduct(Machine& machine, const InstalledProduct& product) {
-    std::lock_guard<std::mutex> lock(ProductsLock());
-    std::vector<InstalledProduct> products = LoadLocked(machine);
-    auto it = std::find_if(products.begin(), products.end(), [&](const InstalledProduct& have) {
-        return EqualsNoCase(have.productCode, product.productCode);
+void RegisterProduct(Machine& machine, const InstalledProduct& product) {
+    machine.EditSection(kProducts, [&](nlohmann::json& section) {
+        nlohmann::json& all = Array(section);
+        for (nlohmann::json& item : all) {
+            if (!HasCode(item, product.productCode)) continue;
+            InstalledProduct merged = product;
+            merged.layout = FromJson(item).layout;
+            merged.layout.Merge(product.layout);
+            item = ToJson(merged);
+            return;
+        }
+        all.push_back(ToJson(product));
     });
-    if (it == products.end()) products.push_back(product);
-    else *it = product;
-    StoreLocked(machine, products);
 }
 
 bool ForgetProduct(Machine& machine, const std::wstring& productCode) {
-    std::lock_guard<std::mutex> lock(ProductsLock());
-    std::vector<InstalledProduct> products = LoadLocked(machine);
-    auto it = std::find_if(products.begin(), products.end(), [&](const InstalledProduct& have) {
-        return EqualsNoCase(have.productCode, productCode);
+    return machine.EditSection(kProducts, [&](nlohmann::json& section, bool& changed) {
+        if (!section.is_array()) return false;
+        for (auto it = section.begin(); it != section.end(); ++it) {
+            if (!HasCode(*it, productCode)) continue;
+            section.erase(it);
+            changed = true;
+            return true;
+        }
+        return false;
     });
-    if (it == products.end()) return false;
-    products.erase(it);
-    StoreLocked(machine, products);
-    return true;
 }
 
 void QueueInstallerResults(Machine& machine, const std::vector<uint32_t>& codes) {
-    std::lock_guard<std::mutex> lock(ProductsLock());
-    nlohmann::json queue = machine.Section(kResults);
-    if (!queue.is_array()) queue = nlohmann::json::array();
-    for (uint32_t code : codes) queue.push_back(code);
-    machine.SetSection(kResults, std::move(queue));
+    machine.EditSection(kResults, [&](nlohmann::json& queue) {
+        for (uint32_t code : codes) Array(queue).push_back(code);
+    });
 }
 
 std::vector<uint32_t> QueuedInstallerResults(const Machine& machine) {
-    std::lock_guard<std::mutex> lock(ProductsLock());
-    std::vector<uint32_t> codes;
-    const nlohmann::json queue = machine.Section(kResults);
-    if (!queue.is_array()) return codes;
-    for (const nlohmann::json& code : queue) {
-        if (code.is_number_unsigned()) codes.push_back(code.get<uint32_t>());
-    }
-    return codes;
+    return machine.ReadSection(kResults, [](const nlohmann::json& queue) {
+        std::vector<uint32_t> codes;
+        if (!queue.is_array()) return codes;
+        for (const nlohmann::json& code : queue) {
+            if (code.is_number_unsigned()) codes.push_back(code.get<uint32_t>());
+        }
+        return codes;
+    });
 }
 
 std::optional<uint32_t> PopInstallerResult(Machine& machine) {
-    std::lock_guard<std::mutex> lock(ProductsLock());
-    nlohmann::json queue = machine.Section(kResults);
-    // Anything that is not a code (a hand-edited machine.json) is dropped
-    // rather than left to block the queue.
-    while (queue.is_array() && !queue.empty()) {
-        const nlohmann::json head = queue.front();
-        queue.erase(queue.begin());
-        machine.SetSection(kResults, queue);
-        if (head.is_number_unsigned()) return head.get<uint32_t>();
-    }
-    return std::nullopt;
+    return machine.EditSection(kResults, [](nlohmann::json& queue, bool& changed) -> std::optional<uint32_t> {
+        // Anything that is not a code (a hand-edited machine.json) is
+        // dropped rather than left to block the queue.
+        while (queue.is_array() && !queue.empty()) {
+            const nlohmann::json head = queue.front();
+            queue.erase(queue.begin());
+            changed = true;
+            if (head.is_number_unsigned()) return head.get<uint32_t>();
+        }
+        return std::nullopt;
+    });
 }
 
 std::vector<InstallerCall> InstallerCalls(const Machine& machine) {
-    std::lock_guard<std::mutex> lock(ProductsLock());
-    std::vector<InstallerCall> calls;
-    const nlohmann::json section = machine.Section(kCalls);
-    if (!section.is_array()) return calls;
-    for (const nlohmann::json& entry : section) {
-        if (!entry.is_object()) continue;
-        calls.push_back({FromUtf8(entry.value("function", std::string())), FromUtf8(entry.value("target", std::string())),
-                         FromUtf8(entry.value("commandLine", std::string()))});
-    }
-    return calls;
+    return machine.ReadSection(kCalls, [](const nlohmann::json& section) {
+        std::vector<InstallerCall> calls;
+        if (!section.is_array()) return calls;
+        for (const nlohmann::json& entry : section) {
+            if (!entry.is_object()) continue;
+            calls.push_back({FromUtf8(entry.value("function", std::string())),
+                             FromUtf8(entry.value("target", std::string())),
+                             FromUtf8(entry.value("commandLine", std::string()))});
+        }
+        return calls;
+    });
 }
 
 void RecordInstallerCall(Machine& machine, const InstallerCall& call) {
-    std::lock_guard<std::mutex> lock(ProductsLock());
-    nlohmann::json section = machine.Section(kCalls);
-    if (!section.is_array()) section = nlohmann::json::array();
-    section.push_back({{"function", ToUtf8(call.function)},
-                       {"target", ToUtf8(call.target)},
-                       {"commandLine", ToUtf8(call.commandLine)}});
-    while (section.size() > kCallsKept) section.erase(section.begin());
-    machine.SetSection(kCalls, std::move(section));
+    machine.EditSection(kCalls, [&](nlohmann::json& section) {
+        nlohmann::json& calls = Array(section);
+        calls.push_back({{"function", ToUtf8(call.function)},
+                         {"target", ToUtf8(call.target)},
+                         {"commandLine", ToUtf8(call.commandLine)}});
+        if (calls.size() > kCallsKept) calls.erase(calls.begin(), calls.end() - kCallsKept);
+    });
 }
 
 uint32_t InstallerUiLevel(const Machine& machine) {
-    const nlohmann::json level = machine.Section(kUiLevel);
-    return level.is_number_unsigned() ? level.get<uint32_t>() : kDefaultUiLevel;
+    return machine.ReadSection(kUiLevel, [](const nlohmann::json& level) {
+        return level.is_number_unsigned() ? level.get<uint32_t>() : kDefaultUiLevel;
+    });
 }
 
-void SetInstallerUiLevel(Machine& machine, uint32_t level) { machine.SetSection(kUiLevel, level); }
+uint32_t ExchangeInstallerUiLevel(Machine& machine, uint32_t level) {
+    return machine.EditSection(kUiLevel, [&](nlohmann::json& stored, bool& changed) {
+        const uint32_t previous = stored.is_number_unsigned() ? stored.get<uint32_t>() : kDefaultUiLevel;
+        if (level != kUiLevelNoChange && !(stored.is_number_unsigned() && previous == level)) {
+            stored = level;
+            changed = true;
+        }
+        return previous;
+    });
+}
 
 }  // namespace sim

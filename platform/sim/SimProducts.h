@@ -47,8 +47,10 @@ struct InstalledProduct {
 // packed form of the product code, as the Installer's registry keys sort.
 SIM_API std::vector<InstalledProduct> ListProducts(const Machine& machine);
 SIM_API std::optional<InstalledProduct> FindProduct(const Machine& machine, const std::wstring& productCode);
-// Replaces the product of the same code.
-void StoreProduct(Machine& machine, const InstalledProduct& product);
+// Registers the product, replacing the properties of one of the same code
+// and adding the new layout to what that one had laid out, as a reinstall
+// over an earlier install does.
+void RegisterProduct(Machine& machine, const InstalledProduct& product);
 bool ForgetProduct(Machine& machine, const std::wstring& productCode);
 
 // Result codes for the next install and configure calls, one per call:
@@ -71,7 +73,9 @@ SIM_API std::vector<InstallerCall> InstallerCalls(const Machine& machine);
 void RecordInstallerCall(Machine& machine, const InstallerCall& call);
 
 uint32_t InstallerUiLevel(const Machine& machine);
-void SetInstallerUiLevel(Machine& machine, uint32_t level);
+// Sets the level (0 keeps it) and returns the one before, as
+// MsiSetInternalUI does.
+uint32_t ExchangeInstallerUiLevel(Machine& machine, uint32_t level);
 
 // The packed code the Installer keys its registry by:
 // "{D1B6A1CD-EC25-49AA-8245-8C3E0DDEEB04}" -> "DC1A6B1D52CEAA942854C8E3D0EDBE40".

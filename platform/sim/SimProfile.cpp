@@ -1,5 +1,6 @@
 #include "platform/sim/SimProfile.h"
 
+#include <string_view>
 #include <vector>
 
 #include "platform/Types.h"
@@ -15,8 +16,10 @@ enum class Encoding { Ansi, Utf8, Utf16 };
 
 constexpr uint32_t kErrWriteFault = 29;
 
-const std::string kUtf8Mark = "\xEF\xBB\xBF";
-const std::string kUtf16Mark = "\xFF\xFE";
+// Views, not strings: nothing to destroy while a worker may still write a
+// profile during exit.
+constexpr std::string_view kUtf8Mark = "\xEF\xBB\xBF";
+constexpr std::string_view kUtf16Mark = "\xFF\xFE";
 
 bool IsBlank(wchar_t c) { return c == L' ' || c == L'\t' || c == L'\r'; }
 
@@ -118,8 +121,8 @@ uint32_t Store(SimFileSystem& files, SimCodePages& codePages, const std::wstring
     for (const std::wstring& line : profile.lines) text += line + L"\r\n";
     std::string bytes;
     switch (profile.encoding) {
-        case Encoding::Utf16: bytes = kUtf16Mark + ToUtf16(text); break;
-        case Encoding::Utf8: bytes = kUtf8Mark + ToUtf8(text); break;
+        case Encoding::Utf16: bytes = std::string(kUtf16Mark) + ToUtf16(text); break;
+        case Encoding::Utf8: bytes = std::string(kUtf8Mark) + ToUtf8(text); break;
         case Encoding::Ansi: bytes = codePages.FromWide(platform::kCpAcp, text); break;
     }
     uint32_t error = 0;

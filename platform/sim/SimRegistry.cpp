@@ -45,59 +45,73 @@ public:
         : machine_(std::move(machine)), keyName_(std::move(keyName)), writable_(writable) {}
 
     uint32_t QueryString(const std::wstring& name, std::wstring& value) override {
-        const nlohmann::json values = Values();
-        const std::string stored = FindName(values, name);
-        if (stored.empty() || !values[stored].is_string()) return platform::kErrFileNotFound;
-        value = FromUtf8(values[stored].get<std::string>());
-        const size_t zero = value.find(L'\0');
-        if (zero != std::wstring::npos) value.resize(zero);
-        return platform::kErrSuccess;
+        return machine_->ReadSection(kSection, [&](const nlohmann::json& all) {
+            if (!all.is_object() || !all.contains(keyName_)) return platform::kErrFileNotFound;
+            const nlohmann::json& values = all[keyName_];
+            const std::string stored = FindName(values, name);
+            if (stored.empty() || !values[stored].is_string()) return platform::kErrFileNotFound;
+            value = FromUtf8(values[stored].get<std::string>());
+            const size_t zero = value.find(L'\0');
+            if (zero != std::wstring::npos) value.resize(zero);
+            return platform::kErrSuccess;
+        });
     }
 
     uint32_t SetString(const std::wstring& name, const std::wstring& value) override {
         if (!writable_) return platform::kErrAccessDenied;
-        nlohmann::json all = machine_->Section(kSection);
-        if (!all.contains(keyName_)) return platform::kErrFileNotFound;  // deleted meanwhile
-        std::string stored = FindName(all[keyName_], name);
-        if (stored.empty()) stored = ToUtf8(name);
-        all[keyName_][stored] = ToUtf8(value);
-        machine_->SetSection(kSection, all);
-        return platform::kErrSuccess;
+        return machine_->EditSection(kSection, [&](nlohmann::json& all, bool& changed) {
+            if (!all.is_object() || !all.contains(keyName_)) return platform::kErrFileNotFound;  // deleted meanwhile
+            nlohmann::json& values = all[keyName_];
+            std::string stored = FindName(values, name);
+            if (stored.empty()) stored = ToUtf8(name);
+            values[stored] = ToUtf8(value);
+            changed = true;
+            return platform::kErrSuccess;
+        });
     }
 
     uint32_t DeleteValue(const std::wstring& name) override {
         if (!writable_) return platform::kErrAccessDenied;
-        nlohmann::json all = machine_->Section(kSection);
-        if (!all.contains(keyName_)) return platform::kErrFileNotFound;
-        const std::string stored = FindName(all[keyName_], name);
-        if (stored.empty()) return platform::kErrFileNotFound;
-        all[keyName_].erase(stored);
-        machine_->SetSection(kSection, all);
-        return platform::kErrSuccess;
+        return machine_->EditSection(kSection, [&](nlohmann::json& all, bool& changed) {
+            if (!all.is_object() || !all.contains(keyName_)) return platform::kErrFileNotFound;
+            nlohmann::json& values = all[keyName_];
+            const std::string stored = FindName(values, name);
+            if (stored.empty()) return platform::kErrFileNotFound;
+            values.erase(stored);
+            changed = true;
+            return platform::kErrSuccess;
+        });
     }
 
 private:
-    nlohmann::json Values() const {
-        const nlohmann::json all = machine_->Section(kSection);
-        return all.is_object() && all.contains(keyName_) ? all[keyName_] : nlohmann::json::object();
-    }
-
     std::shared_ptr<Machine> machine_;
     const std::string keyName_;
     const bool writable_;
 };
 
+// The registry section, made an object if a hand-written machine left it
+// out or got it wrong.
+nlohmann::json& Keys(nlohmann::json& section) {
+    if (!section.is_object()) section = nlohmann::json::object();
+    return section;
+}
+
 uint32_t Open(const std::shared_ptr<Machine>& machine, platform::RegistryRoot root, const std::wstring& path,
               uint32_t access, bool create, std::unique_ptr<platform::IRegistryKey>& key) {
     const std::wstring full = ViewPath(*machine, root, path, access);
-    nlohmann::json all = machine->Section(kSection);
-    if (!all.is_object()) all = nlohmann::json::object();
-    std::string stored = FindName(all, full);
-    if (stored.empty()) {
-        if (!create) return platform::kErrFileNotFound;
-        stored = ToUtf8(full);
-        all[stored] = nlohmann::json::object();
-        machine->SetSection(kSection, all);
+    std::string stored;
+    if (create) {
+        machine->EditSection(kSection, [&](nlohmann::json& section, bool& changed) {
+            nlohmann::json& all = Keys(section);
+            stored = FindName(all, full);
+            if (!stored.empty()) return;
+            stored = ToUtf8(full);
+            all[stored] = nlohmann::json::object();
+            changed = true;
+        });
+    } else {
+        stored = machine->ReadSection(kSection, [&](const nlohmann::json& all) { return FindName(all, full); });
+        if (stored.empty()) return platform::kErrFileNotFound;
     }
     const bool writable = (access & platform::kKeyWrite & ~0x20000u) != 0;
     key = std::make_unique<SimRegistryKey>(machine, stored, writable);
@@ -118,24 +132,29 @@ uint32_t SimRegistry::CreateKey(platform::RegistryRoot root, const std::wstring&
 
 void SetRegistryString(Machine& machine, const std::wstring& keyPath, const std::wstring& name,
                        const std::wstring& value) {
-    nlohmann::json all = machine.Section(kSection);
-    if (!all.is_object()) all = nlohmann::json::object();
     std::wstring full = keyPath;
     while (!full.empty() && full.back() == L'\\') full.pop_back();
-    std::string stored = FindName(all, full);
-    if (stored.empty()) stored = ToUtf8(full);
-    std::string valueName = FindName(all[stored], name);
-    if (valueName.empty()) valueName = ToUtf8(name);
-    all[stored][valueName] = ToUtf8(value);
-    machine.SetSection(kSection, all);
+    machine.EditSection(kSection, [&](nlohmann::json& section) {
+        nlohmann::json& all = Keys(section);
+        std::string stored = FindName(all, full);
+        if (stored.empty()) stored = ToUtf8(full);
+        nlohmann::json& values = all[stored];
+        if (!values.is_object()) values = nlohmann::json::object();
+        std::string valueName = FindName(values, name);
+        if (valueName.empty()) valueName = ToUtf8(name);
+        values[valueName] = ToUtf8(value);
+    });
 }
 
-void DeleteRegistryKey(Machine& machine, const std::wstring& keyPath) {
-    nlohmann::json all = machine.Section(kSection);
-    const std::string stored = FindName(all, keyPath);
-    if (stored.empty()) return;
-    all.erase(stored);
-    machine.SetSection(kSection, all);
+void DeleteRegistryKey(Machine& machine, const std::wstring& keyPath, bool onlyIfEmpty) {
+    machine.EditSection(kSection, [&](nlohmann::json& all, bool& changed) {
+        const std::string stored = FindName(all, keyPath);
+        if (stored.empty()) return;
+        const nlohmann::json& values = all[stored];
+        if (onlyIfEmpty && !(values.is_object() && values.empty())) return;
+        all.erase(stored);
+        changed = true;
+    });
 }
 
 }  // namespace sim

@@ -30,6 +30,8 @@ private:
 // Set-up for tests and the host: writes one string value in the 64-bit view.
 SIM_API void SetRegistryString(Machine& machine, const std::wstring& keyPath, const std::wstring& name,
                                const std::wstring& value);
-SIM_API void DeleteRegistryKey(Machine& machine, const std::wstring& keyPath);
+// Removes a key with its values; with `onlyIfEmpty`, only a key that has
+// no values left, as the Installer does with the keys it wrote to.
+SIM_API void DeleteRegistryKey(Machine& machine, const std::wstring& keyPath, bool onlyIfEmpty = false);
 
 }  // namespace sim

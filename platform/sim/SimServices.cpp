@@ -1,7 +1,6 @@
 #include "platform/sim/SimServices.h"
 
 #include <map>
-#include <mutex>
 
 #include "platform/Types.h"
 #include "platform/sim/LastError.h"
@@ -17,8 +16,9 @@ using platform::kErrServiceDoesNotExist;
 using platform::kErrServiceMarkedForDelete;
 using platform::kErrSuccess;
 
-// Guarded by ServicesLock(), like the section itself: a handle closing and
-// another opening must agree on whether a marked service still exists.
+// Only touched inside transactions on the services section, which the
+// machine serialises: a handle closing and another opening must agree on
+// whether a marked service still exists.
 class ServiceHandleCounts {
 public:
     void Add(const std::wstring& name) { ++open_[Lower(name)]; }
@@ -42,14 +42,6 @@ namespace {
 
 constexpr char kSection[] = "services";
 constexpr char kAdminKey[] = "isAdmin";
-
-// Section() and SetSection() are each atomic but a change is a read and a
-// write, so every change to the services goes through this lock. Never
-// destroyed: a detached worker may still close a handle during exit.
-std::mutex& ServicesLock() {
-    static std::mutex* const lock = std::make_unique<std::mutex>().release();
-    return *lock;
-}
 
 // What the default security of the manager and of a service grants a
 // program that runs without administrator rights: looking, not changing.
@@ -98,9 +90,8 @@ nlohmann::json ToJson(const ServiceEntry& entry) {
 
 using ServiceList = std::vector<ServiceEntry>;
 
-ServiceList LoadLocked(const Machine& machine) {
+ServiceList Services(const nlohmann::json& section) {
     ServiceList services;
-    const nlohmann::json section = machine.Section(kSection);
     if (!section.is_array()) return services;
     for (const nlohmann::json& item : section) {
         if (item.is_object()) services.push_back(FromJson(item));
@@ -108,10 +99,10 @@ ServiceList LoadLocked(const Machine& machine) {
     return services;
 }
 
-void StoreLocked(Machine& machine, const ServiceList& services) {
+nlohmann::json ToJson(const ServiceList& services) {
     nlohmann::json section = nlohmann::json::array();
     for (const ServiceEntry& entry : services) section.push_back(ToJson(entry));
-    machine.SetSection(kSection, std::move(section));
+    return section;
 }
 
 ServiceList::iterator FindIn(ServiceList& services, const std::wstring& name) {
@@ -121,16 +112,20 @@ ServiceList::iterator FindIn(ServiceList& services, const std::wstring& name) {
     return services.end();
 }
 
-// Runs `edit(services, changed)` under the lock and writes the section back
-// when the edit says it changed something.
+// Runs `edit(services, changed)` as one transaction on the section, which
+// is written back when the edit says it changed something.
 template <typename F>
 auto EditServices(Machine& machine, F&& edit) {
-    std::lock_guard<std::mutex> lock(ServicesLock());
-    ServiceList services = LoadLocked(machine);
-    bool changed = false;
-    auto result = edit(services, changed);
-    if (changed) StoreLocked(machine, services);
-    return result;
+    return machine.EditSection(kSection, [&](nlohmann::json& section, bool& sectionChanged) {
+        ServiceList services = Services(section);
+        bool changed = false;
+        auto result = edit(services, changed);
+        if (changed) {
+            section = ToJson(services);
+            sectionChanged = true;
+        }
+        return result;
+    });
 }
 
 // Windows removes a marked service once nothing holds it open and it has
@@ -146,15 +141,20 @@ public:
         : machine_(std::move(machine)), handles_(std::move(handles)), name_(std::move(name)), access_(access) {}
 
     ~SimService() override {
-        EditServices(*machine_, [&](ServiceList& services, bool& changed) {
-            handles_->Remove(name_);
-            auto it = FindIn(services, name_);
-            if (it != services.end() && MayRemoveMarked(*it, *handles_)) {
-                services.erase(it);
-                changed = true;
-            }
-            return 0;
-        });
+        try {
+            EditServices(*machine_, [&](ServiceList& services, bool& changed) {
+                handles_->Remove(name_);
+                auto it = FindIn(services, name_);
+                if (it != services.end() && MayRemoveMarked(*it, *handles_)) {
+                    services.erase(it);
+                    changed = true;
+                }
+                return 0;
+            });
+        } catch (const std::exception&) {
+            // machine.json could not be read or written: a marked service
+            // then goes when the manager is next opened.
+        }
     }
 
     SimService(const SimService&) = delete;
@@ -240,12 +240,13 @@ public:
         if ((access_ & platform::kScManagerConnect) == 0) return Fail(kErrAccessDenied);
         if (!ValidServiceName(serviceName)) return Fail(kErrInvalidName);
         const uint32_t rights = MapGenericRights(access, kServiceMapping);
-        const bool admin = IsAdministrator(*machine_);
         std::wstring stored;
         const uint32_t error = EditServices(*machine_, [&](ServiceList& services, bool&) {
             auto it = FindIn(services, serviceName);
             if (it == services.end()) return static_cast<uint32_t>(kErrServiceDoesNotExist);
-            if (!admin && (rights & ~kServiceUserRights) != 0) return static_cast<uint32_t>(kErrAccessDenied);
+            if (!IsAdministrator(*machine_) && (rights & ~kServiceUserRights) != 0) {
+                return static_cast<uint32_t>(kErrAccessDenied);
+            }
             handles_->Add(it->name);
             stored = it->name;
             return static_cast<uint32_t>(kErrSuccess);
@@ -318,23 +319,20 @@ bool SetServiceState(Machine& machine, const std::wstring& name, uint32_t state)
 }
 
 std::optional<ServiceEntry> FindService(const Machine& machine, const std::wstring& name) {
-    std::lock_guard<std::mutex> lock(ServicesLock());
-    ServiceList services = LoadLocked(machine);
+    ServiceList services = ListServices(machine);
     auto it = FindIn(services, name);
     if (it == services.end()) return std::nullopt;
     return *it;
 }
 
-std::vector<ServiceEntry> ListServices(const Machine& machine) {
-    std::lock_guard<std::mutex> lock(ServicesLock());
-    return LoadLocked(machine);
-}
+std::vector<ServiceEntry> ListServices(const Machine& machine) { return machine.ReadSection(kSection, Services); }
 
 void SetAdministrator(Machine& machine, bool isAdmin) { machine.SetSection(kAdminKey, isAdmin); }
 
 bool IsAdministrator(const Machine& machine) {
-    const nlohmann::json flag = machine.Section(kAdminKey);
-    return flag.is_boolean() ? flag.get<bool>() : true;
+    return machine.ReadSection(kAdminKey, [](const nlohmann::json& flag) {
+        return flag.is_boolean() ? flag.get<bool>() : true;
+    });
 }
 
 }  // namespace sim

@@ -37,8 +37,6 @@ class SIM_API SimServices : public platform::IServiceManager {
 public:
     explicit SimServices(std::shared_ptr<Machine> machine);
 
-    // Recorded in the state without saving, as the other parts of the
-    // machine do: the caller decides when the machine is written back.
     uint32_t OpenManager(uint32_t access, std::unique_ptr<platform::IServiceDatabase>& database) override;
 
 private:

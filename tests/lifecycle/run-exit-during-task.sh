@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
-# Runs exit_during_task many times on one simulated machine with the fixture
-# family installed, leaving by exit and by unload, and fails on the first
-# run that dies, hangs or loses the check's last log line.
+# Runs exit_during_task many times on one simulated machine with a fixture
+# product installed, leaving by exit and by unload, and fails on the first
+# run that dies, hangs or loses the check's last log line. One product keeps
+# a run short (the sanitizer build is slow) while the check still runs well
+# past the moment the host leaves.
 #
 #   run-exit-during-task.sh BIN_DIR FIXTURES_DIR RUNS
 set -euo pipefail
@@ -9,7 +11,7 @@ bin="$1" fixtures="$2" runs="$3"
 machine="$(mktemp -d)"
 trap 'rm -rf "$machine"' EXIT
 export BRISALEN_MACHINE="$machine"
-"$bin/brisalen" machine install-family "$fixtures" >/dev/null
+"$bin/brisalen" machine install "$fixtures/Bonjour64.msi" >/dev/null
 log="$machine/drives/C/Tarnwick/Log/Tarnwick.log"
 
 for mode in exit unload; do

@@ -56,7 +56,7 @@ protected:
         std::optional<sim::InstalledProduct> product = sim::FindProduct(*machine_, Fixture(file).productCode);
         ASSERT_TRUE(product.has_value()) << file;
         product->properties[L"InstallLocation"] = location;
-        sim::StoreProduct(*machine_, *product);
+        sim::RegisterProduct(*machine_, *product);
     }
 
     // The files of the package that are on the machine now.

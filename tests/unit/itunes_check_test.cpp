@@ -89,7 +89,7 @@ protected:
     void SetProperty(const std::string& file, const std::wstring& name, const std::wstring& value) {
         sim::InstalledProduct product = *sim::FindProduct(*machine_, Fixture(file).productCode);
         product.properties[name] = value;
-        sim::StoreProduct(*machine_, product);
+        sim::RegisterProduct(*machine_, product);
     }
     std::wstring CachedPackage(const std::string& file) {
         return sim::FindProduct(*machine_, Fixture(file).productCode)->properties.at(L"LocalPackage");
@@ -233,7 +233,7 @@ TEST_F(ItunesCheckTest, SecondStartIsRefusedAndANullCallbackStillFillsTheList) {
 
 TEST_F(ItunesCheckTest, PackageLookupInAnUnpackedInstallerFolder) {
     // A Chinese Windows, whose OEM code page writes the log's Chinese text.
-    machine_->Modify([](sim::MachineState& state) { state.codePages.oem = 936; });
+    machine_->Edit([](sim::MachineState& state) { state.codePages.oem = 936; });
     std::vector<std::wstring> packages;
     const std::wstring three = PackageFolder({"iTunes64.msi", "Bonjour64.msi", "AppleApplicationSupport64.msi"});
     EXPECT_FALSE(CItunesCheck::Instance().CheckItuensPackageFile(three, packages));

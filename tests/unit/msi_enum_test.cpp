@@ -108,14 +108,14 @@ TEST_F(MsiEnumTest, PackageWithOtherServicesReplacesTheTypesList) {
     sim::InstalledProduct product = *sim::FindProduct(*machine_, Fixture("iTunes64.msi").productCode);
     const std::wstring bonjourPackage = CopyPackage("Bonjour64.msi");
     product.properties[L"LocalPackage"] = bonjourPackage;
-    sim::StoreProduct(*machine_, product);
+    sim::RegisterProduct(*machine_, product);
     CMsiEnum& products = CMsiEnum::Instance();
     products.LoadAllInstallProduct(false);
     EXPECT_EQ(products.ServicesOf(1), std::vector<std::wstring>{L"Bonjour Service"});
 
     // A package that cannot be read leaves the list as it was.
     product.properties[L"LocalPackage"] = L"C:\\Windows\\Installer\\gone.msi";
-    sim::StoreProduct(*machine_, product);
+    sim::RegisterProduct(*machine_, product);
     products.LoadAllInstallProduct(false);
     EXPECT_EQ(products.ServicesOf(1), std::vector<std::wstring>{L"Bonjour Service"});
     EXPECT_EQ(products.ItunesProducts().size(), 1u);
@@ -130,7 +130,7 @@ TEST_F(MsiEnumTest, LongPropertyValuesAreReadWhole) {
     sim::InstalledProduct product = *sim::FindProduct(*machine_, Fixture("Bonjour64.msi").productCode);
     const std::wstring longValue = L"C:\\" + std::wstring(300, L'a') + L"\\";
     product.properties[L"InstallSource"] = longValue;
-    sim::StoreProduct(*machine_, product);
+    sim::RegisterProduct(*machine_, product);
     std::wstring value = L"untouched";
     ASSERT_TRUE(CMsiEnum::QueryProductProperty(product.productCode, L"InstallSource", value));
     EXPECT_EQ(value, longValue);

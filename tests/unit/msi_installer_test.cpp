@@ -178,13 +178,11 @@ TEST_F(MsiInstallerTest, MsiZapThatCannotStartIsLoggedAndTheCleanUpGoesOn) {
 }
 
 TEST_F(MsiInstallerTest, InstallFolderIsKeptForITunesOutsideAnITunesFolderAndForADriveRoot) {
-    machine_->Modify([](sim::MachineState& s) {
+    machine_->Edit([](sim::MachineState& s) {
         s.drives.push_back({L'D', platform::DriveType::Fixed, 100ull << 30, 50ull << 30});
         return 0;
     });
-    machine_->Save();
-    machine_ = sim::Machine::Open(folder_);  // creates the new drive's folder
-    sim::UseMachine(machine_);
+    machine_->CreateDriveFolders();
     WriteFile(L"D:\\Music\\song.mp3", 100);
 
     // Windows Installer refuses, so nothing but the clean-up touches D:\.

@@ -80,7 +80,6 @@ TEST_F(SimProcessesTest, HeldFilesStayHeldUntilTheirLastHolderEnds) {
 TEST_F(SimProcessesTest, ProcessesAndHeldFilesSurviveReopeningTheMachine) {
     WriteFile(L"C:\\data\\lib.itl", 1);
     const uint32_t pid = sim::AddProcess(*machine_, L"C:\\x.exe", {L"C:\\m.dll"}, {L"C:\\data\\lib.itl"}, true);
-    machine_->Save();
     auto reopened = sim::Machine::Open(folder_);
     const auto processes = sim::RunningProcesses(*reopened);
     ASSERT_EQ(processes.size(), 2u);
@@ -113,7 +112,7 @@ protected:
     void SetUp() override {
         LoggedMachineTest::SetUp();
         // An OEM page with Chinese, so the outcome words reach the log.
-        machine_->Modify([](sim::MachineState& state) { state.codePages.oem = 936; });
+        machine_->Edit([](sim::MachineState& state) { state.codePages.oem = 936; });
     }
     bool LogHas(const std::wstring& line) {
         return LoadTimeLog().find(Os().CodePages().FromWide(platform::kCpOemCp, line)) != std::string::npos;
@@ -175,7 +174,7 @@ TEST_F(KillByFolderTest, ModulesBelowTheFolderOrASiblingPrefixCondemnTheirProces
 }
 
 TEST_F(KillByFolderTest, TheNameServiceProviderAndTheHostAreSpared) {
-    machine_->Modify([](sim::MachineState& state) {
+    machine_->Edit([](sim::MachineState& state) {
         state.libraryModule = L"C:\\Program Files\\Bonjour\\Brisalen.dll";
     });
     const uint32_t shell = sim::AddProcess(*machine_, L"C:\\Windows\\explorer.exe",

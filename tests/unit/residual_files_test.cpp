@@ -103,7 +103,7 @@ TEST(FormatFileSize, ChoosesTheUnitByMagnitude) {
 using ScanSettingsTest = LoggedMachineTest;
 
 TEST_F(ScanSettingsTest, EstimateScalesWithCapacityAndTheCacheIsRewrittenInPlace) {
-    machine_->Modify([](sim::MachineState& s) {
+    machine_->Edit([](sim::MachineState& s) {
         s.drives = {{L'C', platform::DriveType::Fixed, CConfigMgr::kReferenceCapacity, 1ull << 30}};
         s.codePages.oem = 936;  // the log line's full-width comma survives in GBK
         return 0;

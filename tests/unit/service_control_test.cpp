@@ -166,8 +166,7 @@ TEST_F(ServiceControlTest, ChangeStartTypeAcceptsOnlyProgramStartTypes) {
     ASSERT_TRUE(control.QueryStartType(startType));
     EXPECT_EQ(startType, kServiceDisabled);
 
-    // What changed lasts once the machine is saved and read again.
-    machine_->Save();
+    // What changed is on disk at once, for the next process to read.
     sim::UseMachine(sim::Machine::Open(folder_));
     EXPECT_EQ(sim::FindService(*sim::CurrentMachine(), L"msiserver")->startType, kServiceDisabled);
 }

@@ -51,14 +51,13 @@ TEST_F(MachineStateTest, SaveAndReopenKeepsStateAndKeysOfOtherLayers) {
     WriteJson(folder_ + "/machine.json", doc);
 
     auto machine = sim::Machine::Open(folder_);
-    machine->Modify([](sim::MachineState& s) {
+    machine->Edit([](sim::MachineState& s) {
         s.codePages.oem = 850;
         s.drives.push_back(sim::DriveInfo{L'D', DriveType::CdRom, 700, 0});
         s.msiLog = sim::MsiLogSetting{L"C:\\Temp\\msi.log", 0x1f, 2};
         return 0;
     });
     machine->SetWindows(sim::WindowsRelease::Windows7, false);
-    machine->Save();
 
     auto reopened = sim::Machine::Open(folder_);
     const sim::MachineState state = reopened->Snapshot();
@@ -418,7 +417,7 @@ TEST_F(MachineInfoTest, BitnessMovesProgramFilesAndSystem) {
 }
 
 TEST_F(MachineInfoTest, DrivesInLetterOrderWithTheirSpace) {
-    machine_->Modify([](sim::MachineState& s) {
+    machine_->Edit([](sim::MachineState& s) {
         s.drives.insert(s.drives.begin(), sim::DriveInfo{L'E', DriveType::Removable, 64, 32});
         return 0;
     });
@@ -443,15 +442,13 @@ TEST_F(ProcessTest, CodePagesFallBackToDefaultCharacter) {
     EXPECT_EQ(pages.FromWide(kCpAcp, L"caf\u00e9 \u20ac5"), "caf\xe9 \x80" "5");
     EXPECT_EQ(pages.ToWide(kCpOemCp, "\x82"), L"\u00e9");
     EXPECT_EQ(pages.FromWide(936, L"\u4e2d\u00e9"), "\xd6\xd0\xa8\xa6");
-    machine_->Modify([](sim::MachineState& s) { return s.codePages.oem = 850; });
+    machine_->Edit([](sim::MachineState& s) { return s.codePages.oem = 850; });
     EXPECT_EQ(pages.FromWide(kCpOemCp, L"\u00d8"), "\x9d");
 }
 
-TEST_F(ProcessTest, InstallerLogIsRecordedButSavedOnlyWithTheMachine) {
+TEST_F(ProcessTest, InstallerLogSettingIsWrittenAtOnce) {
     EXPECT_EQ(Os().Installer().EnableLog(7, L"C:\\Temp\\setup.log", 1), 0u);
     EXPECT_EQ(MsiLog().path, L"C:\\Temp\\setup.log");
-    EXPECT_FALSE(sim::Machine::Open(folder_)->Snapshot().msiLog.has_value());
-    machine_->Save();
     const auto saved = sim::Machine::Open(folder_)->Snapshot().msiLog;
     ASSERT_TRUE(saved.has_value());
     EXPECT_EQ(saved->mode, 7u);

@@ -46,16 +46,14 @@ TEST_F(OsInfoTest, TrueVersionWinsOverWhatWindowsReportsWithoutAManifest) {
 }
 
 TEST_F(OsInfoTest, OnlyFixedDrivesCountTowardsTheDiskSize) {
-    machine_->Modify([](sim::MachineState& s) {
+    machine_->Edit([](sim::MachineState& s) {
         s.drives = {{L'C', platform::DriveType::Fixed, 100ull << 30, 1ull << 30},
                     {L'D', platform::DriveType::CdRom, 700ull << 20, 0},
                     {L'E', platform::DriveType::Fixed, 200ull << 30, 150ull << 30},
                     {L'Z', platform::DriveType::Remote, 1ull << 40, 1ull << 40}};
         return 0;
     });
-    machine_->Save();
-    machine_ = sim::Machine::Open(folder_);  // creates the new drives' folders
-    sim::UseMachine(machine_);
+    machine_->CreateDriveFolders();
     std::vector<std::wstring> drives;
     GetFixedDrives(drives);
     EXPECT_EQ(drives, (std::vector<std::wstring>{L"C:\\", L"E:\\"}));
