@@ -44,12 +44,14 @@ bool ReadReport(int fd, Clock::time_point deadline, std::string& report) {
 }
 
 std::string Ending(int status, bool known) {
-    if (!known) return "ended without its exit status";
+    if (!known) return "ended without getting through";
     if (WIFSIGNALED(status)) {
         const int signal = WTERMSIG(status);
         return "died with signal " + std::to_string(signal) + " (" + ::strsignal(signal) + ")";
     }
-    if (WIFEXITED(status)) return "ended with exit code " + std::to_string(WEXITSTATUS(status));
+    if (WIFEXITED(status)) {
+        return "ended with exit code " + std::to_string(WEXITSTATUS(status)) + " without getting through";
+    }
     return "ended with wait status " + std::to_string(status);
 }
 

@@ -1,6 +1,9 @@
 #include "platform/sim/PackageGuard.h"
 
 #include <dlfcn.h>
+#include <sys/stat.h>
+
+#include <libmsi.h>
 
 #include <atomic>
 #include <climits>
@@ -14,6 +17,7 @@
 #include "platform/Types.h"
 #include "platform/sim/PackageCheck.h"
 #include "platform/sim/PackageFile.h"
+#include "platform/sim/PackageVerdictStore.h"
 #include "platform/sim/PackageVerdicts.h"
 #include "platform/sim/Utf8.h"
 
@@ -28,6 +32,7 @@ struct GuardState {
     std::mutex mutex;
     PackageCheckSettings settings;
     std::set<std::string> programsReported;  // ones that could not be started, said once each
+    std::set<std::string> storesLoaded;      // verdict files read into `verdicts`
     PackageVerdicts verdicts;
     std::atomic<uint64_t> checksStarted{0};
 };
@@ -68,6 +73,31 @@ PackageCheckLimits Limits() {
     return limits;
 }
 
+// What a file is, as far as a stamp of the program that reads it needs.
+std::string FileStamp(const std::string& path) {
+    struct stat status {};
+    if (path.empty() || ::stat(path.c_str(), &status) != 0) return path + ":missing";
+    return path + ":" + std::to_string(status.st_ino) + ":" + std::to_string(status.st_size) + ":" +
+           std::to_string(status.st_mtim.tv_sec) + "." + std::to_string(status.st_mtim.tv_nsec);
+}
+
+// The check program and the libmsi this process uses: a verdict holds
+// for the pair that reached it.
+std::string CheckerStamp(const std::string& program) {
+    Dl_info info{};
+    const bool found = dladdr(reinterpret_cast<void*>(&libmsi_database_new), &info) != 0 && info.dli_fname;
+    return FileStamp(program) + "|" + FileStamp(found ? info.dli_fname : "");
+}
+
+// The verdicts earlier processes kept for this machine, read in once.
+void LoadStoreOnce(GuardState& state, const PackageVerdictStore& store, const std::string& file) {
+    {
+        std::lock_guard<std::mutex> lock(state.mutex);
+        if (!state.storesLoaded.insert(file).second) return;
+    }
+    for (PackageVerdictEntry& entry : store.Load()) state.verdicts.Remember(std::move(entry));
+}
+
 uint32_t Refuse(const std::wstring& shownAs, const std::string& why) {
     std::fprintf(stderr, "brisalen: %s: %s; answered as an invalid package (1620)\n", ToUtf8(shownAs).c_str(),
                  why.c_str());
@@ -86,6 +116,7 @@ void SetPackageCheckSettings(const PackageCheckSettings& settings) {
     std::lock_guard<std::mutex> lock(state.mutex);
     state.settings = settings;
     state.programsReported.clear();
+    state.storesLoaded.clear();
     state.verdicts.Clear();
 }
 
@@ -97,13 +128,24 @@ PackageCheckSettings CurrentPackageCheckSettings() {
 
 uint64_t PackageChecksStarted() { return State().checksStarted.load(); }
 
-uint32_t AdmitPackage(const PackageFile& file, const std::vector<std::string>& queries, const std::wstring& shownAs) {
+uint32_t AdmitPackage(const PackageFile& file, const std::vector<std::string>& queries, const std::wstring& shownAs,
+                      const std::string& machineFolder) {
     GuardState& state = State();
-    if (std::optional<PackageVerdict> known = state.verdicts.Find(file.HostPath(), file.Version(), queries)) {
-        return known->sound ? platform::kErrSuccess : platform::kErrInstallPackageInvalid;
-    }
+    const auto known = [&] { return state.verdicts.Find(file.HostPath(), file.Version(), queries); };
+    const auto answer = [](const PackageVerdict& verdict) {
+        return verdict.sound ? platform::kErrSuccess : platform::kErrInstallPackageInvalid;
+    };
+    if (std::optional<PackageVerdict> verdict = known()) return answer(*verdict);
     const PackageCheckLimits limits = Limits();
-    const int64_t started = PackageVerdicts::CoarseClockNs();
+    std::optional<PackageVerdictStore> store;
+    if (!machineFolder.empty() && !limits.program.empty()) {
+        const std::string storeFile = machineFolder + "/" + PackageVerdictStore::kFileName;
+        store.emplace(storeFile, CheckerStamp(limits.program));
+        LoadStoreOnce(state, *store, storeFile);
+        if (std::optional<PackageVerdict> verdict = known()) return answer(*verdict);
+    }
+
+    PackageVerdictEntry entry{file.HostPath(), file.Version(), PackageVerdicts::CoarseClockNs(), {}};
     CheckOutcome outcome{CheckEnd::kNotRun, "there is no " BRISALEN_PACKAGE_CHECK_NAME " beside the library"};
     if (!limits.program.empty()) {
         ++state.checksStarted;
@@ -123,13 +165,13 @@ uint32_t AdmitPackage(const PackageFile& file, const std::vector<std::string>& q
     if (!file.CurrentVersion(now) || now != file.Version()) {
         return Refuse(shownAs, "the package changed while it was checked");
     }
-    PackageVerdict verdict;
-    verdict.sound = outcome.end == CheckEnd::kSound;
-    verdict.detail = outcome.detail;
-    if (verdict.sound) verdict.queries.insert(queries.begin(), queries.end());
-    state.verdicts.Remember(file.HostPath(), file.Version(), started, verdict);
-    if (verdict.sound) return platform::kErrSuccess;
-    return Refuse(shownAs, "reading it made the package check process fail: it " + outcome.detail);
+    entry.verdict.sound = outcome.end == CheckEnd::kSound;
+    entry.verdict.detail = outcome.detail;
+    if (entry.verdict.sound) entry.verdict.queries.insert(queries.begin(), queries.end());
+    const PackageVerdictEntry kept = state.verdicts.Remember(entry);
+    if (store) store->Save(kept);
+    if (entry.verdict.sound) return platform::kErrSuccess;
+    return Refuse(shownAs, "the package check reading it " + outcome.detail);
 }
 
 }  // namespace sim

@@ -8,8 +8,9 @@
 //
 // The program is found beside the simulated machine's library (the build
 // puts both in its bin folder). Verdicts are kept per file version for the
-// life of the process (PackageVerdicts.h), so a package is checked once
-// however often it is opened.
+// life of the process (PackageVerdicts.h) and in the machine's folder
+// (PackageVerdictStore.h), so a package is checked once however often and
+// by however many processes it is opened.
 #pragma once
 
 #include <chrono>
@@ -32,7 +33,8 @@ struct PackageCheckSettings {
 // brisalen-package-check in the folder of the library that holds this code.
 SIM_API std::string DefaultPackageCheckProgram();
 
-// Replaces the settings and forgets every verdict.
+// Replaces the settings and forgets every verdict this process holds (the
+// ones kept in machine folders stay there).
 SIM_API void SetPackageCheckSettings(const PackageCheckSettings& settings);
 SIM_API PackageCheckSettings CurrentPackageCheckSettings();
 // How many checks this process has started.
@@ -40,7 +42,9 @@ SIM_API uint64_t PackageChecksStarted();
 
 // 0 when `file` may be read here with `queries`; 1620 when its check did
 // not get through or could not run, after a line on standard error that
-// names the package as `shownAs`.
-uint32_t AdmitPackage(const PackageFile& file, const std::vector<std::string>& queries, const std::wstring& shownAs);
+// names the package as `shownAs`. Verdicts are kept in `machineFolder`
+// for later processes, unless it is empty.
+uint32_t AdmitPackage(const PackageFile& file, const std::vector<std::string>& queries, const std::wstring& shownAs,
+                      const std::string& machineFolder);
 
 }  // namespace sim

@@ -8,7 +8,7 @@ std::optional<PackageVerdict> PackageVerdicts::Find(const std::string& path, con
                                                     const std::vector<std::string>& queries) const {
     std::lock_guard<std::mutex> lock(mutex_);
     auto it = entries_.find(path);
-    if (it == entries_.end() || it->second.version != version || !Trusted(it->second)) return std::nullopt;
+    if (it == entries_.end() || it->second.version != version || !it->second.Trusted()) return std::nullopt;
     const PackageVerdict& verdict = it->second.verdict;
     if (verdict.sound) {
         for (const std::string& query : queries) {
@@ -18,16 +18,16 @@ std::optional<PackageVerdict> PackageVerdicts::Find(const std::string& path, con
     return verdict;
 }
 
-void PackageVerdicts::Remember(const std::string& path, const FileVersion& version, int64_t checkStartedNs,
-                               PackageVerdict verdict) {
+PackageVerdictEntry PackageVerdicts::Remember(PackageVerdictEntry entry) {
     std::lock_guard<std::mutex> lock(mutex_);
-    auto it = entries_.find(path);
-    if (it != entries_.end() && it->second.version == version && Trusted(it->second) &&
-        it->second.verdict.sound && verdict.sound) {
-        it->second.verdict.queries.insert(verdict.queries.begin(), verdict.queries.end());
-        return;
+    auto it = entries_.find(entry.path);
+    if (it != entries_.end() && it->second.version == entry.version && it->second.Trusted() &&
+        it->second.verdict.sound && entry.verdict.sound) {
+        it->second.verdict.queries.insert(entry.verdict.queries.begin(), entry.verdict.queries.end());
+        return it->second;
     }
-    entries_[path] = Entry{version, checkStartedNs, std::move(verdict)};
+    const std::string path = entry.path;
+    return entries_[path] = std::move(entry);
 }
 
 void PackageVerdicts::Clear() {

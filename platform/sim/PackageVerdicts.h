@@ -27,6 +27,17 @@ struct PackageVerdict {
     std::set<std::string> queries;  // what a sound check ran
 };
 
+// A verdict on one version of one file. `checkStartedNs` is CoarseClockNs()
+// taken before the check opened the file.
+struct PackageVerdictEntry {
+    std::string path;  // host path
+    FileVersion version;
+    int64_t checkStartedNs = 0;
+    PackageVerdict verdict;
+
+    bool Trusted() const { return version.changedNs < checkStartedNs; }
+};
+
 class PackageVerdicts {
 public:
     // The verdict for `version` of the file at `path`, to read it with
@@ -35,11 +46,10 @@ public:
     std::optional<PackageVerdict> Find(const std::string& path, const FileVersion& version,
                                        const std::vector<std::string>& queries) const;
 
-    // `checkStartedNs` is CoarseClockNs() taken before the check opened
-    // the file. A sound verdict on a version already known sound adds its
-    // queries to the ones checked before.
-    void Remember(const std::string& path, const FileVersion& version, int64_t checkStartedNs,
-                  PackageVerdict verdict);
+    // Keeps `entry` as the verdict for its path, and returns what is kept:
+    // a sound verdict on a version already trusted sound adds its queries
+    // to the ones checked before.
+    PackageVerdictEntry Remember(PackageVerdictEntry entry);
 
     void Clear();
 
@@ -47,15 +57,8 @@ public:
     static int64_t CoarseClockNs();
 
 private:
-    struct Entry {
-        FileVersion version;
-        int64_t checkStartedNs = 0;
-        PackageVerdict verdict;
-    };
-    static bool Trusted(const Entry& entry) { return entry.version.changedNs < entry.checkStartedNs; }
-
     mutable std::mutex mutex_;
-    std::map<std::string, Entry> entries_;  // by host path
+    std::map<std::string, PackageVerdictEntry> entries_;  // by host path
 };
 
 }  // namespace sim

@@ -65,8 +65,12 @@ private:
 // by, which stays open as long as the database.
 class LibmsiPackage final : public platform::IMsiDatabase {
 public:
-    LibmsiPackage(PackageFile file, std::wstring shownAs, GObjectPtr<LibmsiDatabase> database)
-        : file_(std::move(file)), shownAs_(std::move(shownAs)), database_(std::move(database)) {
+    LibmsiPackage(PackageFile file, std::wstring shownAs, std::string machineFolder,
+                  GObjectPtr<LibmsiDatabase> database)
+        : file_(std::move(file)),
+          shownAs_(std::move(shownAs)),
+          machineFolder_(std::move(machineFolder)),
+          database_(std::move(database)) {
         const std::vector<std::string>& checked = QueriesCheckedAtOpen();
         checked_.insert(checked.begin(), checked.end());
     }
@@ -76,7 +80,7 @@ public:
         const std::string text = ToUtf8(sql);
         if (!checked_.count(text)) {
             // A query the check at open did not run is checked on its own first.
-            if (AdmitPackage(file_, {text}, shownAs_) != platform::kErrSuccess) {
+            if (AdmitPackage(file_, {text}, shownAs_, machineFolder_) != platform::kErrSuccess) {
                 return platform::kErrInstallPackageInvalid;
             }
             checked_.insert(text);
@@ -97,6 +101,7 @@ public:
 private:
     PackageFile file_;
     std::wstring shownAs_;
+    std::string machineFolder_;
     std::set<std::string> checked_;
     GObjectPtr<LibmsiDatabase> database_;  // after file_: closed before the descriptor
 };
@@ -112,13 +117,13 @@ uint32_t OpenPackage(const Machine& machine, const std::wstring& winPath,
     PackageFile file;
     if (!file.Open(host)) return kErrOpenFailed;
     if (!HasCompoundFileSignature(file)) return platform::kErrInstallPackageInvalid;
-    if (AdmitPackage(file, QueriesCheckedAtOpen(), winPath) != platform::kErrSuccess) {
+    if (AdmitPackage(file, QueriesCheckedAtOpen(), winPath, machine.Folder()) != platform::kErrSuccess) {
         return platform::kErrInstallPackageInvalid;
     }
     GObjectPtr<LibmsiDatabase> opened = libmsi::OpenReadOnly(file.ReadPath());
     // A compound file that is no database (a Word document, say).
     if (!opened) return platform::kErrInstallPackageInvalid;
-    auto package = std::make_unique<LibmsiPackage>(std::move(file), winPath, std::move(opened));
+    auto package = std::make_unique<LibmsiPackage>(std::move(file), winPath, machine.Folder(), std::move(opened));
     if (summary) *summary = package->Summary();
     database = std::move(package);
     return platform::kErrSuccess;

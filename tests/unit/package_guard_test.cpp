@@ -15,6 +15,7 @@
 #include "platform/sim/ChildProcess.h"
 #include "platform/sim/PackageGuard.h"
 #include "platform/sim/PackageQueries.h"
+#include "platform/sim/PackageVerdictStore.h"
 #include "platform/sim/PackageVerdicts.h"
 #include "platform/sim/SimProducts.h"
 #include "platform/sim/Utf8.h"
@@ -196,6 +197,30 @@ TEST_F(PackageGuardTest, EachVersionOfAPackageIsCheckedOnce) {
     EXPECT_EQ(sim::PackageChecksStarted(), before + 3);
 }
 
+TEST_F(PackageGuardTest, VerdictsKeptWithTheMachineServeLaterProcesses) {
+    const std::wstring sound = Place(FixturePath("Bonjour64.msi"), L"C:\\Packages\\Bonjour64.msi");
+    const std::wstring damaged = Place(TestData("open-crash.msi"), L"C:\\Packages\\Damaged.msi");
+    LetTheClockTick();
+    const uint64_t before = sim::PackageChecksStarted();
+    EXPECT_EQ(Open(sound), 0u);
+    EXPECT_EQ(Open(damaged), kInvalidPackage);
+    EXPECT_EQ(sim::PackageChecksStarted(), before + 2);
+
+    // A new process starts with no verdicts of its own.
+    sim::SetPackageCheckSettings({});
+    EXPECT_EQ(Open(sound), 0u);
+    EXPECT_EQ(Open(damaged), kInvalidPackage);
+    EXPECT_EQ(sim::PackageChecksStarted(), before + 2);
+
+    // Verdicts of another check program do not count.
+    const std::string program = folder_ + "/other-check";
+    fs::copy_file(sim::DefaultPackageCheckProgram(), program);
+    UseProgram(program);
+    EXPECT_EQ(Open(sound), 0u);
+    EXPECT_EQ(Open(damaged), kInvalidPackage);
+    EXPECT_EQ(sim::PackageChecksStarted(), before + 4);
+}
+
 TEST_F(PackageGuardTest, WithoutAWorkingCheckNoPackageIsRead) {
     const std::wstring package = CopyPackage("Bonjour64.msi");
     UseProgram(folder_ + "/no-such-program");
@@ -246,10 +271,16 @@ sim::FileVersion Version(int64_t changedNs, int64_t size = 100) {
 }
 
 sim::PackageVerdict Sound(std::set<std::string> queries) { return sim::PackageVerdict{true, "", std::move(queries)}; }
+sim::PackageVerdict Refused() { return sim::PackageVerdict{false, "died with signal 11", {}}; }
+
+sim::PackageVerdictEntry Entry(const std::string& path, int64_t changedNs, int64_t checkStartedNs,
+                               sim::PackageVerdict verdict) {
+    return sim::PackageVerdictEntry{path, Version(changedNs), checkStartedNs, std::move(verdict)};
+}
 
 TEST(PackageVerdictsTest, AVerdictHoldsForItsVersionAndQueries) {
     sim::PackageVerdicts verdicts;
-    verdicts.Remember("/a.msi", Version(100), 200, Sound({"q1", "q2"}));
+    verdicts.Remember(Entry("/a.msi", 100, 200, Sound({"q1", "q2"})));
     EXPECT_TRUE(verdicts.Find("/a.msi", Version(100), {"q1", "q2"}));
     EXPECT_FALSE(verdicts.Find("/a.msi", Version(100), {"q1", "q3"}));
     EXPECT_FALSE(verdicts.Find("/b.msi", Version(100), {"q1"}));
@@ -257,11 +288,12 @@ TEST(PackageVerdictsTest, AVerdictHoldsForItsVersionAndQueries) {
     EXPECT_FALSE(verdicts.Find("/a.msi", Version(100, 101), {"q1"}));
 
     // Queries checked later on the same version add up.
-    verdicts.Remember("/a.msi", Version(100), 300, Sound({"q3"}));
+    const sim::PackageVerdictEntry kept = verdicts.Remember(Entry("/a.msi", 100, 300, Sound({"q3"})));
+    EXPECT_EQ(kept.verdict.queries, (std::set<std::string>{"q1", "q2", "q3"}));
     EXPECT_TRUE(verdicts.Find("/a.msi", Version(100), {"q1", "q2", "q3"}));
 
     // A refusal holds whatever is asked.
-    verdicts.Remember("/a.msi", Version(100), 300, sim::PackageVerdict{false, "died", {}});
+    verdicts.Remember(Entry("/a.msi", 100, 300, Refused()));
     const auto refused = verdicts.Find("/a.msi", Version(100), {"q9"});
     ASSERT_TRUE(refused);
     EXPECT_FALSE(refused->sound);
@@ -269,15 +301,73 @@ TEST(PackageVerdictsTest, AVerdictHoldsForItsVersionAndQueries) {
 
 TEST(PackageVerdictsTest, AFileStampedInTheTickItsCheckBeganIsCheckedAgain) {
     sim::PackageVerdicts verdicts;
-    verdicts.Remember("/a.msi", Version(200), 200, Sound({"q1"}));
+    verdicts.Remember(Entry("/a.msi", 200, 200, Sound({"q1"})));
     EXPECT_FALSE(verdicts.Find("/a.msi", Version(200), {"q1"}));
-    verdicts.Remember("/a.msi", Version(250), 200, sim::PackageVerdict{false, "died", {}});
+    verdicts.Remember(Entry("/a.msi", 250, 200, Refused()));
     EXPECT_FALSE(verdicts.Find("/a.msi", Version(250), {}));
     // Nor do queries checked later on such a version add to its verdict.
-    verdicts.Remember("/a.msi", Version(300), 300, Sound({"q1"}));
-    verdicts.Remember("/a.msi", Version(300), 400, Sound({"q2"}));
+    verdicts.Remember(Entry("/a.msi", 300, 300, Sound({"q1"})));
+    verdicts.Remember(Entry("/a.msi", 300, 400, Sound({"q2"})));
     EXPECT_FALSE(verdicts.Find("/a.msi", Version(300), {"q1"}));
     EXPECT_TRUE(verdicts.Find("/a.msi", Version(300), {"q2"}));
+}
+
+class PackageVerdictStoreTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char folder[] = "/tmp/brisalen-verdicts-XXXXXX";
+        ASSERT_NE(mkdtemp(folder), nullptr);
+        folder_ = folder;
+        std::ofstream(Package("a.msi")) << "a";
+        std::ofstream(Package("b.msi")) << "b";
+    }
+    void TearDown() override {
+        std::error_code ec;
+        fs::remove_all(folder_, ec);
+    }
+    std::string Package(const std::string& name) const { return folder_ + "/" + name; }
+    std::string StoreFile() const { return folder_ + "/" + sim::PackageVerdictStore::kFileName; }
+
+    std::string folder_;
+};
+
+TEST_F(PackageVerdictStoreTest, KeepsTrustedVerdictsUnderItsStamp) {
+    const sim::PackageVerdictStore store(StoreFile(), "checker 1");
+    ASSERT_TRUE(store.Save(Entry(Package("a.msi"), 100, 200, Sound({"q1", "q2"}))));
+    ASSERT_TRUE(store.Save(Entry(Package("b.msi"), 100, 200, Refused())));
+    ASSERT_TRUE(store.Save(Entry(Package("c.msi"), 100, 200, Sound({"q1"}))));  // no such file
+    ASSERT_TRUE(store.Save(Entry(Package("b.msi"), 300, 300, Sound({"q1"}))));   // not trusted: kept as it was
+
+    std::map<std::string, sim::PackageVerdictEntry> loaded;
+    for (const sim::PackageVerdictEntry& entry : store.Load()) loaded[entry.path] = entry;
+    ASSERT_EQ(loaded.size(), 2u);
+    const sim::PackageVerdictEntry& a = loaded.at(Package("a.msi"));
+    EXPECT_TRUE(a.version == Version(100));
+    EXPECT_EQ(a.checkStartedNs, 200);
+    EXPECT_TRUE(a.verdict.sound);
+    EXPECT_EQ(a.verdict.queries, (std::set<std::string>{"q1", "q2"}));
+    const sim::PackageVerdictEntry& b = loaded.at(Package("b.msi"));
+    EXPECT_FALSE(b.verdict.sound);
+    EXPECT_EQ(b.verdict.detail, "died with signal 11");
+
+    // Another check program or libmsi may judge otherwise.
+    EXPECT_TRUE(sim::PackageVerdictStore(StoreFile(), "checker 2").Load().empty());
+    // A verdict on a file that has gone goes at the next write.
+    fs::remove(Package("b.msi"));
+    ASSERT_TRUE(store.Save(Entry(Package("a.msi"), 100, 200, Sound({"q3"}))));
+    ASSERT_EQ(store.Load().size(), 1u);
+    EXPECT_EQ(store.Load().front().verdict.queries, (std::set<std::string>{"q3"}));
+}
+
+TEST_F(PackageVerdictStoreTest, ADamagedFileIsAsGoodAsNone) {
+    const sim::PackageVerdictStore store(StoreFile(), "checker 1");
+    for (const char* text : {"", "{", "[1, 2]", "{\"stamp\": \"checker 1\", \"packages\": 7}",
+                             "{\"stamp\": \"checker 1\", \"packages\": [{\"path\": 3}, 5]}"}) {
+        std::ofstream(StoreFile(), std::ios::trunc) << text;
+        EXPECT_TRUE(store.Load().empty()) << text;
+    }
+    ASSERT_TRUE(store.Save(Entry(Package("a.msi"), 100, 200, Sound({"q1"}))));
+    EXPECT_EQ(store.Load().size(), 1u);
 }
 
 }  // namespace
