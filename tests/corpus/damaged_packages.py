@@ -4,9 +4,12 @@
 A simulated machine gets the fixture family installed. Then, one damaged
 copy at a time, a product's cached package under C:\\Windows\\Installer is
 replaced by a damaged copy of itself and one of the product's files is
-deleted (so that repair-bad reinstalls it from the damaged package), and
-`products`, `verify`, `check` and `repair-bad` run on the machine. Each
-damaged copy is also installed with `machine install` on a fresh machine.
+deleted (so that repair-bad has work when the damaged package still reads),
+and `products`, `verify`, `check` and `repair-bad` run on the machine. All
+but the random copies then have the product uninstalled and `repair FOLDER`
+install it again from an installer folder that holds the damaged copy.
+Each damaged copy is also installed with `machine install` on a fresh
+machine.
 
 Every run must end by itself (not by a signal) within the time limit. The
 reproducers of tests/data must be refused as invalid packages (1620), and
@@ -99,7 +102,7 @@ def damaged_copies(fixtures, data, products, seed, random_copies, small):
         offsets = [rng.randrange(low, len(body)) for _ in range(changes)]
         for offset in offsets:
             body[offset] = (body[offset] + rng.randrange(1, 256)) % 256
-        copies.append((f"{products[index]['package']}-{'-'.join(map(str, offsets))}", index, bytes(body)))
+        copies.append((f"random-{products[index]['package']}-{'-'.join(map(str, offsets))}", index, bytes(body)))
     if small:
         copies = [c for c in copies if c[0] in SMALL or c[0].startswith("bonjour-") or c[0].endswith(".msi")]
     for name in ("open-crash.msi", "feature-query-crash.msi"):
@@ -124,7 +127,7 @@ def damage_one_file(machine, product):
     raise Failure(f"no file below {folder}")
 
 
-def try_copy(host, base, products, copy, limit, scratch):
+def try_copy(host, base, fixtures, products, copy, limit, scratch):
     """Runs the product commands over one damaged cached package."""
     name, index, body = copy
     machine = os.path.join(scratch, "machine")
@@ -136,6 +139,17 @@ def try_copy(host, base, products, copy, limit, scratch):
     output = ""
     for args in (["products"], ["verify"], ["check"], ["repair-bad"]):
         output += run(host, machine, args, limit)[1]
+    if not name.startswith("random-"):
+        # The product gone, and an installer folder whose package of it is
+        # the same damaged copy: repair installs it from there.
+        run(host, machine, ["machine", "uninstall", product["code"]], limit)
+        setup = host_folder(machine, "C:\\Setup")
+        os.makedirs(setup)
+        for other in products:
+            shutil.copy(os.path.join(fixtures, other["package"]), setup)
+        with open(os.path.join(setup, product["package"]), "wb") as f:
+            f.write(body)
+        output += run(host, machine, ["repair", "C:\\Setup"], limit)[1]
 
     # The same bytes installed as a new package on a fresh machine.
     package = os.path.join(scratch, product["package"])
@@ -178,7 +192,7 @@ def main():
         refused = []
         results = {}
         with concurrent.futures.ThreadPoolExecutor(options.workers) as pool:
-            jobs = [pool.submit(try_copy, options.host, base, products, copy, options.time_limit,
+            jobs = [pool.submit(try_copy, options.host, base, options.fixtures, products, copy, options.time_limit,
                                 os.path.join(work, f"copy{i}")) for i, copy in enumerate(copies)]
             for job in concurrent.futures.as_completed(jobs):
                 name, output, code, installed = job.result()
@@ -200,7 +214,8 @@ def main():
                 problems.append(f"{name}: machine install ended with {code}:\n{installed}")
         if problems:
             raise Failure("\n".join(problems))
-        print(f"{len(copies)} damaged packages, {4 * len(copies)} product runs and {len(copies)} installs "
+        repairs = sum(not name.startswith("random-") for name in results)
+        print(f"{len(copies)} damaged packages, {4 * len(copies) + 2 * repairs} product runs and {len(copies)} installs "
               f"ended cleanly in {time.monotonic() - started:.1f}s; {len(refused)} refused after their "
               f"check failed: {', '.join(sorted(refused))}")
         return 0
