@@ -1,7 +1,10 @@
 // libFuzzer target for reading an installer package on the simulated
 // machine: the input becomes C:\Packages\fuzz.msi, which the library opens,
 // asks for its services and checks file by file, as the repair does with a
-// package it finds on a user's disk.
+// package it finds on a user's disk. The simulated machine reads every
+// input through its package check (platform/sim/PackageGuard.h): an input
+// that faults libmsi does so in the check process, and the library is told
+// 1620. Nothing may take this process down.
 //
 // Built and run by scripts/fuzz.sh; see fuzz/CMakeLists.txt.
 #include <cstddef>

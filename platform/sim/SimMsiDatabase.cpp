@@ -2,84 +2,38 @@
 
 #include <array>
 #include <cstring>
-#include <fstream>
-#include <system_error>
 #include <filesystem>
-
-#include <libmsi.h>
+#include <set>
+#include <system_error>
 
 #include "platform/Types.h"
+#include "platform/sim/LibmsiReading.h"
+#include "platform/sim/PackageFile.h"
+#include "platform/sim/PackageGuard.h"
+#include "platform/sim/PackageQueries.h"
 #include "platform/sim/Utf8.h"
 
 namespace sim {
 namespace {
 
-struct GObjectUnref {
-    void operator()(gpointer object) const {
-        if (object) g_object_unref(object);
-    }
-};
-template <typename T>
-using GObjectPtr = std::unique_ptr<T, GObjectUnref>;
-
-// A GError out-parameter that frees whatever libmsi left in it.
-class GErrorSlot {
-public:
-    GErrorSlot() = default;
-    GErrorSlot(const GErrorSlot&) = delete;
-    GErrorSlot& operator=(const GErrorSlot&) = delete;
-    ~GErrorSlot() { Clear(); }
-    GError** Out() {
-        Clear();
-        return &error_;
-    }
-    bool Failed() const { return error_ != nullptr; }
-    void Clear() {
-        if (error_) g_error_free(error_);
-        error_ = nullptr;
-    }
-
-private:
-    GError* error_ = nullptr;
-};
-
-std::wstring TakeString(gchar* text) {
-    if (!text) return std::wstring();
-    std::wstring wide = FromUtf8(text);
-    g_free(text);
-    return wide;
-}
+using libmsi::GObjectPtr;
 
 // Every installer package is an OLE compound file; anything else is refused
 // before libmsi sees it, as msi.dll refuses it.
-bool HasCompoundFileSignature(const std::string& hostPath) {
+bool HasCompoundFileSignature(const PackageFile& file) {
     static constexpr std::array<unsigned char, 8> kSignature{0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
-    std::ifstream in(hostPath, std::ios::binary);
-    std::array<char, 8> head{};
-    if (!in.read(head.data(), head.size())) return false;
-    return std::memcmp(head.data(), kSignature.data(), kSignature.size()) == 0;
+    const std::string head = file.Head(kSignature.size());
+    return head.size() == kSignature.size() && std::memcmp(head.data(), kSignature.data(), kSignature.size()) == 0;
 }
 
 class LibmsiRecordRow final : public platform::IMsiRecord {
 public:
     explicit LibmsiRecordRow(GObjectPtr<LibmsiRecord> record) : record_(std::move(record)) {}
 
-    std::wstring GetString(unsigned field) const override {
-        if (!Valid(field) || libmsi_record_is_null(record_.get(), field)) return std::wstring();
-        return TakeString(libmsi_record_get_string(record_.get(), field));
-    }
-
-    int GetInteger(unsigned field) const override {
-        if (!Valid(field) || libmsi_record_is_null(record_.get(), field)) return kMsiNullInteger;
-        return libmsi_record_get_int(record_.get(), field);
-    }
+    std::wstring GetString(unsigned field) const override { return FromUtf8(libmsi::FieldString(record_.get(), field)); }
+    int GetInteger(unsigned field) const override { return libmsi::FieldInteger(record_.get(), field); }
 
 private:
-    // Field 0 is the format field, which no query fills.
-    bool Valid(unsigned field) const {
-        return field >= 1 && field <= libmsi_record_get_field_count(record_.get());
-    }
-
     GObjectPtr<LibmsiRecord> record_;
 };
 
@@ -88,8 +42,7 @@ public:
     explicit LibmsiView(GObjectPtr<LibmsiQuery> query) : query_(std::move(query)) {}
 
     uint32_t Execute() override {
-        GErrorSlot error;
-        if (!libmsi_query_execute(query_.get(), nullptr, error.Out())) return kErrFunctionFailed;
+        if (!libmsi::Execute(query_.get())) return kErrFunctionFailed;
         executed_ = true;
         return platform::kErrSuccess;
     }
@@ -97,10 +50,7 @@ public:
     uint32_t Fetch(std::unique_ptr<platform::IMsiRecord>& record) override {
         record.reset();
         if (!executed_) return kErrFunctionFailed;
-        GErrorSlot error;
-        // libmsi marks the end of the rows with an error of its own; a
-        // query over read-only tables has no other way to fail here.
-        GObjectPtr<LibmsiRecord> row(libmsi_query_fetch(query_.get(), error.Out()));
+        GObjectPtr<LibmsiRecord> row = libmsi::Fetch(query_.get());
         if (!row) return platform::kErrNoMoreItems;
         record = std::make_unique<LibmsiRecordRow>(std::move(row));
         return platform::kErrSuccess;
@@ -111,14 +61,31 @@ private:
     bool executed_ = false;
 };
 
+// An open package. libmsi reads it through the descriptor its check read it
+// by, which stays open as long as the database.
 class LibmsiPackage final : public platform::IMsiDatabase {
 public:
-    explicit LibmsiPackage(GObjectPtr<LibmsiDatabase> database) : database_(std::move(database)) {}
+    LibmsiPackage(PackageFile file, std::wstring shownAs, std::string machineFolder,
+                  GObjectPtr<LibmsiDatabase> database)
+        : file_(std::move(file)),
+          shownAs_(std::move(shownAs)),
+          machineFolder_(std::move(machineFolder)),
+          database_(std::move(database)) {
+        const std::vector<std::string>& checked = QueriesCheckedAtOpen();
+        checked_.insert(checked.begin(), checked.end());
+    }
 
     uint32_t OpenView(const std::wstring& sql, std::unique_ptr<platform::IMsiView>& view) override {
         view.reset();
-        GErrorSlot error;
-        GObjectPtr<LibmsiQuery> query(libmsi_query_new(database_.get(), ToUtf8(sql).c_str(), error.Out()));
+        const std::string text = ToUtf8(sql);
+        if (!checked_.count(text)) {
+            // A query the check at open did not run is checked on its own first.
+            if (AdmitPackage(file_, {text}, shownAs_, machineFolder_) != platform::kErrSuccess) {
+                return platform::kErrInstallPackageInvalid;
+            }
+            checked_.insert(text);
+        }
+        GObjectPtr<LibmsiQuery> query = libmsi::Prepare(database_.get(), text);
         // msi.dll gives the same code for a misspelt statement and for an
         // unknown table or column.
         if (!query) return kErrBadQuerySyntax;
@@ -127,26 +94,16 @@ public:
     }
 
     PackageSummary Summary() const {
-        PackageSummary summary;
-        GErrorSlot error;
-        GObjectPtr<LibmsiSummaryInfo> info(libmsi_summary_info_new(database_.get(), 0, error.Out()));
-        if (!info) return summary;
-        summary.platformTemplate = ReadString(info.get(), LIBMSI_PROPERTY_TEMPLATE);
-        summary.revisionNumber = ReadString(info.get(), LIBMSI_PROPERTY_UUID);
-        return summary;
+        const libmsi::SummaryText text = libmsi::ReadSummary(database_.get());
+        return PackageSummary{FromUtf8(text.platformTemplate), FromUtf8(text.revisionNumber)};
     }
 
 private:
-    static std::wstring ReadString(LibmsiSummaryInfo* info, LibmsiProperty property) {
-        GErrorSlot error;
-        if (libmsi_summary_info_get_property_type(info, property, error.Out()) != LIBMSI_PROPERTY_TYPE_STRING) {
-            return std::wstring();
-        }
-        const gchar* text = libmsi_summary_info_get_string(info, property, error.Out());  // owned by `info`
-        return text ? FromUtf8(text) : std::wstring();
-    }
-
-    GObjectPtr<LibmsiDatabase> database_;
+    PackageFile file_;
+    std::wstring shownAs_;
+    std::string machineFolder_;
+    std::set<std::string> checked_;
+    GObjectPtr<LibmsiDatabase> database_;  // after file_: closed before the descriptor
 };
 
 }  // namespace
@@ -157,13 +114,16 @@ uint32_t OpenPackage(const Machine& machine, const std::wstring& winPath,
     std::string host;
     std::error_code ec;
     if (!machine.Resolve(winPath, host) || !std::filesystem::is_regular_file(host, ec)) return kErrOpenFailed;
-    if (!HasCompoundFileSignature(host)) return platform::kErrInstallPackageInvalid;
-    GErrorSlot error;
-    GObjectPtr<LibmsiDatabase> opened(
-        libmsi_database_new(host.c_str(), LIBMSI_DB_FLAGS_READONLY, nullptr, error.Out()));
+    PackageFile file;
+    if (!file.Open(host)) return kErrOpenFailed;
+    if (!HasCompoundFileSignature(file)) return platform::kErrInstallPackageInvalid;
+    if (AdmitPackage(file, QueriesCheckedAtOpen(), winPath, machine.Folder()) != platform::kErrSuccess) {
+        return platform::kErrInstallPackageInvalid;
+    }
+    GObjectPtr<LibmsiDatabase> opened = libmsi::OpenReadOnly(file.ReadPath());
     // A compound file that is no database (a Word document, say).
     if (!opened) return platform::kErrInstallPackageInvalid;
-    auto package = std::make_unique<LibmsiPackage>(std::move(opened));
+    auto package = std::make_unique<LibmsiPackage>(std::move(file), winPath, machine.Folder(), std::move(opened));
     if (summary) *summary = package->Summary();
     database = std::move(package);
     return platform::kErrSuccess;

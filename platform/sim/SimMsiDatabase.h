@@ -1,6 +1,7 @@
 // Package databases of the simulated machine: real .msi files read with
 // libmsi behind the seam's IMsiDatabase, answering with msi.dll's codes.
-// libmsi stays inside SimMsiDatabase.cpp; nothing here needs its headers.
+// Nothing here needs libmsi's headers. libmsi reads a package in this
+// process only after the package check has (PackageGuard.h).
 #pragma once
 
 #include <cstdint>
@@ -27,7 +28,8 @@ struct PackageSummary {
 };
 
 // MsiOpenDatabaseW(path, MSIDBOPEN_READONLY) on a file of the machine:
-// 110 when the file is missing, 1620 when it is not an installer package.
+// 110 when the file is missing, 1620 when it is not an installer package
+// or one its check refused.
 // Fills `summary` too when asked.
 uint32_t OpenPackage(const Machine& machine, const std::wstring& winPath,
                      std::unique_ptr<platform::IMsiDatabase>& database, PackageSummary* summary = nullptr);

@@ -7,6 +7,7 @@
 #include <set>
 
 #include "platform/Types.h"
+#include "platform/sim/PackageQueries.h"
 #include "platform/sim/Utf8.h"
 
 namespace sim {
@@ -20,22 +21,20 @@ constexpr int kCustomActionSetProperty = 51;
 // Whether the package has the table a "SELECT ... FROM Table ..." reads.
 // A package may leave out any table it does not use; asking libmsi for one
 // it lacks would only make it complain on stderr.
-bool HasTable(platform::IMsiDatabase& database, const std::wstring& sql) {
-    const size_t from = sql.find(L" FROM ");
-    if (from == std::wstring::npos) return false;
-    const size_t start = from + 6;
-    const std::wstring table = sql.substr(start, sql.find(L' ', start) - start);
+bool HasTable(platform::IMsiDatabase& database, const std::wstring& select) {
+    const std::wstring probe = sql::TableProbe(select);
+    if (probe.empty()) return false;
     std::unique_ptr<platform::IMsiView> view;
     std::unique_ptr<platform::IMsiRecord> row;
-    return database.OpenView(L"SELECT Name FROM _Tables WHERE Name = '" + table + L"'", view) == platform::kErrSuccess &&
+    return database.OpenView(probe, view) == platform::kErrSuccess &&
            view->Execute() == platform::kErrSuccess && view->Fetch(row) == platform::kErrSuccess;
 }
 
 // The rows of a query; none when the table is missing.
-Rows Select(platform::IMsiDatabase& database, const std::wstring& sql) {
+Rows Select(platform::IMsiDatabase& database, const std::wstring& select) {
     Rows rows;
     std::unique_ptr<platform::IMsiView> view;
-    if (!HasTable(database, sql) || database.OpenView(sql, view) != platform::kErrSuccess ||
+    if (!HasTable(database, select) || database.OpenView(select, view) != platform::kErrSuccess ||
         view->Execute() != platform::kErrSuccess) {
         return rows;
     }
@@ -113,7 +112,7 @@ struct DirectoryRow {
 // plus its target name, "." being the parent itself.
 bool ResolveDirectories(platform::IMsiDatabase& database, MsiProperties& props) {
     std::map<std::wstring, DirectoryRow> rows;
-    for (const auto& row : Select(database, L"SELECT Directory, Directory_Parent ,DefaultDir FROM Directory")) {
+    for (const auto& row : Select(database, sql::kDirectory)) {
         rows[row->GetString(1)] = DirectoryRow{row->GetString(2), row->GetString(3)};
     }
     std::map<std::wstring, std::wstring> resolved;
@@ -149,7 +148,7 @@ bool ResolveDirectories(platform::IMsiDatabase& database, MsiProperties& props) 
 // execute sequence runs after CostFinalize see the resolved directories.
 void RunPropertyActions(platform::IMsiDatabase& database, MsiProperties& props) {
     std::map<std::wstring, std::pair<std::wstring, std::wstring>> actions;  // action -> (property, value)
-    for (const auto& row : Select(database, L"SELECT Action, Type, Source, Target FROM CustomAction")) {
+    for (const auto& row : Select(database, sql::kCustomAction)) {
         const int type = row->GetInteger(2);
         if (type != kMsiNullInteger && (type & 0x3F) == kCustomActionSetProperty) {
             actions[row->GetString(1)] = {row->GetString(3), row->GetString(4)};
@@ -160,7 +159,7 @@ void RunPropertyActions(platform::IMsiDatabase& database, MsiProperties& props) 
         return it == props.end() ? std::wstring() : it->second;
     };
     for (const auto& row :
-         Select(database, L"SELECT Action, Condition, Sequence FROM InstallExecuteSequence ORDER BY Sequence")) {
+         Select(database, sql::kExecuteSequence)) {
         auto action = actions.find(row->GetString(1));
         if (action == actions.end()) continue;
         const std::wstring condition = row->GetString(2);
@@ -180,7 +179,7 @@ struct Component {
 std::map<std::wstring, Component> ChooseComponents(platform::IMsiDatabase& database, const MsiProperties& props) {
     std::map<std::wstring, Component> chosen;
     for (const auto& row :
-         Select(database, L"SELECT Component, Directory_ ,KeyPath,Condition, Attributes FROM Component")) {
+         Select(database, sql::kComponent)) {
         const std::wstring condition = row->GetString(4);
         if (!condition.empty() && !EvaluateCondition(condition, props).value_or(true)) continue;
         const int attributes = row->GetInteger(5);
@@ -262,7 +261,7 @@ uint32_t PlanInstall(const MachineState& machine, bool administrator, platform::
     if (plan.package64 && !machine.is64Bit) return kErrPlatformUnsupported;
 
     MsiProperties& props = plan.properties;
-    for (const auto& row : Select(database, L"SELECT Property, Value FROM Property")) {
+    for (const auto& row : Select(database, sql::kProperty)) {
         props[row->GetString(1)] = row->GetString(2);
     }
     if (props[L"ProductCode"].empty()) return platform::kErrInstallPackageInvalid;
@@ -273,7 +272,7 @@ uint32_t PlanInstall(const MachineState& machine, bool administrator, platform::
 
     const auto components = ChooseComponents(database, props);
     std::map<std::wstring, std::wstring> filePaths;  // File key -> path
-    for (const auto& row : Select(database, L"SELECT File,FileSize,Component_,FileName FROM File")) {
+    for (const auto& row : Select(database, sql::kFile)) {
         auto component = components.find(row->GetString(3));
         if (component == components.end()) continue;
         const std::wstring path = props[component->second.directory] + LongName(row->GetString(4));
@@ -281,7 +280,7 @@ uint32_t PlanInstall(const MachineState& machine, bool administrator, platform::
         plan.files.push_back(PlannedFile{path, size == kMsiNullInteger || size < 0 ? 0u : static_cast<uint64_t>(size)});
         filePaths[row->GetString(1)] = path;
     }
-    for (const auto& row : Select(database, L"SELECT Directory_, Component_ FROM CreateFolder")) {
+    for (const auto& row : Select(database, sql::kCreateFolder)) {
         if (components.count(row->GetString(2))) plan.folders.push_back(props[row->GetString(1)]);
     }
 
@@ -297,7 +296,7 @@ uint32_t PlanInstall(const MachineState& machine, bool administrator, platform::
         auto it = props.find(name);
         return it == props.end() ? std::wstring() : it->second;
     };
-    for (const auto& row : Select(database, L"SELECT Name, DisplayName, StartType, Component_ FROM ServiceInstall")) {
+    for (const auto& row : Select(database, sql::kServiceInstall)) {
         auto component = components.find(row->GetString(4));
         if (component == components.end()) continue;
         const int startType = row->GetInteger(3);
@@ -306,7 +305,7 @@ uint32_t PlanInstall(const MachineState& machine, bool administrator, platform::
             startType == kMsiNullInteger ? 3u : static_cast<uint32_t>(startType),
             L"\"" + filePaths[component->second.keyPath] + L"\""});
     }
-    for (const auto& row : Select(database, L"SELECT Root, `Key`, Name, Value, Component_ FROM Registry")) {
+    for (const auto& row : Select(database, sql::kRegistry)) {
         auto component = components.find(row->GetString(5));
         const std::wstring name = row->GetString(3);
         // Rows without a value only create or delete keys.
