@@ -56,6 +56,7 @@
 #include "platform/Platform.h"
 #include "platform/sim/Machine.h"
 #include "platform/sim/SimPlatform.h"
+#include "ScratchMachine.h"
 
 namespace {
 
@@ -64,31 +65,6 @@ namespace fs = std::filesystem;
 constexpr int kProductType = 1;
 const std::wstring kPackagePath = L"C:\\Packages\\Big.msi";
 
-// A simulated machine in a temporary folder, removed with the object.
-class ScratchMachine {
-public:
-    ScratchMachine() {
-        char folder[] = "/tmp/brisalen-bench-XXXXXX";
-        if (!::mkdtemp(folder)) throw std::runtime_error("cannot create a temporary folder");
-        folder_ = folder;
-        machine_ = sim::Machine::Open(folder_);
-        sim::UseMachine(machine_);
-    }
-    ~ScratchMachine() {
-        sim::UseMachine(nullptr);
-        machine_.reset();
-        std::error_code ec;
-        fs::remove_all(folder_, ec);
-    }
-    ScratchMachine(const ScratchMachine&) = delete;
-    ScratchMachine& operator=(const ScratchMachine&) = delete;
-
-    sim::Machine& Get() { return *machine_; }
-
-private:
-    std::string folder_;
-    std::shared_ptr<sim::Machine> machine_;
-};
 
 struct ExpectedFile {
     std::wstring winPath;

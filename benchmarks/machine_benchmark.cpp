@@ -20,6 +20,7 @@
 #include "platform/Types.h"
 #include "platform/sim/Machine.h"
 #include "platform/sim/SimRegistry.h"
+#include "ScratchMachine.h"
 
 namespace {
 
@@ -27,33 +28,24 @@ namespace {
 class BenchMachine {
 public:
     explicit BenchMachine(int64_t entries) {
-        char folder[] = "/tmp/brisalen-bench-XXXXXX";
-        if (::mkdtemp(folder) == nullptr) std::abort();
-        folder_ = folder;
-        machine_ = sim::Machine::Open(folder_);
-        machine_->Edit([&](sim::MachineState& state) {
+        scratch_.Get().Edit([&](sim::MachineState& state) {
             for (int64_t i = 0; i < entries; ++i) {
                 state.files[L"c:\\data\\folder" + std::to_wstring(i % 97) + L"\\file" + std::to_wstring(i)] =
                     sim::FileMeta{platform::kAttrArchive, 132000000000000000ull};
             }
         });
         for (int i = 0; i < 40; ++i) {
-            sim::SetRegistryString(*machine_, L"HKLM\\SOFTWARE\\Vendor\\Key" + std::to_wstring(i), L"Value", L"data");
+            sim::SetRegistryString(scratch_.Get(), L"HKLM\\SOFTWARE\\Vendor\\Key" + std::to_wstring(i), L"Value", L"data");
         }
     }
-    ~BenchMachine() {
-        machine_.reset();
-        std::error_code ec;
-        std::filesystem::remove_all(folder_, ec);
+    sim::Machine& Get() { return scratch_.Get(); }
+    std::shared_ptr<sim::Machine> OpenAgain() const { return sim::Machine::Open(scratch_.Folder()); }
+    double FileBytes() const {
+        return static_cast<double>(std::filesystem::file_size(scratch_.Folder() + "/machine.json"));
     }
 
-    sim::Machine& Get() { return *machine_; }
-    std::shared_ptr<sim::Machine> OpenAgain() const { return sim::Machine::Open(folder_); }
-    double FileBytes() const { return static_cast<double>(std::filesystem::file_size(folder_ + "/machine.json")); }
-
 private:
-    std::string folder_;
-    std::shared_ptr<sim::Machine> machine_;
+    ScratchMachine scratch_;
 };
 
 void ReadUnchanged(benchmark::State& state) {

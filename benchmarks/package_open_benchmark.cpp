@@ -30,6 +30,7 @@
 #include "platform/sim/PackageGuard.h"
 #include "platform/sim/PackageVerdictStore.h"
 #include "platform/sim/SimPlatform.h"
+#include "ScratchMachine.h"
 
 namespace {
 
@@ -37,19 +38,15 @@ namespace fs = std::filesystem;
 
 const std::wstring kPackagePath = L"C:\\Packages\\bench.msi";
 
-class ScratchMachine {
+// A scratch machine holding the package to open.
+class PackageMachine {
 public:
-    ScratchMachine() {
-        char folder[] = "/tmp/brisalen-bench-XXXXXX";
-        if (!::mkdtemp(folder)) throw std::runtime_error("cannot create a temporary folder");
-        folder_ = folder;
-        machine_ = sim::Machine::Open(folder_);
-        sim::UseMachine(machine_);
+    PackageMachine() {
         const char* chosen = std::getenv("BRISALEN_BENCH_PACKAGE");
         const std::string source =
             chosen && *chosen ? chosen : std::string(BRISALEN_FIXTURES_DIR) + "/iTunes64.msi";
         std::string host;
-        if (!machine_->Resolve(kPackagePath, host)) throw std::runtime_error("cannot resolve the package path");
+        if (!machine_.Get().Resolve(kPackagePath, host)) throw std::runtime_error("cannot resolve the package path");
         fs::create_directories(fs::path(host).parent_path());
         fs::copy_file(source, host, fs::copy_options::overwrite_existing);
         // A verdict on a file stamped in the current clock tick is not kept.
@@ -59,21 +56,11 @@ public:
     // also without the verdicts kept in the machine's folder.
     void ForgetVerdicts(bool kept) {
         sim::SetPackageCheckSettings(sim::CurrentPackageCheckSettings());
-        if (!kept) fs::remove(folder_ + "/" + sim::PackageVerdictStore::kFileName);
+        if (!kept) fs::remove(machine_.Folder() + "/" + sim::PackageVerdictStore::kFileName);
     }
-
-    ~ScratchMachine() {
-        sim::UseMachine(nullptr);
-        machine_.reset();
-        std::error_code ec;
-        fs::remove_all(folder_, ec);
-    }
-    ScratchMachine(const ScratchMachine&) = delete;
-    ScratchMachine& operator=(const ScratchMachine&) = delete;
 
 private:
-    std::string folder_;
-    std::shared_ptr<sim::Machine> machine_;
+    ScratchMachine machine_;
 };
 
 void OpenOnce(benchmark::State& state) {
@@ -82,7 +69,7 @@ void OpenOnce(benchmark::State& state) {
 }
 
 void OpenAfterForgetting(benchmark::State& state, bool kept) {
-    ScratchMachine machine;
+    PackageMachine machine;
     OpenOnce(state);
     const uint64_t before = sim::PackageChecksStarted();
     for (auto _ : state) {
@@ -99,7 +86,7 @@ void FirstOpen(benchmark::State& state) { OpenAfterForgetting(state, false); }
 void StoredOpen(benchmark::State& state) { OpenAfterForgetting(state, true); }
 
 void CachedOpen(benchmark::State& state) {
-    ScratchMachine machine;
+    PackageMachine machine;
     OpenOnce(state);
     const uint64_t before = sim::PackageChecksStarted();
     for (auto _ : state) OpenOnce(state);

@@ -21,37 +21,27 @@ namespace {
 // so that placing one at 3 never overwrites another still to be placed.
 constexpr int kAboveTargets = 64;
 
-class SpawnActions {
+// A posix_spawn helper object, set up on construction and torn down with it.
+template <typename T, int (*Init)(T*), int (*Destroy)(T*)>
+class SpawnObject {
 public:
-    SpawnActions() { ok_ = posix_spawn_file_actions_init(&actions_) == 0; }
-    ~SpawnActions() {
-        if (ok_) posix_spawn_file_actions_destroy(&actions_);
+    SpawnObject() { ok_ = Init(&object_) == 0; }
+    ~SpawnObject() {
+        if (ok_) Destroy(&object_);
     }
-    SpawnActions(const SpawnActions&) = delete;
-    SpawnActions& operator=(const SpawnActions&) = delete;
+    SpawnObject(const SpawnObject&) = delete;
+    SpawnObject& operator=(const SpawnObject&) = delete;
     bool Ok() const { return ok_; }
-    posix_spawn_file_actions_t* Get() { return &actions_; }
+    T* Get() { return &object_; }
 
 private:
-    posix_spawn_file_actions_t actions_;
+    T object_;
     bool ok_ = false;
 };
 
-class SpawnAttributes {
-public:
-    SpawnAttributes() { ok_ = posix_spawnattr_init(&attributes_) == 0; }
-    ~SpawnAttributes() {
-        if (ok_) posix_spawnattr_destroy(&attributes_);
-    }
-    SpawnAttributes(const SpawnAttributes&) = delete;
-    SpawnAttributes& operator=(const SpawnAttributes&) = delete;
-    bool Ok() const { return ok_; }
-    posix_spawnattr_t* Get() { return &attributes_; }
-
-private:
-    posix_spawnattr_t attributes_;
-    bool ok_ = false;
-};
+using SpawnActions =
+    SpawnObject<posix_spawn_file_actions_t, posix_spawn_file_actions_init, posix_spawn_file_actions_destroy>;
+using SpawnAttributes = SpawnObject<posix_spawnattr_t, posix_spawnattr_init, posix_spawnattr_destroy>;
 
 }  // namespace
 

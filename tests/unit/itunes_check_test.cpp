@@ -91,6 +91,11 @@ protected:
         product.properties[name] = value;
         sim::RegisterProduct(*machine_, product);
     }
+    // Bonjour installed with one of its files gone.
+    void DamageBonjour() {
+        Install("Bonjour64.msi");
+        std::filesystem::remove(Host(FileOf(Fixture("Bonjour64.msi"), "dnssd.dll").path));
+    }
     std::wstring CachedPackage(const std::string& file) {
         return sim::FindProduct(*machine_, Fixture(file).productCode)->properties.at(L"LocalPackage");
     }
@@ -318,8 +323,7 @@ TEST_F(ItunesRepairTest, FirstFailureEndsTheTaskWithItsCode) {
 }
 
 TEST_F(ItunesRepairTest, DamagedProductWithoutAnyPackageFailsWithMinusFour) {
-    Install("Bonjour64.msi");
-    std::filesystem::remove(Host(FileOf(Fixture("Bonjour64.msi"), "dnssd.dll").path));
+    DamageBonjour();
     Check();
     std::filesystem::remove(Host(CachedPackage("Bonjour64.msi")));
     const std::vector<RepairEvent> events = Repair(true);
@@ -330,8 +334,7 @@ TEST_F(ItunesRepairTest, DamagedProductWithoutAnyPackageFailsWithMinusFour) {
 }
 
 TEST_F(ItunesRepairTest, SecondRepairStartIsRefusedWhileOneRuns) {
-    Install("Bonjour64.msi");
-    std::filesystem::remove(Host(FileOf(Fixture("Bonjour64.msi"), "dnssd.dll").path));
+    DamageBonjour();
     Check();
     FirstCallBlocker blocker;
     CItunesCheck& check = CItunesCheck::Instance();
@@ -389,8 +392,7 @@ struct HostProbe {
 }  // namespace
 
 TEST_F(ItunesRepairTest, EachKindReportsItsEndBeforeItCanStartAgain) {
-    Install("Bonjour64.msi");
-    std::filesystem::remove(Host(FileOf(Fixture("Bonjour64.msi"), "dnssd.dll").path));
+    DamageBonjour();
     CItunesCheck& check = CItunesCheck::Instance();
 
     HostProbe checkProbe;
@@ -410,8 +412,7 @@ TEST_F(ItunesRepairTest, EachKindReportsItsEndBeforeItCanStartAgain) {
 }
 
 TEST_F(ItunesRepairTest, ABodyThatThrowsStillSendsItsFinalReportAsAFailure) {
-    Install("Bonjour64.msi");
-    std::filesystem::remove(Host(FileOf(Fixture("Bonjour64.msi"), "dnssd.dll").path));
+    DamageBonjour();
     CItunesCheck& check = CItunesCheck::Instance();
 
     HostProbe checkProbe;
@@ -437,8 +438,7 @@ TEST_F(ItunesRepairTest, ABodyThatThrowsStillSendsItsFinalReportAsAFailure) {
 }
 
 TEST_F(ItunesRepairTest, AFinalReportThatThrowsStillReleasesTheKind) {
-    Install("Bonjour64.msi");
-    std::filesystem::remove(Host(FileOf(Fixture("Bonjour64.msi"), "dnssd.dll").path));
+    DamageBonjour();
     CItunesCheck& check = CItunesCheck::Instance();
     HostProbe checkProbe;
     checkProbe.throwAtState = kCheckItunesProductState_All_CheckComplete;
