@@ -25,7 +25,7 @@ CConfigMgr& CConfigMgr::Instance() { return Singleton<CConfigMgr>::Instance(); }
 CConfigMgr::CConfigMgr()
     : m_strSettingsPath(FormatString(L"%s\\ScanCache.ini", GetExeDir())), m_nTotalDiskSize(GetTotalFixedDiskSize()) {
     m_nEstimatedFolders = EstimateFolderCount(m_nTotalDiskSize);
-    LOG_INFO_W(L"%s => %d foder\uFF0C%s => %d foder(*1.5)\n", FormatFileSize(static_cast<int64_t>(kReferenceCapacity)),
+    LOG_INFO_W(L"%s => %d foder，%s => %d foder(*1.5)\n", FormatFileSize(static_cast<int64_t>(kReferenceCapacity)),
                kReferenceFolderCount, FormatFileSize(static_cast<int64_t>(m_nTotalDiskSize)), m_nEstimatedFolders);
 }
 

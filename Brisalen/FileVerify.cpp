@@ -14,7 +14,8 @@
 CFileVerify& CFileVerify::Instance() { return Singleton<CFileVerify>::Instance(); }
 
 bool CFileVerify::VerifyByFi(const std::wstring& fiPath, const std::wstring& installDir) {
-    // "ERR: this function is retired!" in the GBK code page, as it was always logged.
+    // "ERR: 该功能已废弃!" ("this function is retired") as GBK bytes, as it
+    // was always logged, whatever the machine's code page.
     LOG_INFO_A("ERR: \xB8\xC3\xB9\xA6\xC4\xDC\xD2\xD1\xB7\xCF\xC6\xFA!");
     return true;
 }

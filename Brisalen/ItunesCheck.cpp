@@ -16,13 +16,13 @@
 
 namespace {
 
-constexpr int kFirstType = 1;
-constexpr int kLastType = 6;
+constexpr int kFirstType = kProductItunes;
+constexpr int kLastType = kProductAppleApplicationSupport64;
 constexpr int kMinPackagesInFolder = 4;
 constexpr int kNoPackageFound = -4;
 constexpr wchar_t kProductMissing[] = L"Product Missing";
 constexpr wchar_t kFilesMissOrBad[] = L" File Miss or bad";
-constexpr wchar_t kRepairRefusal[] = L"\u4fee\u590d\u5931\u8d25!(\u4e0a\u6b21\u4fee\u590d\u4efb\u52a1\u5c1a\u672a\u7ed3\u675f)\n";
+constexpr wchar_t kRepairRefusal[] = L"修复失败!(上次修复任务尚未结束)\n";
 
 // "name:[STATE] , name:[STATE]" for the type's services, logged as it grows.
 std::wstring ServiceStates(int type) {
@@ -41,12 +41,12 @@ std::wstring ServiceStates(int type) {
 // 32-bit one.
 const wchar_t* PackageKey(int type) {
     switch (type) {
-        case 1: return L"itunes";
-        case 2: return L"applesoftwareupdate";
-        case 3: return L"applemobiledevicesupport";
-        case 4: return L"bonjour";
-        case 5: return L"appleapplicationsupport.msi";
-        case 6: return L"appleapplicationsupport64.msi";
+        case kProductItunes: return L"itunes";
+        case kProductAppleSoftwareUpdate: return L"applesoftwareupdate";
+        case kProductMobileDeviceSupport: return L"applemobiledevicesupport";
+        case kProductBonjour: return L"bonjour";
+        case kProductAppleApplicationSupport: return L"appleapplicationsupport.msi";
+        case kProductAppleApplicationSupport64: return L"appleapplicationsupport64.msi";
         default: return nullptr;
     }
 }
@@ -186,16 +186,21 @@ ST_MSI_PRODUCT_UI_INFO CItunesCheck::CheckItunesImp() {
     return summary;
 }
 
-void CItunesCheck::CheckComponent(int type) {
-    LOG_INFO_W(L"==>[%d] Check:%s...", type, ProductTypeName(type));
+bool CItunesCheck::SkippedOnThisMachine(int type) const {
     if (type == kProductAppleApplicationSupport64 && !m_bWindows64) {
         LOG_INFO_W(L"WARN:32 OS not need check:AppleApplicationSupport64!!!\n");
-        return;
+        return true;
     }
     if (type == kProductBonjour && m_strItunesVersion.find(L"12.7.0") != std::wstring::npos) {
         LOG_INFO_W(L"itunes[%s]not need check bonjour service!!!\n", m_strItunesVersion);
-        return;
+        return true;
     }
+    return false;
+}
+
+void CItunesCheck::CheckComponent(int type) {
+    LOG_INFO_W(L"==>[%d] Check:%s...", type, ProductTypeName(type));
+    if (SkippedOnThisMachine(type)) return;
 
     ST_MSI_PRODUCT_UI_INFO item;
     item.nType = type;
@@ -209,75 +214,93 @@ void CItunesCheck::CheckComponent(int type) {
         LOG_INFO_W(L"=> kCheckItunesProductState_Item_Fail_Miss\n");
         item.bNeedPackage = true;
         NotifyCheck(kCheckItunesProductState_Item_Checking, item);
-        item.strMessage = kProductMissing;
-        NotifyCheck(kCheckItunesProductState_Item_Fail_Miss, item);
-        repair.nKind = kRepairKindMissing;
-        AppendRepair(repair);
+        ReportMissing(item, repair);
         return;
     }
 
-    const ST_MSI_PRODUCT_RAW_DATA& record = installed->second;
-    const std::wstring version = ProductProperty(record, L"VersionString");
-    const std::wstring location = ProductProperty(record, L"InstallLocation");
-    const std::wstring productName = ProductProperty(record, L"ProductName");
-    const std::wstring localPackage = ProductProperty(record, L"LocalPackage");
-    const std::wstring packageName = ProductProperty(record, L"PackageName");
-    item.strProductName = productName;
-    item.strVersion = version;
-    repair.strInstallLocation = location;
-    repair.strProductCode = record.strProductCode;
-    repair.strLocalPackage = localPackage;
-    repair.strPackageName = packageName;
-    item.bNeedPackage = !FileExists(localPackage);
-    LOG_INFO_W(L"{");
-    LOG_INFO_W(L"     ProductName = %s", productName);
-    LOG_INFO_W(L"     PackageName = %s", packageName);
-    LOG_INFO_W(L"     VersionString = %s", version);
-    LOG_INFO_W(L"     productCode = %s", record.strProductCode);
-    LOG_INFO_W(L"     localPackage = %s", localPackage);
-    LOG_INFO_W(L"     installDir = %s", location);
-    LOG_INFO_W(L"}");
-    const wchar_t* bitness = IsItunes64Bit() ? L"64" : L"32";
-
+    const InstalledProduct product = DescribeInstalled(installed->second, item, repair);
     NotifyCheck(kCheckItunesProductState_Item_Checking, item);
-
-    if (location.empty()) {
+    if (product.location.empty()) {
         // A registration without a folder cannot be checked or repaired in
         // place: take it away so the repair installs afresh.
         LOG_INFO_W(L"InstallDir length 0,Uninstall...");
-        CMsiInstaller::Instance().Uninstall(type, record.strProductCode, nullptr);
-        item.bNeedPackage = true;
-        item.strMessage = kProductMissing;
-        NotifyCheck(kCheckItunesProductState_Item_Fail_Miss, item);
-        repair.nKind = kRepairKindMissing;
-        AppendRepair(repair);
+        CMsiInstaller::Instance().Uninstall(type, product.code, nullptr);
+        ReportMissing(item, repair);
         LOG_INFO_W(L"=> kCheckItunesProductState_Item_Fail_Miss\n");
         return;
     }
+    ReportVerdict(type, product, item, repair);
+}
 
-    std::vector<std::wstring> bad, missing;
-    bool verified = false;
+CItunesCheck::InstalledProduct CItunesCheck::DescribeInstalled(const ST_MSI_PRODUCT_RAW_DATA& record,
+                                                               ST_MSI_PRODUCT_UI_INFO& item,
+                                                               ST_MSI_PRODUCT_REPAIR_INFO& repair) const {
+    InstalledProduct product;
+    product.code = record.strProductCode;
+    product.version = ProductProperty(record, L"VersionString");
+    product.location = ProductProperty(record, L"InstallLocation");
+    product.name = ProductProperty(record, L"ProductName");
+    product.localPackage = ProductProperty(record, L"LocalPackage");
+    const std::wstring packageName = ProductProperty(record, L"PackageName");
+    item.strProductName = product.name;
+    item.strVersion = product.version;
+    repair.strInstallLocation = product.location;
+    repair.strProductCode = product.code;
+    repair.strLocalPackage = product.localPackage;
+    repair.strPackageName = packageName;
+    item.bNeedPackage = !FileExists(product.localPackage);
+    LOG_INFO_W(L"{");
+    LOG_INFO_W(L"     ProductName = %s", product.name);
+    LOG_INFO_W(L"     PackageName = %s", packageName);
+    LOG_INFO_W(L"     VersionString = %s", product.version);
+    LOG_INFO_W(L"     productCode = %s", product.code);
+    LOG_INFO_W(L"     localPackage = %s", product.localPackage);
+    LOG_INFO_W(L"     installDir = %s", product.location);
+    LOG_INFO_W(L"}");
+    return product;
+}
+
+// The end of every check of a product that has to be installed afresh.
+void CItunesCheck::ReportMissing(ST_MSI_PRODUCT_UI_INFO& item, ST_MSI_PRODUCT_REPAIR_INFO& repair) {
+    item.bNeedPackage = true;
+    item.strMessage = kProductMissing;
+    NotifyCheck(kCheckItunesProductState_Item_Fail_Miss, item);
+    repair.nKind = kRepairKindMissing;
+    AppendRepair(repair);
+}
+
+bool CItunesCheck::VerifyFiles(int type, const InstalledProduct& product, ST_MSI_PRODUCT_UI_INFO& item,
+                               std::vector<std::wstring>& bad, std::vector<std::wstring>& missing) {
     if (m_bVerifyFiles) {
+        const wchar_t* bitness = IsItunes64Bit() ? L"64" : L"32";
         const std::wstring listPath = FormatString(L"%s\\iTunesConfig\\%s\\%s\\%d\\%s.fi", m_strHostDir, bitness,
-                                                   m_strItunesVersion, type, version);
-        LOG_INFO_W(L"[%s]Fi checking....\n", productName);
-        verified = CFileVerify::Instance().VerifyByFi(listPath, location);
+                                                   m_strItunesVersion, type, product.version);
+        LOG_INFO_W(L"[%s]Fi checking....\n", product.name);
+        const bool verified = CFileVerify::Instance().VerifyByFi(listPath, product.location);
         if (!verified) {
-            LOG_INFO_W(L"[%s],Fi=[%s]check file bad\uff0cso do not full check!", productName, listPath);
+            LOG_INFO_W(L"[%s],Fi=[%s]check file bad，so do not full check!", product.name, listPath);
         }
-    } else {
-        LOG_INFO_W(L"[%s] msi file checking:%s....", productName, localPackage);
-        int checked = 0;
-        verified = CFileVerify::Instance().VerifyByMsi(type, localPackage, location, checked, bad, missing);
-        item.nCheckedFiles = checked;
-        if (!verified) LOG_INFO_W(L"[%s],msi=[%s] check file bad,so do not full check!", productName, localPackage);
+        return verified;
     }
+    LOG_INFO_W(L"[%s] msi file checking:%s....", product.name, product.localPackage);
+    int checked = 0;
+    const bool verified =
+        CFileVerify::Instance().VerifyByMsi(type, product.localPackage, product.location, checked, bad, missing);
+    item.nCheckedFiles = checked;
     if (!verified) {
+        LOG_INFO_W(L"[%s],msi=[%s] check file bad,so do not full check!", product.name, product.localPackage);
+    }
+    return verified;
+}
+
+void CItunesCheck::ReportVerdict(int type, const InstalledProduct& product, ST_MSI_PRODUCT_UI_INFO& item,
+                                 const ST_MSI_PRODUCT_REPAIR_INFO& repair) {
+    std::vector<std::wstring> bad, missing;
+    if (!VerifyFiles(type, product, item, bad, missing)) {
         LOG_INFO_W(L"=> kCheckItunesProductState_Item_Success_NotSure\n");
         NotifyCheck(kCheckItunesProductState_Item_Success_NotSure, item);
         return;
     }
-
     item.vecFiles = bad;
     item.vecFiles.insert(item.vecFiles.end(), missing.begin(), missing.end());
     if (item.vecFiles.empty()) {
@@ -321,7 +344,7 @@ bool CItunesCheck::CheckItuensPackageFile(const std::wstring& folder, std::vecto
         }
     }
     if (packages.size() < kMinPackagesInFolder) {
-        LOG_INFO_W(L"\u5b89\u88c5\u5305[%s]\u89e3\u538b\u540e\u7684\u6587\u4ef6\u4e2a\u6570=%d(\u5c0f\u4e8e4\u4e2a)!!\n",
+        LOG_INFO_W(L"安装包[%s]解压后的文件个数=%d(小于4个)!!\n",
                    folder, static_cast<int>(packages.size()));
         return false;
     }
@@ -332,7 +355,7 @@ bool CItunesCheck::CheckItuensPackageFile(const std::wstring& folder, std::vecto
 // The repair
 
 bool CItunesCheck::RepairAllItunesComponent(bool badOnly, std::wstring folder, TaskCallback pfn, void* pUser) {
-    LOG_INFO_W(L"\u6b63\u5728\u4fee\u590d\u6240\u6709itunes\u7ec4\u4ef6...\n");
+    LOG_INFO_W(L"正在修复所有itunes组件...\n");
     if (m_repairTask.IsRunning()) {
         LOG_INFO_W(L"%s", kRepairRefusal);
         return false;
@@ -342,7 +365,7 @@ bool CItunesCheck::RepairAllItunesComponent(bool badOnly, std::wstring folder, T
     // by type when it needs one.
     std::vector<std::wstring> packages;
     if (!badOnly && !CheckItuensPackageFile(folder, packages)) {
-        LOG_INFO_W(L"\u65e0\u6548\u7684Ituens\u89e3\u538b\u8def\u5f84!\n");
+        LOG_INFO_W(L"无效的Ituens解压路径!\n");
         return false;
     }
     auto result = std::make_shared<std::pair<bool, int>>(false, 0);
@@ -360,7 +383,7 @@ bool CItunesCheck::RepairAllItunesComponent(bool badOnly, std::wstring folder, T
             summary.bSuccess = result->first && !end.threw;
             summary.nErrorCode = end.threw ? end.error : result->second;
             NotifyRepair(kRepairItunesState_All_Complete, summary);
-            LOG_INFO_W(L"\u6240\u6709itunes\u7ec4\u4ef6\u5df2\u4fee\u590d\u5b8c\u6bd5!!!\n");
+            LOG_INFO_W(L"所有itunes组件已修复完毕!!!\n");
         });
 }
 
@@ -375,7 +398,7 @@ bool CItunesCheck::RepairItunesImp(int& error) {
                           m_vecRepair.end());
         entries = m_vecRepair;
     }
-    LOG_INFO_W(L"\u4fee\u590d\u4e2d(%d\u4e2a\u7ec4\u4ef6)...\n", static_cast<int>(entries.size()));
+    LOG_INFO_W(L"修复中(%d个组件)...\n", static_cast<int>(entries.size()));
     for (const ST_MSI_PRODUCT_REPAIR_INFO& entry : entries) {
         if (m_bBadOnly && entry.nKind == kRepairKindMissing) continue;
         if (!RepairEntry(entry, error)) return false;
@@ -389,9 +412,9 @@ bool CItunesCheck::RepairEntry(const ST_MSI_PRODUCT_REPAIR_INFO& entry, int& err
     record.nKind = entry.nKind;
     const wchar_t* name = ProductTypeName(entry.nType);
     if (entry.nKind == kRepairKindMissing) {
-        LOG_INFO_W(L"\u51c6\u5907\u4fee\u590d\u7f3a\u5931\u7684\u7ec4\u4ef6%s...\n", name);
+        LOG_INFO_W(L"准备修复缺失的组件%s...\n", name);
     } else {
-        LOG_INFO_W(L"\u51c6\u5907\u4fee\u590d\u635f\u574f\u7684\u7ec4\u4ef6%s...\n", name);
+        LOG_INFO_W(L"准备修复损坏的组件%s...\n", name);
     }
     NotifyRepair(kRepairItunesState_Item_Begin, record);
 
@@ -400,7 +423,7 @@ bool CItunesCheck::RepairEntry(const ST_MSI_PRODUCT_REPAIR_INFO& entry, int& err
     if (!FileExists(package)) {
         error = kNoPackageFound;
         record.nErrorCode = kNoPackageFound;
-        record.strMessage = FormatString(L"ERR:\u5339\u914d\u4e0d\u4e0a[%s]\u7684\u5b89\u88c5\u5305(%s)...", name,
+        record.strMessage = FormatString(L"ERR:匹配不上[%s]的安装包(%s)...", name,
                                          m_strPackageFolder);
         NotifyRepair(kRepairItunesState_Item_Fail, record);
         return false;
@@ -416,12 +439,12 @@ bool CItunesCheck::RepairEntry(const ST_MSI_PRODUCT_REPAIR_INFO& entry, int& err
         repaired = installer.Install(package, &record.nErrorCode);
     }
     if (repaired) {
-        LOG_INFO_W(L"\u4fee\u590d\u6210\u529f!\n");
+        LOG_INFO_W(L"修复成功!\n");
         record.bSuccess = true;
         NotifyRepair(kRepairItunesState_Item_Success, record);
         return true;
     }
-    record.strMessage = FormatString(L"\u5b89\u88c5\u5931\u8d25(err = 0x%x)", record.nErrorCode);
+    record.strMessage = FormatString(L"安装失败(err = 0x%x)", record.nErrorCode);
     error = record.nErrorCode;
     NotifyRepair(kRepairItunesState_Item_Fail, record);
     return false;

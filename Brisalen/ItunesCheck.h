@@ -17,9 +17,6 @@
 #include "common/TaskSlot.h"
 #include "include/Brisalen.h"
 
-// Kinds of repair-list entries.
-constexpr int32_t kRepairKindDamaged = 2;
-constexpr int32_t kRepairKindMissing = 3;
 
 struct ST_MSI_PRODUCT_REPAIR_INFO {
     int32_t nType = 0;
@@ -54,7 +51,25 @@ private:
     // The check's body; its summary is reported by the task's final report.
     ST_MSI_PRODUCT_UI_INFO CheckItunesImp();
     ST_MSI_PRODUCT_UI_INFO FailedCheckSummary(const TaskEnd& end) const;
+    // What the check needs of an installed product's record.
+    struct InstalledProduct {
+        std::wstring code;
+        std::wstring name;
+        std::wstring version;
+        std::wstring location;
+        std::wstring localPackage;
+    };
+
     void CheckComponent(int type);
+    bool SkippedOnThisMachine(int type) const;
+    // Fills the item and the repair entry from the record and logs it.
+    InstalledProduct DescribeInstalled(const ST_MSI_PRODUCT_RAW_DATA& record, ST_MSI_PRODUCT_UI_INFO& item,
+                                       ST_MSI_PRODUCT_REPAIR_INFO& repair) const;
+    void ReportMissing(ST_MSI_PRODUCT_UI_INFO& item, ST_MSI_PRODUCT_REPAIR_INFO& repair);
+    bool VerifyFiles(int type, const InstalledProduct& product, ST_MSI_PRODUCT_UI_INFO& item,
+                     std::vector<std::wstring>& bad, std::vector<std::wstring>& missing);
+    void ReportVerdict(int type, const InstalledProduct& product, ST_MSI_PRODUCT_UI_INFO& item,
+                       const ST_MSI_PRODUCT_REPAIR_INFO& repair);
     bool RepairItunesImp(int& error);
     bool RepairEntry(const ST_MSI_PRODUCT_REPAIR_INFO& entry, int& error);
 

@@ -37,9 +37,9 @@ constexpr NamedType kCaselessNames[] = {
 };
 constexpr NamedType kExactNames[] = {
     {L"Apple Application Support (32-bit)", kProductAppleApplicationSupport},
-    {L"Apple \u5e94\u7528\u7a0b\u5e8f\u652f\u6301 (32 \u4f4d)", kProductAppleApplicationSupport},
+    {L"Apple 应用程序支持 (32 位)", kProductAppleApplicationSupport},
     {L"Apple Application Support (64-bit)", kProductAppleApplicationSupport64},
-    {L"Apple \u5e94\u7528\u7a0b\u5e8f\u652f\u6301 (64 \u4f4d)", kProductAppleApplicationSupport64},
+    {L"Apple 应用程序支持 (64 位)", kProductAppleApplicationSupport64},
 };
 
 bool Contains(const std::wstring& text, const wchar_t* part) { return text.find(part) != std::wstring::npos; }

@@ -70,6 +70,11 @@ enum RepairItunesState : int32_t {
     kRepairItunesState_All_Complete = 4,
 };
 
+// What a repair does to a product, as ST_REPAIR_PROGRESS_INFO::nKind says.
+enum RepairItunesKind : int32_t {
+    kRepairKindDamaged = 2,  // uninstalled and installed again
+    kRepairKindMissing = 3,  // installed
+};
 struct ST_REPAIR_PROGRESS_INFO {
     int32_t nType = 0;
     int32_t nKind = 0;

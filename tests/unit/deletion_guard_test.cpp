@@ -8,6 +8,7 @@
 
 #include "Brisalen/FileVerify.h"
 #include "Brisalen/MsiInstaller.h"
+#include "Brisalen/MsiEnum.h"
 #include "FixturePackages.h"
 #include "common/DeletionGuard.h"
 #include "common/FileHelpers.h"
@@ -153,13 +154,13 @@ TEST_F(DeletionGuardTest, UninstallWithABentInstallLocationDeletesNothingOutside
         std::wstring location;
     };
     const std::vector<Bent> cases = {
-        {"Bonjour64.msi", 4, L"C:\\Program Files\\Bonjour\\..\\..\\"},
-        {"Bonjour64.msi", 4, L"C:\\."},
-        {"Bonjour64.msi", 4, L"C:\\Windows\\"},
+        {"Bonjour64.msi", kProductBonjour, L"C:\\Program Files\\Bonjour\\..\\..\\"},
+        {"Bonjour64.msi", kProductBonjour, L"C:\\."},
+        {"Bonjour64.msi", kProductBonjour, L"C:\\Windows\\"},
         // Holds the folders of Apple Mobile Device Support and Application Support.
-        {"Bonjour64.msi", 4, L"C:\\Program Files\\Common Files\\Apple\\"},
+        {"Bonjour64.msi", kProductBonjour, L"C:\\Program Files\\Common Files\\Apple\\"},
         // Passes the rule that an iTunes folder must say "itunes".
-        {"iTunes64.msi", 1, L"C:\\Program Files\\iTunes\\..\\..\\"},
+        {"iTunes64.msi", kProductItunes, L"C:\\Program Files\\iTunes\\..\\..\\"},
     };
     for (const Bent& bent : cases) {
         BendInstallLocation(bent.package, bent.location);
@@ -174,7 +175,7 @@ TEST_F(DeletionGuardTest, UninstallWithABentInstallLocationDeletesNothingOutside
     // The product's own folder still goes.
     BendInstallLocation("Bonjour64.msi", Fixture("Bonjour64.msi").installDir);
     sim::QueueInstallerResults(*machine_, {platform::kErrInstallFailure, platform::kErrInstallFailure});
-    CMsiInstaller::Instance().Uninstall(4, Fixture("Bonjour64.msi").productCode, nullptr);
+    CMsiInstaller::Instance().Uninstall(kProductBonjour, Fixture("Bonjour64.msi").productCode, nullptr);
     EXPECT_FALSE(Exists(Fixture("Bonjour64.msi").installDir));
     ExpectKept(others, L"Bonjour's own folder");
 }
@@ -191,14 +192,14 @@ TEST_F(DeletionGuardTest, PackageNamesThatClimbNeverReachTheResidualDeletion) {
 
     int checked = 0;
     std::vector<std::wstring> bad, missing;
-    ASSERT_TRUE(CFileVerify::Instance().VerifyByMsi(4, package, bonjour.installDir, checked, bad, missing));
-    const std::vector<std::wstring> listed = CFileVerify::Instance().ProductFiles(4);
+    ASSERT_TRUE(CFileVerify::Instance().VerifyByMsi(kProductBonjour, package, bonjour.installDir, checked, bad, missing));
+    const std::vector<std::wstring> listed = CFileVerify::Instance().ProductFiles(kProductBonjour);
     ASSERT_FALSE(listed.empty());
     for (const std::wstring& path : listed) EXPECT_EQ(path.find(L".."), std::wstring::npos) << sim::ToUtf8(path);
     EXPECT_TRUE(Logged(L"WARN:package file name [..\\..\\..\\windows\\system32\\kernel32.dll] refused!"));
     EXPECT_TRUE(Logged(L"WARN:[QueryAbsoluteDir] folder name [..\\..] refused!"));
 
-    CFileVerify::Instance().DeleteProductInstallFiles(4);
+    CFileVerify::Instance().DeleteProductInstallFiles(kProductBonjour);
     ExpectSentinelsKept(L"the residual deletion");
     for (const std::wstring& path : listed) EXPECT_FALSE(Exists(path)) << sim::ToUtf8(path);
 }

@@ -12,6 +12,7 @@
 #include "Brisalen/ItunesCheck.h"
 #include "Brisalen/MsiInstaller.h"
 #include "common/FileHelpers.h"
+#include "Brisalen/MsiEnum.h"
 #include "FixturePackages.h"
 #include "common/TextHelpers.h"
 #include "platform/sim/SimProducts.h"
@@ -132,14 +133,14 @@ TEST_F(ItunesCheckTest, SoundFamilyReportsEachProductCheckedAndSound) {
     InstallFamily();
     const std::vector<CheckEvent> events = Check();
     EXPECT_EQ(Sequence(events), "1:1 1:2 2:1 2:2 3:1 3:2 4:1 4:2 5:1 5:2 6:1 6:2 S");
-    const ST_MSI_PRODUCT_UI_INFO& bonjour = Final(events, 4).info;
+    const ST_MSI_PRODUCT_UI_INFO& bonjour = Final(events, kProductBonjour).info;
     EXPECT_EQ(bonjour.strProductName, L"Bonjour");
     EXPECT_EQ(bonjour.strVersion, L"3.1.0.1");
     EXPECT_EQ(bonjour.nInstalledCount, 6);
     EXPECT_GT(bonjour.nCheckedFiles, 0);
     EXPECT_FALSE(bonjour.bNeedPackage);
     EXPECT_EQ(bonjour.strServices.rfind(L"Bonjour Service:[", 0), 0u);
-    EXPECT_TRUE(Final(events, 2).info.strServices.empty());
+    EXPECT_TRUE(Final(events, kProductAppleSoftwareUpdate).info.strServices.empty());
     EXPECT_EQ(events.back().info.nRepairCount, 0);
     EXPECT_EQ(events.back().info.nInstalledCount, 0);
     EXPECT_TRUE(CItunesCheck::Instance().RepairList().empty());
@@ -158,12 +159,12 @@ TEST_F(ItunesCheckTest, DamagedAndMissingProductsLandInTheRepairList) {
 
     const std::vector<CheckEvent> events = Check();
     EXPECT_EQ(Sequence(events), "1:1 1:2 2:1 2:2 3:1 3:5 4:1 4:4 5:1 5:2 6:1 6:2 S");
-    const ST_MSI_PRODUCT_UI_INFO& bad = Final(events, 3).info;
+    const ST_MSI_PRODUCT_UI_INFO& bad = Final(events, kProductMobileDeviceSupport).info;
     EXPECT_EQ(bad.strMessage, L" File Miss or bad");
     ASSERT_EQ(bad.vecFiles.size(), 2u);  // the wrong-sized file first
     EXPECT_EQ(AsciiLower(bad.vecFiles[0]), AsciiLower(resized.path));
     EXPECT_EQ(AsciiLower(bad.vecFiles[1]), AsciiLower(deleted.path));
-    const ST_MSI_PRODUCT_UI_INFO& missing = Final(events, 4).info;
+    const ST_MSI_PRODUCT_UI_INFO& missing = Final(events, kProductBonjour).info;
     EXPECT_EQ(missing.strMessage, L"Product Missing");
     EXPECT_TRUE(missing.bNeedPackage);
     EXPECT_EQ(events.back().info.nRepairCount, 2);
@@ -171,11 +172,11 @@ TEST_F(ItunesCheckTest, DamagedAndMissingProductsLandInTheRepairList) {
 
     const auto repairs = CItunesCheck::Instance().RepairList();
     ASSERT_EQ(repairs.size(), 2u);
-    EXPECT_EQ(repairs[0].nType, 3);
+    EXPECT_EQ(repairs[0].nType, kProductMobileDeviceSupport);
     EXPECT_EQ(repairs[0].nKind, kRepairKindDamaged);
     EXPECT_EQ(repairs[0].strProductCode, support.productCode);
     EXPECT_EQ(repairs[0].strPackageName, L"AppleMobileDeviceSupport64.msi");
-    EXPECT_EQ(repairs[1].nType, 4);
+    EXPECT_EQ(repairs[1].nType, kProductBonjour);
     EXPECT_EQ(repairs[1].nKind, kRepairKindMissing);
     EXPECT_TRUE(repairs[1].strProductCode.empty());
     EXPECT_NE(LoadTimeLog().find("Need Download iTunes install package!"), std::string::npos);
@@ -205,7 +206,7 @@ TEST_F(ItunesCheckTest, UnverifiableAndFolderlessProducts) {
     SetProperty("AppleSoftwareUpdate.msi", L"InstallLocation", L"");
     const std::vector<CheckEvent> events = Check();
     EXPECT_EQ(Sequence(events), "1:1 1:2 2:1 2:4 3:1 3:2 4:1 4:3 5:1 5:2 6:1 6:2 S");
-    EXPECT_TRUE(Final(events, 4).info.bNeedPackage);
+    EXPECT_TRUE(Final(events, kProductBonjour).info.bNeedPackage);
     const auto repairs = CItunesCheck::Instance().RepairList();
     ASSERT_EQ(repairs.size(), 1u);
     EXPECT_EQ(repairs[0].nKind, kRepairKindMissing);
@@ -218,7 +219,7 @@ TEST_F(ItunesCheckTest, RetiredListRouteCallsEveryInstalledProductSound) {
     std::filesystem::remove(Host(FileOf(Fixture("Bonjour64.msi"), "dnssd.dll").path));
     const std::vector<CheckEvent> events = Check(true);
     EXPECT_EQ(Sequence(events), "1:1 1:2 2:1 2:2 3:1 3:2 4:1 4:2 5:1 5:2 6:1 6:2 S");
-    EXPECT_EQ(Final(events, 4).info.nCheckedFiles, 0);
+    EXPECT_EQ(Final(events, kProductBonjour).info.nCheckedFiles, 0);
 }
 
 TEST_F(ItunesCheckTest, SecondStartIsRefusedAndANullCallbackStillFillsTheList) {
@@ -247,10 +248,10 @@ TEST_F(ItunesCheckTest, PackageLookupInAnUnpackedInstallerFolder) {
     WriteFile(L"C:\\Setup\\sub\\APPLEMOBILEDEVICESUPPORT6464.msi", 10);
     EXPECT_TRUE(CItunesCheck::Instance().CheckItuensPackageFile(three, packages));
     std::wstring path;
-    ASSERT_TRUE(CItunesCheck::FindComponentPackage(3, three, path));
+    ASSERT_TRUE(CItunesCheck::FindComponentPackage(kProductMobileDeviceSupport, three, path));
     EXPECT_EQ(path, L"C:\\Setup\\sub\\APPLEMOBILEDEVICESUPPORT6464.msi");
     // The 64-bit package never passes for the 32-bit one.
-    EXPECT_FALSE(CItunesCheck::FindComponentPackage(5, three, path));
+    EXPECT_FALSE(CItunesCheck::FindComponentPackage(kProductAppleApplicationSupport, three, path));
     EXPECT_FALSE(CItunesCheck::FindComponentPackage(7, three, path));
 }
 
@@ -270,7 +271,9 @@ TEST_F(ItunesRepairTest, NothingToRepairOrTooFewPackagesRefuseTheStart) {
     Check();
     EXPECT_FALSE(CItunesCheck::Instance().RepairAllItunesComponent(true, L"", OnRepair, &events));
     for (const char* file : kX64Family) {
-        ASSERT_EQ(Os().Installer().ConfigureProduct(Fixture(file).productCode, 0, 2), 0u);
+        ASSERT_EQ(Os().Installer().ConfigureProduct(Fixture(file).productCode, platform::kInstallLevelDefault,
+                                                    platform::kInstallStateAbsent),
+                  0u);
     }
     Check();  // six missing
     const std::wstring folder = PackageFolder({"iTunes64.msi", "Bonjour64.msi", "AppleApplicationSupport64.msi"});
@@ -316,7 +319,7 @@ TEST_F(ItunesRepairTest, FirstFailureEndsTheTaskWithItsCode) {
     sim::QueueInstallerResults(*machine_, {1620});
     const std::vector<RepairEvent> events = Repair(false, folder);
     EXPECT_EQ(Sequence(events), "4:1 4:3 E");
-    EXPECT_EQ(events[1].info.strMessage, L"\u5b89\u88c5\u5931\u8d25(err = 0x654)");
+    EXPECT_EQ(events[1].info.strMessage, L"安装失败(err = 0x654)");
     EXPECT_FALSE(events.back().info.bSuccess);
     EXPECT_EQ(events.back().info.nErrorCode, 1620);
     EXPECT_FALSE(sim::FindProduct(*machine_, Fixture("AppleApplicationSupport.msi").productCode));

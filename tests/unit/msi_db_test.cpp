@@ -5,6 +5,7 @@
 
 #include "Brisalen/FileVerify.h"
 #include "Brisalen/MsiDB.h"
+#include "Brisalen/MsiEnum.h"
 #include "FixturePackages.h"
 #include "common/TextHelpers.h"
 
@@ -103,7 +104,7 @@ protected:
         int checked = 0;
         std::vector<std::wstring> bad, missing, all;
     };
-    Result Check(const FixturePackage& package, int type = 1) {
+    Result Check(const FixturePackage& package, int type = kProductItunes) {
         CMsiDB db;
         Result result;
         EXPECT_TRUE(db.Init(CopyPackage(package.file)));
@@ -179,7 +180,7 @@ TEST_F(MsiPackageTest, DeletedFileIsMissingAndResizedFileIsBad) {
     const FixtureFile& damaged = FileOf(package, "dnssd.dll");
     std::filesystem::remove(Host(gone.path));
     std::filesystem::resize_file(Host(damaged.path), damaged.size - 1);
-    const Result result = Check(package, 4);
+    const Result result = Check(package, kProductBonjour);
     ASSERT_TRUE(result.ran);
     EXPECT_EQ(Lower(result.missing), std::vector<std::wstring>{AsciiLower(gone.path)});
     EXPECT_EQ(Lower(result.bad), std::vector<std::wstring>{AsciiLower(damaged.path)});
@@ -243,16 +244,16 @@ TEST_F(FileVerifyTest, KeepsTheLastSuccessfulFileListPerType) {
     std::vector<std::wstring> bad, missing;
     const FixturePackage& x64 = Fixture("iTunes64.msi");
     const FixturePackage& x86 = Fixture("iTunes.msi");
-    ASSERT_TRUE(verify.VerifyByMsi(1, CopyPackage(x64.file), x64.installDir, checked, bad, missing));
+    ASSERT_TRUE(verify.VerifyByMsi(kProductItunes, CopyPackage(x64.file), x64.installDir, checked, bad, missing));
     EXPECT_EQ(missing.size(), 13u);  // nothing laid out
-    EXPECT_EQ(verify.ProductFiles(1).size(), 13u);
+    EXPECT_EQ(verify.ProductFiles(kProductItunes).size(), 13u);
 
-    EXPECT_FALSE(verify.VerifyByMsi(1, L"", x86.installDir, checked, bad, missing));
-    EXPECT_FALSE(verify.VerifyByMsi(1, L"C:\\Windows\\Installer\\gone.msi", x86.installDir, checked, bad, missing));
-    EXPECT_EQ(verify.ProductFiles(1).size(), 13u);
+    EXPECT_FALSE(verify.VerifyByMsi(kProductItunes, L"", x86.installDir, checked, bad, missing));
+    EXPECT_FALSE(verify.VerifyByMsi(kProductItunes, L"C:\\Windows\\Installer\\gone.msi", x86.installDir, checked, bad, missing));
+    EXPECT_EQ(verify.ProductFiles(kProductItunes).size(), 13u);
 
-    ASSERT_TRUE(verify.VerifyByMsi(1, CopyPackage(x86.file), x86.installDir, checked, bad, missing));
-    const std::vector<std::wstring> files = verify.ProductFiles(1);
+    ASSERT_TRUE(verify.VerifyByMsi(kProductItunes, CopyPackage(x86.file), x86.installDir, checked, bad, missing));
+    const std::vector<std::wstring> files = verify.ProductFiles(kProductItunes);
     EXPECT_EQ(files.size(), 12u);
     EXPECT_TRUE(std::all_of(files.begin(), files.end(), [](const std::wstring& f) {
         return f.find(L"C:\\Program Files\\iTunes") == std::wstring::npos;

@@ -16,28 +16,28 @@ int TypeOf(const std::wstring& name, const std::wstring& location = L"", const s
 }  // namespace
 
 TEST(ProductClassification, NamesDecideFirstThenPackageThenFolder) {
-    EXPECT_EQ(TypeOf(L"ITUNES"), 1);
+    EXPECT_EQ(TypeOf(L"ITUNES"), kProductItunes);
     EXPECT_EQ(TypeOf(L"iTunes 12.13"), -1);  // nothing else identifies iTunes
-    EXPECT_EQ(TypeOf(L"apple software update"), 2);
-    EXPECT_EQ(TypeOf(L"Apple Mobile Device Support"), 3);
-    EXPECT_EQ(TypeOf(L"BONJOUR"), 4);
-    EXPECT_EQ(TypeOf(L"Apple Application Support (32-bit)"), 5);
-    EXPECT_EQ(TypeOf(L"Apple \u5e94\u7528\u7a0b\u5e8f\u652f\u6301 (64 \u4f4d)"), 6);
+    EXPECT_EQ(TypeOf(L"apple software update"), kProductAppleSoftwareUpdate);
+    EXPECT_EQ(TypeOf(L"Apple Mobile Device Support"), kProductMobileDeviceSupport);
+    EXPECT_EQ(TypeOf(L"BONJOUR"), kProductBonjour);
+    EXPECT_EQ(TypeOf(L"Apple Application Support (32-bit)"), kProductAppleApplicationSupport);
+    EXPECT_EQ(TypeOf(L"Apple 应用程序支持 (64 位)"), kProductAppleApplicationSupport64);
     // Exact names only; other spellings fall through to the package name.
     EXPECT_EQ(TypeOf(L"apple application support (32-bit)"), -1);
-    EXPECT_EQ(TypeOf(L"apple application support (32-bit)", L"", L"AppleApplicationSupport.msi"), 5);
-    EXPECT_EQ(TypeOf(L"x", L"", L"APPLEAPPLICATIONSUPPORT64.MSI"), 6);
+    EXPECT_EQ(TypeOf(L"apple application support (32-bit)", L"", L"AppleApplicationSupport.msi"), kProductAppleApplicationSupport);
+    EXPECT_EQ(TypeOf(L"x", L"", L"APPLEAPPLICATIONSUPPORT64.MSI"), kProductAppleApplicationSupport64);
     // The package name wins over a folder that says otherwise.
-    EXPECT_EQ(TypeOf(L"x", L"C:\\Program Files\\Bonjour", L"AppleApplicationSupport64.msi"), 6);
+    EXPECT_EQ(TypeOf(L"x", L"C:\\Program Files\\Bonjour", L"AppleApplicationSupport64.msi"), kProductAppleApplicationSupport64);
 }
 
 TEST(ProductClassification, FolderNamesNeedTheBitnessInTheProductName) {
-    EXPECT_EQ(TypeOf(L"Zeroconf", L"D:\\Tools\\BONJOUR\\"), 4);
-    EXPECT_EQ(TypeOf(L"Zeroconf", L"D:\\Tools\\Bonjour"), 4);
-    EXPECT_EQ(TypeOf(L"Support 32", L"C:\\Common Files\\Apple\\Apple Application Support\\"), 5);
-    EXPECT_EQ(TypeOf(L"Support x64", L"C:\\Common Files\\Apple\\Apple Application Support"), 6);
+    EXPECT_EQ(TypeOf(L"Zeroconf", L"D:\\Tools\\BONJOUR\\"), kProductBonjour);
+    EXPECT_EQ(TypeOf(L"Zeroconf", L"D:\\Tools\\Bonjour"), kProductBonjour);
+    EXPECT_EQ(TypeOf(L"Support 32", L"C:\\Common Files\\Apple\\Apple Application Support\\"), kProductAppleApplicationSupport);
+    EXPECT_EQ(TypeOf(L"Support x64", L"C:\\Common Files\\Apple\\Apple Application Support"), kProductAppleApplicationSupport64);
     EXPECT_EQ(TypeOf(L"Support", L"C:\\Common Files\\Apple\\Apple Application Support"), -1);
-    EXPECT_EQ(TypeOf(L"Helper", L"C:\\Apple\\Mobile Device Support\\"), 3);
+    EXPECT_EQ(TypeOf(L"Helper", L"C:\\Apple\\Mobile Device Support\\"), kProductMobileDeviceSupport);
     EXPECT_EQ(TypeOf(L"Helper", L"Mobile Device Support"), -1);  // no backslash: no last component
     EXPECT_EQ(TypeOf(L"Other", L"C:\\Program Files\\Other"), -1);
 }

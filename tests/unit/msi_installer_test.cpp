@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "Brisalen/MsiInstaller.h"
+#include "Brisalen/MsiEnum.h"
 #include "FixturePackages.h"
 #include "common/FileHelpers.h"
 #include "platform/sim/SimProcesses.h"
@@ -96,7 +97,7 @@ TEST_P(UninstallLadderTest, ClimbsTheLadderThenCleansUpAndJudgesByRegistration) 
     sim::QueueInstallerResults(*machine_, c.answers);
 
     int err = 12345;
-    EXPECT_EQ(Installer().Uninstall(4, Bonjour().productCode, &err), c.result);
+    EXPECT_EQ(Installer().Uninstall(kProductBonjour, Bonjour().productCode, &err), c.result);
     EXPECT_EQ(err, c.err);
     EXPECT_TRUE(sim::QueuedInstallerResults(*machine_).empty()) << "every queued answer was asked for";
     std::vector<std::wstring> expected{L"ConfigureProductEx:" + Bonjour().productCode + L":REBOOT=ReallySuppress"};
@@ -155,14 +156,14 @@ TEST_F(MsiInstallerTest, HangingMsiZapIsLeftAfterTheWaitAndEndedByTheNextUninsta
 
     const auto start = std::chrono::steady_clock::now();
     int err = 0;
-    EXPECT_FALSE(Installer().Uninstall(4, Bonjour().productCode, &err));
+    EXPECT_FALSE(Installer().Uninstall(kProductBonjour, Bonjour().productCode, &err));
     EXPECT_EQ(err, 1603);
     EXPECT_TRUE(Logged("wait [MsiZap.exe] timeout:30s"));
     EXPECT_TRUE(Logged("ForceUninstall end! (waitRet = 0x102)"));
     EXPECT_FALSE(Exists(Bonjour().installDir)) << "the uninstall goes on after the time-out";
     ASSERT_EQ(zaps().size(), 1u);
 
-    EXPECT_FALSE(Installer().Uninstall(4, Bonjour().productCode, &err));
+    EXPECT_FALSE(Installer().Uninstall(kProductBonjour, Bonjour().productCode, &err));
     EXPECT_EQ(sim::StartedPrograms(*machine_).size(), 2u);
     EXPECT_EQ(zaps().size(), 1u) << "the hanging copy was ended before the next one started";
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10)) << "the 30 s are simulated";
@@ -172,7 +173,7 @@ TEST_F(MsiInstallerTest, MsiZapThatCannotStartIsLoggedAndTheCleanUpGoesOn) {
     InstallFixture("Bonjour64.msi");
     sim::SetProgramBehaviour(*machine_, L"MsiZap.exe", sim::ProgramBehaviour::Missing);
     sim::QueueInstallerResults(*machine_, {kFatal});
-    EXPECT_FALSE(Installer().Uninstall(4, Bonjour().productCode, nullptr));
+    EXPECT_FALSE(Installer().Uninstall(kProductBonjour, Bonjour().productCode, nullptr));
     EXPECT_TRUE(Logged("err: createProcess[" + sim::ToUtf8(ZapLine(Bonjour())) + "] fail! err = 0x2"));
     EXPECT_FALSE(Exists(Bonjour().installDir));
 }
@@ -188,13 +189,13 @@ TEST_F(MsiInstallerTest, InstallFolderIsKeptForITunesOutsideAnITunesFolderAndFor
     // Windows Installer refuses, so nothing but the clean-up touches D:\.
     InstallFixture("iTunes64.msi", L"INSTALLDIR=D:\\");
     sim::QueueInstallerResults(*machine_, {kFatal});
-    EXPECT_TRUE(Installer().Uninstall(1, Fixture("iTunes64.msi").productCode, nullptr));
+    EXPECT_TRUE(Installer().Uninstall(kProductItunes, Fixture("iTunes64.msi").productCode, nullptr));
     EXPECT_TRUE(Logged("#######not delete Residual file2!!!######"));
     EXPECT_TRUE(Exists(L"D:\\Music\\song.mp3"));
 
     InstallFixture("Bonjour64.msi", L"INSTALLDIR=D:\\");
     sim::QueueInstallerResults(*machine_, {kFatal});
-    EXPECT_TRUE(Installer().Uninstall(4, Bonjour().productCode, nullptr));
+    EXPECT_TRUE(Installer().Uninstall(kProductBonjour, Bonjour().productCode, nullptr));
     EXPECT_TRUE(Exists(L"D:\\Music\\song.mp3")) << "a drive root is never deleted whole";
     EXPECT_TRUE(Logged("WARN:delete refused: [D:\\] is a drive root!"));
 

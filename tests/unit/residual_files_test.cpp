@@ -7,6 +7,7 @@
 #include "Brisalen/ConfigMgr.h"
 #include "Brisalen/FileVerify.h"
 #include "Brisalen/ItunesRegistry.h"
+#include "Brisalen/MsiEnum.h"
 #include "FixturePackages.h"
 #include "common/TextHelpers.h"
 #include "platform/sim/SimProcesses.h"
@@ -23,10 +24,10 @@ protected:
         LayOut(itunes);
         int checked = 0;
         std::vector<std::wstring> bad, missing;
-        EXPECT_TRUE(CFileVerify::Instance().VerifyByMsi(1, CopyPackage(itunes.file), itunes.installDir, checked, bad,
+        EXPECT_TRUE(CFileVerify::Instance().VerifyByMsi(kProductItunes, CopyPackage(itunes.file), itunes.installDir, checked, bad,
                                                         missing));
         EXPECT_TRUE(missing.empty());
-        return CFileVerify::Instance().ProductFiles(1);
+        return CFileVerify::Instance().ProductFiles(kProductItunes);
     }
 
     static std::wstring Find(const std::vector<std::wstring>& files, const std::wstring& name) {
@@ -51,7 +52,7 @@ TEST_F(ResidualFilesTest, HeldProgramIsEndedByNameAndItsFileDeletedOnTheSecondPa
     const uint32_t itunes = sim::AddProcess(*machine_, L"C:\\Program Files\\iTunes\\iTunes.exe", {}, {exe});
     sim::SetRegistryString(*machine_, L"HKLM\\SOFTWARE\\Apple Computer, Inc.\\iTunes", L"InstallDir", L"C:\\x\\");
 
-    CFileVerify::Instance().DeleteProductInstallFiles(1);
+    CFileVerify::Instance().DeleteProductInstallFiles(kProductItunes);
 
     EXPECT_EQ(CountExisting(files), 0u);
     EXPECT_FALSE(sim::IsRunning(*machine_, itunes));
@@ -65,7 +66,7 @@ TEST_F(ResidualFilesTest, HeldProgramIsEndedByNameAndItsFileDeletedOnTheSecondPa
     std::wstring installDir = L"unchanged", version;
     QueryItunesInfoReg(installDir, version);
     EXPECT_EQ(installDir, L"unchanged");
-    EXPECT_EQ(CFileVerify::Instance().ProductFiles(1), files) << "the list is kept";
+    EXPECT_EQ(CFileVerify::Instance().ProductFiles(kProductItunes), files) << "the list is kept";
 }
 
 TEST_F(ResidualFilesTest, HeldLibrariesGetNoSecondPassAndNoProcessIsEnded) {
@@ -73,7 +74,7 @@ TEST_F(ResidualFilesTest, HeldLibrariesGetNoSecondPassAndNoProcessIsEnded) {
     const std::wstring dll = Find(files, L"CoreFP.dll");
     const uint32_t explorer = sim::AddProcess(*machine_, L"C:\\Windows\\explorer.exe", {dll}, {dll});
 
-    CFileVerify::Instance().DeleteProductInstallFiles(1);
+    CFileVerify::Instance().DeleteProductInstallFiles(kProductItunes);
 
     EXPECT_EQ(CountExisting(files), 1u);
     EXPECT_TRUE(Os().Files().Exists(dll));
