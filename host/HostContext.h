@@ -1,5 +1,5 @@
-// What every brisalen command shares: output form, the loaded library and
-// (on Linux) the simulated machine it acts on.
+// What every brisalen command shares: the output form and the loaded
+// library.
 #pragma once
 
 #include <functional>
@@ -33,8 +33,5 @@ private:
 // The command chosen on the command line; returns the exit code.
 using HostAction = std::function<int(HostContext&)>;
 
-// Each command group registers its subcommands; a chosen subcommand stores
-// its action in `action`. `machine` is the "machine" set-up command of the
-// simulated machine (null on Windows).
-void AddInfoCommands(CLI::App& app, HostAction& action);
-void AddMachineCommands(CLI::App& machine, HostAction& action);
+// Each command group registers its subcommands with an Add...Commands
+// function; a chosen subcommand stores its action in `action`.

@@ -1,5 +1,5 @@
-// brisalen info: what the machine is and what the repair manager answers.
-#include "host/HostContext.h"
+#include "host/InfoCommands.h"
+
 #include "host/HostText.h"
 #include "platform/Platform.h"
 

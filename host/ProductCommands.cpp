@@ -3,15 +3,11 @@
 #include <string>
 #include <vector>
 
-#include "Brisalen/FileVerify.h"
-#include "Brisalen/MsiEnum.h"
 #include "host/HostText.h"
+#include "host/ProductKinds.h"
+#include "host/inprocess/ProductQueries.h"
 
 namespace {
-
-std::string PropertyOf(const ST_MSI_PRODUCT_RAW_DATA& product, const wchar_t* name) {
-    return ToUtf8(ProductProperty(product, name));
-}
 
 nlohmann::json TextList(const std::vector<std::wstring>& texts) {
     nlohmann::json list = nlohmann::json::array();
@@ -19,24 +15,22 @@ nlohmann::json TextList(const std::vector<std::wstring>& texts) {
     return list;
 }
 
-nlohmann::json Describe(const ST_MSI_PRODUCT_RAW_DATA& product, const CMsiEnum& products) {
-    return {{"type", product.nProductTypeCopy},
-            {"kind", ToUtf8(ProductTypeName(product.nProductTypeCopy))},
-            {"code", ToUtf8(product.strProductCode)},
-            {"name", PropertyOf(product, L"ProductName")},
-            {"version", PropertyOf(product, L"VersionString")},
-            {"install_location", PropertyOf(product, L"InstallLocation")},
-            {"package", PropertyOf(product, L"PackageName")},
-            {"local_package", PropertyOf(product, L"LocalPackage")},
-            {"services", TextList(products.ServicesOf(product.nProductTypeCopy))}};
+nlohmann::json Describe(const inprocess::InstalledProduct& product) {
+    return {{"type", product.type},
+            {"kind", ProductKindName(product.type)},
+            {"code", ToUtf8(product.code)},
+            {"name", ToUtf8(product.name)},
+            {"version", ToUtf8(product.version)},
+            {"install_location", ToUtf8(product.installLocation)},
+            {"package", ToUtf8(product.package)},
+            {"local_package", ToUtf8(product.localPackage)},
+            {"services", TextList(product.services)}};
 }
 
 int ShowProducts(HostContext& host, bool all) {
-    CMsiEnum& products = CMsiEnum::Instance();
-    products.LoadAllInstallProduct(all);
     nlohmann::json list = nlohmann::json::array();
-    for (const auto& entry : all ? products.AllProducts() : products.ItunesProducts()) {
-        list.push_back(Describe(entry.second, products));
+    for (const inprocess::InstalledProduct& product : inprocess::InstalledProducts(all)) {
+        list.push_back(Describe(product));
     }
     host.Print(nlohmann::json{{"products", list}});
     return 0;
@@ -45,25 +39,18 @@ int ShowProducts(HostContext& host, bool all) {
 // Exit code 1 when any product has a bad or missing file, 2 when a
 // product's package could not be read.
 int VerifyProducts(HostContext& host) {
-    CMsiEnum& products = CMsiEnum::Instance();
-    products.LoadAllInstallProduct(false);
     nlohmann::json list = nlohmann::json::array();
     int exitCode = 0;
-    for (const auto& entry : products.ItunesProducts()) {
-        const ST_MSI_PRODUCT_RAW_DATA& product = entry.second;
-        int checked = 0;
-        std::vector<std::wstring> bad, missing;
-        const bool read = CFileVerify::Instance().VerifyByMsi(
-            product.nProductTypeCopy, ProductProperty(product, L"LocalPackage"),
-            ProductProperty(product, L"InstallLocation"), checked, bad, missing);
-        if (!read) exitCode = 2;
-        else if ((!bad.empty() || !missing.empty()) && exitCode == 0) exitCode = 1;
-        list.push_back({{"kind", ToUtf8(ProductTypeName(product.nProductTypeCopy))},
-                        {"code", ToUtf8(product.strProductCode)},
-                        {"package_read", read},
-                        {"checked", checked},
-                        {"bad", TextList(bad)},
-                        {"missing", TextList(missing)}});
+    for (const inprocess::InstalledProduct& product : inprocess::InstalledProducts(false)) {
+        const inprocess::FileCheck check = inprocess::VerifyFiles(product);
+        if (!check.packageRead) exitCode = 2;
+        else if ((!check.bad.empty() || !check.missing.empty()) && exitCode == 0) exitCode = 1;
+        list.push_back({{"kind", ProductKindName(product.type)},
+                        {"code", ToUtf8(product.code)},
+                        {"package_read", check.packageRead},
+                        {"checked", check.checked},
+                        {"bad", TextList(check.bad)},
+                        {"missing", TextList(check.missing)}});
     }
     host.Print(nlohmann::json{{"verify", list}});
     return exitCode;

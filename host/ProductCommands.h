@@ -1,5 +1,6 @@
-// Installed products as the library sees them, and the per-product file
-// check. These run the library's product engines inside the host process.
+// brisalen products / verify: the installed products of the family and the
+// per-product file check (through host/inprocess/ until the library exports
+// its product queries).
 #pragma once
 
 #include "host/HostContext.h"

@@ -5,8 +5,8 @@
 #include <mutex>
 #include <string>
 
-#include "Brisalen/MsiEnum.h"
 #include "host/HostText.h"
+#include "host/ProductKinds.h"
 
 namespace {
 
@@ -31,8 +31,6 @@ const char* RepairStateName(int state) {
         default: return "unknown";
     }
 }
-
-std::string ComponentName(int type) { return ToUtf8(ProductTypeName(type)); }
 
 // Collects a task's reports from the worker thread; the command waits for
 // the final one. Text output is printed as each report arrives.
@@ -72,7 +70,7 @@ void OnCheck(void* user, int32_t state, const void* data) {
     const auto& info = *static_cast<const ST_MSI_PRODUCT_UI_INFO*>(data);
     nlohmann::json files = nlohmann::json::array();
     for (const std::wstring& file : info.vecFiles) files.push_back(ToUtf8(file));
-    nlohmann::json entry{{"type", info.nType},          {"component", ComponentName(info.nType)},
+    nlohmann::json entry{{"type", info.nType},          {"component", ProductKindName(info.nType)},
                          {"state", CheckStateName(state)}, {"product", ToUtf8(info.strProductName)},
                          {"version", ToUtf8(info.strVersion)}, {"message", ToUtf8(info.strMessage)},
                          {"files", files},              {"checked_files", info.nCheckedFiles},
@@ -83,7 +81,7 @@ void OnCheck(void* user, int32_t state, const void* data) {
         line = "check complete: " + std::to_string(info.nRepairCount) + " to repair" +
                (info.bNeedPackage ? ", an installer package is needed" : "");
     } else if (state != kCheckItunesProductState_Item_Checking) {
-        line = ComponentName(info.nType) + ": " + CheckStateName(state);
+        line = ProductKindName(info.nType) + ": " + CheckStateName(state);
         if (!info.strVersion.empty()) line += " (" + ToUtf8(info.strVersion) + ", " + std::to_string(info.nCheckedFiles) + " files checked)";
         for (const std::wstring& file : info.vecFiles) line += "\n    " + ToUtf8(file);
     } else {
@@ -94,7 +92,7 @@ void OnCheck(void* user, int32_t state, const void* data) {
 
 void OnRepair(void* user, int32_t state, const void* data) {
     const auto& info = *static_cast<const ST_REPAIR_PROGRESS_INFO*>(data);
-    nlohmann::json entry{{"type", info.nType},          {"component", ComponentName(info.nType)},
+    nlohmann::json entry{{"type", info.nType},          {"component", ProductKindName(info.nType)},
                          {"state", RepairStateName(state)}, {"kind", info.nKind == 3 ? "missing" : "damaged"},
                          {"success", info.bSuccess},    {"message", ToUtf8(info.strMessage)},
                          {"error", info.nErrorCode}};
@@ -103,7 +101,7 @@ void OnRepair(void* user, int32_t state, const void* data) {
         entry = {{"success", info.bSuccess}, {"error", info.nErrorCode}};
         line = std::string("repair complete: ") + (info.bSuccess ? "success" : "failed, error " + std::to_string(info.nErrorCode));
     } else {
-        line = ComponentName(info.nType) + ": " + RepairStateName(state);
+        line = ProductKindName(info.nType) + ": " + RepairStateName(state);
         if (!info.strMessage.empty()) line += ": " + ToUtf8(info.strMessage);
     }
     static_cast<TaskReport*>(user)->Add(state, std::move(entry), line);

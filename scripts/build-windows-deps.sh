@@ -18,70 +18,66 @@
 #   $CACHE/build/<triplet>/           out-of-tree build dirs (removed after success)
 #   $CACHE/logs/<triplet>/            configure/build logs of the last build
 #
-# A target whose stamp matches (script hash, prefix, Debian source versions) and
+# A target whose stamp matches (build recipe, prefix, Debian source versions) and
 # whose files are all present is not rebuilt; if every requested target is up to
 # date the script only prints the layout and exits 0.  Builds need root (or sudo)
 # only for apt: adding a deb-src entry, apt-get update, installing missing tools.
-set -euo pipefail
+source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
 readonly TRIPLETS_KNOWN=(i686-w64-mingw32 x86_64-w64-mingw32)
 readonly SRC_PACKAGES=(libplist libxml2 fmtlib)
 readonly DEB_SRC_FILE=/etc/apt/sources.list.d/brisalen-deb-src.sources
 readonly STAMP_NAME=.brisalen-deps.stamp
-
 SCRIPT_PATH=$(readlink -f "${BASH_SOURCE[0]}")
-SCRIPT_DIR=$(dirname "$SCRIPT_PATH")
-REPO_ROOT=$(cd "$SCRIPT_DIR/.." && pwd -P)
-SCRIPT_HASH=$(sha256sum "$SCRIPT_PATH" | cut -d' ' -f1)
+readonly SCRIPT_PATH
+readonly CHECK_PROGRAM="$BRISALEN_ROOT/scripts/windows-deps-check.cpp"
 
 JOBS=$(nproc 2>/dev/null || echo 1)
 if [ "$JOBS" -gt 2 ]; then JOBS=2; fi
 
-log() { printf '[deps] %s\n' "$*"; }
-die() { printf '[deps] error: %s\n' "$*" >&2; exit 1; }
-
 usage() {
-    sed -n '2,/^set -euo/{/^#/s/^# \{0,1\}//p}' "$SCRIPT_PATH"
+    sed -n '2,/^[^#]/{/^#/s/^# \{0,1\}//p}' "$SCRIPT_PATH"
 }
 
 # ---------------------------------------------------------------- arguments
-CACHE=${BRISALEN_DEPS_CACHE:-$HOME/.cache/brisalen-deps}
+CACHE=$BRISALEN_DEPS_CACHE
 TARGETS=()
 RUN_WINE=1
-while [ $# -gt 0 ]; do
-    case "$1" in
-        --cache) [ $# -ge 2 ] || die "--cache needs a directory"; CACHE=$2; shift 2 ;;
-        --cache=*) CACHE=${1#--cache=}; shift ;;
-        --target) [ $# -ge 2 ] || die "--target needs a triplet"; TARGETS+=("$2"); shift 2 ;;
-        --target=*) TARGETS+=("${1#--target=}"); shift ;;
-        --no-wine) RUN_WINE=0; shift ;;
-        -h|--help) usage; exit 0 ;;
-        *) die "unknown argument: $1 (see --help)" ;;
+
+parse_args() {
+    while [ $# -gt 0 ]; do
+        case "$1" in
+            --cache) [ $# -ge 2 ] || die "--cache needs a directory"; CACHE=$2; shift 2 ;;
+            --cache=*) CACHE=${1#--cache=}; shift ;;
+            --target) [ $# -ge 2 ] || die "--target needs a triplet"; TARGETS+=("$2"); shift 2 ;;
+            --target=*) TARGETS+=("${1#--target=}"); shift ;;
+            --no-wine) RUN_WINE=0; shift ;;
+            -h|--help) usage; exit 0 ;;
+            *) die "unknown argument: $1 (see --help)" ;;
+        esac
+    done
+    if [ ${#TARGETS[@]} -eq 0 ]; then TARGETS=("${TRIPLETS_KNOWN[@]}"); fi
+
+    # Validate and de-duplicate the targets, keeping the order given.
+    local -A seen=()
+    local uniq_targets=() t
+    for t in "${TARGETS[@]}"; do
+        case " ${TRIPLETS_KNOWN[*]} " in
+            *" $t "*) ;;
+            *) die "unsupported target '$t' (known: ${TRIPLETS_KNOWN[*]})" ;;
+        esac
+        if [ -z "${seen[$t]:-}" ]; then seen[$t]=1; uniq_targets+=("$t"); fi
+    done
+    TARGETS=("${uniq_targets[@]}")
+
+    [ -n "$CACHE" ] || die "empty cache directory"
+    # Resolve the path (symlinks included) before creating anything.
+    CACHE=$(realpath -m -- "$CACHE")
+    case "$CACHE/" in
+        "$(realpath -- "$BRISALEN_ROOT")"/*)
+            die "cache $CACHE is inside the source tree $BRISALEN_ROOT; pick a folder outside it" ;;
     esac
-done
-if [ ${#TARGETS[@]} -eq 0 ]; then TARGETS=("${TRIPLETS_KNOWN[@]}"); fi
-
-# Validate and de-duplicate the targets, keeping the order given.
-declare -A seen=()
-uniq_targets=()
-for t in "${TARGETS[@]}"; do
-    case " ${TRIPLETS_KNOWN[*]} " in
-        *" $t "*) ;;
-        *) die "unsupported target '$t' (known: ${TRIPLETS_KNOWN[*]})" ;;
-    esac
-    if [ -z "${seen[$t]:-}" ]; then seen[$t]=1; uniq_targets+=("$t"); fi
-done
-TARGETS=("${uniq_targets[@]}")
-
-[ -n "$CACHE" ] || die "empty cache directory"
-# Resolve the path (symlinks included) before creating anything.
-CACHE=$(realpath -m -- "$CACHE")
-case "$CACHE/" in
-    "$REPO_ROOT"/*) die "cache $CACHE is inside the source tree $REPO_ROOT; pick a folder outside it" ;;
-esac
-mkdir -p "$CACHE"
-
-START=$SECONDS
+}
 
 # ------------------------------------------------------------- version query
 # Newest version of a Debian source package that apt knows about (empty when
@@ -119,9 +115,20 @@ required_files() {
         "$p/lib/pkgconfig/fmt.pc" "$p/toolchain.cmake"
 }
 
+# What the built files depend on besides the source versions: the steps that
+# fetch, patch and build them, as bash prints them back (comments dropped),
+# so changes elsewhere in the scripts do not cost a rebuild.
+recipe_hash() {
+    {
+        declare -p SRC_PACKAGES
+        declare -f required_files fetch_source write_toolchain build_fmt autotools_env build_libxml2 \
+            build_libplist build_target
+    } | sha256sum | cut -d' ' -f1
+}
+
 stamp_text() {  # expected stamp content for a target
     local t=$1 p
-    printf 'script-sha256=%s\n' "$SCRIPT_HASH"
+    printf 'recipe-sha256=%s\n' "$RECIPE_HASH"
     printf 'target=%s\n' "$t"
     printf 'prefix=%s\n' "$(prefix_of "$t")"
     for p in "${SRC_PACKAGES[@]}"; do printf '%s=%s\n' "$p" "${VERSION[$p]}"; done
@@ -139,9 +146,21 @@ target_complete() {
     if [ "$VERSIONS_KNOWN" = 1 ]; then
         [ "$(cat "$stamp")" = "$(stamp_text "$t")" ] || return 1
     else
-        grep -qx "script-sha256=$SCRIPT_HASH" "$stamp" || return 1
+        grep -qx "recipe-sha256=$RECIPE_HASH" "$stamp" || return 1
         grep -qx "prefix=$prefix" "$stamp" || return 1
     fi
+}
+
+# The targets among the arguments whose cache is not complete, one a line.
+targets_to_build() {
+    local t
+    for t in "$@"; do
+        if target_complete "$t"; then
+            say "$t: cache is up to date ($(prefix_of "$t"))"
+        else
+            printf '%s\n' "$t"
+        fi
+    done
 }
 
 print_layout() {
@@ -161,57 +180,7 @@ EOF
     done
 }
 
-VERSIONS_KNOWN=0
-if command -v apt-cache >/dev/null && command -v dpkg >/dev/null && resolve_versions; then
-    VERSIONS_KNOWN=1
-fi
-
-todo=()
-for t in "${TARGETS[@]}"; do
-    if target_complete "$t"; then
-        log "$t: cache is up to date ($(prefix_of "$t"))"
-    else
-        todo+=("$t")
-    fi
-done
-if [ ${#todo[@]} -eq 0 ]; then
-    print_layout
-    log "nothing to build (took $((SECONDS - START))s)"
-    exit 0
-fi
-
-# One build at a time per cache folder.
-exec 9>"$CACHE/.lock"
-if ! flock -n 9; then
-    log "another build holds $CACHE/.lock; waiting"
-    flock 9
-fi
-
 # ---------------------------------------------------------- host preparation
-SUDO=()
-if [ "$(id -u)" -ne 0 ]; then
-    if command -v sudo >/dev/null; then SUDO=(sudo); fi
-fi
-as_root() {
-    if [ "$(id -u)" -ne 0 ] && [ ${#SUDO[@]} -eq 0 ]; then
-        die "need root (or sudo) to run: $*"
-    fi
-    "${SUDO[@]}" "$@"
-}
-
-apt_updated=0
-apt_update() {
-    if [ "$apt_updated" = 0 ]; then
-        log "apt-get update"
-        as_root env DEBIAN_FRONTEND=noninteractive apt-get update -q >/dev/null
-        apt_updated=1
-    fi
-}
-
-is_installed() {
-    dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q '^install ok installed$'
-}
-
 needed_packages() {
     local t
     printf '%s\n' dpkg-dev cmake make autoconf automake libtool pkg-config \
@@ -281,52 +250,37 @@ add_deb_src() {
              }' "$f" >>"$tmp"
     done
     [ -s "$tmp" ] || { rm -f "$tmp"; die "no Debian apt source found to mirror as deb-src"; }
-    log "adding deb-src entries in $DEB_SRC_FILE"
+    say "adding deb-src entries in $DEB_SRC_FILE"
     as_root install -m 0644 "$tmp" "$DEB_SRC_FILE"
     rm -f "$tmp"
 }
 
+# The build tools, and the Debian source versions (which need a deb-src entry
+# for the Debian archive and fresh package lists).
 prepare_host() {
-    local missing=() p
-    while read -r p; do is_installed "$p" || missing+=("$p"); done < <(needed_packages)
-
-    if [ "$VERSIONS_KNOWN" = 0 ] && ! have_deb_src; then add_deb_src; fi
-    if [ ${#missing[@]} -gt 0 ] || [ "$VERSIONS_KNOWN" = 0 ]; then apt_update; fi
-    if [ ${#missing[@]} -gt 0 ]; then
-        log "installing: ${missing[*]}"
-        as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends \
-            "${missing[@]}" >/dev/null
-    fi
-    if [ "$VERSIONS_KNOWN" = 0 ] && ! resolve_versions; then
+    local needed=()
+    mapfile -t needed < <(needed_packages)
+    install_packages "${needed[@]}"
+    [ "$VERSIONS_KNOWN" = 0 ] || return 0
+    have_deb_src || add_deb_src
+    say "apt-get update"
+    apt_update
+    if ! resolve_versions && [ ! -f "$DEB_SRC_FILE" ]; then
         # Some deb-src entry existed, but not for the Debian archive.
-        if [ ! -f "$DEB_SRC_FILE" ]; then
-            add_deb_src
-            apt_updated=0
-            apt_update
-        fi
-        resolve_versions || die "apt knows no source for: $(for p in "${SRC_PACKAGES[@]}"; do [ -n "${VERSION[$p]}" ] || printf '%s ' "$p"; done)"
+        add_deb_src
+        apt_update
     fi
+    resolve_versions || die "apt knows no source for: $(for p in "${SRC_PACKAGES[@]}"; do [ -n "${VERSION[$p]}" ] || printf '%s ' "$p"; done)"
     VERSIONS_KNOWN=1
 }
-
-prepare_host
-log "Debian sources: $(for p in "${SRC_PACKAGES[@]}"; do printf '%s %s  ' "$p" "${VERSION[$p]}"; done)"
-
-# Targets whose stamp only looked stale because the versions were unknown.
-todo2=()
-for t in "${todo[@]}"; do
-    if target_complete "$t"; then log "$t: cache is up to date"; else todo2+=("$t"); fi
-done
-todo=("${todo2[@]}")
-
-BUILD_TRIPLET=$(dpkg-architecture -qDEB_BUILD_GNU_TYPE)
 
 # ------------------------------------------------------------------ sources
 # run_logged LOGFILE CMD... : run quietly, show the log tail on failure.
 run_logged() {
     local logf=$1; shift
     if ! "$@" >>"$logf" 2>&1; then
-        printf '[deps] command failed: %s\n[deps] last lines of %s:\n' "$*" "$logf" >&2
+        say "command failed: $*"
+        say "last lines of $logf:"
         tail -n 40 "$logf" >&2
         exit 1
     fi
@@ -339,14 +293,14 @@ fetch_source() {
     logf="$CACHE/logs/src-${pkg}.log"
     if [ -f "$work/.ready" ]; then
         SRCDIR[$pkg]=$(cat "$work/.ready")
-        log "source $pkg $ver: reusing $work"
+        say "source $pkg $ver: reusing $work"
         return
     fi
     # Drop older versions and any half-finished attempt.
     rm -rf "$CACHE/src/${pkg}_"*
     mkdir -p "$work"
     : >"$logf"
-    log "source $pkg $ver: apt-get source into $work"
+    say "source $pkg $ver: apt-get source into $work"
     (cd "$work" && run_logged "$logf" apt-get -o APT::Sandbox::User="$(id -un)" \
         source -q --only-source "$pkg=$ver")
     dir=$(find "$work" -mindepth 1 -maxdepth 1 -type d | head -n 1)
@@ -362,11 +316,11 @@ fetch_source() {
                     "$dir/src/plist.h"
                 grep -q LIBPLIST_STATIC "$dir/src/plist.h" || die "could not adjust libplist src/plist.h"
             fi
-            log "source $pkg: autoreconf"
+            say "source $pkg: autoreconf"
             (cd "$dir" && run_logged "$logf" autoreconf -fi) ;;
         libxml2)
             # Debian's patches touch Makefile.am; regenerate with the local autotools.
-            log "source $pkg: autoreconf"
+            say "source $pkg: autoreconf"
             (cd "$dir" && run_logged "$logf" autoreconf -fi) ;;
     esac
     printf '%s\n' "$dir" >"$work/.ready"
@@ -396,7 +350,7 @@ EOF
 
 build_fmt() {  # TRIPLET PREFIX BUILDROOT LOGDIR
     local t=$1 prefix=$2 b="$3/fmt" logf="$4/fmt.log"
-    log "$t: fmt (cmake)"
+    say "$t: fmt (cmake)"
     run_logged "$logf" cmake -S "${SRCDIR[fmtlib]}" -B "$b" -G "Unix Makefiles" \
         -DCMAKE_TOOLCHAIN_FILE="$prefix/toolchain.cmake" \
         -DCMAKE_BUILD_TYPE=Release \
@@ -421,7 +375,7 @@ build_libxml2() {  # TRIPLET PREFIX BUILDROOT LOGDIR
     local t=$1 prefix=$2 b="$3/libxml2" logf="$4/libxml2.log" envv=()
     mapfile -t envv < <(autotools_env "$t" "$prefix")
     mkdir -p "$b"
-    log "$t: libxml2 (configure)"
+    say "$t: libxml2 (configure)"
     # configure adds -DLIBXML_STATIC itself for a --disable-shared Windows build
     # (also to libxml-2.0.pc and the CMake config).
     (cd "$b" && run_logged "$logf" env "${envv[@]}" CPPFLAGS= \
@@ -430,7 +384,7 @@ build_libxml2() {  # TRIPLET PREFIX BUILDROOT LOGDIR
         --without-python --without-zlib --without-lzma --without-iconv \
         --without-icu --without-http --without-ftp --without-modules \
         --without-readline --without-history)
-    log "$t: libxml2 (make)"
+    say "$t: libxml2 (make)"
     # Only the library, headers and the files describing it; no xmllint/docs.
     (cd "$b" && run_logged "$logf" make -j "$JOBS" libxml2.la &&
         run_logged "$logf" make -C include install &&
@@ -448,11 +402,11 @@ build_libplist() {  # TRIPLET PREFIX BUILDROOT LOGDIR
     local t=$1 prefix=$2 b="$3/libplist" logf="$4/libplist.log" envv=()
     mapfile -t envv < <(autotools_env "$t" "$prefix")
     mkdir -p "$b"
-    log "$t: libplist (configure)"
+    say "$t: libplist (configure)"
     (cd "$b" && run_logged "$logf" env "${envv[@]}" CPPFLAGS=-DLIBPLIST_STATIC \
         "${SRCDIR[libplist]}/configure" --host="$t" --build="$BUILD_TRIPLET" \
         --prefix="$prefix" --enable-static --disable-shared --without-cython)
-    log "$t: libplist (make)"
+    say "$t: libplist (make)"
     # libcnary is a libtool convenience library that gets folded into
     # libplist-2.0.a; tools/, test/ and docs/ are not built.
     (cd "$b" && run_logged "$logf" make -j "$JOBS" -C libcnary &&
@@ -468,54 +422,19 @@ build_libplist() {  # TRIPLET PREFIX BUILDROOT LOGDIR
 verify_target() {  # TRIPLET PREFIX BUILDROOT LOGDIR
     local t=$1 prefix=$2 d="$3/verify" logf="$4/verify.log" flags out wp
     mkdir -p "$d"
-    cat >"$d/depcheck.cpp" <<'EOF'
-#include <cstdio>
-#include <cstring>
-#include <string>
-#include <fmt/format.h>
-#include <libxml/parser.h>
-#include <libxml/tree.h>
-#include <plist/plist.h>
-
-int main() {
-    static const char xml[] = "<?xml version=\"1.0\"?><root><item>42</item></root>";
-    xmlDocPtr doc = xmlParseMemory(xml, static_cast<int>(sizeof(xml) - 1));
-    if (!doc) { std::puts("libxml2: parse failed"); return 1; }
-    xmlNodePtr root = xmlDocGetRootElement(doc);
-    std::string root_name = root ? reinterpret_cast<const char*>(root->name) : "";
-    xmlFreeDoc(doc);
-    xmlCleanupParser();
-
-    plist_t dict = plist_new_dict();
-    plist_dict_set_item(dict, "Name", plist_new_string("value"));
-    char* out = nullptr;
-    uint32_t len = 0;
-    plist_to_xml(dict, &out, &len);
-    bool plist_ok = out && std::strstr(out, "<key>Name</key>") != nullptr;
-    plist_to_xml_free(out);
-    plist_free(dict);
-
-    std::string msg = fmt::format("fmt {} | libxml2 {} root={} | plist xml {} bytes",
-                                  FMT_VERSION, LIBXML_DOTTED_VERSION, root_name, len);
-    std::puts(msg.c_str());
-    if (root_name != "root" || !plist_ok) { std::puts("depcheck: FAILED"); return 1; }
-    std::puts("depcheck: ok");
-    return 0;
-}
-EOF
     flags=$(PKG_CONFIG_LIBDIR="$prefix/lib/pkgconfig" PKG_CONFIG_PATH='' \
         pkg-config --static --cflags --libs libplist-2.0 libxml-2.0 fmt)
-    log "$t: check program (compile + static link)"
+    say "$t: check program (compile + static link)"
     # shellcheck disable=SC2086
-    run_logged "$logf" "$t-g++-posix" -std=c++17 -O1 -o "$d/depcheck.exe" "$d/depcheck.cpp" \
+    run_logged "$logf" "$t-g++-posix" -std=c++17 -O1 -o "$d/depcheck.exe" "$CHECK_PROGRAM" \
         $flags -static
     if [ "$t" != x86_64-w64-mingw32 ] || [ "$RUN_WINE" = 0 ]; then
-        log "$t: check program links (not run: no way to execute it here)"
+        say "$t: check program links (not run: no way to execute it here)"
         return 0
     fi
     command -v wine >/dev/null || die "wine not found (use --no-wine to skip running the check)"
     wp=$(mktemp -d "$CACHE/wineprefix.XXXXXX")
-    log "$t: running the check program under wine"
+    say "$t: running the check program under wine"
     if out=$(cd "$d" && WINEPREFIX="$wp" WINEARCH=win64 WINEDEBUG=-all \
             WINEDLLOVERRIDES="mscoree,mshtml=" timeout 600 wine ./depcheck.exe 2>>"$logf"); then
         :
@@ -537,7 +456,7 @@ build_target() {
     prefix=$(prefix_of "$t")
     buildroot="$CACHE/build/$t"
     logdir="$CACHE/logs/$t"
-    log "$t: building into $prefix"
+    say "$t: building into $prefix"
     rm -rf "$prefix" "$buildroot" "$logdir"
     mkdir -p "$prefix" "$buildroot" "$logdir"
     write_toolchain "$t" "$prefix"
@@ -551,16 +470,48 @@ build_target() {
     stamp_text "$t" >"$prefix/$STAMP_NAME.tmp"
     mv "$prefix/$STAMP_NAME.tmp" "$prefix/$STAMP_NAME"
     rm -rf "$buildroot"
-    log "$t: done in $((SECONDS - t0))s"
+    say "$t: done in $((SECONDS - t0))s"
 }
 
-if [ ${#todo[@]} -gt 0 ]; then
-    mkdir -p "$CACHE/src" "$CACHE/logs"
-    t0=$SECONDS
-    for p in "${SRC_PACKAGES[@]}"; do fetch_source "$p"; done
-    log "sources ready in $((SECONDS - t0))s"
-    for t in "${todo[@]}"; do build_target "$t"; done
-fi
+main() {
+    parse_args "$@"
+    mkdir -p "$CACHE"
+    local start=$SECONDS todo=() t p
+    RECIPE_HASH=$(recipe_hash)
+    VERSIONS_KNOWN=0
+    if command -v apt-cache >/dev/null && command -v dpkg >/dev/null && resolve_versions; then
+        VERSIONS_KNOWN=1
+    fi
+    mapfile -t todo < <(targets_to_build "${TARGETS[@]}")
+    if [ ${#todo[@]} -eq 0 ]; then
+        print_layout
+        say "nothing to build (took $((SECONDS - start))s)"
+        exit 0
+    fi
 
-print_layout
-log "finished in $((SECONDS - START))s"
+    # One build at a time per cache folder.
+    exec 9>"$CACHE/.lock"
+    if ! flock -n 9; then
+        say "another build holds $CACHE/.lock; waiting"
+        flock 9
+    fi
+
+    prepare_host
+    say "Debian sources: $(for p in "${SRC_PACKAGES[@]}"; do printf '%s %s  ' "$p" "${VERSION[$p]}"; done)"
+    # Targets whose stamp only looked stale because the versions were unknown
+    # (or that another build finished while this one waited for the lock).
+    mapfile -t todo < <(targets_to_build "${todo[@]}")
+    BUILD_TRIPLET=$(dpkg-architecture -qDEB_BUILD_GNU_TYPE)
+
+    if [ ${#todo[@]} -gt 0 ]; then
+        mkdir -p "$CACHE/src" "$CACHE/logs"
+        local t0=$SECONDS
+        for p in "${SRC_PACKAGES[@]}"; do fetch_source "$p"; done
+        say "sources ready in $((SECONDS - t0))s"
+        for t in "${todo[@]}"; do build_target "$t"; done
+    fi
+    print_layout
+    say "finished in $((SECONDS - start))s"
+}
+
+main "$@"

@@ -6,9 +6,16 @@ BRISALEN_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 export BRISALEN_DEPS_CACHE="${BRISALEN_DEPS_CACHE:-$HOME/.cache/brisalen-deps}"
 
 say() { printf '== %s\n' "$*" >&2; }
+die() { say "error: $*"; exit 1; }
 
 as_root() {
-    if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
+    if [ "$(id -u)" -eq 0 ]; then
+        "$@"
+    elif command -v sudo >/dev/null; then
+        sudo "$@"
+    else
+        die "need root (or sudo) to run: $*"
+    fi
 }
 
 # Debian packages every build, test and demo needs.
@@ -20,18 +27,27 @@ BRISALEN_APT_PACKAGES=(
     wine wine64 wixl msitools
 )
 
+is_installed() {
+    dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q '^install ok installed$'
+}
+
+# Another apt run (an unattended upgrade, a second checkout's set-up) may
+# hold the lock for a while: apt waits for it rather than fail.
+apt_get() {
+    as_root env DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=600 "$@"
+}
+
+apt_update() { apt_get update -q >/dev/null; }
+
 install_packages() {
-    local missing=()
+    local missing=() p
     for p in "$@"; do
-        dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q '^install ok installed$' || missing+=("$p")
+        is_installed "$p" || missing+=("$p")
     done
     [ ${#missing[@]} -eq 0 ] && return 0
     say "installing ${missing[*]}"
-    # Another apt run (an unattended upgrade, a second checkout's set-up)
-    # may hold the lock for a while: wait for it rather than fail.
-    as_root env DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=600 update -q >/dev/null
-    as_root env DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=600 install -y -q \
-        --no-install-recommends "${missing[@]}" >/dev/null
+    apt_update
+    apt_get install -y -q --no-install-recommends "${missing[@]}" >/dev/null
 }
 
 # True when the kernel starts 32-bit x86 programs. A kernel can be built or

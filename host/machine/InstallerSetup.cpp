@@ -1,5 +1,4 @@
-#include "host/InstallerCommands.h"
-
+// brisalen machine install / install-family / uninstall / queue-msi-results.
 #include <algorithm>
 #include <filesystem>
 #include <iostream>
@@ -7,6 +6,7 @@
 #include <vector>
 
 #include "host/HostText.h"
+#include "host/machine/SetupCommands.h"
 #include "platform/Installer.h"
 #include "platform/Platform.h"
 #include "platform/sim/SimPlatform.h"
@@ -79,9 +79,10 @@ bool InstallOne(const fs::path& hostPackage) {
     return Succeeded(code);
 }
 
-int InstallPackages(const std::vector<std::string>& packages) {
+// Exit code 1 unless every package went in.
+int InstallEach(const std::vector<fs::path>& packages) {
     bool allIn = true;
-    for (const std::string& package : packages) allIn = InstallOne(package) && allIn;
+    for (const fs::path& package : packages) allIn = InstallOne(package) && allIn;
     return allIn ? 0 : 1;
 }
 
@@ -105,9 +106,7 @@ int InstallFamily(const std::string& folder, const std::vector<std::string>& exc
         return 1;
     }
     std::sort(packages.begin(), packages.end());
-    bool allIn = true;
-    for (const fs::path& package : packages) allIn = InstallOne(package) && allIn;
-    return allIn ? 0 : 1;
+    return InstallEach(packages);
 }
 
 int Uninstall(const std::vector<std::string>& productCodes) {
@@ -136,11 +135,13 @@ int QueueResults(const std::vector<uint32_t>& codes) {
 
 }  // namespace
 
-void AddInstallerMachineCommands(CLI::App& machine, HostAction& action) {
+void AddInstallerSetupCommands(CLI::App& machine, HostAction& action) {
     static std::vector<std::string> packages;
     CLI::App* install = machine.add_subcommand("install", "install .msi packages as msiexec /i would");
     install->add_option("packages", packages, "host paths of .msi files")->required()->check(CLI::ExistingFile);
-    install->callback([&action] { action = [](HostContext&) { return InstallPackages(packages); }; });
+    install->callback([&action] {
+        action = [](HostContext&) { return InstallEach(std::vector<fs::path>(packages.begin(), packages.end())); };
+    });
 
     static std::string folder;
     static std::vector<std::string> excluded;

@@ -1,8 +1,11 @@
-// brisalen machine ...: sets the simulated Windows machine up.
+// brisalen machine set-os / add-drive / set-itunes: the Windows release,
+// the drives and the iTunes registry values of the simulated machine.
+#include <algorithm>
+#include <cctype>
 #include <map>
 
-#include "host/HostContext.h"
 #include "host/HostText.h"
+#include "host/machine/SetupCommands.h"
 #include "platform/sim/SimPlatform.h"
 #include "platform/sim/SimRegistry.h"
 
@@ -77,7 +80,7 @@ int SetItunes(const ItunesChoice& choice) {
 
 }  // namespace
 
-void AddMachineCommands(CLI::App& machine, HostAction& action) {
+void AddSystemSetupCommands(CLI::App& machine, HostAction& action) {
     static OsChoice os;
     CLI::App* setOs = machine.add_subcommand("set-os", "Windows release and bitness");
     setOs->add_option("release", os.release, "7, 8.1, 10 or 11")->required()->check(

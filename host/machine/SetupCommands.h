@@ -1,0 +1,19 @@
+// brisalen machine ...: the set-up commands of the simulated Windows
+// machine, which only the Linux host has. Each group adds its subcommands
+// to the `machine` command.
+#pragma once
+
+#include <CLI/CLI.hpp>
+
+#include "host/HostContext.h"
+
+// set-os, add-drive, set-itunes
+void AddSystemSetupCommands(CLI::App& machine, HostAction& action);
+// add-service
+void AddServiceSetupCommands(CLI::App& machine, HostAction& action);
+// add-process
+void AddProcessSetupCommands(CLI::App& machine, HostAction& action);
+// install, install-family, uninstall, queue-msi-results: packages go on
+// the machine the way msiexec would put them there, through the same
+// Windows Installer seam the library uses.
+void AddInstallerSetupCommands(CLI::App& machine, HostAction& action);
