@@ -7,6 +7,7 @@
 #include <tlhelp32.h>
 
 #include "platform/win32/UniqueHandle.h"
+#include "platform/win32/WinError.h"
 
 namespace platform::win32 {
 
@@ -82,9 +83,7 @@ public:
         return ERROR_SUCCESS;
     }
 
-    uint32_t Terminate(uint32_t exitCode) override {
-        return ::TerminateProcess(process_.Get(), exitCode) ? ERROR_SUCCESS : ::GetLastError();
-    }
+    uint32_t Terminate(uint32_t exitCode) override { return ErrorUnless(::TerminateProcess(process_.Get(), exitCode)); }
 
 private:
     KernelHandle process_;
@@ -92,13 +91,9 @@ private:
 
 }  // namespace
 
-std::unique_ptr<IProcessSnapshot> Win32Processes::Snapshot(uint32_t& error) {
+Result<std::unique_ptr<IProcessSnapshot>> Win32Processes::Snapshot() {
     FileHandle snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
-    if (!snapshot) {
-        error = ::GetLastError();
-        return nullptr;
-    }
-    error = ERROR_SUCCESS;
+    if (!snapshot) return LastErrorFailure();
     return std::make_unique<Win32ProcessSnapshot>(std::move(snapshot));
 }
 
@@ -119,13 +114,9 @@ uint32_t Win32Processes::ListProcessIds(std::vector<uint32_t>& ids) {
     return ERROR_INSUFFICIENT_BUFFER;
 }
 
-std::unique_ptr<IProcess> Win32Processes::Open(uint32_t id, uint32_t access, uint32_t& error) {
+Result<std::unique_ptr<IProcess>> Win32Processes::Open(uint32_t id, uint32_t access) {
     KernelHandle process(::OpenProcess(access, FALSE, id));
-    if (!process) {
-        error = ::GetLastError();
-        return nullptr;
-    }
-    error = ERROR_SUCCESS;
+    if (!process) return LastErrorFailure();
     return std::make_unique<Win32Process>(std::move(process));
 }
 
@@ -147,8 +138,7 @@ private:
 
 }  // namespace
 
-std::unique_ptr<IStartedProcess> Win32Processes::CreateProcess(const std::wstring& commandLine, bool hidden,
-                                                               uint32_t& error) {
+Result<std::unique_ptr<IStartedProcess>> Win32Processes::CreateProcess(const std::wstring& commandLine, bool hidden) {
     // CreateProcessW may write into its command line, so it gets a copy.
     std::vector<wchar_t> buffer(commandLine.begin(), commandLine.end());
     buffer.push_back(L'\0');
@@ -160,11 +150,9 @@ std::unique_ptr<IStartedProcess> Win32Processes::CreateProcess(const std::wstrin
     }
     PROCESS_INFORMATION started{};
     if (!::CreateProcessW(nullptr, buffer.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &started)) {
-        error = ::GetLastError();
-        return nullptr;
+        return LastErrorFailure();
     }
     KernelHandle thread(started.hThread);
-    error = kErrSuccess;
     return std::make_unique<Win32StartedProcess>(KernelHandle(started.hProcess));
 }
 

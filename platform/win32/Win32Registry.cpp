@@ -52,23 +52,21 @@ private:
 
 }  // namespace
 
-uint32_t Win32Registry::OpenKey(RegistryRoot root, const std::wstring& path, uint32_t access,
-                                std::unique_ptr<IRegistryKey>& key) {
+Result<std::unique_ptr<IRegistryKey>> Win32Registry::OpenKey(RegistryRoot root, const std::wstring& path,
+                                                             uint32_t access) {
     HKEY opened = nullptr;
     const LSTATUS status = ::RegOpenKeyExW(RootKey(root), path.c_str(), 0, access, &opened);
-    if (status != ERROR_SUCCESS) return static_cast<uint32_t>(status);
-    key = std::make_unique<Win32RegistryKey>(opened);
-    return ERROR_SUCCESS;
+    if (status != ERROR_SUCCESS) return Failure(static_cast<uint32_t>(status));
+    return std::make_unique<Win32RegistryKey>(opened);
 }
 
-uint32_t Win32Registry::CreateKey(RegistryRoot root, const std::wstring& path, uint32_t access,
-                                  std::unique_ptr<IRegistryKey>& key) {
+Result<std::unique_ptr<IRegistryKey>> Win32Registry::CreateKey(RegistryRoot root, const std::wstring& path,
+                                                               uint32_t access) {
     HKEY opened = nullptr;
     const LSTATUS status = ::RegCreateKeyExW(RootKey(root), path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
                                              access, nullptr, &opened, nullptr);
-    if (status != ERROR_SUCCESS) return static_cast<uint32_t>(status);
-    key = std::make_unique<Win32RegistryKey>(opened);
-    return ERROR_SUCCESS;
+    if (status != ERROR_SUCCESS) return Failure(static_cast<uint32_t>(status));
+    return std::make_unique<Win32RegistryKey>(opened);
 }
 
 }  // namespace platform::win32

@@ -4,11 +4,10 @@
 
 #include "platform/win32/UniqueHandle.h"
 #include "platform/win32/WinApi.h"
+#include "platform/win32/WinError.h"
 
 namespace platform::win32 {
 namespace {
-
-uint32_t ErrorUnless(BOOL succeeded) { return succeeded ? static_cast<uint32_t>(ERROR_SUCCESS) : ::GetLastError(); }
 
 std::wstring TextOrEmpty(const wchar_t* text) { return text ? std::wstring(text) : std::wstring(); }
 
@@ -87,12 +86,10 @@ class Win32ServiceDatabase final : public IServiceDatabase {
 public:
     explicit Win32ServiceDatabase(SC_HANDLE manager) : manager_(manager) {}
 
-    uint32_t Open(const std::wstring& serviceName, uint32_t access, std::unique_ptr<IService>& service) override {
-        service.reset();
+    Result<std::unique_ptr<IService>> Open(const std::wstring& serviceName, uint32_t access) override {
         const SC_HANDLE handle = ::OpenServiceW(manager_.Get(), serviceName.c_str(), access);
-        if (!handle) return ::GetLastError();
-        service = std::make_unique<Win32Service>(handle);
-        return ERROR_SUCCESS;
+        if (!handle) return LastErrorFailure();
+        return std::make_unique<Win32Service>(handle);
     }
 
 private:
@@ -101,12 +98,10 @@ private:
 
 }  // namespace
 
-uint32_t Win32Services::OpenManager(uint32_t access, std::unique_ptr<IServiceDatabase>& database) {
-    database.reset();
+Result<std::unique_ptr<IServiceDatabase>> Win32Services::OpenManager(uint32_t access) {
     const SC_HANDLE manager = ::OpenSCManagerW(nullptr, SERVICES_ACTIVE_DATABASEW, access);
-    if (!manager) return ::GetLastError();
-    database = std::make_unique<Win32ServiceDatabase>(manager);
-    return ERROR_SUCCESS;
+    if (!manager) return LastErrorFailure();
+    return std::make_unique<Win32ServiceDatabase>(manager);
 }
 
 }  // namespace platform::win32
