@@ -11,33 +11,35 @@ namespace {
 constexpr wchar_t kItunesKey[] = L"SOFTWARE\\Apple Computer, Inc.\\iTunes";
 constexpr int32_t kProductTypeItunes = 1;
 
-uint32_t OpenItunesKey(uint32_t access, std::unique_ptr<platform::IRegistryKey>& key) {
+platform::Result<std::unique_ptr<platform::IRegistryKey>> OpenItunesKey(uint32_t access) {
     return platform::Os().Registry().OpenKey(platform::RegistryRoot::LocalMachine, kItunesKey,
-                                             access | platform::kKeyWow64_64, key);
+                                             access | platform::kKeyWow64_64);
 }
 
 }  // namespace
 
 bool QueryItunesInfoReg(std::wstring& strInstallDir, std::wstring& strVersion) {
-    std::unique_ptr<platform::IRegistryKey> key;
-    if (OpenItunesKey(platform::kKeyRead, key) != platform::kErrSuccess) {
+    const auto opened = OpenItunesKey(platform::kKeyRead);
+    if (!opened) {
         LOG_INFO_W(L"ERR:query itunes info fail!\n");
         return false;
     }
+    platform::IRegistryKey& key = **opened;
     std::wstring value;
-    if (key->QueryString(L"InstallDir", value) == platform::kErrSuccess) strInstallDir = value;
-    if (key->QueryString(L"Version", value) == platform::kErrSuccess) strVersion = value;
+    if (key.QueryString(L"InstallDir", value) == platform::kErrSuccess) strInstallDir = value;
+    if (key.QueryString(L"Version", value) == platform::kErrSuccess) strVersion = value;
     LOG_INFO_W(L"Reg:InstallDir = [%s],version = [%s]\n", strInstallDir, strVersion);
     return true;
 }
 
 void ClearItunesInfoReg() {
     LOG_INFO_W(L"Clear Reg info begin");
-    std::unique_ptr<platform::IRegistryKey> key;
-    if (OpenItunesKey(platform::kKeyWrite, key) != platform::kErrSuccess) {
+    auto opened = OpenItunesKey(platform::kKeyWrite);
+    if (!opened) {
         LOG_INFO_W(L"ERR:query itunes info fail!\n");
         return;
     }
+    std::unique_ptr<platform::IRegistryKey> key = opened.Take();
     key->DeleteValue(L"Version");
     key->DeleteValue(L"InstallDir");
     key.reset();

@@ -26,11 +26,7 @@ constexpr int kMinRuntimeFilesPresent = 4;
 // Fetches every row of an executed view, then closes it.
 template <typename RowHandler>
 void ForEachRow(std::unique_ptr<platform::IMsiView>& view, RowHandler&& onRow) {
-    std::unique_ptr<platform::IMsiRecord> record;
-    while (view->Fetch(record) == platform::kErrSuccess && record) {
-        onRow(*record);
-        record.reset();
-    }
+    while (const auto record = view->Fetch()) onRow(**record);
     view.reset();
 }
 
@@ -87,12 +83,12 @@ bool CMsiDB::Init(std::wstring packagePath) {
     }
     m_strPackagePath = packagePath;
     m_hDatabase.reset();
-    const uint32_t result = platform::Os().Installer().OpenDatabase(packagePath, m_hDatabase);
-    if (result != platform::kErrSuccess || !m_hDatabase) {
-        m_hDatabase.reset();
-        LOG_INFO_W(L"[CMsiDB] open [%s] fail! err = %d\n", packagePath, result);
+    auto opened = platform::Os().Installer().OpenDatabase(packagePath);
+    if (!opened) {
+        LOG_INFO_W(L"[CMsiDB] open [%s] fail! err = %d\n", packagePath, opened.Error());
         return false;
     }
+    m_hDatabase = opened.Take();
     return true;
 }
 
@@ -101,12 +97,13 @@ bool CMsiDB::QuerySql(const std::wstring& sql, std::unique_ptr<platform::IMsiVie
         LOG_INFO_W(L"ERR:m_hDatabase == NULL");
         return false;
     }
-    uint32_t result = m_hDatabase->OpenView(sql, view);
-    if (result != platform::kErrSuccess || !view) {
-        LOG_INFO_W(L"ERR:MsiDatabaseOpenView fail! ret = %d", result);
+    auto opened = m_hDatabase->OpenView(sql);
+    if (!opened) {
+        LOG_INFO_W(L"ERR:MsiDatabaseOpenView fail! ret = %d", opened.Error());
         return false;
     }
-    result = view->Execute();
+    view = opened.Take();
+    const uint32_t result = view->Execute();
     if (result != platform::kErrSuccess) {
         view.reset();
         LOG_INFO_W(L"ERR:MsiViewExecute fail! ERR:%d", result);

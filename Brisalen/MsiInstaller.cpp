@@ -169,14 +169,12 @@ bool CMsiInstaller::ForceUninstall(const std::wstring& productCode) {
     // A copy left hanging by an earlier uninstall would hold the Installer's
     // registration open.
     KillProcessByPartName(kMsiZapProcessPart);
-    uint32_t error = 0;
-    std::unique_ptr<platform::IStartedProcess> zap =
-        platform::Os().Processes().CreateProcess(command, true, error);
+    const auto zap = platform::Os().Processes().CreateProcess(command, true);
     if (!zap) {
-        LOG_INFO_W(L"err: createProcess[%s] fail! err = 0x%x\n", command, error);
+        LOG_INFO_W(L"err: createProcess[%s] fail! err = 0x%x\n", command, zap.Error());
         return false;
     }
-    const uint32_t waited = zap->Wait(kMsiZapWaitMs);
+    const uint32_t waited = (*zap)->Wait(kMsiZapWaitMs);
     // On a time-out the tool is left running; the next uninstall ends it.
     if (waited == platform::kWaitTimeout) LOG_INFO_W(L"wait [MsiZap.exe] timeout:30s");
     LOG_INFO_W(L"ForceUninstall end! (waitRet = 0x%x)\n", waited);

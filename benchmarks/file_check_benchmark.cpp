@@ -181,9 +181,8 @@ void ReadTables(benchmark::State& state) {
                 state.SkipWithError("query failed");
                 return;
             }
-            std::unique_ptr<platform::IMsiRecord> record;
-            while (view->Fetch(record) == platform::kErrSuccess && record) {
-                benchmark::DoNotOptimize(record->GetString(1));
+            while (const auto record = view->Fetch()) {
+                benchmark::DoNotOptimize((*record)->GetString(1));
                 ++rows;
             }
         }

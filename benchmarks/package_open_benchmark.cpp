@@ -64,8 +64,7 @@ private:
 };
 
 void OpenOnce(benchmark::State& state) {
-    std::unique_ptr<platform::IMsiDatabase> database;
-    if (platform::Os().Installer().OpenDatabase(kPackagePath, database) != 0) state.SkipWithError("open failed");
+    if (!platform::Os().Installer().OpenDatabase(kPackagePath)) state.SkipWithError("open failed");
 }
 
 void OpenAfterForgetting(benchmark::State& state, bool kept) {

@@ -102,9 +102,9 @@ private:
 
     bool Open(const std::wstring& folder) {
         Level level;
-        uint32_t error = 0;
-        level.search = platform::Os().Files().FindFirst(folder + L"\\*.*", level.entry, error);
-        if (!level.search) return false;
+        auto search = platform::Os().Files().FindFirst(folder + L"\\*.*", level.entry);
+        if (!search) return false;
+        level.search = search.Take();
         level.folder = folder;
         levels_.push_back(std::move(level));
         return true;
@@ -256,17 +256,17 @@ void DeleteFilesInFolders(const std::vector<std::wstring>& folders, std::vector<
 
 char* ReadWholeFile(std::wstring path, uint64_t* size) {
     NormalizePath(path);
-    uint32_t error = 0;
-    const std::unique_ptr<platform::IFile> file = platform::Os().Files().Open(path, platform::OpenMode::Read, error);
-    if (!file) return nullptr;
-    const uint64_t length = file->Size();
+    const auto opened = platform::Os().Files().Open(path, platform::OpenMode::Read);
+    if (!opened) return nullptr;
+    platform::IFile& file = **opened;
+    const uint64_t length = file.Size();
     if (length == 0 || length >= std::numeric_limits<size_t>::max()) return nullptr;
     const size_t bytes = static_cast<size_t>(length);
     char* buffer = static_cast<char*>(std::calloc(bytes + 1, 1));
     if (buffer == nullptr) return nullptr;
     size_t done = 0;
     while (done < bytes) {
-        const size_t n = file->Read(buffer + done, bytes - done);
+        const size_t n = file.Read(buffer + done, bytes - done);
         if (n == 0) break;  // shrank since it was measured; the rest stays zero
         done += n;
     }
@@ -275,23 +275,21 @@ char* ReadWholeFile(std::wstring path, uint64_t* size) {
 }
 
 bool ProbeFileSize(const std::wstring& path, int64_t& size) {
-    uint32_t error = 0;
     size = 0;
-    const std::unique_ptr<platform::IFile> file = platform::Os().Files().Open(path, platform::OpenMode::Read, error);
+    const auto file = platform::Os().Files().Open(path, platform::OpenMode::Read);
     if (file) {
-        const uint64_t length = file->Size();
+        const uint64_t length = (*file)->Size();
         size = length > static_cast<uint64_t>(std::numeric_limits<int64_t>::max()) ? 0 : static_cast<int64_t>(length);
         return true;
     }
-    if (error == platform::kErrFileNotFound || error == platform::kErrPathNotFound) return false;
+    if (file.Error() == platform::kErrFileNotFound || file.Error() == platform::kErrPathNotFound) return false;
     // Held, locked or a folder: it is there, only its length cannot be read.
     return platform::Os().Files().Exists(path);
 }
 
 int64_t GetFileSizeByPath(std::wstring path) {
-    uint32_t error = 0;
-    const std::unique_ptr<platform::IFile> file = platform::Os().Files().Open(path, platform::OpenMode::Read, error);
+    const auto file = platform::Os().Files().Open(path, platform::OpenMode::Read);
     if (!file) return 0;
-    const uint64_t length = file->Size();
+    const uint64_t length = (*file)->Size();
     return length > static_cast<uint64_t>(std::numeric_limits<int64_t>::max()) ? 0 : static_cast<int64_t>(length);
 }

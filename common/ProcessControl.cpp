@@ -41,11 +41,11 @@ bool Condemns(const std::wstring& modulePath, const std::vector<std::wstring>& f
 // Ends the process when one of its modules lies in the folders; true when
 // it tried. Processes it may not inspect are passed over.
 bool EndIfLoadedFrom(uint32_t processId, const std::vector<std::wstring>& folders) {
-    uint32_t error = 0;
-    std::unique_ptr<platform::IProcess> process = platform::Os().Processes().Open(processId, kInspectAndTerminate, error);
-    if (!process) return false;
+    const auto opened = platform::Os().Processes().Open(processId, kInspectAndTerminate);
+    if (!opened) return false;
+    platform::IProcess& process = **opened;
     std::vector<std::wstring> modules;
-    if (process->ModulePaths(modules) != platform::kErrSuccess || modules.empty()) return false;
+    if (process.ModulePaths(modules) != platform::kErrSuccess || modules.empty()) return false;
     const std::wstring& programPath = modules.front();
     for (std::wstring path : modules) {
         NormalizePath(path);
@@ -53,7 +53,7 @@ bool EndIfLoadedFrom(uint32_t processId, const std::vector<std::wstring>& folder
         if (!Condemns(path, folders)) continue;
         LOG_INFO_W(L"[%s]=>[%s]", programPath, path);
         // The attempt counts whether or not Windows let it happen.
-        process->Terminate(kKilledProcessExitCode);
+        process.Terminate(kKilledProcessExitCode);
         return true;
     }
     return false;
@@ -62,22 +62,20 @@ bool EndIfLoadedFrom(uint32_t processId, const std::vector<std::wstring>& folder
 }  // namespace
 
 bool TerminateProcessById(uint32_t processId) {
-    uint32_t error = 0;
-    std::unique_ptr<platform::IProcess> process =
-        platform::Os().Processes().Open(processId, platform::kProcessTerminate, error);
+    const auto process = platform::Os().Processes().Open(processId, platform::kProcessTerminate);
     if (!process) return false;
-    const bool ended = process->Terminate(kKilledProcessExitCode) == platform::kErrSuccess;
+    const bool ended = (*process)->Terminate(kKilledProcessExitCode) == platform::kErrSuccess;
     platform::Os().Process().Sleep(kTerminationWaitMs);
     return ended;
 }
 
 void KillProcessByPartName(std::vector<std::wstring>& nameParts) {
     for (std::wstring& part : nameParts) AsciiLowerInPlace(part);
-    uint32_t error = 0;
-    std::unique_ptr<platform::IProcessSnapshot> snapshot = platform::Os().Processes().Snapshot(error);
-    if (!snapshot) return;
+    const auto taken = platform::Os().Processes().Snapshot();
+    if (!taken) return;
+    platform::IProcessSnapshot& snapshot = **taken;
     platform::ProcessEntry entry;
-    if (!snapshot->First(entry)) {
+    if (!snapshot.First(entry)) {
         LOG_INFO_W(L"ERR:Process32First 0x%x", platform::Os().Process().LastError());
         return;
     }
@@ -89,7 +87,7 @@ void KillProcessByPartName(std::vector<std::wstring>& nameParts) {
             LOG_INFO_W(L"%s (PID=%d) %s\n", entry.exeFile, entry.id, ended ? L"成功" : L"失败");
             break;
         }
-    } while (snapshot->Next(entry));
+    } while (snapshot.Next(entry));
 }
 
 void KillProcessByPartName(const std::wstring& namePart) {

@@ -7,14 +7,18 @@
 #include "platform/Types.h"
 
 CServiceCtrl::CServiceCtrl() {
-    dwLastError = platform::Os().Services().OpenManager(platform::kScManagerAllAccess, hScm);
+    auto manager = platform::Os().Services().OpenManager(platform::kScManagerAllAccess);
+    dwLastError = manager.Error();
+    if (manager) hScm = manager.Take();
 }
 
 bool CServiceCtrl::Open(const std::wstring& name) {
     if (!hScm) return false;
     hService.reset();
-    dwLastError = hScm->Open(name, platform::kServiceAllAccess, hService);
-    if (!hService) return false;
+    auto service = hScm->Open(name, platform::kServiceAllAccess);
+    dwLastError = service.Error();
+    if (!service) return false;
+    hService = service.Take();
     strName = name;
     return true;
 }

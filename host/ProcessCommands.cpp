@@ -13,10 +13,10 @@ namespace {
 // read (most system processes refuse an ordinary user).
 nlohmann::json DescribeProcess(platform::IProcesses& processes, const platform::ProcessEntry& entry) {
     nlohmann::json process{{"pid", entry.id}, {"exe", ToUtf8(entry.exeFile)}};
-    uint32_t error = 0;
-    auto opened = processes.Open(entry.id, platform::kProcessQueryInformation | platform::kProcessVmRead, error);
+    const auto opened = processes.Open(entry.id, platform::kProcessQueryInformation | platform::kProcessVmRead);
+    uint32_t error = opened.Error();
     std::vector<std::wstring> modules;
-    if (opened) error = opened->ModulePaths(modules);
+    if (opened) error = (*opened)->ModulePaths(modules);
     if (error != 0) {
         process["error"] = error;
         return process;
@@ -29,15 +29,14 @@ nlohmann::json DescribeProcess(platform::IProcesses& processes, const platform::
 
 int ShowProcesses(HostContext& host) {
     platform::IProcesses& processes = platform::Os().Processes();
-    uint32_t error = 0;
-    auto snapshot = processes.Snapshot(error);
+    const auto snapshot = processes.Snapshot();
     if (!snapshot) {
-        std::cerr << "brisalen: no process snapshot (error " << error << ")\n";
+        std::cerr << "brisalen: no process snapshot (error " << snapshot.Error() << ")\n";
         return 1;
     }
     nlohmann::json list = nlohmann::json::array();
     platform::ProcessEntry entry;
-    for (bool more = snapshot->First(entry); more; more = snapshot->Next(entry)) {
+    for (bool more = (*snapshot)->First(entry); more; more = (*snapshot)->Next(entry)) {
         list.push_back(DescribeProcess(processes, entry));
     }
     host.Print(nlohmann::json{{"processes", list}});

@@ -45,9 +45,10 @@ public:
     }
 
 private:
+    // A log that cannot be opened is not written; nobody is told.
     void OpenLocked() {
-        uint32_t error = 0;
-        file_ = platform::Os().Files().Open(path_, platform::OpenMode::Append, error);
+        auto opened = platform::Os().Files().Open(path_, platform::OpenMode::Append);
+        file_ = opened ? opened.Take() : nullptr;
     }
 
     void RollOverLocked() {

@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 
+#include "platform/Result.h"
 #include "platform/Types.h"
 
 namespace platform {
@@ -45,19 +46,17 @@ public:
     // GetFileAttributesW; kInvalidFileAttributes when the path is missing.
     virtual uint32_t GetAttributes(const std::wstring& path) = 0;
     virtual uint32_t SetAttributes(const std::wstring& path, uint32_t attributes) = 0;
-    // FindFirstFileW on a pattern such as "C:\dir\*.*". Returns null and sets
-    // `error` when nothing can be searched; otherwise `first` holds the
-    // first entry.
-    virtual std::unique_ptr<IFileSearch> FindFirst(const std::wstring& pattern, FindData& first,
-                                                   uint32_t& error) = 0;
+    // FindFirstFileW on a pattern such as "C:\dir\*.*": the open search,
+    // with `first` holding the first entry, or why nothing can be searched.
+    virtual Result<std::unique_ptr<IFileSearch>> FindFirst(const std::wstring& pattern, FindData& first) = 0;
     // The following return a Windows error code, 0 on success.
     virtual uint32_t DeleteFile(const std::wstring& path) = 0;
     virtual uint32_t RemoveDirectory(const std::wstring& path) = 0;
     virtual uint32_t CreateDirectory(const std::wstring& path) = 0;
     virtual uint32_t CopyFile(const std::wstring& from, const std::wstring& to, bool failIfExists) = 0;
     virtual uint32_t MoveFile(const std::wstring& from, const std::wstring& to) = 0;
-    // Opens a file; null and `error` set on failure.
-    virtual std::unique_ptr<IFile> Open(const std::wstring& path, OpenMode mode, uint32_t& error) = 0;
+    // The open file, or why it cannot be opened.
+    virtual Result<std::unique_ptr<IFile>> Open(const std::wstring& path, OpenMode mode) = 0;
     // GetPrivateProfileIntW: the number after "key=" in "[section]" of an
     // initialisation file, section and key compared without regard to case;
     // `defaultValue` when the file, section or key is missing or the value

@@ -8,6 +8,8 @@
 #include <memory>
 #include <string>
 
+#include "platform/Result.h"
+
 namespace platform {
 
 // INSTALLUILEVEL_NONE, INSTALLLEVEL_DEFAULT, INSTALLSTATE_ABSENT.
@@ -29,14 +31,15 @@ class IMsiView {
 public:
     virtual ~IMsiView() = default;
     virtual uint32_t Execute() = 0;
-    // 0 with a record, 259 after the last row, another code on failure.
-    virtual uint32_t Fetch(std::unique_ptr<IMsiRecord>& record) = 0;
+    // The next row; error 259 after the last one, another code on failure.
+    virtual Result<std::unique_ptr<IMsiRecord>> Fetch() = 0;
 };
 
 class IMsiDatabase {
 public:
     virtual ~IMsiDatabase() = default;
-    virtual uint32_t OpenView(const std::wstring& sql, std::unique_ptr<IMsiView>& view) = 0;
+    // MsiDatabaseOpenViewW: the prepared view, not yet executed.
+    virtual Result<std::unique_ptr<IMsiView>> OpenView(const std::wstring& sql) = 0;
 };
 
 class IInstaller {
@@ -54,7 +57,7 @@ public:
                                     std::wstring& value) = 0;
 
     // MsiOpenDatabaseW with MSIDBOPEN_READONLY.
-    virtual uint32_t OpenDatabase(const std::wstring& packagePath, std::unique_ptr<IMsiDatabase>& database) = 0;
+    virtual Result<std::unique_ptr<IMsiDatabase>> OpenDatabase(const std::wstring& packagePath) = 0;
 
     // MsiSetInternalUI with no owner window; returns the previous level.
     virtual uint32_t SetInternalUI(uint32_t uiLevel) = 0;

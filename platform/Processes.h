@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/Result.h"
 #include "platform/Types.h"
 
 namespace platform {
@@ -65,24 +66,22 @@ class IProcesses {
 public:
     virtual ~IProcesses() = default;
 
-    // Null, with `error` set, when no snapshot can be taken.
-    virtual std::unique_ptr<IProcessSnapshot> Snapshot(uint32_t& error) = 0;
+    // CreateToolhelp32Snapshot of the processes, or why none can be taken.
+    virtual Result<std::unique_ptr<IProcessSnapshot>> Snapshot() = 0;
     // EnumProcesses, however many processes there are. A Windows error
     // code, 0 on success.
     virtual uint32_t ListProcessIds(std::vector<uint32_t>& ids) = 0;
-    // OpenProcess with ProcessAccess bits. Null, with `error` set, when the
-    // process is gone (87) or refuses the access (5).
-    virtual std::unique_ptr<IProcess> Open(uint32_t id, uint32_t access, uint32_t& error) = 0;
+    // OpenProcess with ProcessAccess bits; error 87 when the process is
+    // gone, 5 when it refuses the access.
+    virtual Result<std::unique_ptr<IProcess>> Open(uint32_t id, uint32_t access) = 0;
     // WinExec on an 8-bit command line in the OEM code page. Above 31 when
     // the program started, otherwise the error it reports (2 for a missing
     // program).
     virtual uint32_t WinExec(const std::string& commandLine, uint32_t show) = 0;
     // CreateProcessW with no application name: the program is the first
     // item of `commandLine`. Handles are inherited; `hidden` starts it with
-    // SW_HIDE. Null, with `error` set, when it could not be started (2 for a
-    // missing program).
-    virtual std::unique_ptr<IStartedProcess> CreateProcess(const std::wstring& commandLine, bool hidden,
-                                                           uint32_t& error) = 0;
+    // SW_HIDE. Error 2 for a missing program.
+    virtual Result<std::unique_ptr<IStartedProcess>> CreateProcess(const std::wstring& commandLine, bool hidden) = 0;
 };
 
 }  // namespace platform

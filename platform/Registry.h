@@ -6,6 +6,8 @@
 #include <memory>
 #include <string>
 
+#include "platform/Result.h"
+
 namespace platform {
 
 enum class RegistryRoot { LocalMachine, CurrentUser };
@@ -31,11 +33,11 @@ class IRegistry {
 public:
     virtual ~IRegistry() = default;
     // RegOpenKeyExW; the key closes when the object goes away.
-    virtual uint32_t OpenKey(RegistryRoot root, const std::wstring& path, uint32_t access,
-                             std::unique_ptr<IRegistryKey>& key) = 0;
+    virtual Result<std::unique_ptr<IRegistryKey>> OpenKey(RegistryRoot root, const std::wstring& path,
+                                                          uint32_t access) = 0;
     // RegCreateKeyExW: opens the key, creating it and its parents.
-    virtual uint32_t CreateKey(RegistryRoot root, const std::wstring& path, uint32_t access,
-                               std::unique_ptr<IRegistryKey>& key) = 0;
+    virtual Result<std::unique_ptr<IRegistryKey>> CreateKey(RegistryRoot root, const std::wstring& path,
+                                                            uint32_t access) = 0;
 };
 
 }  // namespace platform

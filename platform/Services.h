@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/Result.h"
+
 namespace platform {
 
 // SERVICE_STATUS_PROCESS.dwCurrentState.
@@ -98,14 +100,14 @@ class IServiceDatabase {
 public:
     virtual ~IServiceDatabase() = default;
     // OpenServiceW by service (key) name, not display name.
-    virtual uint32_t Open(const std::wstring& serviceName, uint32_t access, std::unique_ptr<IService>& service) = 0;
+    virtual Result<std::unique_ptr<IService>> Open(const std::wstring& serviceName, uint32_t access) = 0;
 };
 
 class IServiceManager {
 public:
     virtual ~IServiceManager() = default;
     // OpenSCManagerW on the local machine's active database.
-    virtual uint32_t OpenManager(uint32_t access, std::unique_ptr<IServiceDatabase>& database) = 0;
+    virtual Result<std::unique_ptr<IServiceDatabase>> OpenManager(uint32_t access) = 0;
 };
 
 }  // namespace platform

@@ -28,13 +28,11 @@ struct PackageFacts {
 };
 
 std::wstring Property(platform::IMsiDatabase& database, const std::wstring& name) {
-    std::unique_ptr<platform::IMsiView> view;
-    std::unique_ptr<platform::IMsiRecord> row;
-    if (database.OpenView(L"SELECT Value FROM Property WHERE Property = '" + name + L"'", view) != 0 ||
-        view->Execute() != 0 || view->Fetch(row) != 0) {
-        return std::wstring();
-    }
-    return row->GetString(1);
+    const auto view = database.OpenView(L"SELECT Value FROM Property WHERE Property = '" + name + L"'");
+    if (!view || (*view)->Execute() != 0) return std::wstring();
+    const auto row = (*view)->Fetch();
+    if (!row) return std::wstring();
+    return (*row)->GetString(1);
 }
 
 std::string Outcome(uint32_t code, const char* done) {
@@ -64,12 +62,12 @@ bool InstallOne(const fs::path& hostPackage) {
     }
     platform::IInstaller& installer = platform::Os().Installer();
     PackageFacts facts;
-    std::unique_ptr<platform::IMsiDatabase> database;
-    const uint32_t opened = installer.OpenDatabase(target, database);
-    if (opened != 0) {
-        std::cout << hostPackage.filename().string() << ": not an installer package (" << opened << ")\n";
+    auto opened = installer.OpenDatabase(target);
+    if (!opened) {
+        std::cout << hostPackage.filename().string() << ": not an installer package (" << opened.Error() << ")\n";
         return false;
     }
+    std::unique_ptr<platform::IMsiDatabase> database = opened.Take();
     facts = {Property(*database, L"ProductCode"), Property(*database, L"ProductName"),
              Property(*database, L"ProductVersion")};
     database.reset();

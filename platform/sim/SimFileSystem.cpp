@@ -159,19 +159,12 @@ uint32_t SimFileSystem::SetAttributes(const std::wstring& path, uint32_t attribu
     return kErrSuccess;
 }
 
-std::unique_ptr<IFileSearch> SimFileSystem::FindFirst(const std::wstring& pattern, FindData& first,
-                                                      uint32_t& error) {
+Result<std::unique_ptr<IFileSearch>> SimFileSystem::FindFirst(const std::wstring& pattern, FindData& first) {
     const size_t sep = pattern.find_last_of(L"\\/");
     const std::wstring namePattern = sep == std::wstring::npos ? std::wstring() : pattern.substr(sep + 1);
     const Target folder = sep == std::wstring::npos ? Target{} : Locate(pattern.substr(0, sep + 1));
-    if (!folder.valid || !folder.node.directory) {
-        error = Fail(kErrPathNotFound);
-        return nullptr;
-    }
-    if (namePattern.empty()) {
-        error = Fail(kErrFileNotFound);
-        return nullptr;
-    }
+    if (!folder.valid || !folder.node.directory) return Failure(Fail(kErrPathNotFound));
+    if (namePattern.empty()) return Failure(Fail(kErrFileNotFound));
 
     auto describe = [&](const Target& t, const std::wstring& name) {
         FindData data;
@@ -215,11 +208,7 @@ std::unique_ptr<IFileSearch> SimFileSystem::FindFirst(const std::wstring& patter
         found.push_back(describe(entry, name));
     }
 
-    if (found.empty()) {
-        error = Fail(kErrFileNotFound);
-        return nullptr;
-    }
-    error = kErrSuccess;
+    if (found.empty()) return Failure(Fail(kErrFileNotFound));
     first = found.front();
     found.erase(found.begin());
     return std::make_unique<SimFileSearch>(std::move(found));
@@ -324,12 +313,9 @@ uint32_t SimFileSystem::MoveFile(const std::wstring& from, const std::wstring& t
     return kErrSuccess;
 }
 
-std::unique_ptr<IFile> SimFileSystem::Open(const std::wstring& path, OpenMode mode, uint32_t& error) {
+Result<std::unique_ptr<IFile>> SimFileSystem::Open(const std::wstring& path, OpenMode mode) {
     const Target target = Locate(path);
-    auto refuse = [&](uint32_t code) -> std::unique_ptr<IFile> {
-        error = Fail(code);
-        return nullptr;
-    };
+    auto refuse = [](uint32_t code) { return Failure(Fail(code)); };
     if (!target.valid) return refuse(kErrPathNotFound);
 
     int flags = O_CLOEXEC;
@@ -359,7 +345,6 @@ std::unique_ptr<IFile> SimFileSystem::Open(const std::wstring& path, OpenMode mo
         meta.attributes.reset();
         machine_->SetMeta(target.win, meta);
     }
-    error = kErrSuccess;
     return std::make_unique<HostFile>(std::move(fd));
 }
 

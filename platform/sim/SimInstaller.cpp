@@ -146,9 +146,11 @@ uint32_t SimInstaller::GetProductInfo(const std::wstring& productCode, const std
     return ProductInfoNames().count(property) ? platform::kErrSuccess : platform::kErrUnknownProperty;
 }
 
-uint32_t SimInstaller::OpenDatabase(const std::wstring& packagePath,
-                                    std::unique_ptr<platform::IMsiDatabase>& database) {
-    return OpenPackage(*machine_, packagePath, database);
+platform::Result<std::unique_ptr<platform::IMsiDatabase>> SimInstaller::OpenDatabase(const std::wstring& packagePath) {
+    std::unique_ptr<platform::IMsiDatabase> database;
+    const uint32_t opened = OpenPackage(*machine_, packagePath, database);
+    if (opened != platform::kErrSuccess) return platform::Failure(opened);
+    return database;
 }
 
 uint32_t SimInstaller::SetInternalUI(uint32_t uiLevel) {

@@ -24,7 +24,7 @@ public:
     uint32_t GetProductInfo(const std::wstring& productCode, const std::wstring& property,
                             std::wstring& value) override;
 
-    uint32_t OpenDatabase(const std::wstring& packagePath, std::unique_ptr<platform::IMsiDatabase>& database) override;
+    platform::Result<std::unique_ptr<platform::IMsiDatabase>> OpenDatabase(const std::wstring& packagePath) override;
 
     uint32_t SetInternalUI(uint32_t uiLevel) override;
     uint32_t InstallProduct(const std::wstring& packagePath, const std::wstring& commandLine) override;

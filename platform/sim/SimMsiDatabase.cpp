@@ -47,13 +47,11 @@ public:
         return platform::kErrSuccess;
     }
 
-    uint32_t Fetch(std::unique_ptr<platform::IMsiRecord>& record) override {
-        record.reset();
-        if (!executed_) return kErrFunctionFailed;
+    platform::Result<std::unique_ptr<platform::IMsiRecord>> Fetch() override {
+        if (!executed_) return platform::Failure(kErrFunctionFailed);
         GObjectPtr<LibmsiRecord> row = libmsi::Fetch(query_.get());
-        if (!row) return platform::kErrNoMoreItems;
-        record = std::make_unique<LibmsiRecordRow>(std::move(row));
-        return platform::kErrSuccess;
+        if (!row) return platform::Failure(platform::kErrNoMoreItems);
+        return std::make_unique<LibmsiRecordRow>(std::move(row));
     }
 
 private:
@@ -75,22 +73,20 @@ public:
         checked_.insert(checked.begin(), checked.end());
     }
 
-    uint32_t OpenView(const std::wstring& sql, std::unique_ptr<platform::IMsiView>& view) override {
-        view.reset();
+    platform::Result<std::unique_ptr<platform::IMsiView>> OpenView(const std::wstring& sql) override {
         const std::string text = ToUtf8(sql);
         if (!checked_.count(text)) {
             // A query the check at open did not run is checked on its own first.
             if (AdmitPackage(file_, {text}, shownAs_, machineFolder_) != platform::kErrSuccess) {
-                return platform::kErrInstallPackageInvalid;
+                return platform::Failure(platform::kErrInstallPackageInvalid);
             }
             checked_.insert(text);
         }
         GObjectPtr<LibmsiQuery> query = libmsi::Prepare(database_.get(), text);
         // msi.dll gives the same code for a misspelt statement and for an
         // unknown table or column.
-        if (!query) return kErrBadQuerySyntax;
-        view = std::make_unique<LibmsiView>(std::move(query));
-        return platform::kErrSuccess;
+        if (!query) return platform::Failure(kErrBadQuerySyntax);
+        return std::make_unique<LibmsiView>(std::move(query));
     }
 
     PackageSummary Summary() const {

@@ -78,24 +78,23 @@ bool PackageLayout::CreateFolders(const std::wstring& folder, ProductLayout& cre
 
 bool PackageLayout::WriteFile(const PlannedFile& file, bool& restartNeeded) {
     SimFileSystem files(machine_);
-    uint32_t error = 0;
-    std::unique_ptr<platform::IFile> out = files.Open(file.path, platform::OpenMode::Truncate, error);
-    if (!out && error == platform::kErrAccessDenied) {
+    auto out = files.Open(file.path, platform::OpenMode::Truncate);
+    if (!out && out.Error() == platform::kErrAccessDenied) {
         // The Installer overwrites read-only files it owns.
         const uint32_t attributes = files.GetAttributes(file.path);
         if (attributes != platform::kInvalidFileAttributes && (attributes & platform::kAttrReadOnly)) {
             files.SetAttributes(file.path, attributes & ~platform::kAttrReadOnly);
-            out = files.Open(file.path, platform::OpenMode::Truncate, error);
+            out = files.Open(file.path, platform::OpenMode::Truncate);
         }
     }
     if (!out) {
-        if (error != platform::kErrSharingViolation) return false;
+        if (out.Error() != platform::kErrSharingViolation) return false;
         restartNeeded = true;  // replaced when the holder lets go, at the next boot
         return true;
     }
     const std::vector<char> bytes = Filler(file.path, static_cast<size_t>(file.size));
     for (size_t done = 0; done < bytes.size(); done += kChunk) {
-        if (!out->Write(bytes.data() + done, std::min(kChunk, bytes.size() - done))) return false;
+        if (!(*out)->Write(bytes.data() + done, std::min(kChunk, bytes.size() - done))) return false;
     }
     return true;
 }
@@ -156,12 +155,10 @@ void PackageLayout::TakeDown(const ProductLayout& layout, bool& restartNeeded) {
     // Stopped and deleted through the service manager, so a handle the
     // library still holds keeps the service (marked) until it closes.
     SimServices manager(machine_);
-    std::unique_ptr<platform::IServiceDatabase> database;
-    if (manager.OpenManager(platform::kScManagerAllAccess, database) == platform::kErrSuccess) {
+    if (auto database = manager.OpenManager(platform::kScManagerAllAccess)) {
         for (const std::wstring& name : layout.services) {
             SetServiceState(*machine_, name, platform::kServiceStopped);
-            std::unique_ptr<platform::IService> service;
-            if (database->Open(name, platform::kServiceDeleteAccess, service) == platform::kErrSuccess) service->Delete();
+            if (auto service = (*database)->Open(name, platform::kServiceDeleteAccess)) (*service)->Delete();
         }
     }
 
@@ -170,11 +167,9 @@ void PackageLayout::TakeDown(const ProductLayout& layout, bool& restartNeeded) {
         platform::RegistryRoot root;
         std::wstring path;
         if (!SplitKey(value.key, root, path)) continue;
-        std::unique_ptr<platform::IRegistryKey> key;
-        if (registry.OpenKey(root, path, platform::kKeyWrite | platform::kKeyWow64_64, key) != platform::kErrSuccess) {
-            continue;
-        }
-        const uint32_t error = key->DeleteValue(value.name);
+        auto key = registry.OpenKey(root, path, platform::kKeyWrite | platform::kKeyWow64_64);
+        if (!key) continue;
+        const uint32_t error = (*key)->DeleteValue(value.name);
         if (error != platform::kErrSuccess && !IsMissing(error)) continue;
         // The Installer removes a key it wrote to once its last value is gone.
         DeleteRegistryKey(*machine_, value.key, true);

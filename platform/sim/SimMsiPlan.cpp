@@ -24,22 +24,17 @@ constexpr int kCustomActionSetProperty = 51;
 bool HasTable(platform::IMsiDatabase& database, const std::wstring& select) {
     const std::wstring probe = sql::TableProbe(select);
     if (probe.empty()) return false;
-    std::unique_ptr<platform::IMsiView> view;
-    std::unique_ptr<platform::IMsiRecord> row;
-    return database.OpenView(probe, view) == platform::kErrSuccess &&
-           view->Execute() == platform::kErrSuccess && view->Fetch(row) == platform::kErrSuccess;
+    auto view = database.OpenView(probe);
+    return view && (*view)->Execute() == platform::kErrSuccess && (*view)->Fetch();
 }
 
 // The rows of a query; none when the table is missing.
 Rows Select(platform::IMsiDatabase& database, const std::wstring& select) {
     Rows rows;
-    std::unique_ptr<platform::IMsiView> view;
-    if (!HasTable(database, select) || database.OpenView(select, view) != platform::kErrSuccess ||
-        view->Execute() != platform::kErrSuccess) {
-        return rows;
-    }
-    std::unique_ptr<platform::IMsiRecord> row;
-    while (view->Fetch(row) == platform::kErrSuccess) rows.push_back(std::move(row));
+    if (!HasTable(database, select)) return rows;
+    auto view = database.OpenView(select);
+    if (!view || (*view)->Execute() != platform::kErrSuccess) return rows;
+    while (auto row = (*view)->Fetch()) rows.push_back(row.Take());
     return rows;
 }
 

@@ -339,12 +339,11 @@ private:
 
 }  // namespace
 
-std::unique_ptr<platform::IProcessSnapshot> SimProcesses::Snapshot(uint32_t& error) {
+platform::Result<std::unique_ptr<platform::IProcessSnapshot>> SimProcesses::Snapshot() {
     std::vector<platform::ProcessEntry> entries;
     for (const ProcessRecord& record : RunningProcesses(*machine_)) {
         entries.push_back({record.pid, FileNameOf(record.exe)});
     }
-    error = kErrSuccess;
     return std::make_unique<SimProcessSnapshot>(std::move(entries));
 }
 
@@ -354,17 +353,10 @@ uint32_t SimProcesses::ListProcessIds(std::vector<uint32_t>& ids) {
     return kErrSuccess;
 }
 
-std::unique_ptr<platform::IProcess> SimProcesses::Open(uint32_t id, uint32_t access, uint32_t& error) {
+platform::Result<std::unique_ptr<platform::IProcess>> SimProcesses::Open(uint32_t id, uint32_t access) {
     ProcessRecord record;
-    if (!Find(*machine_, id, record)) {
-        error = Fail(kErrInvalidParameter);
-        return nullptr;
-    }
-    if (record.isProtected) {
-        error = Fail(kErrAccessDenied);
-        return nullptr;
-    }
-    error = kErrSuccess;
+    if (!Find(*machine_, id, record)) return platform::Failure(Fail(kErrInvalidParameter));
+    if (record.isProtected) return platform::Failure(Fail(kErrAccessDenied));
     return std::make_unique<SimOpenProcess>(machine_, id, access);
 }
 
@@ -378,18 +370,14 @@ uint32_t SimProcesses::WinExec(const std::string& commandLine, uint32_t /*show*/
     return kWinExecStarted;
 }
 
-std::unique_ptr<platform::IStartedProcess> SimProcesses::CreateProcess(const std::wstring& commandLine, bool hidden,
-                                                                       uint32_t& error) {
+platform::Result<std::unique_ptr<platform::IStartedProcess>> SimProcesses::CreateProcess(
+    const std::wstring& commandLine, bool hidden) {
     RecordStart(*machine_, commandLine, hidden);
     ProcessRecord started;
     std::wstring arguments;
     const bool found = ProgramLocator(*machine_).Find(commandLine, started.exe, &arguments);
     const ProgramBehaviour behaviour = found ? BehaviourOf(*machine_, started.exe) : ProgramBehaviour::Missing;
-    if (behaviour == ProgramBehaviour::Missing) {
-        error = Fail(kErrFileNotFound);
-        return nullptr;
-    }
-    error = kErrSuccess;
+    if (behaviour == ProgramBehaviour::Missing) return platform::Failure(Fail(kErrFileNotFound));
     if (behaviour == ProgramBehaviour::Hang) {
         started.heldFiles = {started.exe};  // its image, as long as it runs
         const uint32_t pid = Add(*machine_, std::move(started));

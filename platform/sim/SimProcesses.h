@@ -27,14 +27,14 @@ class SIM_API SimProcesses : public platform::IProcesses {
 public:
     explicit SimProcesses(std::shared_ptr<Machine> machine) : machine_(std::move(machine)) {}
 
-    std::unique_ptr<platform::IProcessSnapshot> Snapshot(uint32_t& error) override;
+    platform::Result<std::unique_ptr<platform::IProcessSnapshot>> Snapshot() override;
     uint32_t ListProcessIds(std::vector<uint32_t>& ids) override;
-    std::unique_ptr<platform::IProcess> Open(uint32_t id, uint32_t access, uint32_t& error) override;
+    platform::Result<std::unique_ptr<platform::IProcess>> Open(uint32_t id, uint32_t access) override;
     uint32_t WinExec(const std::string& commandLine, uint32_t show) override;
     // The program runs as its stand-in behaviour says (SetProgramBehaviour);
     // every start is recorded (StartedPrograms).
-    std::unique_ptr<platform::IStartedProcess> CreateProcess(const std::wstring& commandLine, bool hidden,
-                                                             uint32_t& error) override;
+    platform::Result<std::unique_ptr<platform::IStartedProcess>> CreateProcess(const std::wstring& commandLine,
+                                                                               bool hidden) override;
 
 private:
     std::shared_ptr<Machine> machine_;

@@ -88,12 +88,11 @@ struct ProfileText {
 };
 
 bool Load(SimFileSystem& files, SimCodePages& codePages, const std::wstring& path, ProfileText& profile) {
-    uint32_t error = 0;
-    std::unique_ptr<platform::IFile> file = files.Open(path, platform::OpenMode::Read, error);
+    auto file = files.Open(path, platform::OpenMode::Read);
     if (!file) return false;
     std::string bytes;
     char chunk[4096];
-    for (size_t got; (got = file->Read(chunk, sizeof(chunk))) > 0;) bytes.append(chunk, got);
+    for (size_t got; (got = (*file)->Read(chunk, sizeof(chunk))) > 0;) bytes.append(chunk, got);
     std::wstring text;
     if (bytes.compare(0, kUtf16Mark.size(), kUtf16Mark) == 0) {
         profile.encoding = Encoding::Utf16;
@@ -125,10 +124,9 @@ uint32_t Store(SimFileSystem& files, SimCodePages& codePages, const std::wstring
         case Encoding::Utf8: bytes = std::string(kUtf8Mark) + ToUtf8(text); break;
         case Encoding::Ansi: bytes = codePages.FromWide(platform::kCpAcp, text); break;
     }
-    uint32_t error = 0;
-    std::unique_ptr<platform::IFile> file = files.Open(path, platform::OpenMode::Truncate, error);
-    if (!file) return error;
-    if (!file->Write(bytes.data(), bytes.size())) return Fail(kErrWriteFault);
+    auto file = files.Open(path, platform::OpenMode::Truncate);
+    if (!file) return file.Error();
+    if (!(*file)->Write(bytes.data(), bytes.size())) return Fail(kErrWriteFault);
     return platform::kErrSuccess;
 }
 

@@ -96,8 +96,9 @@ nlohmann::json& Keys(nlohmann::json& section) {
     return section;
 }
 
-uint32_t Open(const std::shared_ptr<Machine>& machine, platform::RegistryRoot root, const std::wstring& path,
-              uint32_t access, bool create, std::unique_ptr<platform::IRegistryKey>& key) {
+platform::Result<std::unique_ptr<platform::IRegistryKey>> Open(const std::shared_ptr<Machine>& machine,
+                                                               platform::RegistryRoot root, const std::wstring& path,
+                                                               uint32_t access, bool create) {
     const std::wstring full = ViewPath(*machine, root, path, access);
     std::string stored;
     if (create) {
@@ -111,23 +112,24 @@ uint32_t Open(const std::shared_ptr<Machine>& machine, platform::RegistryRoot ro
         });
     } else {
         stored = machine->ReadSection(kSection, [&](const nlohmann::json& all) { return FindName(all, full); });
-        if (stored.empty()) return platform::kErrFileNotFound;
+        if (stored.empty()) return platform::Failure(platform::kErrFileNotFound);
     }
     const bool writable = (access & platform::kKeyWrite & ~0x20000u) != 0;
-    key = std::make_unique<SimRegistryKey>(machine, stored, writable);
-    return platform::kErrSuccess;
+    return std::make_unique<SimRegistryKey>(machine, stored, writable);
 }
 
 }  // namespace
 
-uint32_t SimRegistry::OpenKey(platform::RegistryRoot root, const std::wstring& path, uint32_t access,
-                              std::unique_ptr<platform::IRegistryKey>& key) {
-    return Open(machine_, root, path, access, false, key);
+platform::Result<std::unique_ptr<platform::IRegistryKey>> SimRegistry::OpenKey(platform::RegistryRoot root,
+                                                                               const std::wstring& path,
+                                                                               uint32_t access) {
+    return Open(machine_, root, path, access, false);
 }
 
-uint32_t SimRegistry::CreateKey(platform::RegistryRoot root, const std::wstring& path, uint32_t access,
-                                std::unique_ptr<platform::IRegistryKey>& key) {
-    return Open(machine_, root, path, access, true, key);
+platform::Result<std::unique_ptr<platform::IRegistryKey>> SimRegistry::CreateKey(platform::RegistryRoot root,
+                                                                                 const std::wstring& path,
+                                                                                 uint32_t access) {
+    return Open(machine_, root, path, access, true);
 }
 
 void SetRegistryString(Machine& machine, const std::wstring& keyPath, const std::wstring& name,

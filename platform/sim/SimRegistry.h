@@ -18,10 +18,12 @@ class SIM_API SimRegistry : public platform::IRegistry {
 public:
     explicit SimRegistry(std::shared_ptr<Machine> machine) : machine_(std::move(machine)) {}
 
-    uint32_t OpenKey(platform::RegistryRoot root, const std::wstring& path, uint32_t access,
-                     std::unique_ptr<platform::IRegistryKey>& key) override;
-    uint32_t CreateKey(platform::RegistryRoot root, const std::wstring& path, uint32_t access,
-                       std::unique_ptr<platform::IRegistryKey>& key) override;
+    platform::Result<std::unique_ptr<platform::IRegistryKey>> OpenKey(platform::RegistryRoot root,
+                                                                      const std::wstring& path,
+                                                                      uint32_t access) override;
+    platform::Result<std::unique_ptr<platform::IRegistryKey>> CreateKey(platform::RegistryRoot root,
+                                                                        const std::wstring& path,
+                                                                        uint32_t access) override;
 
 private:
     std::shared_ptr<Machine> machine_;

@@ -234,11 +234,10 @@ public:
                        uint32_t access)
         : machine_(std::move(machine)), handles_(std::move(handles)), access_(access) {}
 
-    uint32_t Open(const std::wstring& serviceName, uint32_t access,
-                  std::unique_ptr<platform::IService>& service) override {
-        service.reset();
-        if ((access_ & platform::kScManagerConnect) == 0) return Fail(kErrAccessDenied);
-        if (!ValidServiceName(serviceName)) return Fail(kErrInvalidName);
+    platform::Result<std::unique_ptr<platform::IService>> Open(const std::wstring& serviceName,
+                                                               uint32_t access) override {
+        if ((access_ & platform::kScManagerConnect) == 0) return platform::Failure(Fail(kErrAccessDenied));
+        if (!ValidServiceName(serviceName)) return platform::Failure(Fail(kErrInvalidName));
         const uint32_t rights = MapGenericRights(access, kServiceMapping);
         std::wstring stored;
         const uint32_t error = EditServices(*machine_, [&](ServiceList& services, bool&) {
@@ -251,9 +250,8 @@ public:
             stored = it->name;
             return static_cast<uint32_t>(kErrSuccess);
         });
-        if (error != kErrSuccess) return Fail(error);
-        service = std::make_unique<SimService>(machine_, handles_, stored, rights);
-        return kErrSuccess;
+        if (error != kErrSuccess) return platform::Failure(Fail(error));
+        return std::make_unique<SimService>(machine_, handles_, stored, rights);
     }
 
 private:
@@ -267,10 +265,11 @@ private:
 SimServices::SimServices(std::shared_ptr<Machine> machine)
     : machine_(std::move(machine)), handles_(std::make_shared<ServiceHandleCounts>()) {}
 
-uint32_t SimServices::OpenManager(uint32_t access, std::unique_ptr<platform::IServiceDatabase>& database) {
-    database.reset();
+platform::Result<std::unique_ptr<platform::IServiceDatabase>> SimServices::OpenManager(uint32_t access) {
     const uint32_t rights = MapGenericRights(access, kManagerMapping);
-    if (!IsAdministrator(*machine_) && (rights & ~kManagerUserRights) != 0) return Fail(kErrAccessDenied);
+    if (!IsAdministrator(*machine_) && (rights & ~kManagerUserRights) != 0) {
+        return platform::Failure(Fail(kErrAccessDenied));
+    }
     // Marked services whose holders went away with an earlier process, or
     // that have stopped since, are gone by the time anyone looks again.
     EditServices(*machine_, [&](ServiceList& services, bool& changed) {
@@ -284,8 +283,7 @@ uint32_t SimServices::OpenManager(uint32_t access, std::unique_ptr<platform::ISe
         }
         return 0;
     });
-    database = std::make_unique<SimServiceDatabase>(machine_, handles_, rights);
-    return kErrSuccess;
+    return std::make_unique<SimServiceDatabase>(machine_, handles_, rights);
 }
 
 void AddService(Machine& machine, const ServiceEntry& service) {

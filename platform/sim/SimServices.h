@@ -37,7 +37,7 @@ class SIM_API SimServices : public platform::IServiceManager {
 public:
     explicit SimServices(std::shared_ptr<Machine> machine);
 
-    uint32_t OpenManager(uint32_t access, std::unique_ptr<platform::IServiceDatabase>& database) override;
+    platform::Result<std::unique_ptr<platform::IServiceDatabase>> OpenManager(uint32_t access) override;
 
 private:
     std::shared_ptr<Machine> machine_;

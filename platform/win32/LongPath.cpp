@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "platform/win32/GrowingBuffer.h"
 #include "platform/win32/WinApi.h"
 
 namespace platform::win32 {
@@ -38,17 +39,14 @@ std::wstring Folded(const std::wstring& path) {
 
 std::wstring FullPathOf(const std::wstring& path) {
     // GetFullPathNameW is pure string work and has no MAX_PATH cap; it
-    // answers the size it needs when the buffer is too small.
-    std::wstring buffer(path.size() + 1, L'\0');
-    for (;;) {
-        const DWORD needed = ::GetFullPathNameW(path.c_str(), static_cast<DWORD>(buffer.size()), &buffer[0], nullptr);
-        if (needed == 0) return std::wstring();
-        if (needed < buffer.size()) {
-            buffer.resize(needed);
-            return buffer;
-        }
-        buffer.resize(needed);
-    }
+    // answers the size it needs, terminator included, when the buffer is too
+    // small, and the length without the terminator when it fits.
+    auto full = ReadIntoGrowingBuffer<std::wstring>(path.size() + 1, [&](wchar_t* buffer, size_t size) {
+        const DWORD answer = ::GetFullPathNameW(path.c_str(), static_cast<DWORD>(size), buffer, nullptr);
+        if (answer == 0) return BufferFill::Failed(::GetLastError());
+        return answer < size ? BufferFill::Whole(answer) : BufferFill::NeedsSize(answer);
+    });
+    return full ? full.Take() : std::wstring();
 }
 
 std::wstring ForFileApi(const std::wstring& path) {

@@ -1,5 +1,7 @@
 #include "platform/win32/ModuleFile.h"
 
+#include "platform/win32/GrowingBuffer.h"
+
 namespace platform::win32 {
 
 namespace {
@@ -16,19 +18,17 @@ LPCWSTR BackEndAddress() { return reinterpret_cast<LPCWSTR>(&AnchorInBackEnd); }
 }  // namespace
 
 std::wstring ModuleFileName(HMODULE module) {
-    std::wstring buffer(MAX_PATH, L'\0');
-    while (buffer.size() <= kLongestModulePath) {
-        const DWORD length = ::GetModuleFileNameW(module, &buffer[0], static_cast<DWORD>(buffer.size()));
-        if (length == 0) return {};
-        // A result that fills the buffer was cut short (XP does not even say
-        // so through the last error).
-        if (length < buffer.size()) {
-            buffer.resize(length);
-            return buffer;
-        }
-        buffer.resize(buffer.size() * 2);
-    }
-    return {};
+    auto path = ReadIntoGrowingBuffer<std::wstring>(
+        MAX_PATH,
+        [&](wchar_t* buffer, size_t size) {
+            const DWORD length = ::GetModuleFileNameW(module, buffer, static_cast<DWORD>(size));
+            if (length == 0) return BufferFill::Failed(::GetLastError());
+            // A result that fills the buffer was cut short (XP does not even
+            // say so through the last error).
+            return length < size ? BufferFill::Whole(length) : BufferFill::Truncated();
+        },
+        BufferLimit{kLongestModulePath});
+    return path ? path.Take() : std::wstring();
 }
 
 HMODULE BackEndModule() {

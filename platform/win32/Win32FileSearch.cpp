@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "platform/win32/LongPath.h"
+#include "platform/win32/WinError.h"
 
 namespace platform::win32 {
 
@@ -36,14 +37,10 @@ HANDLE FindFirst(const std::wstring& pattern, WIN32_FIND_DATAW& found) {
 
 }  // namespace
 
-std::unique_ptr<IFileSearch> Win32FileSearch::Start(const std::wstring& pattern, FindData& first, uint32_t& error) {
+Result<std::unique_ptr<IFileSearch>> Win32FileSearch::Start(const std::wstring& pattern, FindData& first) {
     WIN32_FIND_DATAW found{};
     FindHandle handle(FindFirst(ForFileApi(pattern), found));
-    if (!handle) {
-        error = ::GetLastError();
-        return nullptr;
-    }
-    error = kErrSuccess;
+    if (!handle) return LastErrorFailure();
     first = ToFindData(found);
     return std::make_unique<Win32FileSearch>(std::move(handle));
 }

@@ -14,9 +14,9 @@ namespace platform::win32 {
 
 class Win32FileSearch final : public IFileSearch {
 public:
-    // Null with `error` set when the pattern matches nothing or cannot be
-    // searched; otherwise `first` holds the first match.
-    static std::unique_ptr<IFileSearch> Start(const std::wstring& pattern, FindData& first, uint32_t& error);
+    // The search, with `first` holding the first match, or why the pattern
+    // matches nothing or cannot be searched.
+    static Result<std::unique_ptr<IFileSearch>> Start(const std::wstring& pattern, FindData& first);
 
     explicit Win32FileSearch(FindHandle handle);
     bool Next(FindData& entry) override;

@@ -7,12 +7,11 @@
 #include "platform/win32/Win32CodePages.h"
 #include "platform/win32/Win32File.h"
 #include "platform/win32/Win32FileSearch.h"
+#include "platform/win32/WinError.h"
 
 namespace platform::win32 {
 
 namespace {
-
-uint32_t ErrorUnless(BOOL succeeded) { return succeeded ? static_cast<uint32_t>(kErrSuccess) : ::GetLastError(); }
 
 struct OpenRequest {
     DWORD access;
@@ -48,9 +47,8 @@ uint32_t Win32FileSystem::SetAttributes(const std::wstring& path, uint32_t attri
     return ErrorUnless(::SetFileAttributesW(ForFileApi(path).c_str(), attributes));
 }
 
-std::unique_ptr<IFileSearch> Win32FileSystem::FindFirst(const std::wstring& pattern, FindData& first,
-                                                        uint32_t& error) {
-    return Win32FileSearch::Start(pattern, first, error);
+Result<std::unique_ptr<IFileSearch>> Win32FileSystem::FindFirst(const std::wstring& pattern, FindData& first) {
+    return Win32FileSearch::Start(pattern, first);
 }
 
 uint32_t Win32FileSystem::DeleteFile(const std::wstring& path) {
@@ -75,17 +73,13 @@ uint32_t Win32FileSystem::MoveFile(const std::wstring& from, const std::wstring&
     return ErrorUnless(::MoveFileExW(ForFileApi(from).c_str(), ForFileApi(to).c_str(), MOVEFILE_COPY_ALLOWED));
 }
 
-std::unique_ptr<IFile> Win32FileSystem::Open(const std::wstring& path, OpenMode mode, uint32_t& error) {
+// OPEN_ALWAYS and CREATE_ALWAYS leave ERROR_ALREADY_EXISTS in the last
+// error on success; an opened file is all the caller hears of it.
+Result<std::unique_ptr<IFile>> Win32FileSystem::Open(const std::wstring& path, OpenMode mode) {
     const OpenRequest request = RequestFor(mode);
     FileHandle handle(::CreateFileW(ForFileApi(path).c_str(), request.access, request.share, nullptr,
                                     request.disposition, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!handle) {
-        error = ::GetLastError();
-        return nullptr;
-    }
-    // OPEN_ALWAYS and CREATE_ALWAYS leave ERROR_ALREADY_EXISTS behind on
-    // success; the caller only wants to hear about failures.
-    error = kErrSuccess;
+    if (!handle) return LastErrorFailure();
     return std::make_unique<Win32File>(std::move(handle));
 }
 

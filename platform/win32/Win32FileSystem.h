@@ -16,13 +16,13 @@ public:
     bool Exists(const std::wstring& path) override;
     uint32_t GetAttributes(const std::wstring& path) override;
     uint32_t SetAttributes(const std::wstring& path, uint32_t attributes) override;
-    std::unique_ptr<IFileSearch> FindFirst(const std::wstring& pattern, FindData& first, uint32_t& error) override;
+    Result<std::unique_ptr<IFileSearch>> FindFirst(const std::wstring& pattern, FindData& first) override;
     uint32_t DeleteFile(const std::wstring& path) override;
     uint32_t RemoveDirectory(const std::wstring& path) override;
     uint32_t CreateDirectory(const std::wstring& path) override;
     uint32_t CopyFile(const std::wstring& from, const std::wstring& to, bool failIfExists) override;
     uint32_t MoveFile(const std::wstring& from, const std::wstring& to) override;
-    std::unique_ptr<IFile> Open(const std::wstring& path, OpenMode mode, uint32_t& error) override;
+    Result<std::unique_ptr<IFile>> Open(const std::wstring& path, OpenMode mode) override;
     uint32_t GetPrivateProfileInt(const std::wstring& section, const std::wstring& key, int32_t defaultValue,
                                   const std::wstring& path) override;
     uint32_t WritePrivateProfileString(const std::wstring& section, const std::wstring& key,

@@ -40,8 +40,8 @@ uint32_t Win32Installer::GetProductInfo(const std::wstring& productCode, const s
         value);
 }
 
-uint32_t Win32Installer::OpenDatabase(const std::wstring& packagePath, std::unique_ptr<IMsiDatabase>& database) {
-    return Win32MsiDatabase::Open(packagePath, database);
+Result<std::unique_ptr<IMsiDatabase>> Win32Installer::OpenDatabase(const std::wstring& packagePath) {
+    return Win32MsiDatabase::Open(packagePath);
 }
 
 uint32_t Win32Installer::SetInternalUI(uint32_t uiLevel) {

@@ -1,6 +1,7 @@
 #include "platform/win32/Win32MachineInfo.h"
 
 #include "platform/win32/ExportLookup.h"
+#include "platform/win32/GrowingBuffer.h"
 
 namespace platform::win32 {
 
@@ -61,17 +62,14 @@ bool Win32MachineInfo::Is64BitWindows(bool& available) {
 }
 
 std::vector<std::wstring> Win32MachineInfo::LogicalDrives() {
-    std::wstring buffer(64, L'\0');
-    for (;;) {
-        const DWORD length = ::GetLogicalDriveStringsW(static_cast<DWORD>(buffer.size()), &buffer[0]);
-        if (length == 0) return {};
-        // A drive may appear between the calls, so the size is asked anew.
-        if (length < buffer.size()) {
-            buffer.resize(length);
-            break;
-        }
-        buffer.resize(length + 1);
-    }
+    // A drive may appear between two calls, so the size is asked anew.
+    const auto listed = ReadIntoGrowingBuffer<std::wstring>(64, [](wchar_t* buffer, size_t size) {
+        const DWORD length = ::GetLogicalDriveStringsW(static_cast<DWORD>(size), buffer);
+        if (length == 0) return BufferFill::Failed(::GetLastError());
+        return length < size ? BufferFill::Whole(length) : BufferFill::NeedsSize(length + 1);
+    });
+    if (!listed) return {};
+    const std::wstring& buffer = *listed;
     std::vector<std::wstring> roots;
     size_t start = 0;
     while (start < buffer.size()) {

@@ -22,31 +22,28 @@ uint32_t Win32MsiView::Execute() {
     return ::MsiViewExecute(view_.Get(), 0);
 }
 
-uint32_t Win32MsiView::Fetch(std::unique_ptr<IMsiRecord>& record) {
+Result<std::unique_ptr<IMsiRecord>> Win32MsiView::Fetch() {
     MSIHANDLE fetched = 0;
     const UINT status = ::MsiViewFetch(view_.Get(), &fetched);
     MsiHandle owned(fetched);
-    if (status != ERROR_SUCCESS) return status;
-    record = std::make_unique<Win32MsiRecord>(std::move(owned));
-    return ERROR_SUCCESS;
+    if (status != ERROR_SUCCESS) return Failure(status);
+    return std::make_unique<Win32MsiRecord>(std::move(owned));
 }
 
-uint32_t Win32MsiDatabase::Open(const std::wstring& packagePath, std::unique_ptr<IMsiDatabase>& database) {
+Result<std::unique_ptr<IMsiDatabase>> Win32MsiDatabase::Open(const std::wstring& packagePath) {
     MSIHANDLE opened = 0;
     const UINT status = ::MsiOpenDatabaseW(packagePath.c_str(), MSIDBOPEN_READONLY, &opened);
     MsiHandle owned(opened);
-    if (status != ERROR_SUCCESS) return status;
-    database = std::make_unique<Win32MsiDatabase>(std::move(owned));
-    return ERROR_SUCCESS;
+    if (status != ERROR_SUCCESS) return Failure(status);
+    return std::make_unique<Win32MsiDatabase>(std::move(owned));
 }
 
-uint32_t Win32MsiDatabase::OpenView(const std::wstring& sql, std::unique_ptr<IMsiView>& view) {
+Result<std::unique_ptr<IMsiView>> Win32MsiDatabase::OpenView(const std::wstring& sql) {
     MSIHANDLE opened = 0;
     const UINT status = ::MsiDatabaseOpenViewW(database_.Get(), sql.c_str(), &opened);
     MsiHandle owned(opened);
-    if (status != ERROR_SUCCESS) return status;
-    view = std::make_unique<Win32MsiView>(std::move(owned));
-    return ERROR_SUCCESS;
+    if (status != ERROR_SUCCESS) return Failure(status);
+    return std::make_unique<Win32MsiView>(std::move(owned));
 }
 
 }  // namespace platform::win32

@@ -26,7 +26,7 @@ class Win32MsiView final : public IMsiView {
 public:
     explicit Win32MsiView(MsiHandle view) : view_(std::move(view)) {}
     uint32_t Execute() override;
-    uint32_t Fetch(std::unique_ptr<IMsiRecord>& record) override;
+    Result<std::unique_ptr<IMsiRecord>> Fetch() override;
 
 private:
     MsiHandle view_;
@@ -35,10 +35,10 @@ private:
 class Win32MsiDatabase final : public IMsiDatabase {
 public:
     // The read-only database at `packagePath`.
-    static uint32_t Open(const std::wstring& packagePath, std::unique_ptr<IMsiDatabase>& database);
+    static Result<std::unique_ptr<IMsiDatabase>> Open(const std::wstring& packagePath);
 
     explicit Win32MsiDatabase(MsiHandle database) : database_(std::move(database)) {}
-    uint32_t OpenView(const std::wstring& sql, std::unique_ptr<IMsiView>& view) override;
+    Result<std::unique_ptr<IMsiView>> OpenView(const std::wstring& sql) override;
 
 private:
     MsiHandle database_;

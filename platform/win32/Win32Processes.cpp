@@ -6,7 +6,9 @@
 #include <psapi.h>
 #include <tlhelp32.h>
 
+#include "platform/win32/GrowingBuffer.h"
 #include "platform/win32/UniqueHandle.h"
+#include "platform/win32/WinError.h"
 
 namespace platform::win32 {
 
@@ -42,19 +44,18 @@ private:
 };
 
 // GetModuleFileNameExW without a length cap; empty when Windows cannot tell
-// (the module was unloaded meanwhile).
+// (the module was unloaded meanwhile). A cut-short name may come back one
+// short of the buffer, so only a shorter one counts as whole.
 std::wstring ModulePath(HANDLE process, HMODULE module) {
-    std::wstring buffer(MAX_PATH, L'\0');
-    while (buffer.size() <= kLongestModulePath) {
-        const DWORD length = ::GetModuleFileNameExW(process, module, &buffer[0], static_cast<DWORD>(buffer.size()));
-        if (length == 0) return {};
-        if (length < buffer.size() - 1) {
-            buffer.resize(length);
-            return buffer;
-        }
-        buffer.resize(buffer.size() * 2);
-    }
-    return {};
+    auto path = ReadIntoGrowingBuffer<std::wstring>(
+        MAX_PATH,
+        [&](wchar_t* buffer, size_t size) {
+            const DWORD length = ::GetModuleFileNameExW(process, module, buffer, static_cast<DWORD>(size));
+            if (length == 0) return BufferFill::Failed(::GetLastError());
+            return length < size - 1 ? BufferFill::Whole(length) : BufferFill::Truncated();
+        },
+        BufferLimit{kLongestModulePath});
+    return path ? path.Take() : std::wstring();
 }
 
 class Win32Process final : public IProcess {
@@ -62,29 +63,27 @@ public:
     explicit Win32Process(KernelHandle process) : process_(std::move(process)) {}
 
     uint32_t ModulePaths(std::vector<std::wstring>& paths) override {
-        std::vector<HMODULE> modules(1024);
-        for (int attempt = 0;; ++attempt) {
-            const DWORD bytes = static_cast<DWORD>(modules.size() * sizeof(HMODULE));
+        int retries = 0;
+        const auto modules = ReadIntoGrowingBuffer<std::vector<HMODULE>>(1024, [&](HMODULE* list, size_t count) {
+            const DWORD bytes = static_cast<DWORD>(count * sizeof(HMODULE));
             DWORD needed = 0;
-            if (!::EnumProcessModules(process_.Get(), modules.data(), bytes, &needed)) return ::GetLastError();
-            if (needed <= bytes) {
-                modules.resize(needed / sizeof(HMODULE));
-                break;
+            if (!::EnumProcessModules(process_.Get(), list, bytes, &needed)) {
+                return BufferFill::Failed(::GetLastError());
             }
-            if (attempt == kMaxListAttempts) return ERROR_PARTIAL_COPY;
+            if (needed <= bytes) return BufferFill::Whole(needed / sizeof(HMODULE));
+            if (++retries > kMaxListAttempts) return BufferFill::Failed(ERROR_PARTIAL_COPY);
             // Room for what loaded since, too.
-            modules.resize(needed / sizeof(HMODULE) + 64);
-        }
+            return BufferFill::NeedsSize(needed / sizeof(HMODULE) + 64);
+        });
+        if (!modules) return modules.Error();
         paths.clear();
         // Every entry is kept, an unreadable one as an empty path, so the
         // first path stays the executable's.
-        for (HMODULE module : modules) paths.push_back(ModulePath(process_.Get(), module));
+        for (HMODULE module : *modules) paths.push_back(ModulePath(process_.Get(), module));
         return ERROR_SUCCESS;
     }
 
-    uint32_t Terminate(uint32_t exitCode) override {
-        return ::TerminateProcess(process_.Get(), exitCode) ? ERROR_SUCCESS : ::GetLastError();
-    }
+    uint32_t Terminate(uint32_t exitCode) override { return ErrorUnless(::TerminateProcess(process_.Get(), exitCode)); }
 
 private:
     KernelHandle process_;
@@ -92,40 +91,33 @@ private:
 
 }  // namespace
 
-std::unique_ptr<IProcessSnapshot> Win32Processes::Snapshot(uint32_t& error) {
+Result<std::unique_ptr<IProcessSnapshot>> Win32Processes::Snapshot() {
     FileHandle snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
-    if (!snapshot) {
-        error = ::GetLastError();
-        return nullptr;
-    }
-    error = ERROR_SUCCESS;
+    if (!snapshot) return LastErrorFailure();
     return std::make_unique<Win32ProcessSnapshot>(std::move(snapshot));
 }
 
 uint32_t Win32Processes::ListProcessIds(std::vector<uint32_t>& ids) {
-    std::vector<DWORD> buffer(1024);
-    for (int attempt = 0; attempt <= kMaxListAttempts; ++attempt) {
-        const DWORD bytes = static_cast<DWORD>(buffer.size() * sizeof(DWORD));
-        DWORD returned = 0;
-        if (!::EnumProcesses(buffer.data(), bytes, &returned)) return ::GetLastError();
-        // EnumProcesses never says how much it needed: a full buffer may
-        // have been cut short.
-        if (returned < bytes) {
-            ids.assign(buffer.begin(), buffer.begin() + returned / sizeof(DWORD));
-            return ERROR_SUCCESS;
-        }
-        buffer.resize(buffer.size() * 2);
-    }
-    return ERROR_INSUFFICIENT_BUFFER;
+    // EnumProcesses never says how much it needed: a full buffer may have
+    // been cut short. The list doubles kMaxListAttempts times at most.
+    constexpr size_t kFirstLength = 1024;
+    const auto listed = ReadIntoGrowingBuffer<std::vector<DWORD>>(
+        kFirstLength,
+        [](DWORD* list, size_t count) {
+            const DWORD bytes = static_cast<DWORD>(count * sizeof(DWORD));
+            DWORD returned = 0;
+            if (!::EnumProcesses(list, bytes, &returned)) return BufferFill::Failed(::GetLastError());
+            return returned < bytes ? BufferFill::Whole(returned / sizeof(DWORD)) : BufferFill::Truncated();
+        },
+        BufferLimit{kFirstLength << kMaxListAttempts, ERROR_INSUFFICIENT_BUFFER});
+    if (!listed) return listed.Error();
+    ids.assign(listed->begin(), listed->end());
+    return ERROR_SUCCESS;
 }
 
-std::unique_ptr<IProcess> Win32Processes::Open(uint32_t id, uint32_t access, uint32_t& error) {
+Result<std::unique_ptr<IProcess>> Win32Processes::Open(uint32_t id, uint32_t access) {
     KernelHandle process(::OpenProcess(access, FALSE, id));
-    if (!process) {
-        error = ::GetLastError();
-        return nullptr;
-    }
-    error = ERROR_SUCCESS;
+    if (!process) return LastErrorFailure();
     return std::make_unique<Win32Process>(std::move(process));
 }
 
@@ -147,8 +139,7 @@ private:
 
 }  // namespace
 
-std::unique_ptr<IStartedProcess> Win32Processes::CreateProcess(const std::wstring& commandLine, bool hidden,
-                                                               uint32_t& error) {
+Result<std::unique_ptr<IStartedProcess>> Win32Processes::CreateProcess(const std::wstring& commandLine, bool hidden) {
     // CreateProcessW may write into its command line, so it gets a copy.
     std::vector<wchar_t> buffer(commandLine.begin(), commandLine.end());
     buffer.push_back(L'\0');
@@ -160,11 +151,9 @@ std::unique_ptr<IStartedProcess> Win32Processes::CreateProcess(const std::wstrin
     }
     PROCESS_INFORMATION started{};
     if (!::CreateProcessW(nullptr, buffer.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &started)) {
-        error = ::GetLastError();
-        return nullptr;
+        return LastErrorFailure();
     }
     KernelHandle thread(started.hThread);
-    error = kErrSuccess;
     return std::make_unique<Win32StartedProcess>(KernelHandle(started.hProcess));
 }
 

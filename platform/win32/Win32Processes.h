@@ -13,12 +13,11 @@ namespace platform::win32 {
 
 class Win32Processes final : public IProcesses {
 public:
-    std::unique_ptr<IProcessSnapshot> Snapshot(uint32_t& error) override;
+    Result<std::unique_ptr<IProcessSnapshot>> Snapshot() override;
     uint32_t ListProcessIds(std::vector<uint32_t>& ids) override;
-    std::unique_ptr<IProcess> Open(uint32_t id, uint32_t access, uint32_t& error) override;
+    Result<std::unique_ptr<IProcess>> Open(uint32_t id, uint32_t access) override;
     uint32_t WinExec(const std::string& commandLine, uint32_t show) override;
-    std::unique_ptr<IStartedProcess> CreateProcess(const std::wstring& commandLine, bool hidden,
-                                                   uint32_t& error) override;
+    Result<std::unique_ptr<IStartedProcess>> CreateProcess(const std::wstring& commandLine, bool hidden) override;
 };
 
 }  // namespace platform::win32

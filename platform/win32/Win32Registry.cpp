@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "platform/win32/GrowingBuffer.h"
 #include "platform/win32/UniqueHandle.h"
 #include "platform/win32/WinApi.h"
 
@@ -17,23 +18,23 @@ public:
     explicit Win32RegistryKey(HKEY key) : key_(key) {}
 
     uint32_t QueryString(const std::wstring& name, std::wstring& value) override {
-        std::vector<BYTE> buffer(512);
-        for (;;) {
-            DWORD type = 0;
-            DWORD size = static_cast<DWORD>(buffer.size());
-            const LSTATUS status = ::RegQueryValueExW(key_.Get(), name.c_str(), nullptr, &type, buffer.data(), &size);
-            if (status == ERROR_MORE_DATA) {
-                buffer.resize(size + sizeof(wchar_t));
-                continue;
-            }
-            if (status != ERROR_SUCCESS) return static_cast<uint32_t>(status);
-            if (type != REG_SZ && type != REG_EXPAND_SZ) return ERROR_FILE_NOT_FOUND;
-            std::wstring text(reinterpret_cast<const wchar_t*>(buffer.data()), size / sizeof(wchar_t));
-            const size_t zero = text.find(L'\0');
-            if (zero != std::wstring::npos) text.resize(zero);
-            value = text;
-            return ERROR_SUCCESS;
-        }
+        // Sizes are in bytes; the value answers ERROR_MORE_DATA with the
+        // size it needs, which may grow again before the next call.
+        DWORD type = 0;
+        const auto bytes = ReadIntoGrowingBuffer<std::vector<BYTE>>(512, [&](BYTE* buffer, size_t capacity) {
+            DWORD size = static_cast<DWORD>(capacity);
+            const LSTATUS status = ::RegQueryValueExW(key_.Get(), name.c_str(), nullptr, &type, buffer, &size);
+            if (status == ERROR_MORE_DATA) return BufferFill::NeedsSize(size + sizeof(wchar_t));
+            if (status != ERROR_SUCCESS) return BufferFill::Failed(static_cast<uint32_t>(status));
+            return BufferFill::Whole(size);
+        });
+        if (!bytes) return bytes.Error();
+        if (type != REG_SZ && type != REG_EXPAND_SZ) return ERROR_FILE_NOT_FOUND;
+        std::wstring text(reinterpret_cast<const wchar_t*>(bytes->data()), bytes->size() / sizeof(wchar_t));
+        const size_t zero = text.find(L'\0');
+        if (zero != std::wstring::npos) text.resize(zero);
+        value = text;
+        return ERROR_SUCCESS;
     }
 
     uint32_t SetString(const std::wstring& name, const std::wstring& value) override {
@@ -52,23 +53,21 @@ private:
 
 }  // namespace
 
-uint32_t Win32Registry::OpenKey(RegistryRoot root, const std::wstring& path, uint32_t access,
-                                std::unique_ptr<IRegistryKey>& key) {
+Result<std::unique_ptr<IRegistryKey>> Win32Registry::OpenKey(RegistryRoot root, const std::wstring& path,
+                                                             uint32_t access) {
     HKEY opened = nullptr;
     const LSTATUS status = ::RegOpenKeyExW(RootKey(root), path.c_str(), 0, access, &opened);
-    if (status != ERROR_SUCCESS) return static_cast<uint32_t>(status);
-    key = std::make_unique<Win32RegistryKey>(opened);
-    return ERROR_SUCCESS;
+    if (status != ERROR_SUCCESS) return Failure(static_cast<uint32_t>(status));
+    return std::make_unique<Win32RegistryKey>(opened);
 }
 
-uint32_t Win32Registry::CreateKey(RegistryRoot root, const std::wstring& path, uint32_t access,
-                                  std::unique_ptr<IRegistryKey>& key) {
+Result<std::unique_ptr<IRegistryKey>> Win32Registry::CreateKey(RegistryRoot root, const std::wstring& path,
+                                                               uint32_t access) {
     HKEY opened = nullptr;
     const LSTATUS status = ::RegCreateKeyExW(RootKey(root), path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
                                              access, nullptr, &opened, nullptr);
-    if (status != ERROR_SUCCESS) return static_cast<uint32_t>(status);
-    key = std::make_unique<Win32RegistryKey>(opened);
-    return ERROR_SUCCESS;
+    if (status != ERROR_SUCCESS) return Failure(static_cast<uint32_t>(status));
+    return std::make_unique<Win32RegistryKey>(opened);
 }
 
 }  // namespace platform::win32

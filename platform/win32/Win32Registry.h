@@ -8,10 +8,10 @@ namespace platform::win32 {
 
 class Win32Registry final : public IRegistry {
 public:
-    uint32_t OpenKey(RegistryRoot root, const std::wstring& path, uint32_t access,
-                     std::unique_ptr<IRegistryKey>& key) override;
-    uint32_t CreateKey(RegistryRoot root, const std::wstring& path, uint32_t access,
-                       std::unique_ptr<IRegistryKey>& key) override;
+    Result<std::unique_ptr<IRegistryKey>> OpenKey(RegistryRoot root, const std::wstring& path,
+                                                  uint32_t access) override;
+    Result<std::unique_ptr<IRegistryKey>> CreateKey(RegistryRoot root, const std::wstring& path,
+                                                    uint32_t access) override;
 };
 
 }  // namespace platform::win32

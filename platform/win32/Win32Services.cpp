@@ -2,13 +2,13 @@
 
 #include <vector>
 
+#include "platform/win32/GrowingBuffer.h"
 #include "platform/win32/UniqueHandle.h"
 #include "platform/win32/WinApi.h"
+#include "platform/win32/WinError.h"
 
 namespace platform::win32 {
 namespace {
-
-uint32_t ErrorUnless(BOOL succeeded) { return succeeded ? static_cast<uint32_t>(ERROR_SUCCESS) : ::GetLastError(); }
 
 std::wstring TextOrEmpty(const wchar_t* text) { return text ? std::wstring(text) : std::wstring(); }
 
@@ -48,18 +48,20 @@ public:
 
     uint32_t QueryConfig(ServiceConfig& config) override {
         // The strings follow the record in the same buffer; their total
-        // size is only known by asking, and may grow between two asks.
-        std::vector<uint64_t> buffer;  // 8-byte aligned for the record's pointers
-        DWORD needed = 0;
-        for (;;) {
-            auto* raw = buffer.empty() ? nullptr : reinterpret_cast<QUERY_SERVICE_CONFIGW*>(buffer.data());
-            const DWORD size = static_cast<DWORD>(buffer.size() * sizeof(uint64_t));
-            if (::QueryServiceConfigW(service_.Get(), raw, size, &needed)) break;
+        // size is only known by asking, and may grow between two asks. The
+        // buffer is counted in 8-byte words, aligned for the record's
+        // pointers; the first ask has none.
+        const auto buffer = ReadIntoGrowingBuffer<std::vector<uint64_t>>(0, [&](uint64_t* words, size_t count) {
+            auto* record = count == 0 ? nullptr : reinterpret_cast<QUERY_SERVICE_CONFIGW*>(words);
+            const DWORD size = static_cast<DWORD>(count * sizeof(uint64_t));
+            DWORD needed = 0;
+            if (::QueryServiceConfigW(service_.Get(), record, size, &needed)) return BufferFill::Whole(count);
             const DWORD error = ::GetLastError();
-            if (error != ERROR_INSUFFICIENT_BUFFER || needed <= size) return error;
-            buffer.resize((needed + sizeof(uint64_t) - 1) / sizeof(uint64_t));
-        }
-        const auto* raw = reinterpret_cast<const QUERY_SERVICE_CONFIGW*>(buffer.data());
+            if (error != ERROR_INSUFFICIENT_BUFFER || needed <= size) return BufferFill::Failed(error);
+            return BufferFill::NeedsSize((needed + sizeof(uint64_t) - 1) / sizeof(uint64_t));
+        });
+        if (!buffer) return buffer.Error();
+        const auto* raw = reinterpret_cast<const QUERY_SERVICE_CONFIGW*>(buffer->data());
         config.serviceType = raw->dwServiceType;
         config.startType = raw->dwStartType;
         config.errorControl = raw->dwErrorControl;
@@ -87,12 +89,10 @@ class Win32ServiceDatabase final : public IServiceDatabase {
 public:
     explicit Win32ServiceDatabase(SC_HANDLE manager) : manager_(manager) {}
 
-    uint32_t Open(const std::wstring& serviceName, uint32_t access, std::unique_ptr<IService>& service) override {
-        service.reset();
+    Result<std::unique_ptr<IService>> Open(const std::wstring& serviceName, uint32_t access) override {
         const SC_HANDLE handle = ::OpenServiceW(manager_.Get(), serviceName.c_str(), access);
-        if (!handle) return ::GetLastError();
-        service = std::make_unique<Win32Service>(handle);
-        return ERROR_SUCCESS;
+        if (!handle) return LastErrorFailure();
+        return std::make_unique<Win32Service>(handle);
     }
 
 private:
@@ -101,12 +101,10 @@ private:
 
 }  // namespace
 
-uint32_t Win32Services::OpenManager(uint32_t access, std::unique_ptr<IServiceDatabase>& database) {
-    database.reset();
+Result<std::unique_ptr<IServiceDatabase>> Win32Services::OpenManager(uint32_t access) {
     const SC_HANDLE manager = ::OpenSCManagerW(nullptr, SERVICES_ACTIVE_DATABASEW, access);
-    if (!manager) return ::GetLastError();
-    database = std::make_unique<Win32ServiceDatabase>(manager);
-    return ERROR_SUCCESS;
+    if (!manager) return LastErrorFailure();
+    return std::make_unique<Win32ServiceDatabase>(manager);
 }
 
 }  // namespace platform::win32

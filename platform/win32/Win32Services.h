@@ -9,7 +9,7 @@ namespace platform::win32 {
 
 class Win32Services final : public IServiceManager {
 public:
-    uint32_t OpenManager(uint32_t access, std::unique_ptr<IServiceDatabase>& database) override;
+    Result<std::unique_ptr<IServiceDatabase>> OpenManager(uint32_t access) override;
 };
 
 }  // namespace platform::win32

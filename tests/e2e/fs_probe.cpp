@@ -23,10 +23,8 @@ void Check(const char* what, bool ok) {
 }
 
 bool WriteText(const std::wstring& path, const std::string& text) {
-    uint32_t error = 0;
-    const std::unique_ptr<platform::IFile> file =
-        platform::Os().Files().Open(path, platform::OpenMode::Truncate, error);
-    return file && file->Write(text.data(), text.size());
+    const auto file = platform::Os().Files().Open(path, platform::OpenMode::Truncate);
+    return file && (*file)->Write(text.data(), text.size());
 }
 
 }  // namespace

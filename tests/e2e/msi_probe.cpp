@@ -26,20 +26,17 @@ void Print(const char* label, const std::wstring& value) {
 
 bool PropertyValue(const std::wstring& package, const std::wstring& property, std::wstring& value) {
     platform::IInstaller& installer = platform::Os().Installer();
-    std::unique_ptr<platform::IMsiDatabase> database;
-    uint32_t status = installer.OpenDatabase(package, database);
-    if (status != 0) return std::printf("open database: %u\n", status), false;
-    std::unique_ptr<platform::IMsiView> view;
-    status = database->OpenView(L"SELECT Value FROM Property WHERE Property = '" + property + L"'", view);
-    if (status == 0) status = view->Execute();
+    const auto database = installer.OpenDatabase(package);
+    if (!database) return std::printf("open database: %u\n", database.Error()), false;
+    const auto view = (*database)->OpenView(L"SELECT Value FROM Property WHERE Property = '" + property + L"'");
+    uint32_t status = view.Error();
+    if (status == 0) status = (*view)->Execute();
     if (status != 0) return std::printf("query: %u\n", status), false;
-    std::unique_ptr<platform::IMsiRecord> record;
-    status = view->Fetch(record);
-    if (status != 0) return std::printf("fetch: %u\n", status), false;
-    value = record->GetString(1);
-    std::unique_ptr<platform::IMsiRecord> extra;
-    status = view->Fetch(extra);
-    if (status != 259) return std::printf("second fetch: %u, expected 259\n", status), false;
+    const auto record = (*view)->Fetch();
+    if (!record) return std::printf("fetch: %u\n", record.Error()), false;
+    value = (*record)->GetString(1);
+    const auto extra = (*view)->Fetch();
+    if (extra.Error() != 259) return std::printf("second fetch: %u, expected 259\n", extra.Error()), false;
     return true;
 }
 

@@ -76,10 +76,7 @@ protected:
         return winPath;
     }
 
-    uint32_t Open(const std::wstring& path) {
-        std::unique_ptr<platform::IMsiDatabase> database;
-        return Msi().OpenDatabase(path, database);
-    }
+    uint32_t Open(const std::wstring& path) { return Msi().OpenDatabase(path).Error(); }
 
     // A shell script that stands in for the check program.
     std::string StandIn(const std::string& body) {
@@ -132,16 +129,16 @@ TEST_F(PackageGuardTest, APackageThatFaultsTheReaderIsInvalidEverywhere) {
 
 TEST_F(PackageGuardTest, AQueryThatFaultsTheReaderIsCheckedBeforeItRuns) {
     const std::wstring package = Place(TestData("feature-query-crash.msi"), L"C:\\Packages\\Bonjour64.msi");
-    std::unique_ptr<platform::IMsiDatabase> database;
-    ASSERT_EQ(Msi().OpenDatabase(package, database), 0u);
-    std::unique_ptr<platform::IMsiView> view;
-    EXPECT_EQ(database->OpenView(kFeatureQuery, view), kInvalidPackage);
-    EXPECT_FALSE(view);
+    auto database = Msi().OpenDatabase(package);
+    ASSERT_EQ(database.Error(), 0u);
+    auto refused = (*database)->OpenView(kFeatureQuery);
+    EXPECT_EQ(refused.Error(), kInvalidPackage);
+    EXPECT_FALSE(refused);
     // Whatever the check at open ran stays readable.
-    ASSERT_EQ(database->OpenView(sim::sql::kProperty, view), 0u);
-    ASSERT_EQ(view->Execute(), 0u);
-    std::unique_ptr<platform::IMsiRecord> row;
-    EXPECT_EQ(view->Fetch(row), 0u);
+    auto view = (*database)->OpenView(sim::sql::kProperty);
+    ASSERT_EQ(view.Error(), 0u);
+    ASSERT_EQ((*view)->Execute(), 0u);
+    EXPECT_EQ((*view)->Fetch().Error(), 0u);
     // Once a version of a package has faulted the check, it is refused.
     EXPECT_EQ(Open(package), kInvalidPackage);
 }

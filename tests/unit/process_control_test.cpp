@@ -16,12 +16,11 @@ using platform::kProcessVmRead;
 constexpr uint32_t kHostPid = 4242;  // the default machine's own process
 
 std::vector<std::wstring> SnapshotNames(platform::IProcesses& processes) {
-    uint32_t error = 1;
-    auto snapshot = processes.Snapshot(error);
-    EXPECT_EQ(error, 0u);
+    auto snapshot = processes.Snapshot();
+    EXPECT_EQ(snapshot.Error(), 0u);
     std::vector<std::wstring> names;
     platform::ProcessEntry entry;
-    for (bool more = snapshot && snapshot->First(entry); more; more = snapshot->Next(entry)) {
+    for (bool more = snapshot && (*snapshot)->First(entry); more; more = (*snapshot)->Next(entry)) {
         names.push_back(entry.exeFile);
     }
     return names;
@@ -37,31 +36,32 @@ TEST_F(SimProcessesTest, HostIsListedFirstAndModulesStartWithTheProgram) {
     ASSERT_EQ(Os().Processes().ListProcessIds(ids), 0u);
     EXPECT_EQ(ids, (std::vector<uint32_t>{kHostPid, pid}));
 
-    uint32_t error = 1;
-    auto process = Os().Processes().Open(pid, kProcessQueryInformation | kProcessVmRead, error);
-    ASSERT_TRUE(process);
+    auto opened = Os().Processes().Open(pid, kProcessQueryInformation | kProcessVmRead);
+    ASSERT_TRUE(opened);
+    platform::IProcess& process = **opened;
     std::vector<std::wstring> modules;
-    ASSERT_EQ(process->ModulePaths(modules), 0u);
+    ASSERT_EQ(process.ModulePaths(modules), 0u);
     EXPECT_EQ(modules, (std::vector<std::wstring>{L"C:\\Program Files\\iTunes\\iTunes.exe",
                                                   L"C:\\Program Files\\iTunes\\iTunesCore.dll"}));
     // Without terminate access the handle cannot end it.
-    EXPECT_EQ(process->Terminate(1), 5u);
+    EXPECT_EQ(process.Terminate(1), 5u);
     EXPECT_TRUE(sim::IsRunning(*machine_, pid));
 }
 
 TEST_F(SimProcessesTest, OpenRefusesProtectedUnknownAndUnderprivilegedRequests) {
     const uint32_t guarded = sim::AddProcess(*machine_, L"C:\\Windows\\System32\\csrss.exe", {}, {}, true);
-    uint32_t error = 0;
-    EXPECT_FALSE(Os().Processes().Open(guarded, kProcessTerminate, error));
-    EXPECT_EQ(error, 5u);
-    EXPECT_FALSE(Os().Processes().Open(guarded + 4, kProcessTerminate, error));
-    EXPECT_EQ(error, 87u);
+    auto protectedProcess = Os().Processes().Open(guarded, kProcessTerminate);
+    EXPECT_FALSE(protectedProcess);
+    EXPECT_EQ(protectedProcess.Error(), 5u);
+    auto unknownProcess = Os().Processes().Open(guarded + 4, kProcessTerminate);
+    EXPECT_FALSE(unknownProcess);
+    EXPECT_EQ(unknownProcess.Error(), 87u);
 
-    auto host = Os().Processes().Open(kHostPid, kProcessTerminate, error);
+    auto host = Os().Processes().Open(kHostPid, kProcessTerminate);
     ASSERT_TRUE(host);
     std::vector<std::wstring> modules;
-    EXPECT_EQ(host->ModulePaths(modules), 5u);
-    EXPECT_EQ(host->Terminate(1), 5u);  // the simulation cannot end its own program
+    EXPECT_EQ((*host)->ModulePaths(modules), 5u);
+    EXPECT_EQ((*host)->Terminate(1), 5u);  // the simulation cannot end its own program
 }
 
 TEST_F(SimProcessesTest, HeldFilesStayHeldUntilTheirLastHolderEnds) {
@@ -69,8 +69,9 @@ TEST_F(SimProcessesTest, HeldFilesStayHeldUntilTheirLastHolderEnds) {
     WriteFile(shared, 4);
     const uint32_t first = sim::AddProcess(*machine_, L"C:\\a.exe", {}, {shared});
     const uint32_t second = sim::AddProcess(*machine_, L"C:\\b.exe", {}, {L"c:/program files/itunes/SHARED.dat"});
-    uint32_t error = 0;
-    ASSERT_EQ(Os().Processes().Open(first, kProcessTerminate, error)->Terminate(0x666), 0u);
+    auto opened = Os().Processes().Open(first, kProcessTerminate);
+    ASSERT_TRUE(opened);
+    ASSERT_EQ((*opened)->Terminate(0x666), 0u);
     EXPECT_EQ(Os().Files().DeleteFile(shared), 32u);
     EXPECT_TRUE(sim::EndProcess(*machine_, second));
     EXPECT_FALSE(sim::EndProcess(*machine_, second));

@@ -28,11 +28,12 @@ protected:
 
     // A handle some other program keeps open on the service.
     std::unique_ptr<platform::IService> HoldOpen(const std::wstring& name) {
-        std::unique_ptr<platform::IServiceDatabase> manager;
-        EXPECT_EQ(Os().Services().OpenManager(platform::kScManagerConnect, manager), 0u);
-        std::unique_ptr<platform::IService> service;
-        if (manager) EXPECT_EQ(manager->Open(name, platform::kServiceQueryStatus, service), 0u);
-        return service;
+        auto manager = Os().Services().OpenManager(platform::kScManagerConnect);
+        EXPECT_EQ(manager.Error(), 0u);
+        if (!manager) return nullptr;
+        auto service = (*manager)->Open(name, platform::kServiceQueryStatus);
+        EXPECT_EQ(service.Error(), 0u);
+        return service ? service.Take() : nullptr;
     }
 
     std::optional<sim::ServiceEntry> Find(const std::wstring& name) { return sim::FindService(*machine_, name); }
@@ -196,9 +197,9 @@ TEST_F(ServiceControlTest, HandlesEnforceTheRightsTheyWereOpenedWith) {
 
     // A manager opened only to connect cannot be used for more than that.
     sim::SetAdministrator(*machine_, false);
-    std::unique_ptr<platform::IServiceDatabase> manager;
-    EXPECT_EQ(Os().Services().OpenManager(platform::kGenericRead | platform::kScManagerConnect, manager), 0u);
-    EXPECT_EQ(Os().Services().OpenManager(platform::kGenericWrite, manager), 5u);
+    EXPECT_EQ(Os().Services().OpenManager(platform::kGenericRead | platform::kScManagerConnect).Error(), 0u);
+    auto manager = Os().Services().OpenManager(platform::kGenericWrite);
+    EXPECT_EQ(manager.Error(), 5u);
     EXPECT_FALSE(manager);
 }
 

@@ -90,11 +90,10 @@ protected:
 
     // A string value as a 32-bit program (no flag) or a 64-bit one sees it.
     std::wstring RegistryValue(const std::wstring& key, const std::wstring& name, bool view64) {
-        std::unique_ptr<platform::IRegistryKey> opened;
         std::wstring value;
         const uint32_t access = platform::kKeyRead | (view64 ? platform::kKeyWow64_64 : 0u);
-        if (Os().Registry().OpenKey(platform::RegistryRoot::LocalMachine, key, access, opened) == 0) {
-            opened->QueryString(name, value);
+        if (auto opened = Os().Registry().OpenKey(platform::RegistryRoot::LocalMachine, key, access)) {
+            (*opened)->QueryString(name, value);
         }
         return value;
     }
@@ -118,21 +117,22 @@ class SimInstallerPackageTest : public SimInstallerTest, public ::testing::WithP
 
 TEST_F(SimInstallerTest, DatabaseAnswersTheQueriesTheLibraryAsks) {
     const nlohmann::json& manifest = Manifest("iTunes.msi");
-    std::unique_ptr<platform::IMsiDatabase> db;
-    ASSERT_EQ(Msi().OpenDatabase(CopyPackage("iTunes.msi"), db), 0u);
+    auto opened = Msi().OpenDatabase(CopyPackage("iTunes.msi"));
+    ASSERT_EQ(opened.Error(), 0u);
+    platform::IMsiDatabase* db = opened->get();
 
     auto rows = [&](const std::wstring& sql) {
         std::vector<std::unique_ptr<platform::IMsiRecord>> out;
-        std::unique_ptr<platform::IMsiView> view;
-        EXPECT_EQ(db->OpenView(sql, view), 0u) << sim::ToUtf8(sql);
+        auto view = db->OpenView(sql);
+        EXPECT_EQ(view.Error(), 0u) << sim::ToUtf8(sql);
         if (!view) return out;
-        EXPECT_EQ(view->Execute(), 0u);
-        std::unique_ptr<platform::IMsiRecord> row;
-        uint32_t code = 0;
-        while ((code = view->Fetch(row)) == 0) out.push_back(std::move(row));
-        EXPECT_EQ(code, kNoMoreItems);
-        EXPECT_EQ(view->Fetch(row), kNoMoreItems);  // and it stays that way
-        EXPECT_EQ(row, nullptr);
+        EXPECT_EQ((*view)->Execute(), 0u);
+        auto row = (*view)->Fetch();
+        for (; row; row = (*view)->Fetch()) out.push_back(row.Take());
+        EXPECT_EQ(row.Error(), kNoMoreItems);
+        auto after = (*view)->Fetch();
+        EXPECT_EQ(after.Error(), kNoMoreItems);  // and it stays that way
+        EXPECT_FALSE(after);
         return out;
     };
 
@@ -166,24 +166,24 @@ TEST_F(SimInstallerTest, DatabaseAnswersTheQueriesTheLibraryAsks) {
     ASSERT_EQ(services.size(), 1u);
     EXPECT_EQ(services[0]->GetString(1), L"iPod Service");
 
-    std::unique_ptr<platform::IMsiView> view;
-    EXPECT_EQ(db->OpenView(L"SELECT File FROM", view), 1615u);
-    EXPECT_EQ(db->OpenView(L"SELECT Name FROM NoSuchTable", view), 1615u);
-    EXPECT_EQ(view, nullptr);
+    EXPECT_EQ(db->OpenView(L"SELECT File FROM").Error(), 1615u);
+    auto view = db->OpenView(L"SELECT Name FROM NoSuchTable");
+    EXPECT_EQ(view.Error(), 1615u);
+    EXPECT_FALSE(view);
 }
 
 TEST_F(SimInstallerTest, OpenDatabaseRefusesWhatIsNoPackage) {
-    std::unique_ptr<platform::IMsiDatabase> db;
-    EXPECT_EQ(Msi().OpenDatabase(L"C:\\Packages\\missing.msi", db), 110u);
+    EXPECT_EQ(Msi().OpenDatabase(L"C:\\Packages\\missing.msi").Error(), 110u);
     WriteFile(L"C:\\Packages\\text.msi", 4096);
-    EXPECT_EQ(Msi().OpenDatabase(L"C:\\Packages\\text.msi", db), 1620u);
+    EXPECT_EQ(Msi().OpenDatabase(L"C:\\Packages\\text.msi").Error(), 1620u);
     // The right signature over garbage: refused, not a crash.
     {
         std::ofstream out(Host(L"C:\\Packages\\fake.msi"), std::ios::binary);
         out << std::string("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1", 8) << std::string(2048, '\x7F');
     }
-    EXPECT_EQ(Msi().OpenDatabase(L"C:\\Packages\\fake.msi", db), 1620u);
-    EXPECT_EQ(db, nullptr);
+    auto db = Msi().OpenDatabase(L"C:\\Packages\\fake.msi");
+    EXPECT_EQ(db.Error(), 1620u);
+    EXPECT_FALSE(db);
     EXPECT_EQ(Msi().InstallProduct(L"C:\\Packages\\text.msi", L""), 1620u);
     EXPECT_EQ(Msi().InstallProduct(L"C:\\Packages\\missing.msi", L""), 1619u);
 }

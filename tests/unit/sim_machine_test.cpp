@@ -30,14 +30,14 @@ nlohmann::json ReadJson(const std::string& path) {
 
 void WriteJson(const std::string& path, const nlohmann::json& doc) { std::ofstream(path) << doc.dump(); }
 
-std::vector<std::wstring> SearchNames(IFileSystem& files, const std::wstring& pattern, uint32_t& error) {
+std::vector<std::wstring> SearchNames(IFileSystem& files, const std::wstring& pattern) {
     std::vector<std::wstring> names;
     FindData entry;
-    auto search = files.FindFirst(pattern, entry, error);
+    auto search = files.FindFirst(pattern, entry);
     if (!search) return names;
     do {
         names.push_back(entry.name);
-    } while (search->Next(entry));
+    } while ((*search)->Next(entry));
     return names;
 }
 
@@ -174,18 +174,16 @@ using FileSearchTest = SimMachineTest;
 TEST_F(FileSearchTest, ListsDotsFirstThenNtfsOrder) {
     for (const wchar_t* name : {L"_x", L"B.txt", L"a.txt"}) WriteFile(std::wstring(L"C:\\Data\\") + name, 3);
     ASSERT_EQ(Os().Files().CreateDirectory(L"C:\\Data\\c"), 0u);
-    uint32_t error = 0;
     const std::vector<std::wstring> expected{L".", L"..", L"a.txt", L"B.txt", L"c", L"_x"};
-    EXPECT_EQ(SearchNames(Os().Files(), L"C:\\data\\*", error), expected);
-    EXPECT_EQ(SearchNames(Os().Files(), L"c:/DATA/*.*", error), expected);
-    EXPECT_EQ(SearchNames(Os().Files(), L"C:\\Data\\*.TXT", error), (std::vector<std::wstring>{L"a.txt", L"B.txt"}));
-    EXPECT_EQ(SearchNames(Os().Files(), L"C:\\Data\\?.txt", error), (std::vector<std::wstring>{L"a.txt", L"B.txt"}));
+    EXPECT_EQ(SearchNames(Os().Files(), L"C:\\data\\*"), expected);
+    EXPECT_EQ(SearchNames(Os().Files(), L"c:/DATA/*.*"), expected);
+    EXPECT_EQ(SearchNames(Os().Files(), L"C:\\Data\\*.TXT"), (std::vector<std::wstring>{L"a.txt", L"B.txt"}));
+    EXPECT_EQ(SearchNames(Os().Files(), L"C:\\Data\\?.txt"), (std::vector<std::wstring>{L"a.txt", L"B.txt"}));
     EXPECT_EQ(Os().Process().LastError(), uint32_t{kErrNoMoreFiles});
 }
 
 TEST_F(FileSearchTest, DriveRootHasNoDotEntries) {
-    uint32_t error = 0;
-    const auto names = SearchNames(Os().Files(), L"C:\\*", error);
+    const auto names = SearchNames(Os().Files(), L"C:\\*");
     ASSERT_FALSE(names.empty());
     EXPECT_NE(names.front(), L".");
     EXPECT_NE(std::find(names.begin(), names.end(), L"Users"), names.end());
@@ -196,15 +194,14 @@ TEST_F(FileSearchTest, EntriesCarryAttributesSizesAndTimes) {
     ASSERT_EQ(Os().Files().CreateDirectory(L"C:\\Data\\Sub"), 0u);
     machine_->SetMeta(L"C:\\Data\\file.bin", sim::FileMeta{kAttrHidden | kAttrSystem, 132000000000000000ull});
     FindData entry;
-    uint32_t error = 0;
-    auto search = Os().Files().FindFirst(L"C:\\Data\\F*", entry, error);
+    auto search = Os().Files().FindFirst(L"C:\\Data\\F*", entry);
     ASSERT_TRUE(search);
     EXPECT_EQ(entry.name, L"file.bin");
     EXPECT_EQ(entry.attributes, uint32_t{kAttrHidden | kAttrSystem});
     EXPECT_EQ(entry.size, 1234u);
     EXPECT_EQ(entry.creationTime, 132000000000000000ull);
     EXPECT_GT(entry.lastWriteTime, 130000000000000000ull);  // after 2012: taken from the host clock
-    ASSERT_TRUE(Os().Files().FindFirst(L"C:\\Data\\sub", entry, error));
+    ASSERT_TRUE(Os().Files().FindFirst(L"C:\\Data\\sub", entry));
     EXPECT_EQ(entry.attributes, uint32_t{kAttrDirectory});
     EXPECT_EQ(entry.name, L"Sub");
 }
@@ -212,13 +209,15 @@ TEST_F(FileSearchTest, EntriesCarryAttributesSizesAndTimes) {
 TEST_F(FileSearchTest, FailuresTellMissingFolderFromNoMatch) {
     WriteFile(L"C:\\Data\\a.txt", 1);
     FindData entry;
-    uint32_t error = 0;
-    EXPECT_FALSE(Os().Files().FindFirst(L"C:\\Nowhere\\*", entry, error));
-    EXPECT_EQ(error, uint32_t{kErrPathNotFound});
-    EXPECT_FALSE(Os().Files().FindFirst(L"C:\\Data\\a.txt\\*", entry, error));
-    EXPECT_EQ(error, uint32_t{kErrPathNotFound});
-    EXPECT_FALSE(Os().Files().FindFirst(L"C:\\Data\\*.log", entry, error));
-    EXPECT_EQ(error, uint32_t{kErrFileNotFound});
+    // The error of a failed search, which must be a failure.
+    auto failure = [&](const wchar_t* pattern) {
+        auto search = Os().Files().FindFirst(pattern, entry);
+        EXPECT_FALSE(search) << sim::ToUtf8(pattern);
+        return search.Error();
+    };
+    EXPECT_EQ(failure(L"C:\\Nowhere\\*"), uint32_t{kErrPathNotFound});
+    EXPECT_EQ(failure(L"C:\\Data\\a.txt\\*"), uint32_t{kErrPathNotFound});
+    EXPECT_EQ(failure(L"C:\\Data\\*.log"), uint32_t{kErrFileNotFound});
     EXPECT_EQ(Os().Process().LastError(), uint32_t{kErrFileNotFound});
 }
 
@@ -231,12 +230,11 @@ TEST_F(FileSearchTest, SizeAboveFourGigabytesIsKept) {
         ASSERT_EQ(::ftruncate(fd.Get(), static_cast<off_t>(size)), 0);
     }
     FindData entry;
-    uint32_t error = 0;
-    ASSERT_TRUE(Os().Files().FindFirst(L"C:\\Data\\huge.vhd", entry, error));
+    ASSERT_TRUE(Os().Files().FindFirst(L"C:\\Data\\huge.vhd", entry));
     EXPECT_EQ(entry.size, size);
-    auto file = Os().Files().Open(L"C:\\Data\\HUGE.vhd", OpenMode::Read, error);
+    auto file = Os().Files().Open(L"C:\\Data\\HUGE.vhd", OpenMode::Read);
     ASSERT_TRUE(file);
-    EXPECT_EQ(file->Size(), size);
+    EXPECT_EQ((*file)->Size(), size);
 }
 
 // ---------------------------------------------------------------- changes
@@ -250,9 +248,9 @@ TEST_F(FileChangeTest, ReadOnlyFileRefusesDeletionUntilCleared) {
     EXPECT_EQ(files.GetAttributes(L"C:\\Data\\locked.txt"), uint32_t{kAttrReadOnly});
     EXPECT_EQ(files.DeleteFile(L"C:\\Data\\locked.txt"), uint32_t{kErrAccessDenied});
     EXPECT_EQ(Os().Process().LastError(), uint32_t{kErrAccessDenied});
-    uint32_t error = 0;
-    EXPECT_FALSE(files.Open(L"C:\\Data\\locked.txt", OpenMode::Append, error));
-    EXPECT_EQ(error, uint32_t{kErrAccessDenied});
+    auto appending = files.Open(L"C:\\Data\\locked.txt", OpenMode::Append);
+    EXPECT_FALSE(appending);
+    EXPECT_EQ(appending.Error(), uint32_t{kErrAccessDenied});
     EXPECT_TRUE(files.Exists(L"C:\\Data\\locked.txt"));
 
     ASSERT_EQ(files.SetAttributes(L"C:\\Data\\locked.txt", kAttrNormal), 0u);
@@ -268,10 +266,10 @@ TEST_F(FileChangeTest, HeldFileCanBeReadButNotDeletedMovedOrWritten) {
     IFileSystem& files = Os().Files();
     WriteFile(L"C:\\Data\\Held\\busy.dll", 4);
     machine_->HoldFile(L"c:\\data\\held\\BUSY.dll");
-    uint32_t error = 0;
-    EXPECT_TRUE(files.Open(L"C:\\Data\\Held\\busy.dll", OpenMode::Read, error));
-    EXPECT_FALSE(files.Open(L"C:\\Data\\Held\\busy.dll", OpenMode::Truncate, error));
-    EXPECT_EQ(error, uint32_t{kErrSharingViolation});
+    EXPECT_TRUE(files.Open(L"C:\\Data\\Held\\busy.dll", OpenMode::Read));
+    auto rewriting = files.Open(L"C:\\Data\\Held\\busy.dll", OpenMode::Truncate);
+    EXPECT_FALSE(rewriting);
+    EXPECT_EQ(rewriting.Error(), uint32_t{kErrSharingViolation});
     EXPECT_EQ(files.DeleteFile(L"C:\\Data\\Held\\busy.dll"), uint32_t{kErrSharingViolation});
     EXPECT_EQ(files.MoveFile(L"C:\\Data\\Held", L"C:\\Data\\Moved"), uint32_t{kErrSharingViolation});
     machine_->ReleaseFile(L"C:\\Data\\Held\\busy.dll");
@@ -310,30 +308,30 @@ TEST_F(FileChangeTest, CopyAndMoveCarryContentAndAttributes) {
     EXPECT_EQ(files.MoveFile(L"C:\\Data", L"C:\\Renamed"), 0u);
     EXPECT_EQ(files.GetAttributes(L"C:\\Renamed\\src.txt"), uint32_t{kAttrReadOnly | kAttrArchive});
     EXPECT_EQ(files.MoveFile(L"C:\\Renamed\\src.txt", L"C:\\Renamed\\SRC.txt"), 0u);
-    uint32_t error = 0;
-    EXPECT_EQ(SearchNames(files, L"C:\\Renamed\\s*", error), std::vector<std::wstring>{L"SRC.txt"});
+    EXPECT_EQ(SearchNames(files, L"C:\\Renamed\\s*"), std::vector<std::wstring>{L"SRC.txt"});
 }
 
 TEST_F(FileChangeTest, OpenModesWriteWhereWindowsWould) {
     IFileSystem& files = Os().Files();
-    uint32_t error = 0;
-    EXPECT_FALSE(files.Open(L"C:\\Logs\\x.log", OpenMode::Read, error));
-    EXPECT_EQ(error, uint32_t{kErrPathNotFound});
+    // The error of a refused open, which must be a refusal.
+    auto refusal = [&](const wchar_t* path, OpenMode mode) {
+        auto opened = files.Open(path, mode);
+        EXPECT_FALSE(opened) << sim::ToUtf8(path);
+        return opened.Error();
+    };
+    EXPECT_EQ(refusal(L"C:\\Logs\\x.log", OpenMode::Read), uint32_t{kErrPathNotFound});
     ASSERT_EQ(files.CreateDirectory(L"C:\\Logs"), 0u);
-    EXPECT_FALSE(files.Open(L"C:\\Logs\\x.log", OpenMode::Read, error));
-    EXPECT_EQ(error, uint32_t{kErrFileNotFound});
-    ASSERT_TRUE(files.Open(L"C:\\logs\\X.log", OpenMode::Truncate, error)->Write("abc", 3));
-    ASSERT_TRUE(files.Open(L"C:\\Logs\\x.LOG", OpenMode::Append, error)->Write("de", 2));
+    EXPECT_EQ(refusal(L"C:\\Logs\\x.log", OpenMode::Read), uint32_t{kErrFileNotFound});
+    ASSERT_TRUE(files.Open(L"C:\\logs\\X.log", OpenMode::Truncate).Value()->Write("abc", 3));
+    ASSERT_TRUE(files.Open(L"C:\\Logs\\x.LOG", OpenMode::Append).Value()->Write("de", 2));
     char buffer[8] = {};
-    EXPECT_EQ(files.Open(L"C:\\Logs\\X.log", OpenMode::Read, error)->Read(buffer, sizeof buffer), 5u);
+    EXPECT_EQ(files.Open(L"C:\\Logs\\X.log", OpenMode::Read).Value()->Read(buffer, sizeof buffer), 5u);
     EXPECT_STREQ(buffer, "abcde");
     EXPECT_EQ(files.NativePath(L"c:\\LOGS\\x.log"), folder_ + "/drives/C/Logs/X.log");
 
     ASSERT_EQ(files.SetAttributes(L"C:\\Logs\\X.log", kAttrHidden), 0u);
-    EXPECT_FALSE(files.Open(L"C:\\Logs\\X.log", OpenMode::Truncate, error));
-    EXPECT_EQ(error, uint32_t{kErrAccessDenied});
-    EXPECT_FALSE(files.Open(L"C:\\Logs", OpenMode::Read, error));
-    EXPECT_EQ(error, uint32_t{kErrAccessDenied});
+    EXPECT_EQ(refusal(L"C:\\Logs\\X.log", OpenMode::Truncate), uint32_t{kErrAccessDenied});
+    EXPECT_EQ(refusal(L"C:\\Logs", OpenMode::Read), uint32_t{kErrAccessDenied});
 }
 
 // ---------------------------------------------------------------- junctions
@@ -355,11 +353,10 @@ TEST_F(JunctionTest, IsReportedAsReparsePointFolder) {
     const uint32_t expected = kAttrDirectory | kAttrReparsePoint;
     EXPECT_EQ(Os().Files().GetAttributes(L"C:\\apps\\LINK"), expected);
     FindData entry;
-    uint32_t error = 0;
-    ASSERT_TRUE(Os().Files().FindFirst(L"C:\\Apps\\L*", entry, error));
+    ASSERT_TRUE(Os().Files().FindFirst(L"C:\\Apps\\L*", entry));
     EXPECT_EQ(entry.attributes, expected);
     // Searches go through it like any folder.
-    EXPECT_EQ(SearchNames(Os().Files(), L"C:\\Apps\\Link\\*.txt", error), std::vector<std::wstring>{L"keep.txt"});
+    EXPECT_EQ(SearchNames(Os().Files(), L"C:\\Apps\\Link\\*.txt"), std::vector<std::wstring>{L"keep.txt"});
 }
 
 TEST_F(JunctionTest, RemoveDirectoryTakesOnlyTheLink) {

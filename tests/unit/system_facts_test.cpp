@@ -138,13 +138,11 @@ TEST_F(ItunesRegistryTest, ClearRemovesBothValuesAndKeepsTheKey) {
     EXPECT_TRUE(QueryItunesInfoReg(folder, version));
     EXPECT_EQ(folder, L"");
     EXPECT_EQ(version, L"");
-    std::unique_ptr<platform::IRegistryKey> key;
-    ASSERT_EQ(Os().Registry().OpenKey(platform::RegistryRoot::LocalMachine,
-                                      L"SOFTWARE\\Apple Computer, Inc.\\iTunes",
-                                      platform::kKeyRead | platform::kKeyWow64_64, key),
-              0u);
+    auto key = Os().Registry().OpenKey(platform::RegistryRoot::LocalMachine, L"SOFTWARE\\Apple Computer, Inc.\\iTunes",
+                                       platform::kKeyRead | platform::kKeyWow64_64);
+    ASSERT_EQ(key.Error(), 0u);
     std::wstring other;
-    EXPECT_EQ(key->QueryString(L"OTHER", other), 0u);
+    EXPECT_EQ((*key)->QueryString(L"OTHER", other), 0u);
     EXPECT_EQ(other, L"stays");
     const std::string log = LoadTimeLog();
     const size_t first = log.find(" Clear Reg info end!");
