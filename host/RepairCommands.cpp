@@ -93,7 +93,7 @@ void OnCheck(void* user, int32_t state, const void* data) {
 void OnRepair(void* user, int32_t state, const void* data) {
     const auto& info = *static_cast<const ST_REPAIR_PROGRESS_INFO*>(data);
     nlohmann::json entry{{"type", info.nType},          {"component", ProductKindName(info.nType)},
-                         {"state", RepairStateName(state)}, {"kind", info.nKind == 3 ? "missing" : "damaged"},
+                         {"state", RepairStateName(state)}, {"kind", info.nKind == kRepairKindMissing ? "missing" : "damaged"},
                          {"success", info.bSuccess},    {"message", ToUtf8(info.strMessage)},
                          {"error", info.nErrorCode}};
     std::string line;
