@@ -58,8 +58,16 @@ template <typename T>
 struct adl_serializer<sim::PathMap<T>> {
     static void to_json(json& j, const sim::PathMap<T>& map) { j = static_cast<const std::map<std::wstring, T>&>(map); }
     static void from_json(const json& j, sim::PathMap<T>& map) {
+        if (!j.is_object()) throw json::type_error::create(302, "type must be object, but is " + std::string(j.type_name()), &j);
         map.clear();
-        for (auto& [path, value] : j.get<std::map<std::wstring, T>>()) map[sim::PathKey(path)] = std::move(value);
+        for (auto it = j.begin(); it != j.end(); ++it) {
+            // Stored keys are keys already and come in their order, so each
+            // lands at the end.
+            try {
+                map.insert_or_assign(map.end(), sim::PathKey(sim::FromUtf8(it.key())), it->template get<T>());
+            } catch (const json::exception&) {
+            }
+        }
     }
 };
 
