@@ -89,6 +89,22 @@ bool CopyContents(int from, int to) {
     }
 }
 
+// The names in a host folder that match a search pattern, in the order
+// NTFS lists them.
+std::vector<std::wstring> MatchingNames(const std::string& hostFolder, const std::wstring& namePattern) {
+    std::vector<std::wstring> names;
+    if (DirHandle dir{::opendir(hostFolder.c_str())}) {
+        while (dirent* entry = ::readdir(dir.get())) {
+            const std::string name = entry->d_name;
+            if (name == "." || name == "..") continue;
+            std::wstring wide = FromUtf8(name);
+            if (MatchesWildcard(namePattern, wide)) names.push_back(std::move(wide));
+        }
+    }
+    std::sort(names.begin(), names.end(), NtfsNameLess);
+    return names;
+}
+
 }  // namespace
 
 struct SimFileSystem::Target {
@@ -168,53 +184,8 @@ std::unique_ptr<IFileSearch> SimFileSystem::FindFirst(const std::wstring& patter
         error = Fail(kErrPathNotFound);
         return nullptr;
     }
-    if (namePattern.empty()) {
-        error = Fail(kErrFileNotFound);
-        return nullptr;
-    }
-
-    auto describe = [&](const Target& t, const std::wstring& name) {
-        FindData data;
-        data.name = name;
-        data.attributes = Attributes(t);
-        data.size = t.node.size;
-        data.creationTime = t.node.CreationTime(t.meta);
-        data.lastWriteTime = t.node.lastWriteTime;
-        return data;
-    };
-
     std::vector<FindData> found;
-    // NTFS lists the folder itself and its parent first; a drive root has
-    // neither.
-    if (!folder.path.IsRoot()) {
-        if (MatchesWildcard(namePattern, L".")) found.push_back(describe(folder, L"."));
-        if (MatchesWildcard(namePattern, L"..")) {
-            found.push_back(describe(Locate(folder.path.Parent().ToString()), L".."));
-        }
-    }
-
-    std::vector<std::wstring> names;
-    if (DirHandle dir{::opendir(folder.host.c_str())}) {
-        while (dirent* entry = ::readdir(dir.get())) {
-            const std::string name = entry->d_name;
-            if (name == "." || name == "..") continue;
-            std::wstring wide = FromUtf8(name);
-            if (MatchesWildcard(namePattern, wide)) names.push_back(std::move(wide));
-        }
-    }
-    std::sort(names.begin(), names.end(), NtfsNameLess);
-    for (const std::wstring& name : names) {
-        Target entry;
-        entry.valid = true;
-        entry.path = folder.path.Child(name);
-        entry.win = entry.path.ToString();
-        entry.host = folder.host + "/" + ToUtf8(name);
-        entry.node = HostNode::Inspect(entry.host);
-        if (!entry.node.exists) continue;  // deleted while we listed
-        entry.meta = machine_->Meta(entry.win);
-        found.push_back(describe(entry, name));
-    }
-
+    if (!namePattern.empty()) found = List(folder, namePattern);
     if (found.empty()) {
         error = Fail(kErrFileNotFound);
         return nullptr;
@@ -223,6 +194,40 @@ std::unique_ptr<IFileSearch> SimFileSystem::FindFirst(const std::wstring& patter
     first = found.front();
     found.erase(found.begin());
     return std::make_unique<SimFileSearch>(std::move(found));
+}
+
+// What a search of `folder` finds, in NTFS order: the folder itself and its
+// parent first (a drive root has neither), then its entries by name.
+std::vector<FindData> SimFileSystem::List(const Target& folder, const std::wstring& namePattern) const {
+    std::vector<FindData> found;
+    if (!folder.path.IsRoot()) {
+        if (MatchesWildcard(namePattern, L".")) found.push_back(Describe(folder, L"."));
+        if (MatchesWildcard(namePattern, L"..")) {
+            found.push_back(Describe(Locate(folder.path.Parent().ToString()), L".."));
+        }
+    }
+    for (const std::wstring& name : MatchingNames(folder.host, namePattern)) {
+        Target entry;
+        entry.valid = true;
+        entry.path = folder.path.Child(name);
+        entry.win = entry.path.ToString();
+        entry.host = folder.host + "/" + ToUtf8(name);
+        entry.node = HostNode::Inspect(entry.host);
+        if (!entry.node.exists) continue;  // deleted while we listed
+        entry.meta = machine_->Meta(entry.win);
+        found.push_back(Describe(entry, name));
+    }
+    return found;
+}
+
+FindData SimFileSystem::Describe(const Target& target, const std::wstring& name) const {
+    FindData data;
+    data.name = name;
+    data.attributes = Attributes(target);
+    data.size = target.node.size;
+    data.creationTime = target.node.CreationTime(target.meta);
+    data.lastWriteTime = target.node.lastWriteTime;
+    return data;
 }
 
 uint32_t SimFileSystem::DeleteFile(const std::wstring& path) {
