@@ -2,6 +2,7 @@
 // machine.json (the argument: file metadata entries recorded besides a few
 // dozen registry keys):
 //  - a read nobody else changed (Meta): the hot path of every file lookup;
+//    and the installer's product lookups, which read a section;
 //  - an edit that changes nothing (ForgetMeta of a path with nothing
 //    recorded): what every deleted or created file costs;
 //  - an edit that writes (SetMeta with another attribute, a registry value);
@@ -19,7 +20,9 @@
 
 #include "platform/Types.h"
 #include "platform/sim/Machine.h"
+#include "platform/sim/SimProducts.h"
 #include "platform/sim/SimRegistry.h"
+#include "platform/sim/SimServices.h"
 #include "ScratchMachine.h"
 
 namespace {
@@ -79,6 +82,32 @@ void EditWritingRegistry(benchmark::State& state) {
     state.counters["json_bytes"] = bench.FileBytes();
 }
 
+// What the installer's product lookups cost on a machine nobody changed:
+// MsiGetProductInfoW finds one product of the family among the installed
+// ones, and every service open asks whether the program is an
+// administrator.
+void FindProductUnchanged(benchmark::State& state) {
+    BenchMachine bench(state.range(0));
+    for (int i = 0; i < 6; ++i) {
+        sim::InstalledProduct product;
+        product.productCode = L"{5EA1ED00-0000-4000-8000-00000000000" + std::to_wstring(i) + L"}";
+        for (const wchar_t* name : {L"ProductName", L"VersionString", L"LocalPackage", L"InstallLocation",
+                                    L"InstallSource", L"PackageName", L"Publisher", L"InstallDate"}) {
+            product.properties[name] = L"C:\\Program Files\\Vendor\\Product " + std::to_wstring(i);
+        }
+        for (int f = 0; f < 20; ++f) product.layout.files.push_back(L"C:\\Program Files\\F" + std::to_wstring(f));
+        sim::RegisterProduct(bench.Get(), product);
+    }
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(sim::FindProduct(bench.Get(), L"{5EA1ED00-0000-4000-8000-000000000004}"));
+    }
+}
+
+void IsAdministratorUnchanged(benchmark::State& state) {
+    BenchMachine bench(state.range(0));
+    for (auto _ : state) benchmark::DoNotOptimize(sim::IsAdministrator(bench.Get()));
+}
+
 // One write by another process and the read that reloads it; subtract
 // EditWritingMeta for the reload alone.
 void WriteThenReadInOtherProcess(benchmark::State& state) {
@@ -94,6 +123,8 @@ void WriteThenReadInOtherProcess(benchmark::State& state) {
 }
 
 BENCHMARK(ReadUnchanged)->Arg(0)->Arg(1000)->Arg(10000);
+BENCHMARK(FindProductUnchanged)->Arg(0)->Arg(1000);
+BENCHMARK(IsAdministratorUnchanged)->Arg(0)->Arg(1000);
 BENCHMARK(EditChangingNothing)->Arg(0)->Arg(1000)->Arg(10000);
 BENCHMARK(EditWritingMeta)->Arg(0)->Arg(1000)->Arg(10000)->Unit(benchmark::kMicrosecond);
 BENCHMARK(EditWritingRegistry)->Arg(0)->Arg(1000)->Arg(10000)->Unit(benchmark::kMicrosecond);

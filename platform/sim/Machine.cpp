@@ -49,7 +49,7 @@ std::map<std::wstring, FileMeta> TakeTree(std::map<std::wstring, FileMeta>& file
 
 }  // namespace
 
-Machine::Machine(Token, std::string folder) : store_(std::make_unique<MachineStore>(std::move(folder))) {}
+Machine::Machine(Token, std::string folder) : store_(MachineStore::Open<MachineState>(std::move(folder))) {}
 
 std::shared_ptr<Machine> Machine::Open(const std::string& folder) {
     auto machine = std::make_shared<Machine>(Token{}, folder);
@@ -57,22 +57,6 @@ std::shared_ptr<Machine> Machine::Open(const std::string& folder) {
     machine->CreateDriveFolders();
     if (machine->store_->Created()) machine->CreateShellFolders();
     return machine;
-}
-
-MachineState Machine::Snapshot() const {
-    return Read([](const MachineState& state) { return state; });
-}
-
-nlohmann::json Machine::Section(const std::string& key) const {
-    return ReadSection(key, [](const nlohmann::json& section) { return section; });
-}
-
-void Machine::SetSection(const std::string& key, nlohmann::json value) {
-    EditSection(key, [&](nlohmann::json& section, bool& changed) {
-        if (section == value) return;
-        section = std::move(value);
-        changed = true;
-    });
 }
 
 void Machine::SetWindows(uint32_t major, uint32_t minor, uint32_t build, bool windows64) {

@@ -9,8 +9,6 @@
 #include <string>
 #include <type_traits>
 
-#include <nlohmann/json.hpp>
-
 #include "platform/sim/Api.h"
 #include "platform/sim/MachineState.h"
 #include "platform/sim/MachineStore.h"
@@ -33,57 +31,33 @@ public:
 
     const std::string& Folder() const { return store_->Folder(); }
 
-    // Every access to the state is one transaction of the machine's store
-    // (MachineStore.h): reads see what any process last wrote, and each
-    // edit is written to machine.json before it returns, so there is
-    // nothing left to save. Transactions on one thread nest: an edit inside
-    // an edit's callback joins it; an edit inside a read's callback throws
-    // std::logic_error. Edits throw std::runtime_error when machine.json
-    // cannot be written; the change is then discarded.
+    // Everything the machine remembers is kept in typed sections of
+    // machine.json: MachineState (the top-level keys) and the sections the
+    // other parts of the simulation declare (Registry, Services, Products,
+    // ...; MachineStore.h says what a section is). Every access to one is a
+    // transaction of the machine's store: reads see what any process last
+    // wrote, and each edit is written to machine.json before it returns,
+    // so there is nothing left to save. Transactions on one thread nest: an
+    // edit inside an edit's callback joins it, whichever sections the two
+    // touch; an edit inside a read's callback throws std::logic_error.
+    // Edits throw std::runtime_error when machine.json cannot be written;
+    // the change is then discarded.
     //
-    // Read: f(const MachineState&). Edit: f(MachineState&), always counted
-    // as a change, or f(MachineState&, bool& changed), written only when
-    // the callback sets `changed`.
-    template <typename F>
+    // Read<Section>: f(const Section&). Edit<Section>: f(Section&), always
+    // counted as a change, or f(Section&, bool& changed), written only when
+    // the callback sets `changed`. Without a section, MachineState.
+    template <typename Section = MachineState, typename F>
     auto Read(F&& f) const {
-        return store_->Read([&](const MachineState& state, const nlohmann::json&) { return f(state); });
+        return store_->Read<Section>(f);
     }
-    template <typename F>
+    template <typename Section = MachineState, typename F>
     auto Edit(F&& f) {
-        return store_->Edit(
-            [&](MachineState& state, nlohmann::json&, bool& changed) { return Apply(f, state, changed); });
+        return store_->Edit<Section>([&](Section& section, bool& changed) { return Apply(f, section, changed); });
     }
-    MachineState Snapshot() const;
-
-    // Top-level machine.json entries owned by other parts of the simulation
-    // (registry, services, processes, products), as nlohmann::json. Read:
-    // f(const json&), null when absent. Edit: f(json&) or f(json&, bool&)
-    // as above; a section left null is removed.
-    template <typename F>
-    auto ReadSection(const std::string& key, F&& f) const {
-        return store_->Read([&](const MachineState&, const nlohmann::json& document) {
-            auto it = document.find(key);
-            const nlohmann::json absent;
-            return f(it == document.end() ? absent : *it);
-        });
+    template <typename Section = MachineState>
+    Section Snapshot() const {
+        return Read<Section>([](const Section& section) { return section; });
     }
-    template <typename F>
-    auto EditSection(const std::string& key, F&& f) {
-        return store_->Edit([&](MachineState&, nlohmann::json& document, bool& changed) {
-            // Runs after `f`, whatever it returns.
-            struct DropIfNull {
-                nlohmann::json& document;
-                const std::string& key;
-                ~DropIfNull() {
-                    auto it = document.find(key);
-                    if (it != document.end() && it->is_null()) document.erase(it);
-                }
-            } drop{document, key};
-            return Apply(f, document[key], changed);
-        });
-    }
-    nlohmann::json Section(const std::string& key) const;
-    void SetSection(const std::string& key, nlohmann::json value);
 
     // Also creates the shell folders of the new release, as Setup would.
     void SetWindows(uint32_t major, uint32_t minor, uint32_t build, bool windows64);

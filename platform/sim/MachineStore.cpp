@@ -12,7 +12,6 @@
 #include <filesystem>
 #include <stdexcept>
 
-#include "platform/sim/MachineJson.h"
 #include "platform/sim/UniqueFd.h"
 
 namespace sim {
@@ -113,7 +112,26 @@ private:
     uint64_t* counter_ = nullptr;
 };
 
-MachineStore::MachineStore(std::string folder)
+const nlohmann::json* SectionSlot::Find(const nlohmann::json& document, const char* key) {
+    if (*key == '\0') return &document;
+    auto it = document.find(key);
+    return it == document.end() || it->is_null() ? nullptr : &*it;
+}
+
+void SectionSlot::Put(nlohmann::json value, const char* key, nlohmann::json& document) {
+    if (*key != '\0') {
+        document[key] = std::move(value);
+        return;
+    }
+    // The top level shares the document with every other section.
+    for (auto& [name, item] : value.items()) document[name] = std::move(item);
+}
+
+void SectionSlot::Fault(const char* key, const std::string& what) {
+    if (*key == '\0') throw std::runtime_error("machine.json: " + what);
+}
+
+MachineStore::MachineStore(std::string folder, CreateDefault createDefault)
     : folder_(std::move(folder)), path_(folder_ + "/" + kStateFile) {
     std::error_code ec;
     std::filesystem::create_directories(folder_, ec);
@@ -128,7 +146,7 @@ MachineStore::MachineStore(std::string folder)
         if (std::filesystem::exists(path_, ec)) {
             Load();
         } else {
-            state_ = MachineState::Default();
+            createDefault(document_);
             generation_ = lock_->Generation();
             Store();
             loaded_ = true;
@@ -182,8 +200,9 @@ void MachineStore::Enter(Access access) {
     depth_ = 1;
 }
 
-void MachineStore::Commit(bool changed) {
+void MachineStore::Commit(SectionSlot* slot, bool changed) {
     if (!writing_) return;
+    if (changed && slot != nullptr) slot->dirty = true;
     dirty_ = dirty_ || changed;
     if (depth_ != 1) return;
     if (broken_) throw std::runtime_error("a change to the simulated machine failed part-way; none of it was kept");
@@ -214,14 +233,19 @@ void MachineStore::Load() {
     } catch (const nlohmann::json::exception& e) {
         throw std::runtime_error("corrupt " + path_ + ": " + e.what());
     }
-    state_ = ReadState(document);
+    if (!document.is_object()) throw std::runtime_error("machine.json does not hold an object");
     document_ = std::move(document);
+    slots_.clear();
     generation_ = generation;
     loaded_ = true;
 }
 
 void MachineStore::Store() {
-    WriteState(state_, document_);
+    for (auto& [key, slot] : slots_) {
+        if (!slot->dirty) continue;
+        slot->WriteTo(document_);
+        slot->dirty = false;
+    }
     const std::string text = document_.dump(2) + "\n";
     // Counted before the file is replaced: a reader that sees the new
     // count waits for this writer's lock and then finds the new file.

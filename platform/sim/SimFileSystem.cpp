@@ -89,6 +89,22 @@ bool CopyContents(int from, int to) {
     }
 }
 
+// The names in a host folder that match a search pattern, in the order
+// NTFS lists them.
+std::vector<std::wstring> MatchingNames(const std::string& hostFolder, const std::wstring& namePattern) {
+    std::vector<std::wstring> names;
+    if (DirHandle dir{::opendir(hostFolder.c_str())}) {
+        while (dirent* entry = ::readdir(dir.get())) {
+            const std::string name = entry->d_name;
+            if (name == "." || name == "..") continue;
+            std::wstring wide = FromUtf8(name);
+            if (MatchesWildcard(namePattern, wide)) names.push_back(std::move(wide));
+        }
+    }
+    std::sort(names.begin(), names.end(), NtfsNameLess);
+    return names;
+}
+
 }  // namespace
 
 struct SimFileSystem::Target {
@@ -164,39 +180,25 @@ Result<std::unique_ptr<IFileSearch>> SimFileSystem::FindFirst(const std::wstring
     const std::wstring namePattern = sep == std::wstring::npos ? std::wstring() : pattern.substr(sep + 1);
     const Target folder = sep == std::wstring::npos ? Target{} : Locate(pattern.substr(0, sep + 1));
     if (!folder.valid || !folder.node.directory) return Failure(Fail(kErrPathNotFound));
-    if (namePattern.empty()) return Failure(Fail(kErrFileNotFound));
-
-    auto describe = [&](const Target& t, const std::wstring& name) {
-        FindData data;
-        data.name = name;
-        data.attributes = Attributes(t);
-        data.size = t.node.size;
-        data.creationTime = t.node.CreationTime(t.meta);
-        data.lastWriteTime = t.node.lastWriteTime;
-        return data;
-    };
-
     std::vector<FindData> found;
-    // NTFS lists the folder itself and its parent first; a drive root has
-    // neither.
-    if (!folder.path.IsRoot()) {
-        if (MatchesWildcard(namePattern, L".")) found.push_back(describe(folder, L"."));
-        if (MatchesWildcard(namePattern, L"..")) {
-            found.push_back(describe(Locate(folder.path.Parent().ToString()), L".."));
-        }
-    }
+    if (!namePattern.empty()) found = List(folder, namePattern);
+    if (found.empty()) return Failure(Fail(kErrFileNotFound));
+    first = found.front();
+    found.erase(found.begin());
+    return std::make_unique<SimFileSearch>(std::move(found));
+}
 
-    std::vector<std::wstring> names;
-    if (DirHandle dir{::opendir(folder.host.c_str())}) {
-        while (dirent* entry = ::readdir(dir.get())) {
-            const std::string name = entry->d_name;
-            if (name == "." || name == "..") continue;
-            std::wstring wide = FromUtf8(name);
-            if (MatchesWildcard(namePattern, wide)) names.push_back(std::move(wide));
+// What a search of `folder` finds, in NTFS order: the folder itself and its
+// parent first (a drive root has neither), then its entries by name.
+std::vector<FindData> SimFileSystem::List(const Target& folder, const std::wstring& namePattern) const {
+    std::vector<FindData> found;
+    if (!folder.path.IsRoot()) {
+        if (MatchesWildcard(namePattern, L".")) found.push_back(Describe(folder, L"."));
+        if (MatchesWildcard(namePattern, L"..")) {
+            found.push_back(Describe(Locate(folder.path.Parent().ToString()), L".."));
         }
     }
-    std::sort(names.begin(), names.end(), NtfsNameLess);
-    for (const std::wstring& name : names) {
+    for (const std::wstring& name : MatchingNames(folder.host, namePattern)) {
         Target entry;
         entry.valid = true;
         entry.path = folder.path.Child(name);
@@ -205,13 +207,19 @@ Result<std::unique_ptr<IFileSearch>> SimFileSystem::FindFirst(const std::wstring
         entry.node = HostNode::Inspect(entry.host);
         if (!entry.node.exists) continue;  // deleted while we listed
         entry.meta = machine_->Meta(entry.win);
-        found.push_back(describe(entry, name));
+        found.push_back(Describe(entry, name));
     }
+    return found;
+}
 
-    if (found.empty()) return Failure(Fail(kErrFileNotFound));
-    first = found.front();
-    found.erase(found.begin());
-    return std::make_unique<SimFileSearch>(std::move(found));
+FindData SimFileSystem::Describe(const Target& target, const std::wstring& name) const {
+    FindData data;
+    data.name = name;
+    data.attributes = Attributes(target);
+    data.size = target.node.size;
+    data.creationTime = target.node.CreationTime(target.meta);
+    data.lastWriteTime = target.node.lastWriteTime;
+    return data;
 }
 
 uint32_t SimFileSystem::DeleteFile(const std::wstring& path) {

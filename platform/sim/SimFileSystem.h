@@ -3,6 +3,8 @@
 #pragma once
 
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "platform/FileSystem.h"
 #include "platform/sim/Api.h"
@@ -40,6 +42,8 @@ private:
     struct Target;
     Target Locate(const std::wstring& path) const;
     uint32_t Attributes(const Target& target) const;
+    std::vector<platform::FindData> List(const Target& folder, const std::wstring& namePattern) const;
+    platform::FindData Describe(const Target& target, const std::wstring& name) const;
     uint32_t WriteCheck(const Target& target) const;
 
     std::shared_ptr<Machine> machine_;

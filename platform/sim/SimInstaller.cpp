@@ -108,6 +108,95 @@ std::wstring UninstallKey(const InstallPlan& plan, bool windows64, const std::ws
     return windows64 && !plan.package64 ? L"HKLM\\SOFTWARE\\WOW6432Node\\" + below : L"HKLM\\SOFTWARE\\" + below;
 }
 
+// Opens the package and plans its install on the machine as it is.
+uint32_t PlanPackage(Machine& machine, const MachineState& state, const std::wstring& packagePath,
+                     const std::wstring& commandLine, PackageSummary& summary, InstallPlan& plan) {
+    std::unique_ptr<platform::IMsiDatabase> database;
+    const uint32_t opened = OpenPackage(machine, packagePath, database, &summary);
+    if (opened == kErrOpenFailed) return platform::kErrInstallPackageOpenFailed;
+    if (opened != platform::kErrSuccess) return opened;
+    return PlanInstall(state, IsAdministrator(machine), *database, summary, ParseCommandLine(commandLine), plan);
+}
+
+// The package an install runs from, the seed of its cached copy's name,
+// and the folder that copy goes to.
+struct CachedPackage {
+    WinPath source;
+    std::wstring seed;
+    std::wstring folder;
+};
+
+// The Installer keeps a copy of every package it installs under
+// C:\Windows\Installer and remembers where it came from; a repair that runs
+// from that copy keeps the original source. Sets InstallSource,
+// PackageName and LocalPackage.
+uint32_t KeepPackage(const std::shared_ptr<Machine>& machine, PackageLayout& layout, const CachedPackage& package,
+                     const std::optional<InstalledProduct>& existing, std::map<std::wstring, std::wstring>& info) {
+    std::wstring localPackage = existing ? Get(existing->properties, L"LocalPackage") : std::wstring();
+    if (existing && EqualsNoCase(package.source.ToString(), localPackage)) {
+        info[L"InstallSource"] = Get(existing->properties, L"InstallSource");
+        info[L"PackageName"] = Get(existing->properties, L"PackageName");
+        info[L"LocalPackage"] = localPackage;
+        return platform::kErrSuccess;
+    }
+    ProductLayout shared;  // C:\Windows\Installer outlives every product
+    if (localPackage.empty()) localPackage = NewCachePath(machine, package.folder, package.seed);
+    if (!layout.CreateFolders(package.folder, shared) ||
+        SimFileSystem(machine).CopyFile(package.source.ToString(), localPackage, false) != platform::kErrSuccess) {
+        return platform::kErrInstallFailure;
+    }
+    const WinPath parent = package.source.Parent();
+    info[L"InstallSource"] = parent.ToString() + (parent.IsRoot() ? L"" : L"\\");
+    info[L"PackageName"] = package.source.Components().back();
+    info[L"LocalPackage"] = localPackage;
+    return platform::kErrSuccess;
+}
+
+// What MsiGetProductInfoW answers about the product besides its source,
+// from the package's properties after costing.
+void AddPackageInfo(const MsiProperties& props, const std::wstring& packageCode,
+                    std::map<std::wstring, std::wstring>& info) {
+    info[L"ProductName"] = Get(props, L"ProductName");
+    info[L"InstalledProductName"] = Get(props, L"ProductName");
+    AddVersion(Get(props, L"ProductVersion"), info);
+    info[L"Publisher"] = Get(props, L"Manufacturer");
+    info[L"Language"] = Get(props, L"ProductLanguage");
+    info[L"InstallDate"] = Today();
+    info[L"InstallLocation"] = Get(props, L"ARPINSTALLLOCATION");
+    info[L"PackageCode"] = packageCode;
+    info[L"AssignmentType"] = Get(props, L"ALLUSERS").empty() ? L"0" : L"1";
+    info[L"State"] = L"5";  // INSTALLSTATE_DEFAULT
+    for (const auto& [name, property] : std::map<std::wstring, std::wstring>{{L"ProductID", L"ProductID"},
+                                                                              {L"RegOwner", L"USERNAME"},
+                                                                              {L"RegCompany", L"COMPANYNAME"},
+                                                                              {L"URLInfoAbout", L"ARPURLINFOABOUT"},
+                                                                              {L"URLUpdateInfo", L"ARPURLUPDATEINFO"},
+                                                                              {L"HelpLink", L"ARPHELPLINK"},
+                                                                              {L"HelpTelephone", L"ARPHELPTELEPHONE"}}) {
+        const std::wstring value = Get(props, property.c_str());
+        if (!value.empty()) info[name] = value;
+    }
+}
+
+// Writes the product's Add/Remove Programs entry under `key` and returns
+// the key.
+std::wstring WriteUninstallEntry(Machine& machine, const std::wstring& key, const InstalledProduct& product) {
+    const std::map<std::wstring, std::wstring>& info = product.properties;
+    for (const auto& [name, value] : std::map<std::wstring, std::wstring>{
+             {L"DisplayName", Get(info, L"ProductName")},
+             {L"DisplayVersion", Get(info, L"VersionString")},
+             {L"Publisher", Get(info, L"Publisher")},
+             {L"InstallLocation", Get(info, L"InstallLocation")},
+             {L"InstallSource", Get(info, L"InstallSource")},
+             {L"InstallDate", Get(info, L"InstallDate")},
+             {L"UninstallString", L"MsiExec.exe /X" + product.productCode},
+             {L"ModifyPath", L"MsiExec.exe /I" + product.productCode},
+             {L"WindowsInstaller", L"1"}}) {
+        SetRegistryString(machine, key, name, value);
+    }
+    return key;
+}
+
 }  // namespace
 
 uint32_t SimInstaller::EnableLog(uint32_t logMode, const std::wstring& logFile, uint32_t attributes) {
@@ -202,101 +291,37 @@ uint32_t SimInstaller::Configure(const std::wstring& productCode, int installSta
 }
 
 uint32_t SimInstaller::Install(const std::wstring& packagePath, const std::wstring& commandLine) {
-    std::unique_ptr<platform::IMsiDatabase> database;
-    PackageSummary summary;
-    const uint32_t opened = OpenPackage(*machine_, packagePath, database, &summary);
-    if (opened == kErrOpenFailed) return platform::kErrInstallPackageOpenFailed;
-    if (opened != platform::kErrSuccess) return opened;
-
     const MachineState state = machine_->Snapshot();
+    PackageSummary summary;
     InstallPlan plan;
-    const uint32_t planned =
-        PlanInstall(state, IsAdministrator(*machine_), *database, summary, ParseCommandLine(commandLine), plan);
+    const uint32_t planned = PlanPackage(*machine_, state, packagePath, commandLine, summary, plan);
     if (planned != platform::kErrSuccess) return planned;
-    database.reset();
 
-    const MsiProperties& props = plan.properties;
-    const std::wstring productCode = Get(props, L"ProductCode");
-    const std::optional<InstalledProduct> existing = FindProduct(*machine_, productCode);
+    InstalledProduct product;
+    product.productCode = Get(plan.properties, L"ProductCode");
+    const std::optional<InstalledProduct> existing = FindProduct(*machine_, product.productCode);
     WinPath package;
     WinPath::Parse(packagePath, package);  // it opened, so it parses
-    // A repair runs from the cached copy but keeps the original source.
-    const bool fromCache = existing && EqualsNoCase(package.ToString(), Get(existing->properties, L"LocalPackage"));
 
     PackageLayout layout(machine_);
-    ProductLayout created;
     bool restartNeeded = false;
-    const uint32_t laidOut = layout.LayOut(plan, created, restartNeeded);
-    auto rollBack = [&] {
+    uint32_t error = layout.LayOut(plan, product.layout, restartNeeded);
+    if (error == platform::kErrSuccess) {
+        const CachedPackage cache{package, product.productCode + summary.revisionNumber,
+                                  Get(plan.properties, L"WindowsFolder") + L"Installer\\"};
+        error = KeepPackage(machine_, layout, cache, existing, product.properties);
+    }
+    if (error != platform::kErrSuccess) {
         // Over an earlier install the files belong to it; only a first
         // install is taken back whole.
         bool ignored = false;
-        if (!existing) layout.TakeDown(created, ignored);
-    };
-    if (laidOut != platform::kErrSuccess) {
-        rollBack();
-        return laidOut;
+        if (!existing) layout.TakeDown(product.layout, ignored);
+        return error;
     }
 
-    InstalledProduct product;
-    product.productCode = productCode;
-    std::map<std::wstring, std::wstring>& info = product.properties;
-    const std::wstring windows = Get(props, L"WindowsFolder");
-    std::wstring localPackage = existing ? Get(existing->properties, L"LocalPackage") : std::wstring();
-    if (!fromCache) {
-        ProductLayout shared;  // C:\Windows\Installer outlives every product
-        const std::wstring cacheFolder = windows + L"Installer\\";
-        if (localPackage.empty()) localPackage = NewCachePath(machine_, cacheFolder, productCode + summary.revisionNumber);
-        SimFileSystem files(machine_);
-        if (!layout.CreateFolders(cacheFolder, shared) ||
-            files.CopyFile(package.ToString(), localPackage, false) != platform::kErrSuccess) {
-            rollBack();
-            return platform::kErrInstallFailure;
-        }
-        info[L"InstallSource"] = package.Parent().ToString() + (package.Parent().IsRoot() ? L"" : L"\\");
-        info[L"PackageName"] = package.Components().back();
-    } else {
-        info[L"InstallSource"] = Get(existing->properties, L"InstallSource");
-        info[L"PackageName"] = Get(existing->properties, L"PackageName");
-    }
-    info[L"LocalPackage"] = localPackage;
-    info[L"ProductName"] = Get(props, L"ProductName");
-    info[L"InstalledProductName"] = Get(props, L"ProductName");
-    AddVersion(Get(props, L"ProductVersion"), info);
-    info[L"Publisher"] = Get(props, L"Manufacturer");
-    info[L"Language"] = Get(props, L"ProductLanguage");
-    info[L"InstallDate"] = Today();
-    info[L"InstallLocation"] = Get(props, L"ARPINSTALLLOCATION");
-    info[L"PackageCode"] = summary.revisionNumber;
-    info[L"AssignmentType"] = Get(props, L"ALLUSERS").empty() ? L"0" : L"1";
-    info[L"State"] = L"5";  // INSTALLSTATE_DEFAULT
-    for (const auto& [name, property] : std::map<std::wstring, std::wstring>{{L"ProductID", L"ProductID"},
-                                                                              {L"RegOwner", L"USERNAME"},
-                                                                              {L"RegCompany", L"COMPANYNAME"},
-                                                                              {L"URLInfoAbout", L"ARPURLINFOABOUT"},
-                                                                              {L"URLUpdateInfo", L"ARPURLUPDATEINFO"},
-                                                                              {L"HelpLink", L"ARPHELPLINK"},
-                                                                              {L"HelpTelephone", L"ARPHELPTELEPHONE"}}) {
-        const std::wstring value = Get(props, property.c_str());
-        if (!value.empty()) info[name] = value;
-    }
-
-    const std::wstring arpKey = UninstallKey(plan, state.is64Bit, productCode);
-    for (const auto& [name, value] : std::map<std::wstring, std::wstring>{
-             {L"DisplayName", info[L"ProductName"]},
-             {L"DisplayVersion", info[L"VersionString"]},
-             {L"Publisher", info[L"Publisher"]},
-             {L"InstallLocation", info[L"InstallLocation"]},
-             {L"InstallSource", info[L"InstallSource"]},
-             {L"InstallDate", info[L"InstallDate"]},
-             {L"UninstallString", L"MsiExec.exe /X" + productCode},
-             {L"ModifyPath", L"MsiExec.exe /I" + productCode},
-             {L"WindowsInstaller", L"1"}}) {
-        SetRegistryString(*machine_, arpKey, name, value);
-    }
-    created.registryKeys.push_back(arpKey);
-
-    product.layout = created;
+    AddPackageInfo(plan.properties, summary.revisionNumber, product.properties);
+    product.layout.registryKeys.push_back(
+        WriteUninstallEntry(*machine_, UninstallKey(plan, state.is64Bit, product.productCode), product));
     RegisterProduct(*machine_, product);
     return restartNeeded ? platform::kErrSuccessRebootRequired : platform::kErrSuccess;
 }

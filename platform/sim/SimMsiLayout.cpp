@@ -128,7 +128,7 @@ uint32_t PackageLayout::LayOut(const InstallPlan& plan, ProductLayout& created, 
     }
     for (const PlannedRegistryValue& value : plan.registry) {
         SetRegistryString(*machine_, value.key, value.name, value.value);
-        created.registryValues.push_back(RegistryValueRef{value.key, value.name});
+        created.registry.push_back(RegistryValueRef{value.key, value.name});
     }
     return platform::kErrSuccess;
 }
@@ -163,7 +163,7 @@ void PackageLayout::TakeDown(const ProductLayout& layout, bool& restartNeeded) {
     }
 
     SimRegistry registry(machine_);
-    for (const RegistryValueRef& value : layout.registryValues) {
+    for (const RegistryValueRef& value : layout.registry) {
         platform::RegistryRoot root;
         std::wstring path;
         if (!SplitKey(value.key, root, path)) continue;

@@ -221,6 +221,96 @@ std::wstring RegistryText(const std::wstring& value) {
     return value;
 }
 
+// The package's properties after costing: its own, the machine's standard
+// folders, the command line's, the resolved directories and what the
+// property-setting custom actions made of them.
+uint32_t PlanProperties(const MachineState& machine, bool administrator, platform::IMsiDatabase& database,
+                        const PackageSummary& summary, const MsiProperties& commandLine, InstallPlan& plan) {
+    const std::wstring platformName = Lower(summary.platformTemplate.substr(0, summary.platformTemplate.find(L';')));
+    plan.package64 = platformName == L"x64" || platformName == L"amd64" || platformName == L"arm64";
+    if (plan.package64 && !machine.is64Bit) return kErrPlatformUnsupported;
+
+    MsiProperties& props = plan.properties;
+    for (const auto& row : Select(database, sql::kProperty)) {
+        props[row->GetString(1)] = row->GetString(2);
+    }
+    if (props[L"ProductCode"].empty()) return platform::kErrInstallPackageInvalid;
+    AddMachineProperties(machine, administrator, props, plan.standardFolders);
+    for (const auto& [name, value] : commandLine) props[name] = value;
+    if (!ResolveDirectories(database, props)) return platform::kErrInstallPackageInvalid;
+    RunPropertyActions(database, props);
+    return platform::kErrSuccess;
+}
+
+// Where the chosen components put things.
+struct Placement {
+    std::map<std::wstring, Component> components;
+    std::map<std::wstring, std::wstring> filePaths;  // File key -> path
+};
+
+// The files of the chosen components and the folders they create.
+void PlanFiles(platform::IMsiDatabase& database, Placement& placement, InstallPlan& plan) {
+    MsiProperties& props = plan.properties;
+    for (const auto& row : Select(database, sql::kFile)) {
+        auto component = placement.components.find(row->GetString(3));
+        if (component == placement.components.end()) continue;
+        const std::wstring path = props[component->second.directory] + LongName(row->GetString(4));
+        const int size = row->GetInteger(2);
+        plan.files.push_back(PlannedFile{path, size == kMsiNullInteger || size < 0 ? 0u : static_cast<uint64_t>(size)});
+        placement.filePaths[row->GetString(1)] = path;
+    }
+    for (const auto& row : Select(database, sql::kCreateFolder)) {
+        if (placement.components.count(row->GetString(2))) plan.folders.push_back(props[row->GetString(1)]);
+    }
+}
+
+using Lookup = std::function<std::wstring(const std::wstring&)>;
+
+// What formatted text names: "[#File]" and "[!File]" a file's path,
+// "[$Component]" a component's folder, anything else a property.
+Lookup PlacementLookup(const Placement& placement, MsiProperties& props) {
+    return [&placement, &props](const std::wstring& name) {
+        if (name.size() > 1 && (name[0] == L'#' || name[0] == L'!')) {
+            auto file = placement.filePaths.find(name.substr(1));
+            return file == placement.filePaths.end() ? std::wstring() : file->second;
+        }
+        if (name.size() > 1 && name[0] == L'$') {
+            auto component = placement.components.find(name.substr(1));
+            return component == placement.components.end() ? std::wstring() : props[component->second.directory];
+        }
+        auto it = props.find(name);
+        return it == props.end() ? std::wstring() : it->second;
+    };
+}
+
+void PlanServices(platform::IMsiDatabase& database, Placement& placement, const Lookup& lookup, InstallPlan& plan) {
+    for (const auto& row : Select(database, sql::kServiceInstall)) {
+        auto component = placement.components.find(row->GetString(4));
+        if (component == placement.components.end()) continue;
+        const int startType = row->GetInteger(3);
+        plan.services.push_back(PlannedService{
+            FormatText(row->GetString(1), lookup), FormatText(row->GetString(2), lookup),
+            startType == kMsiNullInteger ? 3u : static_cast<uint32_t>(startType),
+            L"\"" + placement.filePaths[component->second.keyPath] + L"\""});
+    }
+}
+
+void PlanRegistry(platform::IMsiDatabase& database, const Placement& placement, const Lookup& lookup,
+                  const MachineState& machine, InstallPlan& plan) {
+    for (const auto& row : Select(database, sql::kRegistry)) {
+        auto component = placement.components.find(row->GetString(5));
+        const std::wstring name = row->GetString(3);
+        // Rows without a value only create or delete keys.
+        if (component == placement.components.end() || row->GetString(4).empty()) continue;
+        if (name == L"+" || name == L"-" || name == L"*") continue;
+        const std::wstring key = RegistryKey(row->GetInteger(1), FormatText(row->GetString(2), lookup),
+                                             component->second.is64, machine, plan.properties);
+        if (key.empty()) continue;
+        plan.registry.push_back(
+            PlannedRegistryValue{key, FormatText(name, lookup), RegistryText(FormatText(row->GetString(4), lookup))});
+    }
+}
+
 }  // namespace
 
 MsiProperties ParseCommandLine(const std::wstring& commandLine) {
@@ -251,67 +341,13 @@ MsiProperties ParseCommandLine(const std::wstring& commandLine) {
 uint32_t PlanInstall(const MachineState& machine, bool administrator, platform::IMsiDatabase& database,
                      const PackageSummary& summary, const MsiProperties& commandLine, InstallPlan& plan) {
     plan = InstallPlan{};
-    const std::wstring platformName = Lower(summary.platformTemplate.substr(0, summary.platformTemplate.find(L';')));
-    plan.package64 = platformName == L"x64" || platformName == L"amd64" || platformName == L"arm64";
-    if (plan.package64 && !machine.is64Bit) return kErrPlatformUnsupported;
-
-    MsiProperties& props = plan.properties;
-    for (const auto& row : Select(database, sql::kProperty)) {
-        props[row->GetString(1)] = row->GetString(2);
-    }
-    if (props[L"ProductCode"].empty()) return platform::kErrInstallPackageInvalid;
-    AddMachineProperties(machine, administrator, props, plan.standardFolders);
-    for (const auto& [name, value] : commandLine) props[name] = value;
-    if (!ResolveDirectories(database, props)) return platform::kErrInstallPackageInvalid;
-    RunPropertyActions(database, props);
-
-    const auto components = ChooseComponents(database, props);
-    std::map<std::wstring, std::wstring> filePaths;  // File key -> path
-    for (const auto& row : Select(database, sql::kFile)) {
-        auto component = components.find(row->GetString(3));
-        if (component == components.end()) continue;
-        const std::wstring path = props[component->second.directory] + LongName(row->GetString(4));
-        const int size = row->GetInteger(2);
-        plan.files.push_back(PlannedFile{path, size == kMsiNullInteger || size < 0 ? 0u : static_cast<uint64_t>(size)});
-        filePaths[row->GetString(1)] = path;
-    }
-    for (const auto& row : Select(database, sql::kCreateFolder)) {
-        if (components.count(row->GetString(2))) plan.folders.push_back(props[row->GetString(1)]);
-    }
-
-    const auto lookup = [&](const std::wstring& name) {
-        if (name.size() > 1 && (name[0] == L'#' || name[0] == L'!')) {
-            auto file = filePaths.find(name.substr(1));
-            return file == filePaths.end() ? std::wstring() : file->second;
-        }
-        if (name.size() > 1 && name[0] == L'$') {
-            auto component = components.find(name.substr(1));
-            return component == components.end() ? std::wstring() : props[component->second.directory];
-        }
-        auto it = props.find(name);
-        return it == props.end() ? std::wstring() : it->second;
-    };
-    for (const auto& row : Select(database, sql::kServiceInstall)) {
-        auto component = components.find(row->GetString(4));
-        if (component == components.end()) continue;
-        const int startType = row->GetInteger(3);
-        plan.services.push_back(PlannedService{
-            FormatText(row->GetString(1), lookup), FormatText(row->GetString(2), lookup),
-            startType == kMsiNullInteger ? 3u : static_cast<uint32_t>(startType),
-            L"\"" + filePaths[component->second.keyPath] + L"\""});
-    }
-    for (const auto& row : Select(database, sql::kRegistry)) {
-        auto component = components.find(row->GetString(5));
-        const std::wstring name = row->GetString(3);
-        // Rows without a value only create or delete keys.
-        if (component == components.end() || row->GetString(4).empty()) continue;
-        if (name == L"+" || name == L"-" || name == L"*") continue;
-        const std::wstring key = RegistryKey(row->GetInteger(1), FormatText(row->GetString(2), lookup),
-                                             component->second.is64, machine, props);
-        if (key.empty()) continue;
-        plan.registry.push_back(
-            PlannedRegistryValue{key, FormatText(name, lookup), RegistryText(FormatText(row->GetString(4), lookup))});
-    }
+    const uint32_t error = PlanProperties(machine, administrator, database, summary, commandLine, plan);
+    if (error != platform::kErrSuccess) return error;
+    Placement placement{ChooseComponents(database, plan.properties), {}};
+    PlanFiles(database, placement, plan);
+    const Lookup lookup = PlacementLookup(placement, plan.properties);
+    PlanServices(database, placement, lookup, plan);
+    PlanRegistry(database, placement, lookup, machine, plan);
     return platform::kErrSuccess;
 }
 

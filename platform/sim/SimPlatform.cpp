@@ -43,7 +43,7 @@ private:
     std::vector<std::shared_ptr<SimPlatform>> retired_;
 };
 
-PlatformRegistry& Registry() {
+PlatformRegistry& Platforms() {
     // Never destroyed: detached workers may still reach Os() while static
     // objects are torn down at exit.
     static platform::NoDestructor<PlatformRegistry> registry;
@@ -52,9 +52,9 @@ PlatformRegistry& Registry() {
 
 }  // namespace
 
-void UseMachine(std::shared_ptr<Machine> machine) { Registry().Use(std::move(machine)); }
+void UseMachine(std::shared_ptr<Machine> machine) { Platforms().Use(std::move(machine)); }
 
-std::shared_ptr<Machine> CurrentMachine() { return Registry().Current().SimulatedMachine(); }
+std::shared_ptr<Machine> CurrentMachine() { return Platforms().Current().SimulatedMachine(); }
 
 std::string DefaultMachineFolder() {
     if (const char* folder = std::getenv("BRISALEN_MACHINE"); folder && *folder) return folder;
@@ -66,6 +66,6 @@ std::string DefaultMachineFolder() {
 
 namespace platform {
 
-Platform& Os() { return sim::Registry().Current(); }
+Platform& Os() { return sim::Platforms().Current(); }
 
 }  // namespace platform

@@ -21,59 +21,8 @@ using platform::kErrSuccess;
 
 namespace {
 
-constexpr char kSection[] = "processes";
 // What WinExec answers when the program started; anything above 31 is.
 constexpr uint32_t kWinExecStarted = 33;
-
-nlohmann::json PathList(const std::vector<std::wstring>& paths) {
-    nlohmann::json list = nlohmann::json::array();
-    for (const std::wstring& path : paths) list.push_back(ToUtf8(path));
-    return list;
-}
-
-std::vector<std::wstring> Paths(const nlohmann::json& entry, const char* key) {
-    std::vector<std::wstring> paths;
-    auto it = entry.find(key);
-    if (it == entry.end() || !it->is_array()) return paths;
-    for (const nlohmann::json& path : *it) {
-        if (path.is_string()) paths.push_back(FromUtf8(path.get<std::string>()));
-    }
-    return paths;
-}
-
-// The processes kept in machine.json. Entries a hand-edited file got wrong
-// are left out rather than failing every caller.
-std::vector<ProcessRecord> Stored(const nlohmann::json& section) {
-    std::vector<ProcessRecord> records;
-    if (!section.is_array()) return records;
-    for (const nlohmann::json& entry : section) {
-        if (!entry.is_object()) continue;
-        auto pid = entry.find("pid");
-        auto exe = entry.find("exe");
-        if (pid == entry.end() || !pid->is_number_unsigned() || exe == entry.end() || !exe->is_string()) continue;
-        ProcessRecord record;
-        record.pid = pid->get<uint32_t>();
-        record.exe = FromUtf8(exe->get<std::string>());
-        record.modules = Paths(entry, "modules");
-        record.heldFiles = Paths(entry, "heldFiles");
-        auto isProtected = entry.find("protected");
-        record.isProtected = isProtected != entry.end() && isProtected->is_boolean() && isProtected->get<bool>();
-        records.push_back(std::move(record));
-    }
-    return records;
-}
-
-nlohmann::json ToJson(const std::vector<ProcessRecord>& records) {
-    nlohmann::json section = nlohmann::json::array();
-    for (const ProcessRecord& record : records) {
-        section.push_back({{"pid", record.pid},
-                           {"exe", ToUtf8(record.exe)},
-                           {"modules", PathList(record.modules)},
-                           {"heldFiles", PathList(record.heldFiles)},
-                           {"protected", record.isProtected}});
-    }
-    return section;
-}
 
 ProcessRecord HostProcess(const Machine& machine) {
     return machine.Read([](const MachineState& state) {
@@ -87,16 +36,16 @@ ProcessRecord HostProcess(const Machine& machine) {
 
 // The host program first, then the stored processes. Called inside a
 // transaction on the section, which the read of the host program joins.
-std::vector<ProcessRecord> AllOf(const Machine& machine, const nlohmann::json& section) {
+std::vector<ProcessRecord> AllOf(const Machine& machine, const Processes& processes) {
     std::vector<ProcessRecord> all{HostProcess(machine)};
-    for (ProcessRecord& record : Stored(section)) {
-        if (record.pid != all.front().pid) all.push_back(std::move(record));
+    for (const ProcessRecord& record : processes.entries) {
+        if (record.pid != all.front().pid) all.push_back(record);
     }
     return all;
 }
 
 std::vector<ProcessRecord> All(const Machine& machine) {
-    return machine.ReadSection(kSection, [&](const nlohmann::json& section) { return AllOf(machine, section); });
+    return machine.Read<Processes>([&](const Processes& processes) { return AllOf(machine, processes); });
 }
 
 bool Find(const Machine& machine, uint32_t pid, ProcessRecord& found) {
@@ -110,15 +59,13 @@ bool Find(const Machine& machine, uint32_t pid, ProcessRecord& found) {
 
 // Starts `record`, holding its files, and returns its new identifier.
 uint32_t Add(Machine& machine, ProcessRecord record) {
-    return machine.EditSection(kSection, [&](nlohmann::json& section) {
+    return machine.Edit<Processes>([&](Processes& processes) {
         // Windows hands out identifiers in steps of four.
         uint32_t highest = 0;
-        for (const ProcessRecord& running : AllOf(machine, section)) highest = std::max(highest, running.pid);
+        for (const ProcessRecord& running : AllOf(machine, processes)) highest = std::max(highest, running.pid);
         record.pid = (highest / 4 + 1) * 4;
         for (const std::wstring& file : record.heldFiles) machine.HoldFile(file);
-        std::vector<ProcessRecord> stored = Stored(section);
-        stored.push_back(record);
-        section = ToJson(stored);
+        processes.entries.push_back(record);
         return record.pid;
     });
 }
@@ -130,13 +77,12 @@ bool SameFile(const std::wstring& a, const std::wstring& b) {
 }
 
 bool End(Machine& machine, uint32_t pid) {
-    return machine.EditSection(kSection, [&](nlohmann::json& section, bool& changed) {
-        std::vector<ProcessRecord> stored = Stored(section);
+    return machine.Edit<Processes>([&](Processes& processes, bool& changed) {
+        EntryList<ProcessRecord>& stored = processes.entries;
         auto it = std::find_if(stored.begin(), stored.end(), [pid](const ProcessRecord& r) { return r.pid == pid; });
         if (it == stored.end()) return false;
         const ProcessRecord ended = *it;
         stored.erase(it);
-        section = ToJson(stored);
         changed = true;
         // A file another live process also keeps open stays held.
         for (const std::wstring& file : ended.heldFiles) {
@@ -274,28 +220,20 @@ private:
     const Machine& machine_;
 };
 
-constexpr char kBehaviourSection[] = "programBehaviour";
-constexpr char kStartedSection[] = "startedPrograms";
 constexpr size_t kStartedKept = 64;
 
-std::string BehaviourKey(const std::wstring& programName) { return ToUtf8(Lower(FileNameOf(programName))); }
+std::wstring BehaviourKey(const std::wstring& programName) { return Lower(FileNameOf(programName)); }
 
 ProgramBehaviour BehaviourOf(const Machine& machine, const std::wstring& program) {
-    return machine.ReadSection(kBehaviourSection, [&](const nlohmann::json& section) {
-        if (!section.is_object()) return ProgramBehaviour::Normal;
-        auto it = section.find(BehaviourKey(program));
-        if (it == section.end() || !it->is_string()) return ProgramBehaviour::Normal;
-        if (*it == "hang") return ProgramBehaviour::Hang;
-        if (*it == "missing") return ProgramBehaviour::Missing;
-        return ProgramBehaviour::Normal;
+    return machine.Read<ProgramBehaviours>([&](const ProgramBehaviours& behaviours) {
+        auto it = behaviours.byName.find(BehaviourKey(program));
+        return it == behaviours.byName.end() ? ProgramBehaviour::Normal : it->second;
     });
 }
 
 void RecordStart(Machine& machine, const std::wstring& commandLine, bool hidden) {
-    machine.EditSection(kStartedSection, [&](nlohmann::json& started) {
-        if (!started.is_array()) started = nlohmann::json::array();
-        started.push_back({{"commandLine", ToUtf8(commandLine)}, {"hidden", hidden}});
-        if (started.size() > kStartedKept) started.erase(started.begin(), started.end() - kStartedKept);
+    machine.Edit<StartedProgramLog>([&](StartedProgramLog& log) {
+        KeepLast(log.entries, StartedProgram{commandLine, hidden}, kStartedKept);
     });
 }
 
@@ -388,27 +326,15 @@ platform::Result<std::unique_ptr<platform::IStartedProcess>> SimProcesses::Creat
 }
 
 void SetProgramBehaviour(Machine& machine, const std::wstring& programName, ProgramBehaviour behaviour) {
-    machine.EditSection(kBehaviourSection, [&](nlohmann::json& section) {
-        if (!section.is_object()) section = nlohmann::json::object();
-        const std::string key = BehaviourKey(programName);
-        switch (behaviour) {
-            case ProgramBehaviour::Normal: section.erase(key); break;
-            case ProgramBehaviour::Hang: section[key] = "hang"; break;
-            case ProgramBehaviour::Missing: section[key] = "missing"; break;
-        }
+    machine.Edit<ProgramBehaviours>([&](ProgramBehaviours& behaviours) {
+        const std::wstring key = BehaviourKey(programName);
+        if (behaviour == ProgramBehaviour::Normal) behaviours.byName.erase(key);
+        else behaviours.byName[key] = behaviour;
     });
 }
 
 std::vector<StartedProgram> StartedPrograms(const Machine& machine) {
-    return machine.ReadSection(kStartedSection, [](const nlohmann::json& started) {
-        std::vector<StartedProgram> programs;
-        if (!started.is_array()) return programs;
-        for (const nlohmann::json& entry : started) {
-            if (!entry.is_object() || !entry.contains("commandLine") || !entry["commandLine"].is_string()) continue;
-            programs.push_back({FromUtf8(entry["commandLine"].get<std::string>()), entry.value("hidden", false)});
-        }
-        return programs;
-    });
+    return machine.Snapshot<StartedProgramLog>().entries;
 }
 
 uint32_t AddProcess(Machine& machine, const std::wstring& exe, const std::vector<std::wstring>& modules,

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -12,6 +13,7 @@
 #include "platform/Processes.h"
 #include "platform/sim/Api.h"
 #include "platform/sim/Machine.h"
+#include "platform/sim/MachineJson.h"
 
 namespace sim {
 
@@ -22,6 +24,14 @@ struct ProcessRecord {
     std::vector<std::wstring> heldFiles; // open without delete sharing
     bool isProtected = false;            // refuses every OpenProcess (error 5)
 };
+NLOHMANN_DEFINE_TYPE_NON_INTRUSIVE_WITH_DEFAULT(ProcessRecord, pid, exe, modules, heldFiles, isProtected)
+
+// The processes started on the machine, the host program's not among them.
+struct Processes {
+    static constexpr const char* kKey = "processes";
+    EntryList<ProcessRecord> entries;
+};
+SIM_JSON_STORED_AS(Processes, entries)
 
 class SIM_API SimProcesses : public platform::IProcesses {
 public:
@@ -61,12 +71,30 @@ SIM_API bool EndProcess(Machine& machine, uint32_t pid);
 // than after the real wait. Missing: it cannot be started (error 2) even
 // though its file exists. Kept in machine.json; Normal is the default.
 enum class ProgramBehaviour { Normal, Hang, Missing };
+NLOHMANN_JSON_SERIALIZE_ENUM(ProgramBehaviour, {{ProgramBehaviour::Normal, "normal"},
+                                                {ProgramBehaviour::Hang, "hang"},
+                                                {ProgramBehaviour::Missing, "missing"}})
+
+// By the program's file name in lower case; Normal is never stored.
+struct ProgramBehaviours {
+    static constexpr const char* kKey = "programBehaviour";
+    std::map<std::wstring, ProgramBehaviour> byName;
+};
+SIM_JSON_STORED_AS(ProgramBehaviours, byName)
+
 SIM_API void SetProgramBehaviour(Machine& machine, const std::wstring& programName, ProgramBehaviour behaviour);
 
 struct StartedProgram {
     std::wstring commandLine;
     bool hidden = false;
 };
+NLOHMANN_DEFINE_TYPE_NON_INTRUSIVE_WITH_DEFAULT(StartedProgram, commandLine, hidden)
+
+struct StartedProgramLog {
+    static constexpr const char* kKey = "startedPrograms";
+    EntryList<StartedProgram> entries;
+};
+SIM_JSON_STORED_AS(StartedProgramLog, entries)
 // Every CreateProcess call, started or not, oldest first (the last 64 are
 // kept).
 SIM_API std::vector<StartedProgram> StartedPrograms(const Machine& machine);

@@ -8,84 +8,13 @@
 namespace sim {
 namespace {
 
-constexpr char kProducts[] = "products";
-constexpr char kResults[] = "msiResults";
-constexpr char kUiLevel[] = "msiUiLevel";
-constexpr char kCalls[] = "msiCalls";
 constexpr size_t kCallsKept = 64;
-constexpr uint32_t kDefaultUiLevel = 5;  // INSTALLUILEVEL_BASIC
 constexpr uint32_t kUiLevelNoChange = 0;
 
-nlohmann::json Strings(const std::vector<std::wstring>& items) {
-    nlohmann::json out = nlohmann::json::array();
-    for (const std::wstring& item : items) out.push_back(ToUtf8(item));
-    return out;
-}
-
-std::vector<std::wstring> Strings(const nlohmann::json& items) {
-    std::vector<std::wstring> out;
-    if (!items.is_array()) return out;
-    for (const nlohmann::json& item : items) {
-        if (item.is_string()) out.push_back(FromUtf8(item.get<std::string>()));
-    }
-    return out;
-}
-
-nlohmann::json ToJson(const InstalledProduct& product) {
-    nlohmann::json properties = nlohmann::json::object();
-    for (const auto& [name, value] : product.properties) properties[ToUtf8(name)] = ToUtf8(value);
-    nlohmann::json registry = nlohmann::json::array();
-    for (const RegistryValueRef& value : product.layout.registryValues) {
-        registry.push_back({{"key", ToUtf8(value.key)}, {"name", ToUtf8(value.name)}});
-    }
-    return nlohmann::json{{"productCode", ToUtf8(product.productCode)},
-                          {"properties", properties},
-                          {"layout",
-                           {{"files", Strings(product.layout.files)},
-                            {"folders", Strings(product.layout.folders)},
-                            {"services", Strings(product.layout.services)},
-                            {"registry", registry},
-                            {"registryKeys", Strings(product.layout.registryKeys)}}}};
-}
-
-InstalledProduct FromJson(const nlohmann::json& item) {
-    InstalledProduct product;
-    product.productCode = FromUtf8(item.value("productCode", std::string()));
-    const nlohmann::json properties = item.value("properties", nlohmann::json::object());
-    for (auto it = properties.begin(); it != properties.end(); ++it) {
-        if (it->is_string()) product.properties[FromUtf8(it.key())] = FromUtf8(it->get<std::string>());
-    }
-    const nlohmann::json layout = item.value("layout", nlohmann::json::object());
-    product.layout.files = Strings(layout.value("files", nlohmann::json()));
-    product.layout.folders = Strings(layout.value("folders", nlohmann::json()));
-    product.layout.services = Strings(layout.value("services", nlohmann::json()));
-    product.layout.registryKeys = Strings(layout.value("registryKeys", nlohmann::json()));
-    for (const nlohmann::json& value : layout.value("registry", nlohmann::json::array())) {
-        if (!value.is_object()) continue;
-        product.layout.registryValues.push_back(
-            {FromUtf8(value.value("key", std::string())), FromUtf8(value.value("name", std::string()))});
-    }
-    return product;
-}
-
-std::vector<InstalledProduct> Products(const nlohmann::json& section) {
-    std::vector<InstalledProduct> products;
-    if (!section.is_array()) return products;
-    for (const nlohmann::json& item : section) {
-        if (item.is_object() && item.contains("productCode")) products.push_back(FromJson(item));
-    }
-    return products;
-}
-
-bool HasCode(const nlohmann::json& item, const std::wstring& productCode) {
-    if (!item.is_object()) return false;
-    auto code = item.find("productCode");
-    return code != item.end() && code->is_string() && EqualsNoCase(FromUtf8(code->get<std::string>()), productCode);
-}
-
-nlohmann::json& Array(nlohmann::json& section) {
-    if (!section.is_array()) section = nlohmann::json::array();
-    return section;
+template <typename Entries>
+auto FindByCode(Entries& entries, const std::wstring& productCode) {
+    return std::find_if(entries.begin(), entries.end(),
+                        [&](const InstalledProduct& product) { return EqualsNoCase(product.productCode, productCode); });
 }
 
 template <typename T, typename Same>
@@ -103,7 +32,7 @@ void ProductLayout::Merge(const ProductLayout& other) {
     AppendMissing(folders, other.folders, sameText);
     AppendMissing(services, other.services, sameText);
     AppendMissing(registryKeys, other.registryKeys, sameText);
-    AppendMissing(registryValues, other.registryValues, [](const RegistryValueRef& a, const RegistryValueRef& b) {
+    AppendMissing(registry, other.registry, [](const RegistryValueRef& a, const RegistryValueRef& b) {
         return EqualsNoCase(a.key, b.key) && EqualsNoCase(a.name, b.name);
     });
 }
@@ -131,8 +60,16 @@ std::wstring PackedProductCode(const std::wstring& code) {
     return packed;
 }
 
+EntryList<InstalledProduct>::iterator Products::Find(const std::wstring& productCode) {
+    return FindByCode(entries, productCode);
+}
+
+EntryList<InstalledProduct>::const_iterator Products::Find(const std::wstring& productCode) const {
+    return FindByCode(entries, productCode);
+}
+
 std::vector<InstalledProduct> ListProducts(const Machine& machine) {
-    std::vector<InstalledProduct> products = machine.ReadSection(kProducts, Products);
+    std::vector<InstalledProduct> products = machine.Snapshot<Products>().entries;
     std::stable_sort(products.begin(), products.end(), [](const InstalledProduct& a, const InstalledProduct& b) {
         return PackedProductCode(a.productCode) < PackedProductCode(b.productCode);
     });
@@ -140,109 +77,73 @@ std::vector<InstalledProduct> ListProducts(const Machine& machine) {
 }
 
 std::optional<InstalledProduct> FindProduct(const Machine& machine, const std::wstring& productCode) {
-    return machine.ReadSection(kProducts, [&](const nlohmann::json& section) -> std::optional<InstalledProduct> {
-        if (!section.is_array()) return std::nullopt;
-        for (const nlohmann::json& item : section) {
-            if (HasCode(item, productCode)) return FromJson(item);
-        }
-        return std::nullopt;
+    return machine.Read<Products>([&](const Products& products) -> std::optional<InstalledProduct> {
+        auto it = products.Find(productCode);
+        if (it == products.entries.end()) return std::nullopt;
+        return *it;
     });
 }
 
 void RegisterProduct(Machine& machine, const InstalledProduct& product) {
-    machine.EditSection(kProducts, [&](nlohmann::json& section) {
-        nlohmann::json& all = Array(section);
-        for (nlohmann::json& item : all) {
-            if (!HasCode(item, product.productCode)) continue;
-            InstalledProduct merged = product;
-            merged.layout = FromJson(item).layout;
-            merged.layout.Merge(product.layout);
-            item = ToJson(merged);
+    machine.Edit<Products>([&](Products& products) {
+        auto it = products.Find(product.productCode);
+        if (it == products.entries.end()) {
+            products.entries.push_back(product);
             return;
         }
-        all.push_back(ToJson(product));
+        ProductLayout layout = std::move(it->layout);
+        layout.Merge(product.layout);
+        *it = product;
+        it->layout = std::move(layout);
     });
 }
 
 bool ForgetProduct(Machine& machine, const std::wstring& productCode) {
-    return machine.EditSection(kProducts, [&](nlohmann::json& section, bool& changed) {
-        if (!section.is_array()) return false;
-        for (auto it = section.begin(); it != section.end(); ++it) {
-            if (!HasCode(*it, productCode)) continue;
-            section.erase(it);
-            changed = true;
-            return true;
-        }
-        return false;
+    return machine.Edit<Products>([&](Products& products, bool& changed) {
+        auto it = products.Find(productCode);
+        if (it == products.entries.end()) return false;
+        products.entries.erase(it);
+        changed = true;
+        return true;
     });
 }
 
 void QueueInstallerResults(Machine& machine, const std::vector<uint32_t>& codes) {
-    machine.EditSection(kResults, [&](nlohmann::json& queue) {
-        for (uint32_t code : codes) Array(queue).push_back(code);
-    });
+    machine.Edit<InstallerResultQueue>(
+        [&](InstallerResultQueue& queue) { queue.codes.insert(queue.codes.end(), codes.begin(), codes.end()); });
 }
 
 std::vector<uint32_t> QueuedInstallerResults(const Machine& machine) {
-    return machine.ReadSection(kResults, [](const nlohmann::json& queue) {
-        std::vector<uint32_t> codes;
-        if (!queue.is_array()) return codes;
-        for (const nlohmann::json& code : queue) {
-            if (code.is_number_unsigned()) codes.push_back(code.get<uint32_t>());
-        }
-        return codes;
-    });
+    return machine.Snapshot<InstallerResultQueue>().codes;
 }
 
 std::optional<uint32_t> PopInstallerResult(Machine& machine) {
-    return machine.EditSection(kResults, [](nlohmann::json& queue, bool& changed) -> std::optional<uint32_t> {
-        // Anything that is not a code (a hand-edited machine.json) is
-        // dropped rather than left to block the queue.
-        while (queue.is_array() && !queue.empty()) {
-            const nlohmann::json head = queue.front();
-            queue.erase(queue.begin());
-            changed = true;
-            if (head.is_number_unsigned()) return head.get<uint32_t>();
-        }
-        return std::nullopt;
+    return machine.Edit<InstallerResultQueue>([](InstallerResultQueue& queue, bool& changed) -> std::optional<uint32_t> {
+        if (queue.codes.empty()) return std::nullopt;
+        const uint32_t head = queue.codes.front();
+        queue.codes.erase(queue.codes.begin());
+        changed = true;
+        return head;
     });
 }
 
 std::vector<InstallerCall> InstallerCalls(const Machine& machine) {
-    return machine.ReadSection(kCalls, [](const nlohmann::json& section) {
-        std::vector<InstallerCall> calls;
-        if (!section.is_array()) return calls;
-        for (const nlohmann::json& entry : section) {
-            if (!entry.is_object()) continue;
-            calls.push_back({FromUtf8(entry.value("function", std::string())),
-                             FromUtf8(entry.value("target", std::string())),
-                             FromUtf8(entry.value("commandLine", std::string()))});
-        }
-        return calls;
-    });
+    return machine.Snapshot<InstallerCallLog>().entries;
 }
 
 void RecordInstallerCall(Machine& machine, const InstallerCall& call) {
-    machine.EditSection(kCalls, [&](nlohmann::json& section) {
-        nlohmann::json& calls = Array(section);
-        calls.push_back({{"function", ToUtf8(call.function)},
-                         {"target", ToUtf8(call.target)},
-                         {"commandLine", ToUtf8(call.commandLine)}});
-        if (calls.size() > kCallsKept) calls.erase(calls.begin(), calls.end() - kCallsKept);
-    });
+    machine.Edit<InstallerCallLog>([&](InstallerCallLog& log) { KeepLast(log.entries, call, kCallsKept); });
 }
 
 uint32_t InstallerUiLevel(const Machine& machine) {
-    return machine.ReadSection(kUiLevel, [](const nlohmann::json& level) {
-        return level.is_number_unsigned() ? level.get<uint32_t>() : kDefaultUiLevel;
-    });
+    return machine.Read<InstallerUi>([](const InstallerUi& ui) { return ui.level; });
 }
 
 uint32_t ExchangeInstallerUiLevel(Machine& machine, uint32_t level) {
-    return machine.EditSection(kUiLevel, [&](nlohmann::json& stored, bool& changed) {
-        const uint32_t previous = stored.is_number_unsigned() ? stored.get<uint32_t>() : kDefaultUiLevel;
-        if (level != kUiLevelNoChange && !(stored.is_number_unsigned() && previous == level)) {
-            stored = level;
+    return machine.Edit<InstallerUi>([&](InstallerUi& ui, bool& changed) {
+        const uint32_t previous = ui.level;
+        if (level != kUiLevelNoChange && level != previous) {
+            ui.level = level;
             changed = true;
         }
         return previous;

@@ -16,6 +16,7 @@
 
 #include "platform/sim/Api.h"
 #include "platform/sim/Machine.h"
+#include "platform/sim/MachineJson.h"
 
 namespace sim {
 
@@ -23,25 +24,39 @@ struct RegistryValueRef {
     std::wstring key;  // full name in the 64-bit view, "HKLM\SOFTWARE\WOW6432Node\..."
     std::wstring name;
 };
+NLOHMANN_DEFINE_TYPE_NON_INTRUSIVE_WITH_DEFAULT(RegistryValueRef, key, name)
 
 // What an install created, in the order it did so.
 struct ProductLayout {
     std::vector<std::wstring> files;
     std::vector<std::wstring> folders;  // the product's folders below the standard ones
     std::vector<std::wstring> services;
-    std::vector<RegistryValueRef> registryValues;
+    std::vector<RegistryValueRef> registry;  // values, each removed on its own
     std::vector<std::wstring> registryKeys;  // removed whole (the uninstall entry)
 
     // Adds what `other` has and this one lacks, for a reinstall over an
     // earlier layout.
     void Merge(const ProductLayout& other);
 };
+NLOHMANN_DEFINE_TYPE_NON_INTRUSIVE_WITH_DEFAULT(ProductLayout, files, folders, services, registry, registryKeys)
 
 struct InstalledProduct {
     std::wstring productCode;
     std::map<std::wstring, std::wstring> properties;
     ProductLayout layout;
 };
+NLOHMANN_DEFINE_TYPE_NON_INTRUSIVE_WITH_DEFAULT(InstalledProduct, productCode, properties, layout)
+
+// In the order they were first registered.
+struct Products {
+    static constexpr const char* kKey = "products";
+    EntryList<InstalledProduct> entries;
+
+    // The product of that code, in any case; end() when there is none.
+    EntryList<InstalledProduct>::iterator Find(const std::wstring& productCode);
+    EntryList<InstalledProduct>::const_iterator Find(const std::wstring& productCode) const;
+};
+SIM_JSON_STORED_AS(Products, entries)
 
 // Registered products in the order MsiEnumProductsW gives them: by the
 // packed form of the product code, as the Installer's registry keys sort.
@@ -60,6 +75,12 @@ SIM_API void QueueInstallerResults(Machine& machine, const std::vector<uint32_t>
 SIM_API std::vector<uint32_t> QueuedInstallerResults(const Machine& machine);
 std::optional<uint32_t> PopInstallerResult(Machine& machine);
 
+struct InstallerResultQueue {
+    static constexpr const char* kKey = "msiResults";
+    EntryList<uint32_t> codes;  // the next call's first
+};
+SIM_JSON_STORED_AS(InstallerResultQueue, codes)
+
 // The install and configure calls the Installer got, oldest first (the
 // last 64 are kept), whatever they answered: the function's name
 // ("InstallProduct", "ConfigureProductEx", "ConfigureProduct"), the package
@@ -69,8 +90,21 @@ struct InstallerCall {
     std::wstring target;
     std::wstring commandLine;
 };
+NLOHMANN_DEFINE_TYPE_NON_INTRUSIVE_WITH_DEFAULT(InstallerCall, function, target, commandLine)
+
+struct InstallerCallLog {
+    static constexpr const char* kKey = "msiCalls";
+    EntryList<InstallerCall> entries;
+};
+SIM_JSON_STORED_AS(InstallerCallLog, entries)
 SIM_API std::vector<InstallerCall> InstallerCalls(const Machine& machine);
 void RecordInstallerCall(Machine& machine, const InstallerCall& call);
+
+struct InstallerUi {
+    static constexpr const char* kKey = "msiUiLevel";
+    uint32_t level = 5;  // INSTALLUILEVEL_BASIC
+};
+SIM_JSON_STORED_AS(InstallerUi, level)
 
 uint32_t InstallerUiLevel(const Machine& machine);
 // Sets the level (0 keeps it) and returns the one before, as

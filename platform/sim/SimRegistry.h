@@ -5,14 +5,26 @@
 // Windows does for the 32-bit library.
 #pragma once
 
+#include <map>
 #include <memory>
 #include <string>
 
 #include "platform/Registry.h"
 #include "platform/sim/Api.h"
 #include "platform/sim/Machine.h"
+#include "platform/sim/MachineJson.h"
 
 namespace sim {
+
+// A key's values by name.
+using RegistryValues = std::map<std::wstring, std::wstring, LessNoCase>;
+
+struct Registry {
+    static constexpr const char* kKey = "registry";
+    // By the key's full name in the 64-bit view, "HKLM\SOFTWARE\WOW6432Node\...".
+    std::map<std::wstring, RegistryValues, LessNoCase> keys;
+};
+SIM_JSON_STORED_AS(Registry, keys)
 
 class SIM_API SimRegistry : public platform::IRegistry {
 public:

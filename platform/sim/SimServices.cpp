@@ -1,5 +1,6 @@
 #include "platform/sim/SimServices.h"
 
+#include <algorithm>
 #include <map>
 
 #include "platform/Types.h"
@@ -40,9 +41,6 @@ private:
 
 namespace {
 
-constexpr char kSection[] = "services";
-constexpr char kAdminKey[] = "isAdmin";
-
 // What the default security of the manager and of a service grants a
 // program that runs without administrator rights: looking, not changing.
 constexpr uint32_t kManagerUserRights = 0x20015;  // connect, enumerate, query lock status, read control
@@ -68,64 +66,10 @@ bool ValidServiceName(const std::wstring& name) {
     return !name.empty() && name.size() <= 256 && name.find_first_of(L"\\/") == std::wstring::npos;
 }
 
-ServiceEntry FromJson(const nlohmann::json& item) {
-    ServiceEntry entry;
-    entry.name = FromUtf8(item.value("name", std::string()));
-    entry.displayName = FromUtf8(item.value("displayName", std::string()));
-    entry.state = item.value("state", static_cast<uint32_t>(platform::kServiceStopped));
-    entry.startType = item.value("startType", static_cast<uint32_t>(platform::kServiceDemandStart));
-    entry.binaryPath = FromUtf8(item.value("binaryPath", std::string()));
-    entry.pendingDelete = item.value("pendingDelete", false);
-    return entry;
-}
-
-nlohmann::json ToJson(const ServiceEntry& entry) {
-    return nlohmann::json{{"name", ToUtf8(entry.name)},
-                          {"displayName", ToUtf8(entry.displayName)},
-                          {"state", entry.state},
-                          {"startType", entry.startType},
-                          {"binaryPath", ToUtf8(entry.binaryPath)},
-                          {"pendingDelete", entry.pendingDelete}};
-}
-
-using ServiceList = std::vector<ServiceEntry>;
-
-ServiceList Services(const nlohmann::json& section) {
-    ServiceList services;
-    if (!section.is_array()) return services;
-    for (const nlohmann::json& item : section) {
-        if (item.is_object()) services.push_back(FromJson(item));
-    }
-    return services;
-}
-
-nlohmann::json ToJson(const ServiceList& services) {
-    nlohmann::json section = nlohmann::json::array();
-    for (const ServiceEntry& entry : services) section.push_back(ToJson(entry));
-    return section;
-}
-
-ServiceList::iterator FindIn(ServiceList& services, const std::wstring& name) {
-    for (auto it = services.begin(); it != services.end(); ++it) {
-        if (EqualsNoCase(it->name, name)) return it;
-    }
-    return services.end();
-}
-
-// Runs `edit(services, changed)` as one transaction on the section, which
-// is written back when the edit says it changed something.
-template <typename F>
-auto EditServices(Machine& machine, F&& edit) {
-    return machine.EditSection(kSection, [&](nlohmann::json& section, bool& sectionChanged) {
-        ServiceList services = Services(section);
-        bool changed = false;
-        auto result = edit(services, changed);
-        if (changed) {
-            section = ToJson(services);
-            sectionChanged = true;
-        }
-        return result;
-    });
+template <typename Entries>
+auto FindByName(Entries& entries, const std::wstring& name) {
+    return std::find_if(entries.begin(), entries.end(),
+                        [&](const ServiceEntry& entry) { return EqualsNoCase(entry.name, name); });
 }
 
 // Windows removes a marked service once nothing holds it open and it has
@@ -142,14 +86,13 @@ public:
 
     ~SimService() override {
         try {
-            EditServices(*machine_, [&](ServiceList& services, bool& changed) {
+            machine_->Edit<Services>([&](Services& services, bool& changed) {
                 handles_->Remove(name_);
-                auto it = FindIn(services, name_);
-                if (it != services.end() && MayRemoveMarked(*it, *handles_)) {
-                    services.erase(it);
+                auto it = services.Find(name_);
+                if (it != services.entries.end() && MayRemoveMarked(*it, *handles_)) {
+                    services.entries.erase(it);
                     changed = true;
                 }
-                return 0;
             });
         } catch (const std::exception&) {
             // machine.json could not be read or written: a marked service
@@ -213,10 +156,10 @@ private:
     template <typename F>
     uint32_t WithEntry(uint32_t right, F&& f) {
         if ((access_ & right) != right) return Fail(kErrAccessDenied);
-        const uint32_t error = EditServices(*machine_, [&](ServiceList& services, bool& changed) {
-            auto it = FindIn(services, name_);
+        const uint32_t error = machine_->Edit<Services>([&](Services& services, bool& changed) {
+            auto it = services.Find(name_);
             // Only set-up can take a service away under an open handle.
-            if (it == services.end()) return static_cast<uint32_t>(kErrInvalidHandle);
+            if (it == services.entries.end()) return static_cast<uint32_t>(kErrInvalidHandle);
             return static_cast<uint32_t>(f(*it, changed));
         });
         return Fail(error);
@@ -240,9 +183,9 @@ public:
         if (!ValidServiceName(serviceName)) return platform::Failure(Fail(kErrInvalidName));
         const uint32_t rights = MapGenericRights(access, kServiceMapping);
         std::wstring stored;
-        const uint32_t error = EditServices(*machine_, [&](ServiceList& services, bool&) {
-            auto it = FindIn(services, serviceName);
-            if (it == services.end()) return static_cast<uint32_t>(kErrServiceDoesNotExist);
+        const uint32_t error = machine_->Edit<Services>([&](Services& services, bool&) {
+            auto it = services.Find(serviceName);
+            if (it == services.entries.end()) return static_cast<uint32_t>(kErrServiceDoesNotExist);
             if (!IsAdministrator(*machine_) && (rights & ~kServiceUserRights) != 0) {
                 return static_cast<uint32_t>(kErrAccessDenied);
             }
@@ -262,6 +205,12 @@ private:
 
 }  // namespace
 
+EntryList<ServiceEntry>::iterator Services::Find(const std::wstring& name) { return FindByName(entries, name); }
+
+EntryList<ServiceEntry>::const_iterator Services::Find(const std::wstring& name) const {
+    return FindByName(entries, name);
+}
+
 SimServices::SimServices(std::shared_ptr<Machine> machine)
     : machine_(std::move(machine)), handles_(std::make_shared<ServiceHandleCounts>()) {}
 
@@ -272,44 +221,42 @@ platform::Result<std::unique_ptr<platform::IServiceDatabase>> SimServices::OpenM
     }
     // Marked services whose holders went away with an earlier process, or
     // that have stopped since, are gone by the time anyone looks again.
-    EditServices(*machine_, [&](ServiceList& services, bool& changed) {
-        for (auto it = services.begin(); it != services.end();) {
+    machine_->Edit<Services>([&](Services& services, bool& changed) {
+        for (auto it = services.entries.begin(); it != services.entries.end();) {
             if (MayRemoveMarked(*it, *handles_)) {
-                it = services.erase(it);
+                it = services.entries.erase(it);
                 changed = true;
             } else {
                 ++it;
             }
         }
-        return 0;
     });
     return std::make_unique<SimServiceDatabase>(machine_, handles_, rights);
 }
 
 void AddService(Machine& machine, const ServiceEntry& service) {
-    EditServices(machine, [&](ServiceList& services, bool& changed) {
-        auto it = FindIn(services, service.name);
-        if (it == services.end()) services.push_back(service);
+    machine.Edit<Services>([&](Services& services, bool& changed) {
+        auto it = services.Find(service.name);
+        if (it == services.entries.end()) services.entries.push_back(service);
         else *it = service;
         changed = true;
-        return 0;
     });
 }
 
 bool RemoveService(Machine& machine, const std::wstring& name) {
-    return EditServices(machine, [&](ServiceList& services, bool& changed) {
-        auto it = FindIn(services, name);
-        if (it == services.end()) return false;
-        services.erase(it);
+    return machine.Edit<Services>([&](Services& services, bool& changed) {
+        auto it = services.Find(name);
+        if (it == services.entries.end()) return false;
+        services.entries.erase(it);
         changed = true;
         return true;
     });
 }
 
 bool SetServiceState(Machine& machine, const std::wstring& name, uint32_t state) {
-    return EditServices(machine, [&](ServiceList& services, bool& changed) {
-        auto it = FindIn(services, name);
-        if (it == services.end()) return false;
+    return machine.Edit<Services>([&](Services& services, bool& changed) {
+        auto it = services.Find(name);
+        if (it == services.entries.end()) return false;
         it->state = state;
         changed = true;
         return true;
@@ -317,20 +264,24 @@ bool SetServiceState(Machine& machine, const std::wstring& name, uint32_t state)
 }
 
 std::optional<ServiceEntry> FindService(const Machine& machine, const std::wstring& name) {
-    ServiceList services = ListServices(machine);
-    auto it = FindIn(services, name);
-    if (it == services.end()) return std::nullopt;
-    return *it;
+    return machine.Read<Services>([&](const Services& services) -> std::optional<ServiceEntry> {
+        auto it = services.Find(name);
+        if (it == services.entries.end()) return std::nullopt;
+        return *it;
+    });
 }
 
-std::vector<ServiceEntry> ListServices(const Machine& machine) { return machine.ReadSection(kSection, Services); }
+std::vector<ServiceEntry> ListServices(const Machine& machine) { return machine.Snapshot<Services>().entries; }
 
-void SetAdministrator(Machine& machine, bool isAdmin) { machine.SetSection(kAdminKey, isAdmin); }
+void SetAdministrator(Machine& machine, bool isAdmin) {
+    machine.Edit<Administrator>([&](Administrator& flag, bool& changed) {
+        changed = flag.isAdmin != isAdmin;
+        flag.isAdmin = isAdmin;
+    });
+}
 
 bool IsAdministrator(const Machine& machine) {
-    return machine.ReadSection(kAdminKey, [](const nlohmann::json& flag) {
-        return flag.is_boolean() ? flag.get<bool>() : true;
-    });
+    return machine.Read<Administrator>([](const Administrator& flag) { return flag.isAdmin; });
 }
 
 }  // namespace sim

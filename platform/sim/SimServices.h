@@ -16,10 +16,10 @@
 #include "platform/Services.h"
 #include "platform/sim/Api.h"
 #include "platform/sim/Machine.h"
+#include "platform/sim/MachineJson.h"
 
 namespace sim {
 
-// One entry of the "services" section.
 struct ServiceEntry {
     std::wstring name;
     std::wstring displayName;
@@ -28,6 +28,24 @@ struct ServiceEntry {
     std::wstring binaryPath;
     bool pendingDelete = false;
 };
+NLOHMANN_DEFINE_TYPE_NON_INTRUSIVE_WITH_DEFAULT(ServiceEntry, name, displayName, state, startType, binaryPath,
+                                                pendingDelete)
+
+struct Services {
+    static constexpr const char* kKey = "services";
+    EntryList<ServiceEntry> entries;
+
+    // The service of that name, in any case; end() when there is none.
+    EntryList<ServiceEntry>::iterator Find(const std::wstring& name);
+    EntryList<ServiceEntry>::const_iterator Find(const std::wstring& name) const;
+};
+SIM_JSON_STORED_AS(Services, entries)
+
+struct Administrator {
+    static constexpr const char* kKey = "isAdmin";
+    bool isAdmin = true;
+};
+SIM_JSON_STORED_AS(Administrator, isAdmin)
 
 // How many handles of this process are open on each service; shared with
 // the handles, which may outlive the manager object.

@@ -109,6 +109,16 @@ bool EqualsNoCase(const std::wstring& a, const std::wstring& b) {
     return true;
 }
 
+bool LessNoCase::operator()(const std::wstring& a, const std::wstring& b) const {
+    const size_t common = a.size() < b.size() ? a.size() : b.size();
+    for (size_t i = 0; i < common; ++i) {
+        const wchar_t x = FoldCase(a[i]);
+        const wchar_t y = FoldCase(b[i]);
+        if (x != y) return x < y;
+    }
+    return a.size() < b.size();
+}
+
 std::wstring Lower(const std::wstring& text) {
     std::wstring out(text);
     for (auto& c : out) {

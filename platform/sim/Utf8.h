@@ -15,4 +15,10 @@ wchar_t FoldCase(wchar_t c);
 bool EqualsNoCase(const std::wstring& a, const std::wstring& b);
 std::wstring Lower(const std::wstring& text);
 
+// Orders names as EqualsNoCase compares them, for maps whose keys keep the
+// spelling they were created with but are found in any case.
+struct LessNoCase {
+    bool operator()(const std::wstring& a, const std::wstring& b) const;
+};
+
 }  // namespace sim

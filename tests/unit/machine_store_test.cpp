@@ -1,9 +1,10 @@
 // Changes to the simulated machine are transactions: threads of one
 // process and other processes (here: a second Machine on the same folder,
 // which has a lock file descriptor and a state of its own) never lose one
-// another's changes, nested edits join the outer one, and a failed edit
-// leaves nothing behind.
+// another's changes, whichever sections they touch, nested edits join the
+// outer one, and a failed edit leaves nothing behind.
 #include <cstdio>
+#include <set>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -32,13 +33,27 @@ std::wstring Name(const wchar_t* what, int thread, int round) {
 
 std::wstring LoadKey(int thread) { return L"HKLM\\SOFTWARE\\Load\\T" + std::to_wstring(thread); }
 
+// Sections of the tests' own, declared as every part of the simulation
+// declares one.
+struct Counter {
+    static constexpr const char* kKey = "counter";
+    int count = 0;
+};
+SIM_JSON_STORED_AS(Counter, count)
+
+struct Names {
+    static constexpr const char* kKey = "names";
+    sim::EntryList<std::wstring> entries;
+};
+SIM_JSON_STORED_AS(Names, entries)
+
 class MachineStoreTest : public SimMachineTest {
 protected:
     // A second view of the machine, as another process has it.
     std::shared_ptr<sim::Machine> OtherProcess() { return sim::Machine::Open(folder_); }
 
-    size_t SectionSize(const sim::Machine& machine, const std::string& key) {
-        return machine.ReadSection(key, [](const nlohmann::json& section) { return section.size(); });
+    static size_t RegistryKeys(const sim::Machine& machine) {
+        return machine.Read<sim::Registry>([](const sim::Registry& registry) { return registry.keys.size(); });
     }
 };
 
@@ -71,48 +86,62 @@ TEST_F(MachineStoreTest, ConcurrentEditsOfEverySectionLoseNothing) {
         EXPECT_EQ(machine->Snapshot().files.size(), expected);
         size_t values = 0;
         for (int t = 0; t < kThreads; ++t) {
-            machine->ReadSection("registry", [&](const nlohmann::json& keys) {
-                values += keys.at(sim::ToUtf8(LoadKey(t))).size();
+            machine->Read<sim::Registry>([&](const sim::Registry& registry) {
+                values += registry.keys.at(LoadKey(t)).size();
             });
         }
         EXPECT_EQ(values, expected);
     }
 }
 
-TEST_F(MachineStoreTest, ReadChangeWriteOfOneValueCountsEveryIncrement) {
-    // Each increment reads the counter and writes it back in one edit; any
-    // edit applied to a stale copy would lose increments.
+TEST_F(MachineStoreTest, ReadChangeWriteOfTwoSectionsCountsEveryChange) {
+    // Each change reads a section and writes it back in one edit, alone or
+    // together with the other section in one transaction; any edit
+    // applied to a stale copy would lose changes.
     std::shared_ptr<sim::Machine> other = OtherProcess();
+    constexpr int kEditors = 4;
+    constexpr int kEdits = 25;
     std::vector<std::thread> threads;
-    for (int t = 0; t < 4; ++t) {
+    for (int t = 0; t < kEditors; ++t) {
         sim::Machine& machine = t % 2 == 0 ? *machine_ : *other;
-        threads.emplace_back([&machine] {
-            for (int r = 0; r < 25; ++r) {
-                machine.EditSection("counter",
-                                    [](nlohmann::json& count) { count = count.is_null() ? 1 : count.get<int>() + 1; });
+        threads.emplace_back([&machine, t] {
+            for (int r = 0; r < kEdits; ++r) {
+                machine.Edit<Counter>([](Counter& counter) { ++counter.count; });
+                machine.Edit<Names>([&](Names& names) { names.entries.push_back(Name(L"alone", t, r)); });
+                machine.Edit<Counter>([&](Counter& counter) {
+                    machine.Edit<Names>([&](Names& names) { names.entries.push_back(Name(L"joined", t, r)); });
+                    ++counter.count;
+                });
             }
         });
     }
     for (std::thread& thread : threads) thread.join();
-    EXPECT_EQ(OtherProcess()->Section("counter"), 100);
+
+    const size_t expected = 2 * kEditors * kEdits;
+    for (const auto& machine : {machine_, other, OtherProcess()}) {
+        EXPECT_EQ(machine->Snapshot<Counter>().count, static_cast<int>(expected));
+        const sim::EntryList<std::wstring> names = machine->Snapshot<Names>().entries;
+        EXPECT_EQ(std::set<std::wstring>(names.begin(), names.end()).size(), expected);
+        EXPECT_EQ(names.size(), expected);
+    }
 }
 
 TEST_F(MachineStoreTest, AnotherProcessSeesEachChangeAtItsNextRead) {
     std::shared_ptr<sim::Machine> other = OtherProcess();
     sim::SetRegistryString(*machine_, L"HKLM\\SOFTWARE\\A", L"v", L"1");
-    EXPECT_EQ(other->Section("registry").at("HKLM\\SOFTWARE\\A").at("v"), "1");
+    EXPECT_EQ(other->Snapshot<sim::Registry>().keys.at(L"HKLM\\SOFTWARE\\A").at(L"v"), L"1");
     // The other process changes what it has just seen; both changes stay.
     other->Edit([](sim::MachineState& state) { state.codePages.oem = 850; });
     sim::SetRegistryString(*other, L"HKLM\\SOFTWARE\\B", L"v", L"2");
     EXPECT_EQ(machine_->Snapshot().codePages.oem, 850u);
-    EXPECT_EQ(SectionSize(*machine_, "registry"), 2u);
+    EXPECT_EQ(RegistryKeys(*machine_), 2u);
     machine_->SetMeta(L"C:\\x.txt", sim::FileMeta{platform::kAttrReadOnly, {}});
     EXPECT_EQ(other->Meta(L"c:\\X.TXT").attributes, uint32_t{platform::kAttrReadOnly});
 }
 
 TEST_F(MachineStoreTest, NestedEditsJoinTheOuterTransaction) {
     std::shared_ptr<sim::Machine> other = OtherProcess();
-    machine_->EditSection("registry", [&](nlohmann::json& keys) {
+    machine_->Edit<sim::Registry>([&](sim::Registry& registry) {
         machine_->Edit([](sim::MachineState& state) { state.codePages.oem = 850; });
         sim::SetRegistryString(*machine_, L"HKLM\\SOFTWARE\\Inner", L"v", L"1");
         // Inside the transaction its changes are visible to itself only.
@@ -120,11 +149,11 @@ TEST_F(MachineStoreTest, NestedEditsJoinTheOuterTransaction) {
         // without waiting for the lock this transaction holds.)
         EXPECT_EQ(machine_->Snapshot().codePages.oem, 850u);
         EXPECT_EQ(other->Snapshot().codePages.oem, 437u);
-        EXPECT_TRUE(other->Section("registry").is_null());
-        keys["HKLM\\SOFTWARE\\Outer"] = nlohmann::json::object();
+        EXPECT_EQ(RegistryKeys(*other), 0u);
+        registry.keys[L"HKLM\\SOFTWARE\\Outer"];
     });
     EXPECT_EQ(other->Snapshot().codePages.oem, 850u);
-    EXPECT_EQ(SectionSize(*other, "registry"), 2u);
+    EXPECT_EQ(RegistryKeys(*other), 2u);
 }
 
 TEST_F(MachineStoreTest, ChangeInsideAReadIsRefused) {
@@ -148,8 +177,8 @@ TEST_F(MachineStoreTest, FailedEditIsDiscardedWhole) {
 
     // An inner edit that fails spoils the outer one even if the outer
     // callback carries on: none of it is written.
-    EXPECT_THROW(machine_->EditSection("outer", [&](nlohmann::json& section) {
-        section = 1;
+    EXPECT_THROW(machine_->Edit<Counter>([&](Counter& counter) {
+        counter.count = 1;
         try {
             machine_->Edit([](sim::MachineState& state) {
                 state.codePages.oem = 850;
@@ -159,15 +188,15 @@ TEST_F(MachineStoreTest, FailedEditIsDiscardedWhole) {
         }
     }),
                  std::runtime_error);
-    EXPECT_TRUE(machine_->Section("outer").is_null());
+    EXPECT_EQ(machine_->Snapshot<Counter>().count, 0);
     EXPECT_EQ(machine_->Snapshot().codePages.oem, 437u);
-    EXPECT_TRUE(OtherProcess()->Section("outer").is_null());
+    EXPECT_EQ(OtherProcess()->Snapshot<Counter>().count, 0);
 }
 
 TEST_F(MachineStoreTest, EditThatChangesNothingWritesNothing) {
     const std::string path = folder_ + "/machine.json";
     std::filesystem::remove(path);
-    machine_->EditSection("registry", [](nlohmann::json&, bool&) {});
+    machine_->Edit<sim::Registry>([](sim::Registry&, bool&) {});
     machine_->ForgetMeta(L"C:\\Nothing\\Recorded");
     machine_->SetMeta(L"C:\\Nothing\\Recorded", sim::FileMeta{});
     EXPECT_FALSE(std::filesystem::exists(path));

@@ -14,6 +14,9 @@
 #include "SimMachineFixture.h"
 #include "platform/sim/NameMatch.h"
 #include "platform/sim/Sanitizer.h"
+#include "platform/sim/SimProducts.h"
+#include "platform/sim/SimRegistry.h"
+#include "platform/sim/SimServices.h"
 #include "platform/sim/UniqueFd.h"
 #include "platform/sim/Utf8.h"
 #include "platform/sim/WinPath.h"
@@ -48,6 +51,8 @@ using MachineStateTest = SimMachineTest;
 TEST_F(MachineStateTest, SaveAndReopenKeepsStateAndKeysOfOtherLayers) {
     nlohmann::json doc = ReadJson(folder_ + "/machine.json");
     doc["registry"] = {{"HKLM\\Software\\Tarnwick", {{"Version", "1.0"}}}};
+    // A section of a later version of the machine, which this one keeps.
+    doc["storePackages"] = {{{"name", "Later"}}};
     WriteJson(folder_ + "/machine.json", doc);
 
     auto machine = sim::Machine::Open(folder_);
@@ -69,7 +74,11 @@ TEST_F(MachineStateTest, SaveAndReopenKeepsStateAndKeysOfOtherLayers) {
     ASSERT_TRUE(state.msiLog.has_value());
     EXPECT_EQ(state.msiLog->path, L"C:\\Temp\\msi.log");
     EXPECT_EQ(state.msiLog->mode, 0x1fu);
-    EXPECT_EQ(reopened->Section("registry"), doc["registry"]);
+    EXPECT_EQ(reopened->Snapshot<sim::Registry>().keys.at(L"hklm\\software\\tarnwick").at(L"version"), L"1.0");
+    sim::SetRegistryString(*reopened, L"HKLM\\Software\\Tarnwick", L"Build", L"7");
+    const nlohmann::json saved = ReadJson(folder_ + "/machine.json");
+    EXPECT_EQ(saved["registry"]["HKLM\\Software\\Tarnwick"], nlohmann::json({{"Version", "1.0"}, {"Build", "7"}}));
+    EXPECT_EQ(saved["storePackages"], doc["storePackages"]);
     EXPECT_TRUE(fs::is_directory(folder_ + "/drives/D"));
 }
 
@@ -81,6 +90,28 @@ TEST_F(MachineStateTest, HandWrittenMachineOverridesOnlyWhatItStates) {
     EXPECT_FALSE(machine->Snapshot().is64Bit);
     EXPECT_EQ(machine->Snapshot().specialFolders.at(0x1a), L"D:\\Roaming");
     EXPECT_EQ(machine->Snapshot().codePages.ansi, 1252u);
+}
+
+TEST_F(MachineStateTest, HandEditedSectionsKeepWhatTheyCanRead) {
+    // Only the top-level keys are checked strictly (below); in a section an
+    // entry that does not convert is left out and the rest stays usable.
+    const std::string folder = folder_ + "/hand";
+    fs::create_directories(folder);
+    WriteJson(folder + "/machine.json",
+              {{"services", {{{"name", "Kept"}, {"state", 4}}, 5, {{"name", 7}}}},
+               {"isAdmin", "yes"},
+               {"registry", {{"HKLM\\SOFTWARE\\X", {{"good", "1"}, {"bad", 2}}}, {"HKLM\\SOFTWARE\\Y", 3}}},
+               {"msiResults", {1603, "1618", 3010}}});
+    auto machine = sim::Machine::Open(folder);
+    const std::vector<sim::ServiceEntry> services = sim::ListServices(*machine);
+    ASSERT_EQ(services.size(), 1u);
+    EXPECT_EQ(services[0].name, L"Kept");
+    EXPECT_EQ(services[0].state, 4u);
+    EXPECT_TRUE(sim::IsAdministrator(*machine));
+    const sim::Registry registry = machine->Snapshot<sim::Registry>();
+    ASSERT_EQ(registry.keys.size(), 1u);
+    EXPECT_EQ(registry.keys.begin()->second, (sim::RegistryValues{{L"good", L"1"}}));
+    EXPECT_EQ(sim::QueuedInstallerResults(*machine), (std::vector<uint32_t>{1603, 3010}));
 }
 
 TEST_F(MachineStateTest, CorruptMachineFileIsReported) {
