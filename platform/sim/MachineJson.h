@@ -15,6 +15,7 @@
 // would store it as an array of numbers.
 #pragma once
 
+#include <algorithm>
 #include <map>
 #include <optional>
 #include <stdexcept>
@@ -36,6 +37,31 @@ struct EntryList : std::vector<T> {
     using std::vector<T>::operator=;
     EntryList() = default;
     EntryList(const std::vector<T>& entries) : std::vector<T>(entries) {}  // NOLINT: a list is a list
+};
+
+// The entries of a section that are known by a name compared in any case
+// (a product code, a service name), in the order they were first added.
+template <typename T, std::wstring T::*kName>
+struct NamedEntries {
+    EntryList<T> entries;
+
+    // The entry of that name; entries.end() when there is none.
+    typename EntryList<T>::iterator Find(const std::wstring& name) { return FindIn(entries, name); }
+    typename EntryList<T>::const_iterator Find(const std::wstring& name) const { return FindIn(entries, name); }
+
+    // Whether there was an entry of that name to remove.
+    bool Erase(const std::wstring& name) {
+        auto it = Find(name);
+        if (it == entries.end()) return false;
+        entries.erase(it);
+        return true;
+    }
+
+private:
+    template <typename List>
+    static auto FindIn(List& list, const std::wstring& name) {
+        return std::find_if(list.begin(), list.end(), [&](const T& entry) { return EqualsNoCase(entry.*kName, name); });
+    }
 };
 
 // Appends `entry` to a log that keeps its last `kept` entries.

@@ -11,12 +11,6 @@ namespace {
 constexpr size_t kCallsKept = 64;
 constexpr uint32_t kUiLevelNoChange = 0;
 
-template <typename Entries>
-auto FindByCode(Entries& entries, const std::wstring& productCode) {
-    return std::find_if(entries.begin(), entries.end(),
-                        [&](const InstalledProduct& product) { return EqualsNoCase(product.productCode, productCode); });
-}
-
 template <typename T, typename Same>
 void AppendMissing(std::vector<T>& to, const std::vector<T>& from, Same same) {
     for (const T& item : from) {
@@ -60,14 +54,6 @@ std::wstring PackedProductCode(const std::wstring& code) {
     return packed;
 }
 
-EntryList<InstalledProduct>::iterator Products::Find(const std::wstring& productCode) {
-    return FindByCode(entries, productCode);
-}
-
-EntryList<InstalledProduct>::const_iterator Products::Find(const std::wstring& productCode) const {
-    return FindByCode(entries, productCode);
-}
-
 std::vector<InstalledProduct> ListProducts(const Machine& machine) {
     std::vector<InstalledProduct> products = machine.Snapshot<Products>().entries;
     std::stable_sort(products.begin(), products.end(), [](const InstalledProduct& a, const InstalledProduct& b) {
@@ -100,11 +86,8 @@ void RegisterProduct(Machine& machine, const InstalledProduct& product) {
 
 bool ForgetProduct(Machine& machine, const std::wstring& productCode) {
     return machine.Edit<Products>([&](Products& products, bool& changed) {
-        auto it = products.Find(productCode);
-        if (it == products.entries.end()) return false;
-        products.entries.erase(it);
-        changed = true;
-        return true;
+        changed = products.Erase(productCode);
+        return changed;
     });
 }
 

@@ -48,13 +48,8 @@ struct InstalledProduct {
 NLOHMANN_DEFINE_TYPE_NON_INTRUSIVE_WITH_DEFAULT(InstalledProduct, productCode, properties, layout)
 
 // In the order they were first registered.
-struct Products {
+struct Products : NamedEntries<InstalledProduct, &InstalledProduct::productCode> {
     static constexpr const char* kKey = "products";
-    EntryList<InstalledProduct> entries;
-
-    // The product of that code, in any case; end() when there is none.
-    EntryList<InstalledProduct>::iterator Find(const std::wstring& productCode);
-    EntryList<InstalledProduct>::const_iterator Find(const std::wstring& productCode) const;
 };
 SIM_JSON_STORED_AS(Products, entries)
 

@@ -66,12 +66,6 @@ bool ValidServiceName(const std::wstring& name) {
     return !name.empty() && name.size() <= 256 && name.find_first_of(L"\\/") == std::wstring::npos;
 }
 
-template <typename Entries>
-auto FindByName(Entries& entries, const std::wstring& name) {
-    return std::find_if(entries.begin(), entries.end(),
-                        [&](const ServiceEntry& entry) { return EqualsNoCase(entry.name, name); });
-}
-
 // Windows removes a marked service once nothing holds it open and it has
 // stopped.
 bool MayRemoveMarked(const ServiceEntry& entry, const ServiceHandleCounts& handles) {
@@ -205,12 +199,6 @@ private:
 
 }  // namespace
 
-EntryList<ServiceEntry>::iterator Services::Find(const std::wstring& name) { return FindByName(entries, name); }
-
-EntryList<ServiceEntry>::const_iterator Services::Find(const std::wstring& name) const {
-    return FindByName(entries, name);
-}
-
 SimServices::SimServices(std::shared_ptr<Machine> machine)
     : machine_(std::move(machine)), handles_(std::make_shared<ServiceHandleCounts>()) {}
 
@@ -245,11 +233,8 @@ void AddService(Machine& machine, const ServiceEntry& service) {
 
 bool RemoveService(Machine& machine, const std::wstring& name) {
     return machine.Edit<Services>([&](Services& services, bool& changed) {
-        auto it = services.Find(name);
-        if (it == services.entries.end()) return false;
-        services.entries.erase(it);
-        changed = true;
-        return true;
+        changed = services.Erase(name);
+        return changed;
     });
 }
 

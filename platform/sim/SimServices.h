@@ -31,13 +31,8 @@ struct ServiceEntry {
 NLOHMANN_DEFINE_TYPE_NON_INTRUSIVE_WITH_DEFAULT(ServiceEntry, name, displayName, state, startType, binaryPath,
                                                 pendingDelete)
 
-struct Services {
+struct Services : NamedEntries<ServiceEntry, &ServiceEntry::name> {
     static constexpr const char* kKey = "services";
-    EntryList<ServiceEntry> entries;
-
-    // The service of that name, in any case; end() when there is none.
-    EntryList<ServiceEntry>::iterator Find(const std::wstring& name);
-    EntryList<ServiceEntry>::const_iterator Find(const std::wstring& name) const;
 };
 SIM_JSON_STORED_AS(Services, entries)
 

@@ -254,7 +254,9 @@ TEST_F(SimInstallerTest, BitnessDecidesFoldersAndRefusals) {
     ASSERT_EQ(Install("iTunes.msi"), 0u);
     EXPECT_EQ(Info("iTunes.msi", L"InstallLocation"), L"C:\\Program Files\\iTunes\\");
     for (const nlohmann::json& file : Manifest("iTunes.msi").at("files")) {
-        if (file.at("file") == "iTunes.exe") EXPECT_EQ(SizeOf(L"C:\\Program Files\\iTunes\\iTunes.exe"), file.at("size"));
+        if (file.at("file") == "iTunes.exe") {
+            EXPECT_EQ(SizeOf(L"C:\\Program Files\\iTunes\\iTunes.exe"), file.at("size"));
+        }
     }
     EXPECT_EQ(RegistryValue(L"SOFTWARE\\Apple Computer, Inc.\\iTunes", L"InstallDir", true), L"C:\\Program Files\\iTunes\\");
 }
