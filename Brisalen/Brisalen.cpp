@@ -4,6 +4,7 @@
 
 #include "Brisalen/ItunesCheck.h"
 #include "Brisalen/ItunesRegistry.h"
+#include "Brisalen/Win10AppStore.h"
 #include "Brisalen/itunesUserDataMgr.h"
 #include "common/OsInfo.h"
 #include "common/PathHelpers.h"
@@ -61,7 +62,9 @@ bool CFixItunesMgr::IsItunes64Bit() {
 
 std::wstring CFixItunesMgr::GetItunesVersion() { return NeverThrow(std::wstring(), &ItunesVersion); }
 
-bool CFixItunesMgr::CheckMicrosoftStoreItunes() { return false; }
+bool CFixItunesMgr::CheckMicrosoftStoreItunes() {
+    return NeverThrow(false, [] { return CWin10AppStore::Instance().CheckInstallMicrosoftStoreItunesSafe(); });
+}
 
 bool CFixItunesMgr::IsOs64Bit() {
     return NeverThrow(false, [] { return GetOsInfo().bIsWow64; });

@@ -6,6 +6,7 @@
 #include "platform/CodePages.h"
 #include "platform/FileSystem.h"
 #include "platform/Installer.h"
+#include "platform/Libraries.h"
 #include "platform/MachineInfo.h"
 #include "platform/ProcessEnv.h"
 #include "platform/Processes.h"
@@ -24,6 +25,7 @@ public:
     virtual IProcesses& Processes() = 0;
     virtual ICodePages& CodePages() = 0;
     virtual IInstaller& Installer() = 0;
+    virtual ILibraries& Libraries() = 0;
     virtual IRegistry& Registry() = 0;
     virtual IServiceManager& Services() = 0;
 };

@@ -23,6 +23,8 @@ enum WinError : uint32_t {
     kErrInvalidParameter = 87,
     kErrInsufficientBuffer = 122,
     kErrInvalidName = 123,
+    kErrModuleNotFound = 126,
+    kErrProcNotFound = 127,
     kErrDirNotEmpty = 145,
     kErrAlreadyExists = 183,
     kErrMoreData = 234,

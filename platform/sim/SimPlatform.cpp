@@ -16,6 +16,7 @@ SimPlatform::SimPlatform(std::shared_ptr<sim::Machine> machine)
       processes_(machine_),
       codePages_(machine_),
       installer_(machine_),
+      libraries_(machine_),
       registry_(machine_),
       services_(machine_) {}
 

@@ -11,6 +11,7 @@
 #include "platform/sim/SimCodePages.h"
 #include "platform/sim/SimFileSystem.h"
 #include "platform/sim/SimInstaller.h"
+#include "platform/sim/SimLibraries.h"
 #include "platform/sim/SimMachineInfo.h"
 #include "platform/sim/SimProcessEnv.h"
 #include "platform/sim/SimProcesses.h"
@@ -29,6 +30,7 @@ public:
     platform::IProcesses& Processes() override { return processes_; }
     platform::ICodePages& CodePages() override { return codePages_; }
     platform::IInstaller& Installer() override { return installer_; }
+    platform::ILibraries& Libraries() override { return libraries_; }
     platform::IRegistry& Registry() override { return registry_; }
     platform::IServiceManager& Services() override { return services_; }
 
@@ -42,6 +44,7 @@ private:
     SimProcesses processes_;
     SimCodePages codePages_;
     SimInstaller installer_;
+    SimLibraries libraries_;
     SimRegistry registry_;
     SimServices services_;
 };

@@ -5,6 +5,7 @@
 #include "platform/win32/Win32CodePages.h"
 #include "platform/win32/Win32FileSystem.h"
 #include "platform/win32/Win32Installer.h"
+#include "platform/win32/Win32Libraries.h"
 #include "platform/win32/Win32Registry.h"
 #include "platform/win32/Win32Services.h"
 #include "platform/win32/Win32MachineInfo.h"
@@ -23,6 +24,7 @@ public:
     IProcesses& Processes() override { return processes_; }
     ICodePages& CodePages() override { return codePages_; }
     IInstaller& Installer() override { return installer_; }
+    ILibraries& Libraries() override { return libraries_; }
     IRegistry& Registry() override { return registry_; }
     IServiceManager& Services() override { return services_; }
 
@@ -33,6 +35,7 @@ private:
     Win32Processes processes_;
     Win32CodePages codePages_;
     Win32Installer installer_;
+    Win32Libraries libraries_;
     Win32Registry registry_;
     Win32Services services_;
 };

@@ -1,0 +1,108 @@
+#include "Brisalen/Win10AppStore.h"
+
+#include <vector>
+
+#include "common/FileHelpers.h"
+#include "common/OsInfo.h"
+#include "common/PathHelpers.h"
+#include "common/ProcessControl.h"
+#include "logging/Log.h"
+#include "platform/KnownFolders.h"
+#include "platform/Platform.h"
+
+namespace {
+
+constexpr int32_t kNoAnswer = -100;
+
+template <typename Function>
+Function ExportOf(platform::ILibrary& library, const char* name) {
+    // The export's real signature is the companion's contract; the seam
+    // hands every export over as the same generic function type.
+    return reinterpret_cast<Function>(library.Export(name));
+}
+
+struct CheckCall {
+    CWin10AppStore::CheckInstallFn function;
+    wchar_t* version;
+    bool installed;
+};
+
+struct UninstallCall {
+    CWin10AppStore::UninstallFn function;
+    int32_t code;
+};
+
+void LogException(const wchar_t* operation) {
+    LOG_INFO_W(L"ERR:Exception at %s.%s", logging::Widen(__FILE__), operation);
+}
+
+}  // namespace
+
+CWin10AppStore& CWin10AppStore::Instance() { return Singleton<CWin10AppStore>::Instance(); }
+
+CWin10AppStore::CWin10AppStore() {
+    if (!GetOsInfo().bIsWin10OrLater) {
+        LOG_INFO_W(L"CHECK:not need handle micro app store iTunes(OS not win10+)");
+        return;
+    }
+    auto loaded = platform::Os().Libraries().Load(L"RemovePackage.dll");
+    if (!loaded) {
+        LOG_INFO_W(L"load RemovePackage.dll fail 0x%x", loaded.Error());
+        return;
+    }
+    m_library = loaded.Take();
+    pfnCheckInstall = ExportOf<CheckInstallFn>(*m_library, "CheckInstallMicrosoftStoreItunes");
+    if (pfnCheckInstall == nullptr) LOG_INFO_W(L"ERR:GetProcAddress CheckInstallMicrosoftStoreItunes");
+    pfnUninstall = ExportOf<UninstallFn>(*m_library, "UninstallMicrosoftStoreItunes");
+    if (pfnUninstall == nullptr) LOG_INFO_W(L"ERR:GetProcAddress UninstallMicrosoftStoreItunes");
+}
+
+bool CWin10AppStore::CheckInstallMicrosoftStoreItunesSafe() {
+    if (pfnCheckInstall == nullptr) return false;
+    std::vector<wchar_t> version(kVersionUnits, L'\0');
+    CheckCall call{pfnCheckInstall, version.data(), false};
+    const bool completed = platform::Os().Process().RunGuarded(
+        [](void* context) {
+            auto& c = *static_cast<CheckCall*>(context);
+            c.installed = c.function(c.version, 0);
+        },
+        &call);
+    if (!completed) {
+        LogException(L"CWin10AppStore::CheckInstallMicrosoftStoreItunesSafe");
+        return call.installed;
+    }
+    // The companion owes a terminated text; the last unit stays zero
+    // whatever it wrote, so the log never reads past the buffer.
+    version.back() = L'\0';
+    LOG_INFO_W(L"[CheckInstallMicrosoftStoreItunes] ret = %d,version = %s", call.installed ? 1 : 0,
+               std::wstring(version.data()));
+    return call.installed;
+}
+
+bool CWin10AppStore::UninstallMicrosoftStoreItunesSafe() {
+    if (pfnUninstall == nullptr) return false;
+    UninstallCall call{pfnUninstall, kNoAnswer};
+    const bool completed = platform::Os().Process().RunGuarded(
+        [](void* context) {
+            auto& c = *static_cast<UninstallCall*>(context);
+            c.code = c.function();
+        },
+        &call);
+    if (completed) {
+        LOG_INFO_W(L"[UninstallMicrosoftStoreItunesSafe] ret = %d", call.code);
+    } else {
+        LogException(L"CWin10AppStore::UninstallMicrosoftStoreItunesSafe");
+    }
+    CleanUpAfterRemoval();
+    return call.code == 0;
+}
+
+void CWin10AppStore::CleanUpAfterRemoval() {
+    KillProcessByPartName(std::wstring(L"AppleMobileDevice"));
+    const std::wstring system = GetSpecialFolder(platform::csidl::kSystem);
+    if (system.empty()) return;
+    std::wstring commonApple;
+    commonApple += system[0];
+    commonApple += L":\\Program Files (x86)\\Common Files\\Apple";
+    if (FileExists(commonApple)) DeleteDir(commonApple);
+}
