@@ -1,12 +1,11 @@
 #include "host/RepairCommands.h"
 
-#include <condition_variable>
 #include <iostream>
-#include <mutex>
 #include <string>
 
 #include "host/HostText.h"
 #include "host/ProductKinds.h"
+#include "host/TaskReport.h"
 
 namespace {
 
@@ -31,40 +30,6 @@ const char* RepairStateName(int state) {
         default: return "unknown";
     }
 }
-
-// Collects a task's reports from the worker thread; the command waits for
-// the final one. Text output is printed as each report arrives.
-class TaskReport {
-public:
-    TaskReport(bool json, int finalState) : json_(json), finalState_(finalState) {}
-
-    void Add(int state, nlohmann::json entry, const std::string& line) {
-        std::lock_guard<std::mutex> lock(mutex_);
-        if (!json_ && !line.empty()) std::cout << line << std::endl;
-        if (state == finalState_) {
-            summary_ = std::move(entry);
-            done_ = true;
-            finished_.notify_all();
-        } else {
-            items_.push_back(std::move(entry));
-        }
-    }
-
-    nlohmann::json Wait() {
-        std::unique_lock<std::mutex> lock(mutex_);
-        finished_.wait(lock, [this] { return done_; });
-        return {{"items", items_}, {"summary", summary_}};
-    }
-
-private:
-    const bool json_;
-    const int finalState_;
-    std::mutex mutex_;
-    std::condition_variable finished_;
-    nlohmann::json items_ = nlohmann::json::array();
-    nlohmann::json summary_;
-    bool done_ = false;
-};
 
 void OnCheck(void* user, int32_t state, const void* data) {
     const auto& info = *static_cast<const ST_MSI_PRODUCT_UI_INFO*>(data);

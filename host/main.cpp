@@ -3,6 +3,7 @@
 #include "host/HostContext.h"
 #include "host/HostMachine.h"
 #include "host/InfoCommands.h"
+#include "host/OneKeyCommands.h"
 #include "host/ProcessCommands.h"
 #include "host/ProductCommands.h"
 #include "host/RepairCommands.h"
@@ -21,6 +22,7 @@ int main(int argc, char** argv) {
     AddProcessCommands(app, action);
     AddProductCommands(app, action);
     AddRepairCommands(app, action);
+    AddOneKeyCommands(app, action);
     AddMachineCommands(app, action);
     CLI11_PARSE(app, argc, argv);
     return RunOnMachine(host, action);

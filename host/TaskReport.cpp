@@ -1,0 +1,21 @@
+#include "host/TaskReport.h"
+
+#include <iostream>
+
+void TaskReport::Add(int state, nlohmann::json entry, const std::string& line) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!json_ && !line.empty()) std::cout << line << std::endl;
+    if (state == finalState_) {
+        summary_ = std::move(entry);
+        done_ = true;
+        finished_.notify_all();
+    } else {
+        items_.push_back(std::move(entry));
+    }
+}
+
+nlohmann::json TaskReport::Wait() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    finished_.wait(lock, [this] { return done_; });
+    return {{"items", items_}, {"summary", summary_}};
+}
