@@ -1,0 +1,126 @@
+# The one-key tasks end to end: install-all lays the six packages down from
+# the unpacked installer folder, a check finds them sound, and uninstall-all
+# takes everything away again, ending a program that still runs from an
+# Apple folder, and asks our RemovePackage.dll about the Store edition.
+# shellcheck source=SCRIPTDIR/../lib/installer.sh
+source "$here/lib/installer.sh"
+
+onekey_linger_pid=""
+
+# install-all reports begin and success for each package in the order
+# support libraries first, iTunes last, then success; all six register.
+onekey_install() {
+    installer_remove_all || return 1
+    local rc=0
+    installer_host install-all.json install-all 'C:\Tarnwick\packages' || rc=$?
+    [ "$rc" -eq 0 ] || { echo "  install-all exit $rc"; sed 's/^/  /' "$app/install-all.json"; return 1; }
+    python3 - "$app/install-all.json" <<'PY' || return 1
+import json, sys
+result = json.load(open(sys.argv[1]))["install_all"]
+order = ["AppleApplicationSupport64.msi", "AppleApplicationSupport.msi", "Bonjour64.msi",
+         "AppleMobileDeviceSupport64.msi", "AppleSoftwareUpdate.msi", "iTunes64.msi"]
+want = [(state, "C:\\Tarnwick\\packages\\" + p) for p in order for state in ("installing", "installed")]
+got = [(i["state"], i["package"]) for i in result["items"]]
+problems = []
+if [(s, p.lower()) for s, p in got] != [(s, p.lower()) for s, p in want]: problems.append("items %r" % got)
+if result["summary"] != {"state": "complete", "success": True, "error": 0}:
+    problems.append("summary %r" % result["summary"])
+for p in problems: print("  " + p)
+sys.exit(1 if problems else 0)
+PY
+    local name code arch
+    while read -r name code arch; do
+        installer_registered "$code" "$arch" || { echo "  $name not registered"; return 1; }
+    done < <(installer_codes)
+}
+
+onekey_check_clean() {
+    local rc=0
+    installer_host onekey-check.json check || rc=$?
+    [ "$rc" -eq 0 ] || { echo "  check exit $rc"; sed 's/^/  /' "$app/onekey-check.json"; return 1; }
+}
+
+# A program started from Bonjour's folder, running before the uninstall.
+onekey_start_linger() {
+    local folder="$WINEPREFIX/drive_c/Program Files/Bonjour"
+    [ -d "$folder" ] || { echo "  $folder not installed"; return 1; }
+    cp "$app/linger_probe.exe" "$folder/linger_probe.exe"
+    (cd "$app" && exec wine 'C:\Program Files\Bonjour\linger_probe.exe' </dev/null >/dev/null 2>&1) &
+    onekey_linger_pid=$!
+    local i
+    for i in $(seq 1 30); do
+        installer_host processes.json processes || true
+        grep -qi 'Bonjour\\\\linger_probe.exe' "$app/processes.json" && return 0
+        sleep 1
+    done
+    echo "  linger_probe.exe never showed up among the processes"; return 1
+}
+
+# uninstall-all: each product begins and ends in type order, the program is
+# ended, and afterwards nothing of the family is registered, on disk or
+# among the services; the final record is a success.
+onekey_uninstall() {
+    local rc=0 mark
+    mark="$(stat -c %s "$app/Log/Tarnwick.log" 2>/dev/null || echo 0)"
+    installer_host uninstall-all.json uninstall-all || rc=$?
+    tail -c +"$((mark + 1))" "$app/Log/Tarnwick.log" | tr -d '\r' >"$app/uninstall-all.log"
+    [ "$rc" -eq 0 ] || { echo "  uninstall-all exit $rc"; sed 's/^/  /' "$app/uninstall-all.json"; return 1; }
+    local i
+    for i in $(seq 1 20); do
+        kill -0 "$onekey_linger_pid" 2>/dev/null || break
+        sleep 1
+    done
+    if kill -0 "$onekey_linger_pid" 2>/dev/null; then echo "  linger_probe.exe still running"; return 1; fi
+    python3 - "$app/uninstall-all.json" "$app/uninstall-all.log" "$WINEPREFIX/drive_c" <<'PY' || return 1
+import json, os, sys
+result = json.load(open(sys.argv[1]))["uninstall_all"]
+log = open(sys.argv[2], "rb").read().decode("latin-1")
+root = sys.argv[3]
+problems = []
+steps = [(i["type"], i["state"]) for i in result["items"] if "type" in i]
+want = [(t, s) for t in range(1, 7) for s in ("uninstalling", "uninstalled")]
+if steps != want: problems.append("product steps %r" % steps)
+deleted = [i["path"] for i in result["items"] if i["state"] == "deleting folder"]
+if not any(p.endswith("\\bonjour") for p in deleted): problems.append("Bonjour's folder not deleted: %r" % deleted)
+summary = result["summary"]
+if not (summary["success"] is True and summary["error"] == 0 and summary["files"] == []):
+    problems.append("summary %r" % summary)
+for line in ("Ready uninstall 6 module...", "=> kill third process...", "not find any Residual file!",
+             "=>kOneKeyUninstallState_All_UninstallComplete"):
+    if line not in log: problems.append("log lacks %r" % line)
+for folder in ("Program Files/iTunes", "Program Files/Bonjour", "Program Files/Common Files/Apple/Mobile Device Support",
+               "Program Files (x86)/Common Files/Apple/Apple Application Support",
+               "Program Files/Common Files/Apple/Apple Application Support"):
+    if os.path.exists(os.path.join(root, folder)): problems.append("%s still there" % folder)
+for p in problems: print("  " + p)
+sys.exit(1 if problems else 0)
+PY
+    local name code arch
+    while read -r name code arch; do
+        if installer_registered "$code" "$arch"; then echo "  $name still registered"; return 1; fi
+    done < <(installer_codes)
+    installer_host services-after.json services "Bonjour Service" "Apple Mobile Device Service" "iPod Service" || true
+    python3 - "$app/services-after.json" <<'PY'
+import json, sys
+services = json.load(open(sys.argv[1]))["services"]
+left = {name: s["state"] for name, s in services.items() if not s["state"].startswith("OPEN_ERR")}
+for name, state in sorted(left.items()): print("  service %s still there: %s" % (name, state))
+sys.exit(1 if left else 0)
+PY
+}
+
+onekey_scenarios() {
+    installer_fixtures || { echo "FAIL [$label] one-key: fixture packages"; failures=$((failures + 1)); return; }
+    local started
+    started=$(date +%s)
+    installer_windows10
+    scenario "one-key: install-all installs the six packages in order" onekey_install
+    scenario "one-key: a check after install-all finds everything sound" onekey_check_clean
+    scenario "one-key: a program runs from an Apple folder" onekey_start_linger
+    scenario "one-key: uninstall-all removes products, folders, services and the running program" onekey_uninstall
+    [ -n "$onekey_linger_pid" ] && kill "$onekey_linger_pid" 2>/dev/null
+    installer_remove_all >/dev/null 2>&1 || true
+    installer_restore_windows
+    echo "  one-key scenarios took $(($(date +%s) - started)) s"
+}
+onekey_scenarios
