@@ -102,8 +102,15 @@ struct ST_ONEKEY_UNINSTALL_INFO {
     std::vector<std::wstring> vecFiles;
 };
 
-// One-key install task: 1 package begins, 2 package installed, 3 package
-// failed (the task stops), 4 the task ended.
+// One-key install task: a package begins, the package was installed, the
+// package failed (the task stops), the task ended.
+enum OneKeyInstallState : int32_t {
+    kOneKeyInstallState_Item_Begin = 1,
+    kOneKeyInstallState_Item_Success = 2,
+    kOneKeyInstallState_Item_Fail = 3,
+    kOneKeyInstallState_All_Complete = 4,
+};
+
 struct ST_ONEKEY_INSTALL_INFO {
     std::wstring strPackage;
     bool bSuccess = false;
