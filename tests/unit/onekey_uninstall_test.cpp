@@ -2,15 +2,15 @@
 // fixture family installed by the simulated Windows Installer: what it
 // reports, what it leaves, and that nothing outside the family's folders
 // goes with it.
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <functional>
 #include <future>
-#include <memory>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
-#include "Brisalen/MsiEnum.h"
 #include "Brisalen/MsiInstaller.h"
 #include "Brisalen/OneKeyuninstall.h"
 #include "FixturePackages.h"
