@@ -4,6 +4,8 @@
 
 #include "Brisalen/ItunesCheck.h"
 #include "Brisalen/ItunesRegistry.h"
+#include "Brisalen/OneKeyuninstall.h"
+#include "Brisalen/OnekeyIntall.h"
 #include "Brisalen/Win10AppStore.h"
 #include "Brisalen/itunesUserDataMgr.h"
 #include "common/OsInfo.h"
@@ -11,9 +13,6 @@
 #include "common/TextHelpers.h"
 #include "logging/Log.h"
 #include "platform/Platform.h"
-
-// Operations whose engine is not part of this build answer false (or an
-// empty string) and start nothing.
 
 namespace {
 
@@ -99,10 +98,11 @@ bool CFixItunesMgr::RepairBadComponent(TaskCallback pfn, void* pUser) {
 }
 
 bool CFixItunesMgr::OneKeyUninstall(TaskCallback pfn, void* pUser, bool isDeleteUserData, bool* pCancel) {
+    // The host's flag is cleared even when the start is then refused.
     if (pCancel != nullptr) *pCancel = false;
     return NeverThrow(false, [&] {
         LOG_INFO_W(L"[$$OneKeyUninstall]: isDeleteUserData=%d...-----\n", isDeleteUserData ? 1 : 0);
-        return false;
+        return COneKeyuninstall::Instance().OneKeyUninstall(pfn, pUser, isDeleteUserData, pCancel);
     });
 }
 
@@ -112,8 +112,9 @@ bool CFixItunesMgr::OneKeyInstall(std::wstring strUnzipPath, TaskCallback pfn, v
         NormalizePath(strUnzipPath);
         if (!FileExists(strUnzipPath)) {
             LOG_INFO_W(L"ERR:install package [%s] not exist!\n", strUnzipPath);
+            return false;
         }
-        return false;
+        return COnekeyIntall::Instance().OneKeyInstall(strUnzipPath, pfn, pUser);
     });
 }
 

@@ -1,6 +1,8 @@
 #include "Brisalen/MsiEnum.h"
 #include "common/Singleton.h"
 
+#include <set>
+
 #include "Brisalen/MsiDB.h"
 #include "common/PathHelpers.h"
 #include "common/TextHelpers.h"
@@ -87,13 +89,18 @@ void CMsiEnum::LoadAllInstallProduct(bool bAll) {
 }
 
 std::vector<std::wstring> CMsiEnum::InstallLocationsExcept(const std::wstring& productCode) {
+    return InstallLocationsExcept(std::vector<std::wstring>{productCode});
+}
+
+std::vector<std::wstring> CMsiEnum::InstallLocationsExcept(const std::vector<std::wstring>& productCodes) {
     std::vector<std::wstring> locations;
     platform::IInstaller& installer = platform::Os().Installer();
-    const std::wstring skipped = AsciiLower(productCode);
+    std::set<std::wstring> skipped;
+    for (const std::wstring& code : productCodes) skipped.insert(AsciiLower(code));
     for (uint32_t index = 0;; ++index) {
         std::wstring code;
         if (installer.EnumProducts(index, code) != platform::kErrSuccess) break;
-        if (AsciiLower(code) == skipped) continue;
+        if (skipped.count(AsciiLower(code)) != 0) continue;
         std::wstring location;
         if (QueryProductProperty(code, L"InstallLocation", location) && !location.empty()) {
             locations.push_back(std::move(location));

@@ -116,7 +116,9 @@ private:
 
 class Deletion : public WalkVisitor {
 public:
-    explicit Deletion(const std::function<bool()>& cancelled) : cancelled_(cancelled) {}
+    using Entered = std::function<void(const std::wstring&)>;
+    Deletion(const std::function<bool()>& cancelled, const Entered& entered)
+        : cancelled_(cancelled), entered_(entered) {}
 
     bool Stop() override { return cancelled_ && cancelled_(); }
 
@@ -129,13 +131,19 @@ public:
             files_.RemoveDirectory(path);
             return false;
         }
+        Enter(path);
         return true;
+    }
+
+    void Enter(const std::wstring& folder) {
+        if (entered_) entered_(folder);
     }
 
     void Leave(const std::wstring& folder) override { files_.RemoveDirectory(folder + L"\\"); }
 
 private:
     const std::function<bool()>& cancelled_;
+    const Entered& entered_;
     platform::IFileSystem& files_ = platform::Os().Files();
 };
 
@@ -182,7 +190,8 @@ bool CreateDirTree(std::wstring folder) {
     return FileExists(folder);
 }
 
-bool DeleteTree(std::wstring folder, const std::function<bool()>& cancelled, const std::vector<std::wstring>& keep) {
+bool DeleteTree(std::wstring folder, const std::function<bool()>& cancelled, const std::vector<std::wstring>& keep,
+                const std::function<void(const std::wstring&)>& entered) {
     if (!FileExists(folder)) return true;
     std::wstring target;
     if (!DeletionGuard().AllowsTree(folder, target, keep)) return false;
@@ -192,7 +201,8 @@ bool DeleteTree(std::wstring folder, const std::function<bool()>& cancelled, con
         platform::Os().Files().RemoveDirectory(target);
         return true;
     }
-    Deletion deletion(cancelled);
+    Deletion deletion(cancelled, entered);
+    deletion.Enter(target);
     TreeWalk(deletion).Run(target);
     return true;
 }

@@ -30,10 +30,13 @@ bool CreateDirTree(std::wstring folder);
 bool DeleteDir(std::wstring folder, const bool* cancel = nullptr, const std::vector<std::wstring>& keep = {});
 
 // The guarded walk under DeleteDir on its own, asking `cancelled` before
-// each entry. False when the guard refused the folder; otherwise test the
-// folder's existence afterwards.
+// each entry. `entered` (may be empty) hears each folder just before the
+// walk empties it, the folder itself first; a link is removed, never
+// entered, so it is never heard. False when the guard refused the folder;
+// otherwise test the folder's existence afterwards.
 bool DeleteTree(std::wstring folder, const std::function<bool()>& cancelled,
-                const std::vector<std::wstring>& keep = {});
+                const std::vector<std::wstring>& keep = {},
+                const std::function<void(const std::wstring&)>& entered = {});
 
 // Appends the files and folders below `folder` (full paths; with
 // `recursive`, depth first, each folder's contents right after it) and adds

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "SimMachineFixture.h"
+#include "Brisalen/OneKeyuninstall.h"
 #include "include/Brisalen.h"
 #include "logging/Log.h"
 
@@ -40,6 +41,7 @@ TEST_F(FixItunesMgrTest, OneKeyUninstallClearsTheHostsCancelFlagOnEntry) {
     bool cancel = true;
     CreateFixItuensMgr()->OneKeyUninstall(nullptr, nullptr, true, &cancel);
     EXPECT_FALSE(cancel);
+    COneKeyuninstall::Instance().WaitIdle();
     EXPECT_NE(LoadTimeLog().find(" [$$OneKeyUninstall]: isDeleteUserData=1...-----\n"), std::string::npos);
 }
 
