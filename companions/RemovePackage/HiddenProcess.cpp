@@ -35,6 +35,8 @@ ProcessOutcome RunHidden(const std::wstring& program, const std::wstring& comman
     const UniqueHandle process(started.hProcess);
     const UniqueHandle thread(started.hThread);
 
+    // A wait that fails is treated as one that ran out: either way the
+    // program must not be left running unwatched.
     const DWORD waited = ::WaitForSingleObject(process.Get(), limitMs);
     if (waited != WAIT_OBJECT_0) {
         ::TerminateProcess(process.Get(), kEndedAtLimit);

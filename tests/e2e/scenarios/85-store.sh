@@ -66,9 +66,12 @@ scenario "store: our RemovePackage.dll is loaded beside the host and finds no St
 store_crashing_companion() {
     installer_windows10
     local rc=0
-    cp "$bin/crashing/RemovePackage.dll" "$app/RemovePackage.dll" || return 1
-    store_run store-crash.json false "ERR:Exception at " \
-        "CWin10AppStore::CheckInstallMicrosoftStoreItunesSafe" "![CheckInstallMicrosoftStoreItunes] ret" || rc=1
+    if cp "$bin/crashing/RemovePackage.dll" "$app/RemovePackage.dll"; then
+        store_run store-crash.json false "ERR:Exception at " \
+            "CWin10AppStore::CheckInstallMicrosoftStoreItunesSafe" "![CheckInstallMicrosoftStoreItunes] ret" || rc=1
+    else
+        rc=1
+    fi
     cp "$bin/RemovePackage.dll" "$app/RemovePackage.dll" || rc=1
     installer_restore_windows
     return "$rc"
@@ -78,12 +81,15 @@ scenario "store: a companion whose check faults is logged and the host exits nor
 store_repository_package() {
     installer_windows10
     local rc=0
-    wine reg add "$store_repository\\$store_package" /f /reg:64 >/dev/null 2>&1 || return 1
-    store_run store-repo.json true "[CheckInstallMicrosoftStoreItunes] ret = 1,version = 12.13.2.3" || rc=1
-    # Wine's powershell.exe is a stub that exits 0 and removes nothing: the
-    # companion runs it, asks the repository again and answers 6, still
-    # installed.
-    store_probe 6 12.13.2.3 || rc=1
+    if wine reg add "$store_repository\\$store_package" /f /reg:64 >/dev/null 2>&1; then
+        store_run store-repo.json true "[CheckInstallMicrosoftStoreItunes] ret = 1,version = 12.13.2.3" || rc=1
+        # Wine's powershell.exe is a stub that exits 0 and removes nothing:
+        # the companion runs it, asks the repository again and answers 6,
+        # still installed.
+        store_probe 6 12.13.2.3 || rc=1
+    else
+        echo "  could not add the package key"; rc=1
+    fi
     wine reg delete "$store_repository" /f /reg:64 >/dev/null 2>&1 || true
     installer_restore_windows
     return "$rc"
