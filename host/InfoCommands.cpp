@@ -100,6 +100,15 @@ int RunOpenItunes(HostContext& host) {
     return opened ? 0 : 1;
 }
 
+// The repair manager's slot for the Microsoft Store edition, which the
+// library answers through its companion RemovePackage.dll.
+int RunStore(HostContext& host) {
+    IFixItunesMgr* manager = host.RepairManager();
+    if (manager == nullptr) return 2;
+    host.Print({{"store_itunes_installed", manager->CheckMicrosoftStoreItunes()}});
+    return 0;
+}
+
 }  // namespace
 
 void AddInfoCommands(CLI::App& app, HostAction& action) {
@@ -110,4 +119,6 @@ void AddInfoCommands(CLI::App& app, HostAction& action) {
         ->callback([&action] { action = RunItunesInfo; });
     app.add_subcommand("open-itunes", "start iTunes through the library")
         ->callback([&action] { action = RunOpenItunes; });
+    app.add_subcommand("store", "whether the Microsoft Store edition of iTunes is installed, as the library sees it")
+        ->callback([&action] { action = RunStore; });
 }

@@ -1,5 +1,5 @@
-// brisalen [info] / itunes / open-itunes: what the machine is and what the
-// library's repair manager answers.
+// brisalen [info] / itunes / open-itunes / store: what the machine is and
+// what the library's repair manager answers.
 #pragma once
 
 #include "host/HostContext.h"

@@ -17,3 +17,6 @@ void AddProcessSetupCommands(CLI::App& machine, HostAction& action);
 // the machine the way msiexec would put them there, through the same
 // Windows Installer seam the library uses.
 void AddInstallerSetupCommands(CLI::App& machine, HostAction& action);
+// set-store, set-companion: the Store edition of iTunes and the behaviour
+// of the RemovePackage.dll stand-in that finds and removes it.
+void AddStoreSetupCommands(CLI::App& machine, HostAction& action);

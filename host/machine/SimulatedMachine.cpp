@@ -23,6 +23,7 @@ void AddMachineCommands(CLI::App& app, HostAction& action) {
     AddServiceSetupCommands(*machine, action);
     AddProcessSetupCommands(*machine, action);
     AddInstallerSetupCommands(*machine, action);
+    AddStoreSetupCommands(*machine, action);
 }
 
 int RunOnMachine(HostContext& host, const HostAction& action) {

@@ -12,19 +12,24 @@ namespace {
 
 constexpr size_t kVersionUnits = 1024;
 
-// A fault as a faulty companion makes one: a write through a null pointer,
-// which the compiler may not drop.
+// A fault as a faulty companion makes one: a write through a null pointer.
+// Both the pointer and the write are volatile: with a plain int behind the
+// pointer, GCC drops the write as undefined and the stand-in never faults.
 void DereferenceNull() {
-    int* volatile nowhere = nullptr;
+    volatile int* volatile nowhere = nullptr;
     *nowhere = 0;
 }
+
+// Read without keeping the machine: a fault abandons the stand-in's frame
+// without running its destructors, and a machine reference held there would
+// never be released.
+StoreCompanion Behaviour() { return CurrentMachine()->Snapshot<StoreCompanion>(); }
 
 // The stand-in's exports, with the signatures of the real companion. They
 // act on the machine the library acts on.
 bool CheckInstallStandIn(wchar_t* version, int32_t /*reserved*/) {
-    auto machine = CurrentMachine();
-    if (machine->Snapshot<StoreCompanion>().checkCrashes) DereferenceNull();
-    const std::optional<std::wstring> installed = machine->Snapshot<StoreItunes>().version;
+    if (Behaviour().checkCrashes) DereferenceNull();
+    const std::optional<std::wstring> installed = CurrentMachine()->Snapshot<StoreItunes>().version;
     if (!installed) return false;
     const size_t units = std::min(installed->size(), kVersionUnits - 1);
     std::wmemcpy(version, installed->data(), units);
@@ -33,10 +38,9 @@ bool CheckInstallStandIn(wchar_t* version, int32_t /*reserved*/) {
 }
 
 int32_t UninstallStandIn() {
-    auto machine = CurrentMachine();
-    const StoreCompanion behaviour = machine->Snapshot<StoreCompanion>();
+    const StoreCompanion behaviour = Behaviour();
     if (behaviour.uninstallCrashes) DereferenceNull();
-    if (behaviour.removalResult == 0) SetStoreItunes(*machine, std::nullopt);
+    if (behaviour.removalResult == 0) SetStoreItunes(*CurrentMachine(), std::nullopt);
     return behaviour.removalResult;
 }
 

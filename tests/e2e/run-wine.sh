@@ -26,8 +26,9 @@ esac
 
 rm -rf "$app"
 mkdir -p "$app"
-# The probes reach helpers the library does not export.
-cp "$bin/brisalen.exe" "$bin/Brisalen.dll" "$bin"/*_probe.exe "$app/"
+# The library loads its companion RemovePackage.dll from beside the host;
+# the probes reach helpers the library does not export.
+cp "$bin/brisalen.exe" "$bin/Brisalen.dll" "$bin/RemovePackage.dll" "$bin"/*_probe.exe "$app/"
 
 passed=0
 failures=0
