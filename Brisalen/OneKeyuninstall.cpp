@@ -21,16 +21,6 @@ namespace {
 constexpr wchar_t kRefusal[] = L"[OneKeyUninstall] fail! because the previous task is runing!\n";
 constexpr size_t kLeftoversLogged = 5;
 
-// The host sets its cancel flag from its own thread without any lock; an
-// atomic load makes every read see the latest store.
-bool ReadFlag(const bool* flag) {
-#if defined(__GNUC__)
-    return __atomic_load_n(flag, __ATOMIC_RELAXED);
-#else
-    return *static_cast<const volatile bool*>(flag);
-#endif
-}
-
 // A link's files are not below the folder it stands in for.
 bool IsLink(const std::wstring& path) {
     const uint32_t attributes = platform::Os().Files().GetAttributes(path);
@@ -52,7 +42,7 @@ void COneKeyuninstall::Notify(int state, const ST_ONEKEY_UNINSTALL_INFO& info) c
 }
 
 bool COneKeyuninstall::IsCancle() const {
-    if (m_pCancel == nullptr || !ReadFlag(m_pCancel)) return false;
+    if (!IsCancelSet(m_pCancel)) return false;
     LOG_INFO_W(L"[COneKeyuninstall] user cancle!\n");
     return true;
 }

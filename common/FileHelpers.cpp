@@ -41,16 +41,6 @@ bool IsReparsePoint(const std::wstring& path) {
     return attributes != platform::kInvalidFileAttributes && (attributes & platform::kAttrReparsePoint) != 0;
 }
 
-// The host sets the cancel flag from another thread without any lock; an
-// atomic load makes every read see the latest store.
-bool ReadFlag(const bool* flag) {
-#if defined(__GNUC__)
-    return __atomic_load_n(flag, __ATOMIC_RELAXED);
-#else
-    return *static_cast<const volatile bool*>(flag);
-#endif
-}
-
 // What a tree walk asks about the entries it meets.
 class WalkVisitor {
 public:
@@ -210,7 +200,7 @@ bool DeleteTree(std::wstring folder, const std::function<bool()>& cancelled, con
 bool DeleteDir(std::wstring folder, const bool* cancel, const std::vector<std::wstring>& keep) {
     if (!FileExists(folder)) return true;
     // A refused folder counts as gone: the caller goes on as if it were.
-    if (!DeleteTree(folder, [cancel] { return cancel != nullptr && ReadFlag(cancel); }, keep)) return true;
+    if (!DeleteTree(folder, [cancel] { return IsCancelSet(cancel); }, keep)) return true;
     if (FileExists(folder)) {
         LOG_INFO_W(L"ERR:Can not Delete dir = [%s]!\n", folder);
         return false;
@@ -302,4 +292,15 @@ int64_t GetFileSizeByPath(std::wstring path) {
     if (!file) return 0;
     const uint64_t length = (*file)->Size();
     return length > static_cast<uint64_t>(std::numeric_limits<int64_t>::max()) ? 0 : static_cast<int64_t>(length);
+}
+
+bool IsCancelSet(const bool* flag) {
+    if (flag == nullptr) return false;
+    // The host sets its flag from another thread without any lock; an
+    // atomic load makes every read see the latest store.
+#if defined(__GNUC__)
+    return __atomic_load_n(flag, __ATOMIC_RELAXED);
+#else
+    return *static_cast<const volatile bool*>(flag);
+#endif
 }

@@ -19,6 +19,9 @@
 // the root down.
 bool CreateDirTree(std::wstring folder);
 
+// Whether the host's cancel flag (which may be null) is set now.
+bool IsCancelSet(const bool* flag);
+
 // Deletes the folder with everything in it, once the deletion guard
 // (common/DeletionGuard.h) allows it; `keep` names further folders that
 // must survive (other products' install folders). Read-only files are not

@@ -4,12 +4,14 @@
 
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include <nlohmann/json.hpp>
 
 #include "SimMachineFixture.h"
+#include "platform/sim/SimProducts.h"
 #include "common/TextHelpers.h"
 
 struct FixtureFile {
@@ -62,8 +64,28 @@ inline const FixturePackage& Fixture(const std::string& file) {
     throw std::runtime_error("no fixture package " + file);
 }
 
+// The family as a 64-bit machine gets it: iTunes in its 64-bit package.
+inline const char* const kX64Family[] = {"iTunes64.msi",  "AppleSoftwareUpdate.msi",     "AppleMobileDeviceSupport64.msi",
+                                         "Bonjour64.msi", "AppleApplicationSupport.msi", "AppleApplicationSupport64.msi"};
+
 class FixtureMachineTest : public LoggedMachineTest {
 protected:
+    // Installs a fixture package as msiexec /i would.
+    void Install(const std::string& file) {
+        ASSERT_EQ(Os().Installer().InstallProduct(CopyPackage(file), L"ACTION=INSTALL REBOOT=ReallySuppress"), 0u)
+            << file;
+    }
+    void InstallFamily() {
+        for (const char* file : kX64Family) Install(file);
+    }
+    // What Windows Installer reports as the product's folder from now on.
+    void BendInstallLocation(const std::string& file, const std::wstring& location) {
+        std::optional<sim::InstalledProduct> product = sim::FindProduct(*machine_, Fixture(file).productCode);
+        ASSERT_TRUE(product.has_value()) << file;
+        product->properties[L"InstallLocation"] = location;
+        sim::RegisterProduct(*machine_, *product);
+    }
+
     // The package copied into the machine; returns its Windows path.
     std::wstring CopyPackage(const std::string& file) {
         const std::wstring target = L"C:\\Packages\\" + Utf8ToWide(file);

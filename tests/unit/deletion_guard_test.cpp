@@ -52,13 +52,6 @@ protected:
         ASSERT_EQ(Os().Installer().InstallProduct(CopyPackage(file), L""), 0u) << file;
     }
 
-    // What Windows Installer reports as the product's folder from now on.
-    void BendInstallLocation(const std::string& file, const std::wstring& location) {
-        std::optional<sim::InstalledProduct> product = sim::FindProduct(*machine_, Fixture(file).productCode);
-        ASSERT_TRUE(product.has_value()) << file;
-        product->properties[L"InstallLocation"] = location;
-        sim::RegisterProduct(*machine_, *product);
-    }
 
     // The files of the package that are on the machine now.
     std::vector<std::wstring> PlacedFiles(const std::string& file) {

@@ -19,9 +19,6 @@
 
 namespace {
 
-const char* const kX64Family[] = {"iTunes64.msi",    "AppleSoftwareUpdate.msi",     "AppleMobileDeviceSupport64.msi",
-                                  "Bonjour64.msi",   "AppleApplicationSupport.msi", "AppleApplicationSupport64.msi"};
-
 struct CheckEvent {
     int state;
     ST_MSI_PRODUCT_UI_INFO info;
@@ -79,13 +76,6 @@ protected:
     void TearDown() override {
         CItunesCheck::Instance().WaitIdle();
         FixtureMachineTest::TearDown();
-    }
-    void Install(const std::string& file) {
-        ASSERT_EQ(Os().Installer().InstallProduct(CopyPackage(file), L"ACTION=INSTALL REBOOT=ReallySuppress"), 0u)
-            << file;
-    }
-    void InstallFamily() {
-        for (const char* file : kX64Family) Install(file);
     }
     void SetProperty(const std::string& file, const std::wstring& name, const std::wstring& value) {
         sim::InstalledProduct product = *sim::FindProduct(*machine_, Fixture(file).productCode);

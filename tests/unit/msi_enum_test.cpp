@@ -50,10 +50,6 @@ TEST(ProductClassification, TypeNamesForLogs) {
 
 class MsiEnumTest : public FixtureMachineTest {
 protected:
-    void Install(const std::string& file) {
-        ASSERT_EQ(Os().Installer().InstallProduct(CopyPackage(file), L"ACTION=INSTALL REBOOT=ReallySuppress"), 0u)
-            << file;
-    }
     static std::wstring Key(const std::string& file) { return AsciiLower(Fixture(file).productCode); }
 };
 

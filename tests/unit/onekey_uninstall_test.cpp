@@ -25,9 +25,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-const char* const kX64Family[] = {"iTunes64.msi",  "AppleSoftwareUpdate.msi",     "AppleMobileDeviceSupport64.msi",
-                                  "Bonjour64.msi", "AppleApplicationSupport.msi", "AppleApplicationSupport64.msi"};
-
 // The six user data roots on the default machine, in their order.
 const std::vector<std::wstring> kRoots = {
     L"C:\\Users\\Tarn\\AppData\\Roaming\\Apple Computer", L"C:\\Users\\Tarn\\AppData\\Local\\Apple",
@@ -90,18 +87,6 @@ protected:
         FixtureMachineTest::TearDown();
     }
 
-    void Install(const std::string& file) {
-        ASSERT_EQ(Os().Installer().InstallProduct(CopyPackage(file), L"ACTION=INSTALL REBOOT=ReallySuppress"), 0u)
-            << file;
-    }
-    void InstallFamily() {
-        for (const char* file : kX64Family) Install(file);
-    }
-    void BendInstallLocation(const std::string& file, const std::wstring& location) {
-        sim::InstalledProduct product = *sim::FindProduct(*machine_, Fixture(file).productCode);
-        product.properties[L"InstallLocation"] = location;
-        sim::RegisterProduct(*machine_, product);
-    }
     bool Registered(const std::string& file) { return sim::FindProduct(*machine_, Fixture(file).productCode).has_value(); }
     bool Exists(const std::wstring& path) { return Os().Files().Exists(path); }
     bool Logged(const std::string& text) { return LoadTimeLog().find(text) != std::string::npos; }
