@@ -117,7 +117,7 @@ TEST_F(DeletionGuardTest, NamesOfDotsAreWalkedLiterallyAndNeverMistakenForTheirP
     fs::create_directories(Host(L"C:\\Data") + "/.../deeper");
     fs::create_directories(Host(L"C:\\Data") + "/trail. ");
     WriteFile(L"C:\\Data\\top.txt", 1);
-    for (const std::string& file : {"/.../f.txt", "/.../deeper/g.txt", "/trail. /h.txt"}) {
+    for (const char* file : {"/.../f.txt", "/.../deeper/g.txt", "/trail. /h.txt"}) {
         std::ofstream(Host(L"C:\\Data") + file) << "x";
     }
 
@@ -133,8 +133,8 @@ TEST_F(DeletionGuardTest, NamesOfDotsAreWalkedLiterallyAndNeverMistakenForTheirP
 }
 
 TEST_F(DeletionGuardTest, UninstallWithABentInstallLocationDeletesNothingOutsideTheProduct) {
-    for (const std::string& file : {"Bonjour64.msi", "AppleMobileDeviceSupport64.msi", "AppleApplicationSupport64.msi",
-                                    "iTunes64.msi"}) {
+    for (const char* file : {"Bonjour64.msi", "AppleMobileDeviceSupport64.msi", "AppleApplicationSupport64.msi",
+                             "iTunes64.msi"}) {
         Install(file);
     }
     std::vector<std::wstring> others = PlacedFiles("AppleMobileDeviceSupport64.msi");

@@ -91,7 +91,9 @@ TEST_P(UninstallLadderTest, ClimbsTheLadderThenCleansUpAndJudgesByRegistration) 
     InstallFixture("Bonjour64.msi");
     const uint32_t msiexec = sim::AddProcess(*machine_, kMsiExec);
     AddInstallerService(c.msiServerDisabled ? platform::kServiceDisabled : platform::kServiceDemandStart);
-    if (!c.zapPresent) ASSERT_EQ(Os().Files().DeleteFile(Installer().MsiZapPath()), 0u);
+    if (!c.zapPresent) {
+        ASSERT_EQ(Os().Files().DeleteFile(Installer().MsiZapPath()), 0u);
+    }
     // Something of the user's in the install folder goes with it.
     WriteFile(Bonjour().installDir + L"notes.txt", 10);
     sim::QueueInstallerResults(*machine_, c.answers);
