@@ -21,12 +21,6 @@ namespace {
 constexpr wchar_t kRefusal[] = L"[OneKeyUninstall] fail! because the previous task is runing!\n";
 constexpr size_t kLeftoversLogged = 5;
 
-// A link's files are not below the folder it stands in for.
-bool IsLink(const std::wstring& path) {
-    const uint32_t attributes = platform::Os().Files().GetAttributes(path);
-    return attributes != platform::kInvalidFileAttributes && (attributes & platform::kAttrReparsePoint) != 0;
-}
-
 }  // namespace
 
 COneKeyuninstall::COneKeyuninstall() : m_task(FinalReportOrder::ReleaseThenReport, kRefusal) {}
@@ -162,6 +156,11 @@ void COneKeyuninstall::LoadProducts() {
     std::stable_sort(m_vecProducts.begin(), m_vecProducts.end(),
                      [](const auto& a, const auto& b) { return a.nProductTypeCopy < b.nProductTypeCopy; });
     LOG_INFO_W(L"Ready uninstall %d module...", static_cast<int>(m_vecProducts.size()));
+    // Products outside the family stay installed for the whole run; their
+    // folders are read once, not at every look at the residual folders.
+    std::vector<std::wstring> codes;
+    for (const ST_MSI_PRODUCT_RAW_DATA& product : m_vecProducts) codes.push_back(product.strProductCode);
+    m_vecOthersLocations = CMsiEnum::InstallLocationsExcept(codes);
 }
 
 bool COneKeyuninstall::UninstallProduct(int position, const ST_MSI_PRODUCT_RAW_DATA& product, int& error) {
@@ -192,16 +191,13 @@ void COneKeyuninstall::QueueInstallFolder(int type, std::wstring location) {
 }
 
 std::vector<std::wstring> COneKeyuninstall::DeletableResidualFolders() {
-    std::vector<std::wstring> codes;
-    for (const ST_MSI_PRODUCT_RAW_DATA& product : m_vecProducts) codes.push_back(product.strProductCode);
-    const std::vector<std::wstring> keep = CMsiEnum::InstallLocationsExcept(codes);
     const DeletionGuard guard;
     std::vector<std::wstring> folders;
     for (auto it = m_setResidual.begin(); it != m_setResidual.end();) {
         std::wstring canonical;
         if (!FileExists(*it)) {
             ++it;
-        } else if (guard.AllowsTree(*it, canonical, keep)) {
+        } else if (guard.AllowsTree(*it, canonical, m_vecOthersLocations)) {
             folders.push_back(*it++);
         } else {
             it = m_setResidual.erase(it);  // the guard logged why
@@ -243,7 +239,7 @@ void COneKeyuninstall::GetCantDeleteList(std::vector<std::wstring>& files) {
     files.clear();
     std::set<std::wstring> paths;
     for (const std::wstring& folder : DeletableResidualFolders()) {
-        if (IsLink(folder)) continue;
+        if (IsReparsePoint(folder)) continue;
         std::vector<std::wstring> listed;
         ListFilesRecursive(folder, listed);
         for (std::wstring& path : listed) {

@@ -65,6 +65,9 @@ private:
     bool m_isDeleteUserData = false;
     bool* m_pCancel = nullptr;
     std::vector<ST_MSI_PRODUCT_RAW_DATA> m_vecProducts;
+    // Install folders of the products outside the family: no residual
+    // folder that holds one is deleted.
+    std::vector<std::wstring> m_vecOthersLocations;
     // Lower-case folder paths in ordinal order.
     std::set<std::wstring> m_setResidual;
     TaskSlot m_task;

@@ -36,11 +36,6 @@ std::wstring ChildPath(const std::wstring& folder, const std::wstring& name) {
     return std::wstring();  // a relative or UNC folder has no literal form here: leave the entry
 }
 
-bool IsReparsePoint(const std::wstring& path) {
-    const uint32_t attributes = platform::Os().Files().GetAttributes(path);
-    return attributes != platform::kInvalidFileAttributes && (attributes & platform::kAttrReparsePoint) != 0;
-}
-
 // What a tree walk asks about the entries it meets.
 class WalkVisitor {
 public:
@@ -303,4 +298,9 @@ bool IsCancelSet(const bool* flag) {
 #else
     return *static_cast<const volatile bool*>(flag);
 #endif
+}
+
+bool IsReparsePoint(const std::wstring& path) {
+    const uint32_t attributes = platform::Os().Files().GetAttributes(path);
+    return attributes != platform::kInvalidFileAttributes && (attributes & platform::kAttrReparsePoint) != 0;
 }

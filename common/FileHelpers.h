@@ -19,6 +19,10 @@
 // the root down.
 bool CreateDirTree(std::wstring folder);
 
+// Whether the path is a junction or link (or another reparse point): the
+// files behind it are not below the folder it stands in.
+bool IsReparsePoint(const std::wstring& path);
+
 // Whether the host's cancel flag (which may be null) is set now.
 bool IsCancelSet(const bool* flag);
 

@@ -84,9 +84,9 @@ void OnInstall(void* user, int32_t state, const void* data) {
     static_cast<TaskReport*>(user)->Add(state, std::move(entry), line);
 }
 
-// Exit code 0 when the task reported success, 1 when it reported failure,
-// 2 when it did not start.
-int ExitCodeOf(const nlohmann::json& result, const char* key, const HostContext& host) {
+// Prints the result for --json; the exit code is 0 when the task reported
+// success, 1 when it reported failure (2, not starting, is the caller's).
+int PrintResult(const nlohmann::json& result, const char* key, const HostContext& host) {
     if (host.json) host.Print(nlohmann::json{{key, result}});
     return result["summary"].value("success", false) ? 0 : 1;
 }
@@ -103,7 +103,7 @@ int RunUninstallAll(HostContext& host, bool withUserData) {
     std::signal(SIGINT, OnInterrupt);
     const nlohmann::json result = report.Wait();
     std::signal(SIGINT, SIG_DFL);
-    return ExitCodeOf(result, "uninstall_all", host);
+    return PrintResult(result, "uninstall_all", host);
 }
 
 int RunInstallAll(HostContext& host, const std::string& folder) {
@@ -115,7 +115,7 @@ int RunInstallAll(HostContext& host, const std::string& folder) {
                      "family's packages (see the library log)\n";
         return 2;
     }
-    return ExitCodeOf(report.Wait(), "install_all", host);
+    return PrintResult(report.Wait(), "install_all", host);
 }
 
 }  // namespace
