@@ -6,6 +6,7 @@
 #include <set>
 #include <utility>
 
+#include "common/ChildPath.h"
 #include "common/DeletionGuard.h"
 #include "common/PathHelpers.h"
 #include "common/TextHelpers.h"
@@ -20,21 +21,6 @@ bool IsDotEntry(const std::wstring& name) { return name == L"." || name == L".."
 
 // Windows addresses nothing longer through its file functions.
 constexpr size_t kLongestPath = 32767;
-
-// A name the plain Win32 form would rewrite (dots only, trailing dots or
-// blanks): "C:\x\..." would name C:\x itself and a walk would enter it again.
-bool NeedsLiteralPath(const std::wstring& name) {
-    return !name.empty() && (name.back() == L'.' || name.back() == L' ');
-}
-
-// The path of `name` inside `folder`, in the "\\?\" form when only that form
-// reaches the entry by its real name. `folder` is absolute and canonical
-// here, which the literal form requires.
-std::wstring ChildPath(const std::wstring& folder, const std::wstring& name) {
-    if (!NeedsLiteralPath(name) || folder.rfind(L"\\\\?\\", 0) == 0) return folder + L"\\" + name;
-    if (folder.size() >= 2 && folder[1] == L':') return L"\\\\?\\" + folder + L"\\" + name;
-    return std::wstring();  // a relative or UNC folder has no literal form here: leave the entry
-}
 
 // What a tree walk asks about the entries it meets.
 class WalkVisitor {
