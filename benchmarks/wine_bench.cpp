@@ -14,9 +14,14 @@
 //     the floor of a check that opens each file. The check must open each
 //     file: one that is there but cannot be opened counts as damaged.
 //
+//   wine_bench walk ROOT [ROUNDS]
+//     CFolderWalker over the tree with a handler that counts files and
+//     folders and sums sizes, against a bare recursive FindFirstFileExW
+//     (basic information, large fetch) / FindNextFileW loop doing the same.
+//
 // Exits non-zero when the check does not come out clean over FILE_COUNT
-// files (a timing of a failing check means nothing) or a bare loop misses
-// a file.
+// files, when the two walks disagree on the counts, or when a bare loop
+// misses a file: a timing of work that went wrong means nothing.
 #include <windows.h>
 
 #include <algorithm>
@@ -29,6 +34,7 @@
 
 #include "Brisalen/MsiDB.h"
 #include "common/FileHelpers.h"
+#include "common/FolderWalker.h"
 #include "common/TextHelpers.h"
 #include "logging/Log.h"
 #include "platform/Platform.h"
@@ -208,9 +214,106 @@ int RunCheckBench(const CheckScene& given, int rounds) {
     return 0;
 }
 
+// ---- walk ------------------------------------------------------------------
+
+struct WalkTotals {
+    uint64_t files = 0;
+    uint64_t folders = 0;
+    uint64_t bytes = 0;
+    bool operator==(const WalkTotals& o) const { return files == o.files && folders == o.folders && bytes == o.bytes; }
+};
+
+// Folders are entered in the order met, depth first; links are counted as
+// folders and not entered, as the walker does.
+void BareWalkFolder(std::wstring& folder, WalkTotals& totals) {
+    const size_t length = folder.size();
+    folder += L"*";
+    WIN32_FIND_DATAW found;
+    const HANDLE search = ::FindFirstFileExW(folder.c_str(), FindExInfoBasic, &found, FindExSearchNameMatch, nullptr,
+                                             FIND_FIRST_EX_LARGE_FETCH);
+    folder.resize(length);
+    if (search == INVALID_HANDLE_VALUE) return;
+    do {
+        const wchar_t* name = found.cFileName;
+        if (name[0] == L'.' && (name[1] == 0 || (name[1] == L'.' && name[2] == 0))) continue;
+        if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+            ++totals.files;
+            totals.bytes += (static_cast<uint64_t>(found.nFileSizeHigh) << 32) | found.nFileSizeLow;
+            continue;
+        }
+        ++totals.folders;
+        if ((found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) continue;
+        folder += name;
+        folder += L'\\';
+        BareWalkFolder(folder, totals);
+        folder.resize(length);
+    } while (::FindNextFileW(search, &found));
+    ::FindClose(search);
+}
+
+WalkTotals BareWalk(const std::wstring& root) {
+    WalkTotals totals;
+    std::wstring folder = root;
+    if (folder.back() != L'\\') folder += L'\\';
+    BareWalkFolder(folder, totals);
+    return totals;
+}
+
+bool CountEntry(void* context, std::wstring dirPath, const platform::FindData* entry, uint32_t code,
+                uint32_t folderCount) {
+    if (code >= kWalkStartFolderDone || entry == nullptr) return true;
+    auto& totals = *static_cast<WalkTotals*>(context);
+    if (entry->IsDirectory()) {
+        ++totals.folders;
+    } else {
+        ++totals.files;
+        totals.bytes += entry->size;
+    }
+    return true;
+}
+
+WalkTotals WalkerWalk(const std::wstring& root) {
+    WalkTotals totals;
+    CFolderWalker walker;
+    walker.AddStartFolder(root);
+    walker.SetHandler(CountEntry, &totals, nullptr);
+    walker.Run();
+    return totals;
+}
+
+int RunWalkBench(const std::wstring& root, int rounds) {
+    const WalkTotals expected = BareWalk(root);
+    if (expected.files + expected.folders == 0) {
+        std::fprintf(stderr, "nothing to walk in %s\n", WideToNarrow(root).c_str());
+        return 1;
+    }
+    const WalkTotals walked = WalkerWalk(root);
+    if (!(walked == expected)) {
+        std::fprintf(stderr, "the walks disagree: walker %llu files, %llu folders, %llu bytes; bare %llu, %llu, %llu\n",
+                     static_cast<unsigned long long>(walked.files), static_cast<unsigned long long>(walked.folders),
+                     static_cast<unsigned long long>(walked.bytes), static_cast<unsigned long long>(expected.files),
+                     static_cast<unsigned long long>(expected.folders),
+                     static_cast<unsigned long long>(expected.bytes));
+        return 1;
+    }
+    std::vector<Measure> measures = {
+        {"CFolderWalker, counting handler", [&] { return WalkerWalk(root) == expected; }},
+        {"bare FindFirstFileExW/FindNextFileW", [&] { return BareWalk(root) == expected; }},
+    };
+    if (!RunRounds(measures, rounds)) return 1;
+    const size_t entries = static_cast<size_t>(expected.files + expected.folders);
+    std::printf("walk: %llu files + %llu folders = %zu entries, %llu bytes, best of %d rounds, warm cache\n",
+                static_cast<unsigned long long>(expected.files), static_cast<unsigned long long>(expected.folders),
+                entries, static_cast<unsigned long long>(expected.bytes), rounds);
+    for (const Measure& m : measures) PrintMeasure(m, entries, "entries");
+    std::printf("  ratio CFolderWalker / bare loop = %.2fx\n", measures[0].best / measures[1].best);
+    return 0;
+}
+
 int Usage() {
     std::fprintf(stderr,
-                 "usage: wine_bench check PACKAGE INSTALL_DIR FILE_COUNT [ROUNDS]\n");
+                 "usage: wine_bench check PACKAGE INSTALL_DIR FILE_COUNT [ROUNDS]\n"
+                 "       wine_bench walk ROOT [ROUNDS]\n");
     return 2;
 }
 
@@ -233,5 +336,6 @@ int main(int argc, char** argv) {
         scene.expected = static_cast<size_t>(std::strtoul(argv[4], nullptr, 10));
         return RunCheckBench(scene, Rounds(argc, argv, 5));
     }
+    if (command == "walk" && argc >= 3) return RunWalkBench(AnsiToWide(argv[2]), Rounds(argc, argv, 3));
     return Usage();
 }
