@@ -40,12 +40,7 @@ std::wstring DateText(const platform::LocalTime& time) {
 
 // The string under `key` of a dictionary; empty when it is missing or no string.
 std::wstring StringItem(plist_t dict, const char* key) {
-    plist_t node = plist_dict_get_item(dict, key);
-    if (node == nullptr || plist_get_node_type(node) != PLIST_STRING) return std::wstring();
-    char* value = nullptr;
-    plist_get_string_val(node, &value);
-    const std::unique_ptr<char, MallocFree> owned(value);
-    return owned ? Utf8ToWide(owned.get()) : std::wstring();
+    return Utf8ToWide(PlistStringValue(plist_dict_get_item(dict, key)));
 }
 
 // A 32-bit process is told the x86 folder for both Program Files; rebuild

@@ -5,7 +5,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <memory>
+#include <string>
 #include <type_traits>
 
 #include <plist/plist.h>
@@ -26,3 +28,14 @@ constexpr int kMaxPlistDepth = 128;
 // so a small file can describe an exponential tree; the bound applies to
 // the tree as libplist would build it.
 constexpr size_t kMaxPlistNodes = size_t{1} << 18;
+
+// The text of a string node up to its first NUL byte, as a reader of C
+// strings sees it; empty for any other node. plist_get_string_val asserts
+// that there is no NUL inside, which a crafted binary list breaks, and a
+// failed assertion would end the host's process.
+inline std::string PlistStringValue(plist_t node) {
+    uint64_t length = 0;
+    const char* text = plist_get_string_ptr(node, &length);
+    if (text == nullptr) return std::string();
+    return std::string(text, ::strnlen(text, static_cast<size_t>(length)));
+}

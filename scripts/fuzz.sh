@@ -39,7 +39,7 @@ if [ ! -f "$seeds/user-data.json" ]; then
     python3 "$BRISALEN_ROOT/tests/gen/make_user_data.py" backups "$seeds" --count 4 --files-per-backup 0 --hostile
 fi
 # Every property list but the huge one (which the reader refuses by size).
-find "$seeds" -name '*.plist' -type f -size -1M | while read -r plist; do
+find "$seeds" -name '*.plist' -type f -size -1024k | while read -r plist; do
     cp -u "$plist" "$plist_corpus/$(basename "$(dirname "$plist")")-$(basename "$plist")"
 done
 

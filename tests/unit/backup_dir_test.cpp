@@ -497,6 +497,15 @@ TEST(PlistParser, SharedAndCyclicBinaryObjectsAreRefusedBeforeExpansion) {
     EXPECT_EQ(Parse(Bplist({std::string("\x33\x7f\xf0\0\0\0\0\0\0", 9)})), nullptr);  // +infinity
 }
 
+TEST_F(BackupDirTest, StringWithANulByteEndsThereInsteadOfEndingTheProcess) {
+    // {"Lockdown": {"DeviceName": "A\0B" (UTF-16)}} in binary.
+    const std::string plist = Bplist({std::string("\xD1\x01\x02", 3), "\x58Lockdown", std::string("\xD1\x03\x04", 3),
+                                      "\x5A" "DeviceName", std::string("\x63\0A\0\0\0B", 7)});
+    MakeLayout(kBackup);
+    WriteBytes(std::wstring(kBackup) + L"\\Manifest.plist", plist);
+    EXPECT_EQ(Parsed(kBackup).strDeviceName, L"A");
+}
+
 TEST(PlistParser, TooManyNodesAreRefused) {
     std::string many;
     for (size_t i = 0; i < kMaxPlistNodes; ++i) many += "<true/>";
