@@ -6,6 +6,9 @@
 #include <string>
 #include <vector>
 
+#include "Brisalen/PlistNode.h"
+#include "include/Brisalen.h"
+
 class CCollectDirMgr {
 public:
     static CCollectDirMgr& Instance();
@@ -24,7 +27,26 @@ public:
     // Adds the existing Apple program folders, lower-cased, to `folders`.
     void CollectAppleProgramFolders(std::set<std::wstring>& folders) const;
 
+    // iOS device backups. ParseBackupDir is true when the folder is laid out
+    // as a backup; it then fills the record's path, device fields, date and
+    // size (nId and bValid are the caller's) and logs what it found. A
+    // backup whose property lists cannot be read is still a backup.
+    bool ParseBackupDir(ST_ITUNES_USER_DATA_ITEM& item, const std::wstring& folder) const;
+    // Ten folders of two-character names or ten files of 40 (hashed names)
+    // among the folder's first 300 entries.
+    static bool IsBackupLayout(const std::wstring& folder);
+    // Takes "Date" (when the record has no date yet) and the device fields
+    // of "Lockdown" from one property list. False when the file gives no
+    // dictionary; the record is then untouched.
+    static bool ReadBackupPlist(ST_ITUNES_USER_DATA_ITEM& item, const std::wstring& file);
+    // The property list in the file, binary or XML, or none for a missing,
+    // empty, damaged or hostile file and one above kMaxPlistFileBytes
+    // (which is not read).
+    static PlistPtr LoadPlistFile(const std::wstring& file);
+
 private:
+    static void DateFromCreationTime(ST_ITUNES_USER_DATA_ITEM& item, const std::wstring& folder);
+    static void DateFromPlistDate(ST_ITUNES_USER_DATA_ITEM& item);
     static void CollectAppleFoldersUnder(const std::wstring& programFiles, std::set<std::wstring>& folders);
 
     std::wstring m_strAppData;

@@ -235,13 +235,13 @@ void DeleteFilesInFolders(const std::vector<std::wstring>& folders, std::vector<
     undeletable.assign(remaining.begin(), remaining.end());
 }
 
-char* ReadWholeFile(std::wstring path, uint64_t* size) {
+char* ReadWholeFile(std::wstring path, uint64_t* size, uint64_t maxBytes) {
     NormalizePath(path);
     const auto opened = platform::Os().Files().Open(path, platform::OpenMode::Read);
     if (!opened) return nullptr;
     platform::IFile& file = **opened;
     const uint64_t length = file.Size();
-    if (length == 0 || length >= std::numeric_limits<size_t>::max()) return nullptr;
+    if (length == 0 || length > maxBytes || length >= std::numeric_limits<size_t>::max()) return nullptr;
     const size_t bytes = static_cast<size_t>(length);
     char* buffer = static_cast<char*>(std::calloc(bytes + 1, 1));
     if (buffer == nullptr) return nullptr;

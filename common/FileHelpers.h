@@ -12,6 +12,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -64,9 +65,12 @@ void DeleteFilesInFolders(const std::vector<std::wstring>& folders, std::vector<
 
 // The whole file in a buffer from malloc, one zero byte longer than the
 // file; the caller releases it with free(). Null for a file that cannot be
-// opened, is empty or does not fit in memory. `size` (optional) receives the
-// number of bytes read.
-char* ReadWholeFile(std::wstring path, uint64_t* size = nullptr);
+// opened, is empty or does not fit in memory, and for one longer than
+// `maxBytes`, which is then not read at all (readers of files an attacker
+// may have put there name a bound). `size` (optional) receives the number
+// of bytes read.
+char* ReadWholeFile(std::wstring path, uint64_t* size = nullptr,
+                    uint64_t maxBytes = std::numeric_limits<uint64_t>::max());
 
 // The file's length in bytes; 0 when it cannot be opened. The path is used
 // as given, without normalising it.

@@ -134,6 +134,21 @@ enum DeleteItunesUserDataState : int32_t {
 // Scan records are completed together with the scan itself.
 struct ST_ITUNES_USER_DATA_ENUM_INFO;
 
+// One found item of the user data; in this version only iOS device backups
+// are items. Every record the library creates, blank ones included, takes
+// the next id of one process-wide count: the first record is 1.
+struct ST_ITUNES_USER_DATA_ITEM {
+    int32_t nId = 0;
+    std::wstring strPath;        // the backup folder
+    std::wstring strDeviceId;    // the device's unique identifier
+    std::wstring strDeviceName;
+    std::wstring strVersion;     // the device's iOS version
+    std::wstring strDate;        // the backup date, year-month-day
+    int64_t nSize = 0;           // bytes in the backup folder
+    int64_t nDate = 0;           // the backup date in seconds since 1970
+    bool bValid = false;         // false in a blank record
+};
+
 struct ST_ITUNES_DELETE_INFO {
     int64_t nDeletedSize = 0;
     int64_t nTotalSize = 0;

@@ -46,6 +46,10 @@ public:
     // GetFileAttributesW; kInvalidFileAttributes when the path is missing.
     virtual uint32_t GetAttributes(const std::wstring& path) = 0;
     virtual uint32_t SetAttributes(const std::wstring& path, uint32_t attributes) = 0;
+    // GetFileAttributesExW at the standard information level: attributes,
+    // size and times of one file or folder (`name` is left empty), or why
+    // they cannot be read.
+    virtual Result<FindData> GetAttributesEx(const std::wstring& path) = 0;
     // FindFirstFileW on a pattern such as "C:\dir\*.*": the open search,
     // with `first` holding the first entry, or why nothing can be searched.
     virtual Result<std::unique_ptr<IFileSearch>> FindFirst(const std::wstring& pattern, FindData& first) = 0;

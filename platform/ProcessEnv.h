@@ -26,6 +26,16 @@ public:
     virtual void Sleep(uint32_t milliseconds) = 0;
     virtual uint32_t TickCount() = 0;
     virtual LocalTime Now() = 0;
+    // FileTimeToLocalFileTime then FileTimeToSystemTime: the calendar time
+    // in the machine's time zone of a UTC FILETIME (100 ns since 1601).
+    // False when Windows cannot convert it.
+    virtual bool FileTimeToLocalTime(uint64_t fileTime, LocalTime& local) = 0;
+    // SystemTimeToFileTime: the FILETIME of a calendar time, taken as it is
+    // (no time zone is applied). False for a date Windows rejects.
+    virtual bool SystemTimeToFileTime(const LocalTime& time, uint64_t& fileTime) = 0;
+    // The C runtime's _localtime64: the local calendar time of seconds since
+    // 1970 (UTC). False for a time it refuses (before 1970, among others).
+    virtual bool UnixTimeToLocalTime(int64_t seconds, LocalTime& local) = 0;
 
     // Starts a worker thread (CreateThread). The library stays loaded while
     // the worker runs. False when no thread could be created.

@@ -119,6 +119,9 @@ struct SIM_API MachineState {
     std::optional<MsiLogSetting> msiLog;
     uint32_t processId = 4242;
     PathSet heldFiles;
+    // The time zone, as minutes added to UTC to give local time (UTC+1 is
+    // 60), without daylight saving. UTC unless a machine says otherwise.
+    int32_t utcOffsetMinutes = 0;
 
     // Changes the Windows release and bitness, moving the folders a 32-bit
     // process is redirected to (Program Files, System) along with it.
@@ -140,6 +143,7 @@ SIM_API void from_json(const nlohmann::json& json, FileMeta& meta);
 NLOHMANN_DEFINE_TYPE_NON_INTRUSIVE_WITH_DEFAULT(MsiLogSetting, path, mode, attributes)
 NLOHMANN_DEFINE_TYPE_NON_INTRUSIVE_WITH_DEFAULT(CodePageSettings, oem, ansi)
 NLOHMANN_DEFINE_TYPE_NON_INTRUSIVE_WITH_DEFAULT(MachineState, version, is64Bit, drives, specialFolders, hostProgram,
-                                                libraryModule, codePages, files, msiLog, processId, heldFiles)
+                                                libraryModule, codePages, files, msiLog, processId, heldFiles,
+                                                utcOffsetMinutes)
 
 }  // namespace sim

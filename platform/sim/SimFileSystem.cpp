@@ -165,6 +165,14 @@ uint32_t SimFileSystem::GetAttributes(const std::wstring& path) {
     return Attributes(target);
 }
 
+Result<FindData> SimFileSystem::GetAttributesEx(const std::wstring& path) {
+    const Target target = Locate(path);
+    if (!target.valid || !target.node.exists) {
+        return Failure(Fail(target.valid ? MissingError(target.host) : kErrPathNotFound));
+    }
+    return Describe(target, std::wstring());
+}
+
 uint32_t SimFileSystem::SetAttributes(const std::wstring& path, uint32_t attributes) {
     const Target target = Locate(path);
     if (!target.valid) return Fail(kErrPathNotFound);

@@ -19,6 +19,7 @@ public:
     bool Exists(const std::wstring& path) override;
     uint32_t GetAttributes(const std::wstring& path) override;
     uint32_t SetAttributes(const std::wstring& path, uint32_t attributes) override;
+    platform::Result<platform::FindData> GetAttributesEx(const std::wstring& path) override;
     platform::Result<std::unique_ptr<platform::IFileSearch>> FindFirst(const std::wstring& pattern,
                                                                        platform::FindData& first) override;
     uint32_t DeleteFile(const std::wstring& path) override;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstdint>
 #include <ctime>
 #include <memory>
 #include <mutex>
@@ -10,6 +11,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/CivilDate.h"
 #include "platform/NoDestructor.h"
 
 #include "platform/sim/FaultGuard.h"
@@ -134,6 +136,64 @@ platform::LocalTime SimProcessEnv::Now() {
     time.second = std::min(local.tm_sec, 59);  // SYSTEMTIME has no leap second
     time.milliseconds = static_cast<int>(now.tv_nsec / 1000000);
     return time;
+}
+
+namespace {
+
+constexpr int64_t kTicksPerSecond = 10000000;
+constexpr int64_t kSecondsPerDay = 86400;
+// Days from 1601-01-01 (FILETIME's origin) to 1970-01-01.
+constexpr int64_t kDays1601To1970 = 134774;
+// The latest moment _localtime64 accepts: 3000-12-31 23:59:59 UTC.
+constexpr int64_t kLastLocaltime64 = 32535215999;
+
+// Seconds since 1970 (in whatever zone) as a calendar time.
+platform::LocalTime CalendarOf(int64_t seconds, int milliseconds) {
+    const int64_t days = (seconds >= 0 ? seconds : seconds - (kSecondsPerDay - 1)) / kSecondsPerDay;
+    const int64_t ofDay = seconds - days * kSecondsPerDay;
+    platform::LocalTime time;
+    platform::CivilFromDays(days, time.year, time.month, time.day);
+    time.hour = static_cast<int>(ofDay / 3600);
+    time.minute = static_cast<int>(ofDay / 60 % 60);
+    time.second = static_cast<int>(ofDay % 60);
+    time.milliseconds = milliseconds;
+    return time;
+}
+
+}  // namespace
+
+bool SimProcessEnv::FileTimeToLocalTime(uint64_t fileTime, platform::LocalTime& local) {
+    const int64_t offset = machine_->Read([](const MachineState& s) { return s.utcOffsetMinutes; }) * 60 *
+                           kTicksPerSecond;
+    // FileTimeToSystemTime takes values below 2^63 only.
+    if (fileTime > static_cast<uint64_t>(INT64_MAX)) return false;
+    const int64_t ticks = static_cast<int64_t>(fileTime);
+    if ((offset > 0 && ticks > INT64_MAX - offset) || ticks + offset < 0) return false;
+    const int64_t localTicks = ticks + offset;
+    const int64_t seconds = localTicks / kTicksPerSecond - kDays1601To1970 * kSecondsPerDay;
+    local = CalendarOf(seconds, static_cast<int>(localTicks % kTicksPerSecond / 10000));
+    return true;
+}
+
+bool SimProcessEnv::SystemTimeToFileTime(const platform::LocalTime& time, uint64_t& fileTime) {
+    if (time.year < 1601 || time.year > 30827 || time.month < 1 || time.month > 12 || time.day < 1 ||
+        time.day > platform::DaysInMonth(time.year, time.month) || time.hour < 0 || time.hour > 23 || time.minute < 0 ||
+        time.minute > 59 || time.second < 0 || time.second > 59 || time.milliseconds < 0 ||
+        time.milliseconds > 999) {
+        return false;
+    }
+    const int64_t days = platform::DaysFromCivil(time.year, time.month, time.day) + kDays1601To1970;
+    const int64_t seconds = days * kSecondsPerDay + time.hour * 3600 + time.minute * 60 + time.second;
+    fileTime = static_cast<uint64_t>(seconds * kTicksPerSecond + int64_t{time.milliseconds} * 10000);
+    return true;
+}
+
+bool SimProcessEnv::UnixTimeToLocalTime(int64_t seconds, platform::LocalTime& local) {
+    if (seconds < 0 || seconds > kLastLocaltime64) return false;
+    const int64_t offset = machine_->Read([](const MachineState& s) { return s.utcOffsetMinutes; }) * int64_t{60};
+    if (seconds + offset < 0) return false;
+    local = CalendarOf(seconds + offset, 0);
+    return true;
 }
 
 bool SimProcessEnv::StartThread(std::function<void()> body) { return Workers().Start(std::move(body)); }

@@ -21,6 +21,11 @@ public:
     void Sleep(uint32_t milliseconds) override;
     uint32_t TickCount() override;
     platform::LocalTime Now() override;
+    // The machine's time zone is MachineState::utcOffsetMinutes, one offset
+    // all year round, as FileTimeToLocalFileTime applies the current one.
+    bool FileTimeToLocalTime(uint64_t fileTime, platform::LocalTime& local) override;
+    bool SystemTimeToFileTime(const platform::LocalTime& time, uint64_t& fileTime) override;
+    bool UnixTimeToLocalTime(int64_t seconds, platform::LocalTime& local) override;
     bool StartThread(std::function<void()> body) override;
     bool MayWaitForWorkersAtUnload() override;
     void WaitForWorkers() override;

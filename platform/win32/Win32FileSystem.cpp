@@ -47,6 +47,21 @@ uint32_t Win32FileSystem::SetAttributes(const std::wstring& path, uint32_t attri
     return ErrorUnless(::SetFileAttributesW(ForFileApi(path).c_str(), attributes));
 }
 
+Result<FindData> Win32FileSystem::GetAttributesEx(const std::wstring& path) {
+    WIN32_FILE_ATTRIBUTE_DATA found{};
+    if (!::GetFileAttributesExW(ForFileApi(path).c_str(), GetFileExInfoStandard, &found)) {
+        return Failure(::GetLastError());
+    }
+    FindData data;
+    data.attributes = found.dwFileAttributes;
+    data.size = (static_cast<uint64_t>(found.nFileSizeHigh) << 32) | found.nFileSizeLow;
+    data.creationTime = (static_cast<uint64_t>(found.ftCreationTime.dwHighDateTime) << 32) |
+                        found.ftCreationTime.dwLowDateTime;
+    data.lastWriteTime = (static_cast<uint64_t>(found.ftLastWriteTime.dwHighDateTime) << 32) |
+                         found.ftLastWriteTime.dwLowDateTime;
+    return data;
+}
+
 Result<std::unique_ptr<IFileSearch>> Win32FileSystem::FindFirst(const std::wstring& pattern, FindData& first) {
     return Win32FileSearch::Start(pattern, first);
 }

@@ -16,6 +16,7 @@ public:
     bool Exists(const std::wstring& path) override;
     uint32_t GetAttributes(const std::wstring& path) override;
     uint32_t SetAttributes(const std::wstring& path, uint32_t attributes) override;
+    Result<FindData> GetAttributesEx(const std::wstring& path) override;
     Result<std::unique_ptr<IFileSearch>> FindFirst(const std::wstring& pattern, FindData& first) override;
     uint32_t DeleteFile(const std::wstring& path) override;
     uint32_t RemoveDirectory(const std::wstring& path) override;

@@ -1,5 +1,6 @@
 #include "platform/win32/Win32ProcessEnv.h"
 
+#include <ctime>
 #include <utility>
 
 #include "platform/win32/ModuleFile.h"
@@ -36,6 +37,67 @@ LocalTime Win32ProcessEnv::Now() {
     time.second = now.wSecond;
     time.milliseconds = now.wMilliseconds;
     return time;
+}
+
+namespace {
+
+LocalTime FromSystemTime(const SYSTEMTIME& time) {
+    LocalTime local;
+    local.year = time.wYear;
+    local.month = time.wMonth;
+    local.day = time.wDay;
+    local.hour = time.wHour;
+    local.minute = time.wMinute;
+    local.second = time.wSecond;
+    local.milliseconds = time.wMilliseconds;
+    return local;
+}
+
+FILETIME ToFileTime(uint64_t ticks) {
+    FILETIME time{};
+    time.dwLowDateTime = static_cast<DWORD>(ticks);
+    time.dwHighDateTime = static_cast<DWORD>(ticks >> 32);
+    return time;
+}
+
+}  // namespace
+
+bool Win32ProcessEnv::FileTimeToLocalTime(uint64_t fileTime, LocalTime& local) {
+    const FILETIME utc = ToFileTime(fileTime);
+    FILETIME localFile{};
+    SYSTEMTIME system{};
+    if (!::FileTimeToLocalFileTime(&utc, &localFile) || !::FileTimeToSystemTime(&localFile, &system)) return false;
+    local = FromSystemTime(system);
+    return true;
+}
+
+bool Win32ProcessEnv::SystemTimeToFileTime(const LocalTime& time, uint64_t& fileTime) {
+    SYSTEMTIME system{};
+    system.wYear = static_cast<WORD>(time.year);
+    system.wMonth = static_cast<WORD>(time.month);
+    system.wDay = static_cast<WORD>(time.day);
+    system.wHour = static_cast<WORD>(time.hour);
+    system.wMinute = static_cast<WORD>(time.minute);
+    system.wSecond = static_cast<WORD>(time.second);
+    system.wMilliseconds = static_cast<WORD>(time.milliseconds);
+    FILETIME file{};
+    if (!::SystemTimeToFileTime(&system, &file)) return false;
+    fileTime = (static_cast<uint64_t>(file.dwHighDateTime) << 32) | file.dwLowDateTime;
+    return true;
+}
+
+bool Win32ProcessEnv::UnixTimeToLocalTime(int64_t seconds, LocalTime& local) {
+    const __time64_t value = seconds;
+    std::tm calendar{};
+    if (::_localtime64_s(&calendar, &value) != 0) return false;
+    local = LocalTime{};
+    local.year = calendar.tm_year + 1900;
+    local.month = calendar.tm_mon + 1;
+    local.day = calendar.tm_mday;
+    local.hour = calendar.tm_hour;
+    local.minute = calendar.tm_min;
+    local.second = calendar.tm_sec;
+    return true;
 }
 
 bool Win32ProcessEnv::StartThread(std::function<void()> body) { return StartWorkerThread(std::move(body)); }

@@ -22,6 +22,9 @@ public:
     void Sleep(uint32_t milliseconds) override;
     uint32_t TickCount() override;
     LocalTime Now() override;
+    bool FileTimeToLocalTime(uint64_t fileTime, LocalTime& local) override;
+    bool SystemTimeToFileTime(const LocalTime& time, uint64_t& fileTime) override;
+    bool UnixTimeToLocalTime(int64_t seconds, LocalTime& local) override;
     bool StartThread(std::function<void()> body) override;
     bool MayWaitForWorkersAtUnload() override;
     void WaitForWorkers() override;
