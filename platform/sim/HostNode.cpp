@@ -1,5 +1,6 @@
 #include "platform/sim/HostNode.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 
 #include "platform/Types.h"
@@ -17,6 +18,24 @@ uint64_t ToFileTime(const timespec& ts) {
            static_cast<uint64_t>(ts.tv_nsec) / 100;
 }
 
+template <typename FollowStat>
+HostNode FromLstatWith(const struct stat& st, FollowStat&& follow) {
+    // What lstat said, with `follow` stat-ing a link's target.
+    HostNode node;
+    node.exists = true;
+    node.lastWriteTime = ToFileTime(st.st_mtim);
+    if (S_ISLNK(st.st_mode)) {
+        node.link = true;
+        struct stat target {};
+        // A junction whose target is gone is still a directory entry.
+        node.directory = !follow(target) || S_ISDIR(target.st_mode);
+        return node;
+    }
+    node.directory = S_ISDIR(st.st_mode);
+    if (!node.directory) node.size = static_cast<uint64_t>(st.st_size);
+    return node;
+}
+
 }  // namespace
 
 HostNode HostNode::Inspect(const std::string& hostPath) {
@@ -26,19 +45,11 @@ HostNode HostNode::Inspect(const std::string& hostPath) {
 }
 
 HostNode HostNode::FromLstat(const std::string& hostPath, const struct stat& st) {
-    HostNode node;
-    node.exists = true;
-    node.lastWriteTime = ToFileTime(st.st_mtim);
-    if (S_ISLNK(st.st_mode)) {
-        node.link = true;
-        struct stat target {};
-        // A junction whose target is gone is still a directory entry.
-        node.directory = ::stat(hostPath.c_str(), &target) != 0 || S_ISDIR(target.st_mode);
-        return node;
-    }
-    node.directory = S_ISDIR(st.st_mode);
-    if (!node.directory) node.size = static_cast<uint64_t>(st.st_size);
-    return node;
+    return FromLstatWith(st, [&](struct stat& target) { return ::stat(hostPath.c_str(), &target) == 0; });
+}
+
+HostNode HostNode::FromLstatAt(int dirFd, const char* name, const struct stat& st) {
+    return FromLstatWith(st, [&](struct stat& target) { return ::fstatat(dirFd, name, &target, 0) == 0; });
 }
 
 uint32_t HostNode::Attributes(const FileMeta& meta) const {

@@ -23,6 +23,10 @@ struct HostNode {
     static HostNode Inspect(const std::string& hostPath);
     // The same from an lstat of `hostPath` the caller already made.
     static HostNode FromLstat(const std::string& hostPath, const struct stat& st);
+    // The same for the entry `name` of the open host directory `dirFd`, as
+    // a listing meets it: no path is rebuilt, and only a link costs a
+    // second stat (of its target).
+    static HostNode FromLstatAt(int dirFd, const char* name, const struct stat& st);
 
     // GetFileAttributesW's answer given what NTFS recorded for the entry.
     uint32_t Attributes(const FileMeta& meta) const;

@@ -2,6 +2,10 @@
 
 #include <sys/stat.h>
 
+#include <mutex>
+#include <unordered_map>
+
+#include "platform/NoDestructor.h"
 #include "platform/sim/HostDir.h"
 #include "platform/sim/Utf8.h"
 
@@ -22,6 +26,60 @@ std::string FindNoCase(const std::string& folder, const std::wstring& wanted) {
     return {};
 }
 
+// Where a path spelled in another case than the host's was last found: the
+// case-insensitive lookup reads whole folders, and a caller that spells a
+// path its own way (a walk from a lower-cased start folder) does so again
+// for every path below it. Keyed by the root and the lower-cased leading
+// components up to the last one whose spelling differed. An entry is only
+// ever a hint: it is used when the host path it gives exists, which makes
+// it a match as good as any other, and forgotten otherwise.
+class SpellingCache {
+public:
+    static SpellingCache& Instance() {
+        static platform::NoDestructor<SpellingCache> cache;  // library threads may use it at exit
+        return *cache;
+    }
+
+    static std::string Key(const std::string& root, const std::vector<std::wstring>& components, size_t count) {
+        std::string key = root;
+        for (size_t i = 0; i < count; ++i) {
+            key += '\0';
+            key += ToUtf8(Lower(components[i]));
+        }
+        return key;
+    }
+
+    // The host path of the longest remembered prefix, and its length.
+    bool Find(const std::string& root, const std::vector<std::wstring>& components, std::string& host,
+              size_t& count) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (known_.empty()) return false;
+        for (count = components.size(); count > 0; --count) {
+            auto it = known_.find(Key(root, components, count));
+            if (it == known_.end()) continue;
+            host = it->second;
+            return true;
+        }
+        return false;
+    }
+
+    void Remember(std::string key, std::string host) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (known_.size() >= kLimit) known_.clear();
+        known_[std::move(key)] = std::move(host);
+    }
+
+    void Forget(const std::string& key) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        known_.erase(key);
+    }
+
+private:
+    static constexpr size_t kLimit = 4096;
+    std::mutex mutex_;
+    std::unordered_map<std::string, std::string> known_;
+};
+
 }  // namespace
 
 std::string ResolveComponents(const std::string& root, const std::vector<std::wstring>& components,
@@ -37,9 +95,26 @@ std::string ResolveComponents(const std::string& root, const std::vector<std::ws
         return path;
     }
 
+    SpellingCache& cache = SpellingCache::Instance();
+    std::string known;
+    size_t knownCount = 0;
+    if (cache.Find(root, components, known, knownCount)) {
+        for (size_t i = knownCount; i < components.size(); ++i) known += "/" + ToUtf8(components[i]);
+        if (lstat(known.c_str(), &whole) == 0) {
+            if (node) *node = HostNode::FromLstat(known, whole);
+            return known;
+        }
+        // Renamed, removed or spelled differently further down: the slow
+        // walk below settles it and remembers what it finds.
+        cache.Forget(SpellingCache::Key(root, components, knownCount));
+    }
+
     path = root;
     bool missing = false;
-    for (const std::wstring& component : components) {
+    size_t respelled = 0;  // components up to the last one found in another spelling
+    std::string respelledPath;
+    for (size_t i = 0; i < components.size(); ++i) {
+        const std::wstring& component = components[i];
         const std::string spelled = ToUtf8(component);
         if (missing) {
             path += "/" + spelled;
@@ -56,8 +131,11 @@ std::string ResolveComponents(const std::string& root, const std::vector<std::ws
             path += "/" + spelled;
         } else {
             path += "/" + existing;
+            respelled = i + 1;
+            respelledPath = path;
         }
     }
+    if (respelled > 0) cache.Remember(SpellingCache::Key(root, components, respelled), respelledPath);
     if (node) *node = HostNode::Inspect(path);
     return path;
 }

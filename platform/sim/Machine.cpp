@@ -166,6 +166,38 @@ FileMeta Machine::Meta(const WinPath& path) const {
     });
 }
 
+std::map<std::wstring, FileMeta> Machine::ChildMeta(const WinPath& folder) const {
+    // A child's key is the folder's key, a backslash (none after a root)
+    // and the lower-cased name, the whole in the "\\?\" form when the
+    // folder's path or the name needs it. Keys are ordered, so the children
+    // lie in at most two ranges, interleaved with deeper entries that are
+    // jumped over a subtree at a time.
+    std::wstring plain = folder.Key();
+    if (plain.back() != L'\\') plain.push_back(L'\\');
+    const std::wstring literalPrefix = L"\\\\?\\";
+    const bool literal = plain.rfind(literalPrefix, 0) == 0;
+    return Read([&](const MachineState& state) {
+        std::map<std::wstring, FileMeta> children;
+        auto collect = [&](const std::wstring& prefix) {
+            auto it = state.files.lower_bound(prefix);
+            while (it != state.files.end() && it->first.compare(0, prefix.size(), prefix) == 0) {
+                const size_t below = it->first.find(L'\\', prefix.size());
+                if (below == std::wstring::npos) {
+                    children.emplace(it->first.substr(prefix.size()), it->second);
+                    ++it;
+                    continue;
+                }
+                // Everything under this child sorts before its name and ']',
+                // the character after the backslash.
+                it = state.files.lower_bound(it->first.substr(0, below) + L']');
+            }
+        };
+        collect(plain);
+        if (!literal) collect(literalPrefix + plain);
+        return children;
+    });
+}
+
 void Machine::SetMeta(const std::wstring& winPath, const FileMeta& meta) {
     const std::wstring key = KeyOf(winPath);
     if (key.empty()) return;

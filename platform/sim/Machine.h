@@ -5,6 +5,7 @@
 // same folder at the same time.
 #pragma once
 
+#include <map>
 #include <memory>
 #include <string>
 #include <type_traits>
@@ -89,6 +90,10 @@ public:
     // reported; the change is then lost.
     FileMeta Meta(const std::wstring& winPath) const;
     FileMeta Meta(const WinPath& path) const;
+    // What is recorded for the entries directly in `folder`, by their
+    // lower-cased names (sim::Lower), in one read: a listing asks once per
+    // folder, not once per entry.
+    std::map<std::wstring, FileMeta> ChildMeta(const WinPath& folder) const;
     void SetMeta(const std::wstring& winPath, const FileMeta& meta);
     void ForgetMeta(const std::wstring& winPath);
     // Carries the metadata of a moved file or folder (and everything under

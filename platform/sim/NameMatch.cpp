@@ -4,9 +4,7 @@
 
 namespace sim {
 
-namespace {
-
-std::u16string NtfsKey(const std::wstring& name) {
+std::u16string NtfsSortKey(const std::wstring& name) {
     std::u16string key;
     key.reserve(name.size());
     for (wchar_t wc : name) {
@@ -21,8 +19,6 @@ std::u16string NtfsKey(const std::wstring& name) {
     }
     return key;
 }
-
-}  // namespace
 
 bool MatchesWildcard(const std::wstring& pattern, const std::wstring& name) {
     const std::wstring p = pattern == L"*.*" ? L"*" : pattern;
@@ -46,6 +42,6 @@ bool MatchesWildcard(const std::wstring& pattern, const std::wstring& name) {
     return pi == p.size();
 }
 
-bool NtfsNameLess(const std::wstring& a, const std::wstring& b) { return NtfsKey(a) < NtfsKey(b); }
+bool NtfsNameLess(const std::wstring& a, const std::wstring& b) { return NtfsSortKey(a) < NtfsSortKey(b); }
 
 }  // namespace sim

@@ -2,6 +2,8 @@
 
 #include "platform/sim/LastError.h"
 
+#include <utility>
+
 namespace sim {
 
 bool SimFileSearch::Next(platform::FindData& entry) {
@@ -9,7 +11,7 @@ bool SimFileSearch::Next(platform::FindData& entry) {
         SetLastError(platform::kErrNoMoreFiles);
         return false;
     }
-    entry = entries_[next_++];
+    entry = std::move(entries_[next_++]);  // each is handed out once
     return true;
 }
 

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <map>
 #include <cwctype>
 #include <cerrno>
 #include <vector>
@@ -89,20 +90,38 @@ bool CopyContents(int from, int to) {
     }
 }
 
-// The names in a host folder that match a search pattern, in the order
-// NTFS lists them.
-std::vector<std::wstring> MatchingNames(const std::string& hostFolder, const std::wstring& namePattern) {
-    std::vector<std::wstring> names;
-    if (DirHandle dir{::opendir(hostFolder.c_str())}) {
-        while (dirent* entry = ::readdir(dir.get())) {
-            const std::string name = entry->d_name;
-            if (name == "." || name == "..") continue;
-            std::wstring wide = FromUtf8(name);
-            if (MatchesWildcard(namePattern, wide)) names.push_back(std::move(wide));
-        }
+bool MatchesAll(const std::wstring& pattern) { return pattern == L"*" || pattern == L"*.*"; }
+
+// One entry as a listing found it on the host, with the key it is put in
+// NTFS order by.
+struct ListedEntry {
+    std::u16string order;
+    HostNode node;
+    std::wstring name;
+};
+
+// The entries of a host folder that match a search pattern, in the order
+// NTFS lists them. The folder is read once and each entry is stat-ed
+// relative to it, as a directory read costs on the host; an entry that
+// cannot be stat-ed (deleted while we listed) is left out.
+std::vector<ListedEntry> ListHostFolder(const std::string& hostFolder, const std::wstring& namePattern) {
+    std::vector<ListedEntry> entries;
+    const bool all = MatchesAll(namePattern);
+    DirHandle dir{::opendir(hostFolder.c_str())};
+    if (!dir) return entries;
+    const int fd = ::dirfd(dir.get());
+    while (dirent* found = ::readdir(dir.get())) {
+        const char* name = found->d_name;
+        if (name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'))) continue;
+        std::wstring wide = FromUtf8(name);
+        if (!all && !MatchesWildcard(namePattern, wide)) continue;
+        struct stat st {};
+        if (::fstatat(fd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
+        entries.push_back({NtfsSortKey(wide), HostNode::FromLstatAt(fd, name, st), std::move(wide)});
     }
-    std::sort(names.begin(), names.end(), NtfsNameLess);
-    return names;
+    std::sort(entries.begin(), entries.end(),
+              [](const ListedEntry& a, const ListedEntry& b) { return a.order < b.order; });
+    return entries;
 }
 
 }  // namespace
@@ -206,16 +225,25 @@ std::vector<FindData> SimFileSystem::List(const Target& folder, const std::wstri
             found.push_back(Describe(Locate(folder.path.Parent().ToString()), L".."));
         }
     }
-    for (const std::wstring& name : MatchingNames(folder.host, namePattern)) {
-        Target entry;
-        entry.valid = true;
-        entry.path = folder.path.Child(name);
-        entry.win = entry.path.ToString();
-        entry.host = folder.host + "/" + ToUtf8(name);
-        entry.node = HostNode::Inspect(entry.host);
-        if (!entry.node.exists) continue;  // deleted while we listed
-        entry.meta = machine_->Meta(entry.win);
-        found.push_back(Describe(entry, name));
+    std::vector<ListedEntry> entries = ListHostFolder(folder.host, namePattern);
+    if (entries.empty()) return found;
+    // Nearly every folder has nothing recorded for its entries; then no
+    // entry's name is ever folded.
+    const std::map<std::wstring, FileMeta> recorded = machine_->ChildMeta(folder.path);
+    found.reserve(found.size() + entries.size());
+    for (ListedEntry& entry : entries) {
+        FileMeta meta;
+        if (!recorded.empty()) {
+            auto it = recorded.find(Lower(entry.name));
+            if (it != recorded.end()) meta = it->second;
+        }
+        FindData data;
+        data.attributes = entry.node.Attributes(meta);
+        data.size = entry.node.size;
+        data.creationTime = entry.node.CreationTime(meta);
+        data.lastWriteTime = entry.node.lastWriteTime;
+        data.name = std::move(entry.name);
+        found.push_back(std::move(data));
     }
     return found;
 }

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 #include <future>
+#include <map>
 #include <nlohmann/json.hpp>
 #include <stdexcept>
 #include <vector>
@@ -179,6 +180,27 @@ TEST_F(PathResolutionTest, MatchesExistingComponentsIgnoringCase) {
     EXPECT_FALSE(machine_->Resolve(L"relative\\path", host));
 }
 
+TEST_F(PathResolutionTest, PathsInAnotherCaseFollowRenamesOnTheHost) {
+    WriteFile(L"C:\\Tree\\Sub\\f.txt", 1);
+    const std::string drive = folder_ + "/drives/C";
+    std::string host;
+    // Asked twice: the second answer comes from what the first found.
+    for (int i = 0; i < 2; ++i) {
+        ASSERT_TRUE(machine_->Resolve(L"c:\\tree\\SUB\\f.txt", host));
+        EXPECT_EQ(host, drive + "/Tree/Sub/f.txt");
+    }
+    fs::rename(drive + "/Tree", drive + "/TREE");
+    ASSERT_TRUE(machine_->Resolve(L"c:\\tree\\SUB\\f.txt", host));
+    EXPECT_EQ(host, drive + "/TREE/Sub/f.txt");
+    fs::rename(drive + "/TREE", drive + "/Other");
+    ASSERT_TRUE(machine_->Resolve(L"c:\\tree\\SUB\\f.txt", host));
+    EXPECT_EQ(host, drive + "/tree/SUB/f.txt");
+    EXPECT_FALSE(Os().Files().Exists(L"c:\\tree\\SUB\\f.txt"));
+    fs::create_directories(drive + "/Tree/sub");
+    ASSERT_TRUE(machine_->Resolve(L"C:\\TREE\\Sub\\", host));
+    EXPECT_EQ(host, drive + "/Tree/sub");
+}
+
 TEST_F(PathResolutionTest, FullPathsComeFromTheCurrentFolderAndDriveAsOnWindows) {
     IFileSystem& files = Os().Files();
     // The current folder is the host program's, C:\Tarnwick.
@@ -235,6 +257,45 @@ TEST_F(FileSearchTest, EntriesCarryAttributesSizesAndTimes) {
     ASSERT_TRUE(Os().Files().FindFirst(L"C:\\Data\\sub", entry));
     EXPECT_EQ(entry.attributes, uint32_t{kAttrDirectory});
     EXPECT_EQ(entry.name, L"Sub");
+}
+
+TEST_F(FileSearchTest, RecordedAttributesReachOnlyTheEntryTheyBelongTo) {
+    WriteFile(L"C:\\M\\x\\inner", 1);
+    WriteFile(L"C:\\M\\x]y", 1);
+    WriteFile(L"C:\\M\\y", 1);
+    WriteFile(L"C:\\M\\ya", 1);
+    std::ofstream(Host(L"C:\\M") + "/k.") << "x";
+    fs::create_directories(Host(L"C:\\M") + "/dots./deeper");
+    std::ofstream(Host(L"C:\\M") + "/dots./f") << "x";
+    machine_->SetMeta(L"C:\\M\\X\\inner", sim::FileMeta{kAttrHidden, {}});
+    machine_->SetMeta(L"C:\\M\\x]y", sim::FileMeta{kAttrReadOnly, {}});
+    machine_->SetMeta(L"\\\\?\\C:\\M\\k.", sim::FileMeta{kAttrSystem, {}});
+    machine_->SetMeta(L"C:\\m\\Y", sim::FileMeta{kAttrHidden | kAttrArchive, 132000000000000000ull});
+    machine_->SetMeta(L"\\\\?\\C:\\M\\dots.\\f", sim::FileMeta{kAttrHidden, {}});
+    machine_->SetMeta(L"\\\\?\\C:\\M\\dots.\\deeper\\g", sim::FileMeta{kAttrSystem, {}});
+
+    auto listed = [&](const std::wstring& pattern) {
+        std::map<std::wstring, FindData> entries;
+        FindData entry;
+        auto search = Os().Files().FindFirst(pattern, entry);
+        if (!search) return entries;
+        do {
+            entries[entry.name] = entry;
+        } while ((*search)->Next(entry));
+        return entries;
+    };
+    auto top = listed(L"C:\\M\\*");
+    EXPECT_EQ(top[L"x"].attributes, uint32_t{kAttrDirectory});  // what lies below it is not its own
+    EXPECT_EQ(top[L"x]y"].attributes, uint32_t{kAttrReadOnly});
+    EXPECT_EQ(top[L"k."].attributes, uint32_t{kAttrSystem});
+    EXPECT_EQ(top[L"y"].attributes, uint32_t{kAttrHidden | kAttrArchive});
+    EXPECT_EQ(top[L"y"].creationTime, 132000000000000000ull);
+    EXPECT_EQ(top[L"ya"].attributes, uint32_t{kAttrArchive});
+    EXPECT_EQ(top[L"dots."].attributes, uint32_t{kAttrDirectory});
+    EXPECT_EQ(listed(L"C:\\M\\x\\*")[L"inner"].attributes, uint32_t{kAttrHidden});
+    auto dots = listed(L"\\\\?\\C:\\M\\dots.\\*");
+    EXPECT_EQ(dots[L"f"].attributes, uint32_t{kAttrHidden});
+    EXPECT_EQ(dots[L"deeper"].attributes, uint32_t{kAttrDirectory});
 }
 
 TEST_F(FileSearchTest, FailuresTellMissingFolderFromNoMatch) {
