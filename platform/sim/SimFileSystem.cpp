@@ -202,9 +202,8 @@ Result<std::unique_ptr<IFileSearch>> SimFileSystem::FindFirst(const std::wstring
     std::vector<FindData> found;
     if (!namePattern.empty()) found = List(folder, namePattern);
     if (found.empty()) return Failure(Fail(kErrFileNotFound));
-    first = found.front();
-    found.erase(found.begin());
-    return std::make_unique<SimFileSearch>(std::move(found));
+    first = std::move(found.front());
+    return std::make_unique<SimFileSearch>(std::move(found), 1);
 }
 
 // What a search of `folder` finds, in NTFS order: the folder itself and its
@@ -214,7 +213,15 @@ std::vector<FindData> SimFileSystem::List(const Target& folder, const std::wstri
     if (!folder.path.IsRoot()) {
         if (MatchesWildcard(namePattern, L".")) found.push_back(Describe(folder, L"."));
         if (MatchesWildcard(namePattern, L"..")) {
-            found.push_back(Describe(Locate(folder.path.Parent().ToString()), L".."));
+            // The host folder above is the parent's, already resolved: no
+            // second lookup of the path from the drive down.
+            Target parent;
+            parent.valid = true;
+            parent.path = folder.path.Parent();
+            parent.host = HostParent(folder.host);
+            parent.node = HostNode::Inspect(parent.host);
+            parent.meta = machine_->Meta(parent.path);
+            found.push_back(Describe(parent, L".."));
         }
     }
     std::vector<ListedEntry> entries = ListHostFolder(folder.host, namePattern);
