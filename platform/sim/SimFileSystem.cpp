@@ -92,10 +92,8 @@ bool CopyContents(int from, int to) {
 
 bool MatchesAll(const std::wstring& pattern) { return pattern == L"*" || pattern == L"*.*"; }
 
-// One entry as a listing found it on the host, with the key it is put in
-// NTFS order by.
+// One entry as a listing found it on the host.
 struct ListedEntry {
-    std::u16string order;
     HostNode node;
     std::wstring name;
 };
@@ -117,10 +115,10 @@ std::vector<ListedEntry> ListHostFolder(const std::string& hostFolder, const std
         if (!all && !MatchesWildcard(namePattern, wide)) continue;
         struct stat st {};
         if (::fstatat(fd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
-        entries.push_back({NtfsSortKey(wide), HostNode::FromLstatAt(fd, name, st), std::move(wide)});
+        entries.push_back({HostNode::FromLstatAt(fd, name, st), std::move(wide)});
     }
     std::sort(entries.begin(), entries.end(),
-              [](const ListedEntry& a, const ListedEntry& b) { return a.order < b.order; });
+              [](const ListedEntry& a, const ListedEntry& b) { return NtfsNameLess(a.name, b.name); });
     return entries;
 }
 
