@@ -4,6 +4,7 @@
 
 #include <mutex>
 #include <unordered_map>
+#include <vector>
 
 #include "platform/NoDestructor.h"
 #include "platform/sim/HostDir.h"
@@ -52,10 +53,22 @@ public:
     // The host path of the longest remembered prefix, and its length.
     bool Find(const std::string& root, const std::vector<std::wstring>& components, std::string& host,
               size_t& count) {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (known_.empty()) return false;
+        }
+        // Each prefix's key extends the one before, so all are made in one pass.
+        std::vector<size_t> ends;
+        std::string key = root;
+        for (const std::wstring& component : components) {
+            key += '\0';
+            key += ToUtf8(Lower(component));
+            ends.push_back(key.size());
+        }
         std::lock_guard<std::mutex> lock(mutex_);
-        if (known_.empty()) return false;
         for (count = components.size(); count > 0; --count) {
-            auto it = known_.find(Key(root, components, count));
+            key.resize(ends[count - 1]);
+            auto it = known_.find(key);
             if (it == known_.end()) continue;
             host = it->second;
             return true;
@@ -84,6 +97,24 @@ private:
 
 std::string ResolveComponents(const std::string& root, const std::vector<std::wstring>& components,
                               HostNode* node) {
+    // A path below one found in another spelling before (a walk from a
+    // lower-cased start folder) is taken from there first: trying its own
+    // spelling would fail every time.
+    SpellingCache& cache = SpellingCache::Instance();
+    std::string known;
+    size_t knownCount = 0;
+    if (cache.Find(root, components, known, knownCount)) {
+        for (size_t i = knownCount; i < components.size(); ++i) known += "/" + ToUtf8(components[i]);
+        struct stat found {};
+        if (lstat(known.c_str(), &found) == 0) {
+            if (node) *node = HostNode::FromLstat(known, found);
+            return known;
+        }
+        // Renamed, removed or spelled differently further down: the slow
+        // walk below settles it and remembers what it finds.
+        cache.Forget(SpellingCache::Key(root, components, knownCount));
+    }
+
     // Nearly every path the library hands over is spelled as it exists on
     // disk. One lstat of the whole path then proves every component exists
     // as given, which is what the walk below would find one lstat at a time.
@@ -93,20 +124,6 @@ std::string ResolveComponents(const std::string& root, const std::vector<std::ws
     if (lstat(path.c_str(), &whole) == 0) {
         if (node) *node = HostNode::FromLstat(path, whole);
         return path;
-    }
-
-    SpellingCache& cache = SpellingCache::Instance();
-    std::string known;
-    size_t knownCount = 0;
-    if (cache.Find(root, components, known, knownCount)) {
-        for (size_t i = knownCount; i < components.size(); ++i) known += "/" + ToUtf8(components[i]);
-        if (lstat(known.c_str(), &whole) == 0) {
-            if (node) *node = HostNode::FromLstat(known, whole);
-            return known;
-        }
-        // Renamed, removed or spelled differently further down: the slow
-        // walk below settles it and remembers what it finds.
-        cache.Forget(SpellingCache::Key(root, components, knownCount));
     }
 
     path = root;

@@ -1,24 +1,42 @@
 #include "platform/sim/NameMatch.h"
 
+#include <cstdint>
+
 #include "platform/sim/Utf8.h"
 
 namespace sim {
 
-std::u16string NtfsSortKey(const std::wstring& name) {
-    std::u16string key;
-    key.reserve(name.size());
-    for (wchar_t wc : name) {
-        auto c = static_cast<uint32_t>(FoldCase(wc));
+namespace {
+
+// The UTF-16 code units of a name's upper-cased characters, one at a time,
+// so two names are compared without building either key.
+class FoldedUnits {
+public:
+    explicit FoldedUnits(const std::wstring& name) : name_(name) {}
+    // The next unit, or -1 after the last.
+    int32_t Next() {
+        if (low_ >= 0) {
+            const int32_t unit = low_;
+            low_ = -1;
+            return unit;
+        }
+        if (at_ == name_.size()) return -1;
+        auto c = static_cast<uint32_t>(FoldCase(name_[at_++]));
         if (c >= 0x10000 && c <= 0x10FFFF) {
             c -= 0x10000;
-            key += static_cast<char16_t>(0xD800 + (c >> 10));
-            key += static_cast<char16_t>(0xDC00 + (c & 0x3FF));
-        } else {
-            key += static_cast<char16_t>(c);
+            low_ = static_cast<int32_t>(0xDC00 + (c & 0x3FF));
+            return static_cast<int32_t>(0xD800 + (c >> 10));
         }
+        return static_cast<char16_t>(c);
     }
-    return key;
-}
+
+private:
+    const std::wstring& name_;
+    size_t at_ = 0;
+    int32_t low_ = -1;
+};
+
+}  // namespace
 
 bool MatchesWildcard(const std::wstring& pattern, const std::wstring& name) {
     const std::wstring p = pattern == L"*.*" ? L"*" : pattern;
@@ -42,6 +60,14 @@ bool MatchesWildcard(const std::wstring& pattern, const std::wstring& name) {
     return pi == p.size();
 }
 
-bool NtfsNameLess(const std::wstring& a, const std::wstring& b) { return NtfsSortKey(a) < NtfsSortKey(b); }
+bool NtfsNameLess(const std::wstring& a, const std::wstring& b) {
+    FoldedUnits x(a), y(b);
+    for (;;) {
+        const int32_t ux = x.Next();
+        const int32_t uy = y.Next();
+        if (ux != uy) return ux < uy;
+        if (ux < 0) return false;
+    }
+}
 
 }  // namespace sim

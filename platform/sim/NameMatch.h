@@ -12,8 +12,5 @@ bool MatchesWildcard(const std::wstring& pattern, const std::wstring& name);
 // The order NTFS keeps directory entries in: upper-cased names compared by
 // UTF-16 code unit.
 bool NtfsNameLess(const std::wstring& a, const std::wstring& b);
-// The key NtfsNameLess compares: sorting many names by keys made once is
-// cheaper than folding both names at every comparison.
-std::u16string NtfsSortKey(const std::wstring& name);
 
 }  // namespace sim

@@ -10,13 +10,15 @@ namespace sim {
 
 class SimFileSearch : public platform::IFileSearch {
 public:
-    // `entries` holds everything after the first entry FindFirst returned.
-    explicit SimFileSearch(std::vector<platform::FindData> entries) : entries_(std::move(entries)) {}
+    // Next hands out `entries` from index `next` on; FindFirst has returned
+    // those before it.
+    SimFileSearch(std::vector<platform::FindData> entries, size_t next)
+        : entries_(std::move(entries)), next_(next) {}
     bool Next(platform::FindData& entry) override;
 
 private:
     std::vector<platform::FindData> entries_;
-    size_t next_ = 0;
+    size_t next_;
 };
 
 }  // namespace sim

@@ -92,10 +92,8 @@ bool CopyContents(int from, int to) {
 
 bool MatchesAll(const std::wstring& pattern) { return pattern == L"*" || pattern == L"*.*"; }
 
-// One entry as a listing found it on the host, with the key it is put in
-// NTFS order by.
+// One entry as a listing found it on the host.
 struct ListedEntry {
-    std::u16string order;
     HostNode node;
     std::wstring name;
 };
@@ -117,10 +115,10 @@ std::vector<ListedEntry> ListHostFolder(const std::string& hostFolder, const std
         if (!all && !MatchesWildcard(namePattern, wide)) continue;
         struct stat st {};
         if (::fstatat(fd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
-        entries.push_back({NtfsSortKey(wide), HostNode::FromLstatAt(fd, name, st), std::move(wide)});
+        entries.push_back({HostNode::FromLstatAt(fd, name, st), std::move(wide)});
     }
     std::sort(entries.begin(), entries.end(),
-              [](const ListedEntry& a, const ListedEntry& b) { return a.order < b.order; });
+              [](const ListedEntry& a, const ListedEntry& b) { return NtfsNameLess(a.name, b.name); });
     return entries;
 }
 
@@ -210,9 +208,8 @@ Result<std::unique_ptr<IFileSearch>> SimFileSystem::FindFirst(const std::wstring
     std::vector<FindData> found;
     if (!namePattern.empty()) found = List(folder, namePattern);
     if (found.empty()) return Failure(Fail(kErrFileNotFound));
-    first = found.front();
-    found.erase(found.begin());
-    return std::make_unique<SimFileSearch>(std::move(found));
+    first = std::move(found.front());
+    return std::make_unique<SimFileSearch>(std::move(found), 1);
 }
 
 // What a search of `folder` finds, in NTFS order: the folder itself and its
@@ -222,7 +219,15 @@ std::vector<FindData> SimFileSystem::List(const Target& folder, const std::wstri
     if (!folder.path.IsRoot()) {
         if (MatchesWildcard(namePattern, L".")) found.push_back(Describe(folder, L"."));
         if (MatchesWildcard(namePattern, L"..")) {
-            found.push_back(Describe(Locate(folder.path.Parent().ToString()), L".."));
+            // The host folder above is the parent's, already resolved: no
+            // second lookup of the path from the drive down.
+            Target parent;
+            parent.valid = true;
+            parent.path = folder.path.Parent();
+            parent.host = HostParent(folder.host);
+            parent.node = HostNode::Inspect(parent.host);
+            parent.meta = machine_->Meta(parent.path);
+            found.push_back(Describe(parent, L".."));
         }
     }
     std::vector<ListedEntry> entries = ListHostFolder(folder.host, namePattern);

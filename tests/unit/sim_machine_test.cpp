@@ -165,6 +165,20 @@ TEST(NameMatchTest, WildcardsBacktrackAndIgnoreCase) {
     EXPECT_FALSE(sim::MatchesWildcard(L"a*b", L"abc"));
 }
 
+TEST(NameMatchTest, NtfsOrderComparesUpperCasedUtf16Units) {
+    EXPECT_TRUE(sim::NtfsNameLess(L"a.txt", L"B.txt"));
+    EXPECT_FALSE(sim::NtfsNameLess(L"B.txt", L"a.txt"));
+    EXPECT_FALSE(sim::NtfsNameLess(L"abc", L"ABC"));  // equal once upper-cased
+    EXPECT_FALSE(sim::NtfsNameLess(L"ABC", L"abc"));
+    EXPECT_TRUE(sim::NtfsNameLess(L"ab", L"abc"));
+    EXPECT_TRUE(sim::NtfsNameLess(L"Z", L"_"));  // '_' sorts after the upper-case letters
+    // A character beyond U+FFFF is two units starting at 0xD800, so it sorts
+    // before U+FF21 although its code point is higher.
+    EXPECT_TRUE(sim::NtfsNameLess(L"\U0001F600", L"\uFF41"));
+    EXPECT_FALSE(sim::NtfsNameLess(L"\uFF41", L"\U0001F600"));
+    EXPECT_TRUE(sim::NtfsNameLess(L"\U0001F600", L"\U0001F601"));
+}
+
 using PathResolutionTest = SimMachineTest;
 
 TEST_F(PathResolutionTest, MatchesExistingComponentsIgnoringCase) {
