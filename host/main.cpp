@@ -1,5 +1,6 @@
 // brisalen: the sample host. It loads the library the way a host
 // application does, calls its managers and shows what they answer.
+#include "host/BackupCommands.h"
 #include "host/HostContext.h"
 #include "host/HostMachine.h"
 #include "host/InfoCommands.h"
@@ -23,6 +24,7 @@ int main(int argc, char** argv) {
     AddProductCommands(app, action);
     AddRepairCommands(app, action);
     AddOneKeyCommands(app, action);
+    AddBackupCommands(app, action);
     AddMachineCommands(app, action);
     CLI11_PARSE(app, argc, argv);
     return RunOnMachine(host, action);
