@@ -25,20 +25,6 @@ void Win32ProcessEnv::Sleep(uint32_t milliseconds) { ::Sleep(milliseconds); }
 // The 32-bit count, wrap included, is what the library has always used.
 uint32_t Win32ProcessEnv::TickCount() { return ::GetTickCount(); }
 
-LocalTime Win32ProcessEnv::Now() {
-    SYSTEMTIME now{};
-    ::GetLocalTime(&now);
-    LocalTime time;
-    time.year = now.wYear;
-    time.month = now.wMonth;
-    time.day = now.wDay;
-    time.hour = now.wHour;
-    time.minute = now.wMinute;
-    time.second = now.wSecond;
-    time.milliseconds = now.wMilliseconds;
-    return time;
-}
-
 namespace {
 
 LocalTime FromSystemTime(const SYSTEMTIME& time) {
@@ -61,6 +47,12 @@ FILETIME ToFileTime(uint64_t ticks) {
 }
 
 }  // namespace
+
+LocalTime Win32ProcessEnv::Now() {
+    SYSTEMTIME now{};
+    ::GetLocalTime(&now);
+    return FromSystemTime(now);
+}
 
 bool Win32ProcessEnv::FileTimeToLocalTime(uint64_t fileTime, LocalTime& local) {
     const FILETIME utc = ToFileTime(fileTime);

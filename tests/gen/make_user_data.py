@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Test data that looks like what a media player leaves on a disk.
 
-Two kinds, both deterministic for a given seed:
+Deterministic for a given seed:
 
   backups ROOT [--count N] [--files-per-backup N]
       iOS device backups below ROOT: each a folder named by a 40-character
@@ -13,8 +13,7 @@ Two kinds, both deterministic for a given seed:
       entity expansion, an external entity, a Manifest.plist that is a
       folder).
 
-  tree ROOT --entries N [--depth D] [--fanout F]
-      ordinary folders and files, N entries in all, for walker benchmarks.
+Large trees of ordinary folders and files come from tests/e2e/lib/make_tree.py.
 
 A summary of what was written goes to ROOT/user-data.json, so a test can
 compare what the library found with what is there.
@@ -110,30 +109,6 @@ def make_hostile(root, rng):
     return made
 
 
-def make_tree(root, entries, depth, fanout, rng):
-    """Folders of `fanout` sub-folders down to `depth`, files spread over them."""
-    # A quarter of the entries are folders, breadth first.
-    wanted = max(1, entries // 4)
-    folders = [root]
-    frontier = [root]
-    for _ in range(depth):
-        frontier = [os.path.join(parent, "d%03d" % i) for parent in frontier for i in range(fanout)]
-        frontier = frontier[: wanted - (len(folders) - 1)]
-        folders.extend(frontier)
-        if len(folders) - 1 >= wanted:
-            break
-    for folder in folders:
-        os.makedirs(folder, exist_ok=True)
-    files = max(0, entries - (len(folders) - 1))
-    total = 0
-    for i in range(files):
-        size = rng.randrange(0, 8192)
-        with open(os.path.join(folders[i % len(folders)], "f%06d.dat" % i), "wb") as f:
-            f.truncate(size)
-        total += size
-    return {"folders": len(folders) - 1, "files": files, "bytes": total}
-
-
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     sub = parser.add_subparsers(dest="kind", required=True)
@@ -142,23 +117,15 @@ def main():
     backups.add_argument("--count", type=int, default=4)
     backups.add_argument("--files-per-backup", type=int, default=40)
     backups.add_argument("--hostile", action="store_true")
-    tree = sub.add_parser("tree")
-    tree.add_argument("root")
-    tree.add_argument("--entries", type=int, required=True)
-    tree.add_argument("--depth", type=int, default=4)
-    tree.add_argument("--fanout", type=int, default=12)
     parser.add_argument("--seed", type=int, default=20261206)
     options = parser.parse_args()
     rng = random.Random(options.seed)
     os.makedirs(options.root, exist_ok=True)
 
-    if options.kind == "backups":
-        summary = {"backups": [make_backup(options.root, i, rng, options.files_per_backup, i % 2 == 0)
-                               for i in range(options.count)]}
-        if options.hostile:
-            summary["hostile"] = make_hostile(options.root, rng)
-    else:
-        summary = {"tree": make_tree(options.root, options.entries, options.depth, options.fanout, rng)}
+    summary = {"backups": [make_backup(options.root, i, rng, options.files_per_backup, i % 2 == 0)
+                           for i in range(options.count)]}
+    if options.hostile:
+        summary["hostile"] = make_hostile(options.root, rng)
     with open(os.path.join(options.root, "user-data.json"), "w", encoding="utf-8") as f:
         json.dump(summary, f, indent=1, ensure_ascii=False)
 
