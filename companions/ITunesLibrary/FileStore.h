@@ -22,10 +22,11 @@ bool PathExists(const NativePath& path);
 // Puts `bytes` at `target` in one step: a temporary file beside the target
 // is written and flushed, the previous target is copied to "<target>.bak"
 // (replacing an older one, also in one step), and the temporary is renamed
-// over the target. On failure the target and the old .bak are unchanged and
-// the temporaries are gone. The only files ever removed are the temporaries
-// this call itself created (exclusive creation), so no value of `target`
-// can make it remove anything else.
+// over the target. On failure the target is unchanged (the .bak may already
+// hold a copy of it when only the last step failed) and the temporaries are
+// gone. The only files ever removed are the temporaries this call itself
+// created (exclusive creation), so no value of `target` can make it remove
+// anything else.
 bool ReplaceFileContents(const NativePath& target, const std::string& bytes);
 
 }  // namespace itl

@@ -122,6 +122,14 @@ int wmain(int argc, wchar_t** argv) {
         Check(library.Write(file) == ITL::ITL_SE_WRITE_FAILED, "read-only target refused");
         SetFileAttributesW(file.c_str(), FILE_ATTRIBUTE_NORMAL);
         Check(Slurp(file) == written && Names(folder).size() == 2, "read-only target unchanged");
+
+        // A target held open by another program (as the player holds its
+        // library) cannot be replaced: the old file stays, the temporary goes.
+        HANDLE held = CreateFileW(file.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+        Check(held != INVALID_HANDLE_VALUE, "hold the target");
+        Check(library.Write(file) == ITL::ITL_SE_WRITE_FAILED, "held target refused");
+        CloseHandle(held);
+        Check(Slurp(file) == written && Names(folder).size() == 2, "held target unchanged, no temporary");
     }
     {
         const std::wstring binary = folder + L"\\binary.itl";
