@@ -24,13 +24,15 @@ say "unit tests (linux, AddressSanitizer + UndefinedBehaviorSanitizer)"
 say "fuzzing the package reader (clang, libFuzzer)"
 "$BRISALEN_ROOT/scripts/fuzz.sh" 30
 
-say "exports of the 32-bit Brisalen.dll and RemovePackage.dll"
+say "exports of the 32-bit Brisalen.dll, RemovePackage.dll and ITunesLibrary.dll"
 "$BRISALEN_ROOT/tests/e2e/check-exports.sh" "$BRISALEN_ROOT/build/mingw-x86/bin/Brisalen.dll"
 for companion in "$BRISALEN_ROOT/build/mingw-x86/bin/RemovePackage.dll" \
                  "$BRISALEN_ROOT/build/mingw-x86/bin/crashing/RemovePackage.dll"; do
     "$BRISALEN_ROOT/tests/e2e/check-exports.sh" "$companion" \
         CheckInstallMicrosoftStoreItunes UninstallMicrosoftStoreItunes
 done
+"$BRISALEN_ROOT/tests/e2e/check-exports.sh" "$BRISALEN_ROOT/build/mingw-x86/bin/ITunesLibrary.dll" \
+    CreateITunesLibrary DestroyITunesLibrary
 
 "$BRISALEN_ROOT/scripts/test-wine.sh"
 say "all tests passed"

@@ -27,8 +27,9 @@ esac
 rm -rf "$app"
 mkdir -p "$app"
 # The library loads its companion RemovePackage.dll from beside the host;
-# the probes reach helpers the library does not export.
-cp "$bin/brisalen.exe" "$bin/Brisalen.dll" "$bin/RemovePackage.dll" "$bin"/*_probe.exe "$app/"
+# the probes reach helpers the library does not export; itl_probe links
+# ITunesLibrary.dll.
+cp "$bin/brisalen.exe" "$bin/Brisalen.dll" "$bin/RemovePackage.dll" "$bin/ITunesLibrary.dll" "$bin"/*_probe.exe "$app/"
 
 passed=0
 failures=0
