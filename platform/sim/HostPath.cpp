@@ -95,25 +95,37 @@ private:
 
 }  // namespace
 
-std::string ResolveComponents(const std::string& root, const std::vector<std::wstring>& components,
-                              HostNode* node) {
-    // A path below one found in another spelling before (a walk from a
-    // lower-cased start folder) is taken from there first: trying its own
-    // spelling would fail every time.
+namespace {
+
+// A path below one found in another spelling before (a walk from a
+// lower-cased start folder) is taken from there first: trying its own
+// spelling would fail every time. False when nothing is cached or the
+// cached place no longer leads to the path.
+bool ResolveFromCache(const std::string& root, const std::vector<std::wstring>& components, HostNode* node,
+                      std::string& resolved) {
     SpellingCache& cache = SpellingCache::Instance();
     std::string known;
     size_t knownCount = 0;
-    if (cache.Find(root, components, known, knownCount)) {
-        for (size_t i = knownCount; i < components.size(); ++i) known += "/" + ToUtf8(components[i]);
-        struct stat found {};
-        if (lstat(known.c_str(), &found) == 0) {
-            if (node) *node = HostNode::FromLstat(known, found);
-            return known;
-        }
-        // Renamed, removed or spelled differently further down: the slow
-        // walk below settles it and remembers what it finds.
-        cache.Forget(SpellingCache::Key(root, components, knownCount));
+    if (!cache.Find(root, components, known, knownCount)) return false;
+    for (size_t i = knownCount; i < components.size(); ++i) known += "/" + ToUtf8(components[i]);
+    struct stat found {};
+    if (lstat(known.c_str(), &found) == 0) {
+        if (node) *node = HostNode::FromLstat(known, found);
+        resolved = std::move(known);
+        return true;
     }
+    // Renamed, removed or spelled differently further down: the slow walk
+    // settles it and remembers what it finds.
+    cache.Forget(SpellingCache::Key(root, components, knownCount));
+    return false;
+}
+
+}  // namespace
+
+std::string ResolveComponents(const std::string& root, const std::vector<std::wstring>& components,
+                              HostNode* node) {
+    std::string cached;
+    if (ResolveFromCache(root, components, node, cached)) return cached;
 
     // Nearly every path the library hands over is spelled as it exists on
     // disk. One lstat of the whole path then proves every component exists
@@ -152,7 +164,7 @@ std::string ResolveComponents(const std::string& root, const std::vector<std::ws
             respelledPath = path;
         }
     }
-    if (respelled > 0) cache.Remember(SpellingCache::Key(root, components, respelled), respelledPath);
+    if (respelled > 0) SpellingCache::Instance().Remember(SpellingCache::Key(root, components, respelled), respelledPath);
     if (node) *node = HostNode::Inspect(path);
     return path;
 }
