@@ -131,9 +131,6 @@ enum DeleteItunesUserDataState : int32_t {
     kDeleteItunesUserDataState_DeleteComplete = 2,
 };
 
-// Scan records are completed together with the scan itself.
-struct ST_ITUNES_USER_DATA_ENUM_INFO;
-
 // One found item of the user data; in this version only iOS device backups
 // are items. Every record the library creates, blank ones included, takes
 // the next id of one process-wide count: the first record is 1.
@@ -147,6 +144,55 @@ struct ST_ITUNES_USER_DATA_ITEM {
     int64_t nSize = 0;           // bytes in the backup folder
     int64_t nDate = 0;           // the backup date in seconds since 1970
     bool bValid = false;         // false in a blank record
+};
+
+// Groups of the user-data categories.
+enum ItunesDataGroup : int32_t {
+    kItunesDataGroup_Media = 1,
+    kItunesDataGroup_Backup = 2,
+    kItunesDataGroup_Update = 3,
+    kItunesDataGroup_Junk = 4,
+    kItunesDataGroup_SpecialItl = 5,
+};
+
+// One category's registered folders (lower-case) and what the last scan
+// counted in it.
+struct ST_ITUNES_CATEGORY_INFO {
+    std::vector<std::wstring> vecFolder;
+    int64_t nSize = 0;
+    int32_t nCount = 0;
+};
+
+// One group: its categories by code and its totals.
+struct ST_ITUNES_TYPE_INFO {
+    std::map<int32_t, ST_ITUNES_CATEGORY_INFO> mapCategory;
+    int64_t nSize = 0;
+    int32_t nCount = 0;
+};
+
+// What GetAllItunesTypeInfoMap points to: the groups by code. The manager
+// owns it; read it only while no scan runs, or from the scan's callback.
+typedef std::map<int32_t, ST_ITUNES_TYPE_INFO> ItunesTypeInfoMap;
+
+// The scan's progress block; every scan record points to the one the
+// manager keeps.
+struct ST_ITUNES_SCAN_PROGRESS {
+    bool bDeepScan = false;
+    int32_t nScannedDir = 0;  // folders entered since the scan began
+    int32_t nTotalDir = 0;    // folders a deep scan is expected to enter
+};
+
+// The record of every scan callback. Totals are filled for the progress
+// state only; `item` is valid (bValid) when the record reports a backup.
+struct ST_ITUNES_USER_DATA_ENUM_INFO {
+    int32_t nGroup = 0;
+    int32_t nCategory = 0;
+    int64_t nCategorySize = 0;
+    int32_t nCategoryCount = 0;
+    int64_t nGroupSize = 0;
+    int32_t nGroupCount = 0;
+    ST_ITUNES_SCAN_PROGRESS* pProgress = nullptr;
+    ST_ITUNES_USER_DATA_ITEM item;
 };
 
 struct ST_ITUNES_DELETE_INFO {
