@@ -88,14 +88,15 @@ private:
 class Deletion : public WalkVisitor {
 public:
     using Entered = std::function<void(const std::wstring&)>;
-    Deletion(const std::function<bool()>& cancelled, const Entered& entered)
-        : cancelled_(cancelled), entered_(entered) {}
+    Deletion(const std::function<bool()>& cancelled, const Entered& entered, const FileTried& fileTried)
+        : cancelled_(cancelled), entered_(entered), fileTried_(fileTried) {}
 
     bool Stop() override { return cancelled_ && cancelled_(); }
 
     bool Visit(const std::wstring& path, const FindData& entry) override {
         if (!entry.IsDirectory()) {
-            files_.DeleteFile(path);
+            const bool deleted = files_.DeleteFile(path) == platform::kErrSuccess;
+            if (fileTried_) fileTried_(entry, deleted);
             return false;
         }
         if (entry.IsReparsePoint()) {
@@ -115,6 +116,7 @@ public:
 private:
     const std::function<bool()>& cancelled_;
     const Entered& entered_;
+    const FileTried& fileTried_;
     platform::IFileSystem& files_ = platform::Os().Files();
 };
 
@@ -162,7 +164,7 @@ bool CreateDirTree(std::wstring folder) {
 }
 
 bool DeleteTree(std::wstring folder, const std::function<bool()>& cancelled, const std::vector<std::wstring>& keep,
-                const std::function<void(const std::wstring&)>& entered) {
+                const std::function<void(const std::wstring&)>& entered, const FileTried& fileTried) {
     if (!FileExists(folder)) return true;
     std::wstring target;
     if (!DeletionGuard().AllowsTree(folder, target, keep)) return false;
@@ -172,7 +174,7 @@ bool DeleteTree(std::wstring folder, const std::function<bool()>& cancelled, con
         platform::Os().Files().RemoveDirectory(target);
         return true;
     }
-    Deletion deletion(cancelled, entered);
+    Deletion deletion(cancelled, entered, fileTried);
     deletion.Enter(target);
     TreeWalk(deletion).Run(target);
     return true;

@@ -16,6 +16,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/Types.h"
+
 // True when the folder exists afterwards. Missing parents are created from
 // the root down.
 bool CreateDirTree(std::wstring folder);
@@ -40,11 +42,14 @@ bool DeleteDir(std::wstring folder, const bool* cancel = nullptr, const std::vec
 // The guarded walk under DeleteDir on its own, asking `cancelled` before
 // each entry. `entered` (may be empty) hears each folder just before the
 // walk empties it, the folder itself first; a link is removed, never
-// entered, so it is never heard. False when the guard refused the folder;
-// otherwise test the folder's existence afterwards.
+// entered, so it is never heard. `fileTried` (may be empty) hears each file
+// right after its deletion was tried, with its search data and whether the
+// deletion succeeded. False when the guard refused the folder; otherwise
+// test the folder's existence afterwards.
+using FileTried = std::function<void(const platform::FindData& entry, bool deleted)>;
 bool DeleteTree(std::wstring folder, const std::function<bool()>& cancelled,
                 const std::vector<std::wstring>& keep = {},
-                const std::function<void(const std::wstring&)>& entered = {});
+                const std::function<void(const std::wstring&)>& entered = {}, const FileTried& fileTried = {});
 
 // Appends the files and folders below `folder` (full paths; with
 // `recursive`, depth first, each folder's contents right after it) and adds

@@ -1,0 +1,332 @@
+// The user-data manager on the simulated machine: what the scan counts in
+// each category, where it finds backups, what a deletion removes and
+// reports, and the paths a deletion must leave alone.
+#include <algorithm>
+#include <functional>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "Brisalen/UserDataCategories.h"
+#include "Brisalen/itunesUserDataMgr.h"
+#include "common/TextHelpers.h"
+#include "SimMachineFixture.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::wstring kMusic = L"C:\\Users\\Tarn\\Music";
+const std::wstring kMedia = kMusic + L"\\iTunes\\iTunes Media";
+const std::wstring kAppData = L"C:\\Users\\Tarn\\AppData\\Roaming";
+const std::wstring kQuickBackup =
+    kAppData + L"\\Apple Computer\\MobileSync\\Backup\\3d0d7e5fb2ce288813306e4d4636395e047a3d28";
+const std::wstring kDeepBackup = L"C:\\OldPhones\\a1b2c3d4e5f60718293a4b5c6d7e8f9012345678";
+
+struct ScanRecord {
+    int32_t state;
+    int32_t category;
+    int64_t categorySize;
+    int32_t categoryCount;
+    int32_t itemId;
+    bool itemValid;
+    std::wstring itemPath;
+};
+
+struct DeleteRecord {
+    int32_t state;
+    int64_t deleted;
+    int64_t total;
+    bool success;
+    std::vector<std::wstring> residual;
+    int32_t result;
+};
+
+class UserDataTest : public LoggedMachineTest {
+protected:
+    CItunesUserDataMgr& Mgr() { return CItunesUserDataMgr::Instance(); }
+    bool Exists(const std::wstring& p) { return Os().Files().Exists(p); }
+    bool Logged(const std::string& text) { return LoadTimeLog().find(text) != std::string::npos; }
+
+    // Ten two-character folders with `files` bytes each and the probe file.
+    int64_t MakeBackup(const std::wstring& folder, size_t bytes = 100) {
+        for (int i = 0; i < 10; ++i) WriteFile(folder + L"\\0" + std::to_wstring(i) + L"\\f", bytes);
+        WriteFile(folder + L"\\Manifest.db", 50);
+        return static_cast<int64_t>(10 * bytes + 50);
+    }
+
+    void Link(const std::wstring& link, const std::wstring& target) {
+        fs::create_directories(Host(target));
+        fs::create_directory_symlink(Host(target), Host(link));
+    }
+
+    static bool OnScan(void* user, int32_t state, const ST_ITUNES_USER_DATA_ENUM_INFO* info) {
+        auto* self = static_cast<UserDataTest*>(user);
+        self->scan_.push_back({state, info->nCategory, info->nCategorySize, info->nCategoryCount, info->item.nId,
+                               info->item.bValid, info->item.strPath});
+        if (self->onScan_) self->onScan_(state, *info);
+        return true;
+    }
+
+    static bool OnDelete(void* user, int32_t state, const ST_ITUNES_DELETE_INFO* info) {
+        auto* self = static_cast<UserDataTest*>(user);
+        self->deletion_.push_back(
+            {state, info->nDeletedSize, info->nTotalSize, info->bSuccess, info->vecResidual, info->nResult});
+        if (self->onDelete_) self->onDelete_(state);
+        return true;
+    }
+
+    void Scan(bool deep, bool* cancel = nullptr) {
+        scan_.clear();
+        ASSERT_TRUE(Mgr().EnumItunesUserData(&OnScan, this, deep, cancel));
+        Mgr().WaitIdle();
+    }
+
+    void Delete(std::vector<int32_t> categories, std::vector<int32_t> items = {}, bool* cancel = nullptr) {
+        deletion_.clear();
+        ASSERT_TRUE(Mgr().DeleteItuensUserData(&OnDelete, this, categories, items, cancel));
+        Mgr().WaitIdle();
+        ASSERT_FALSE(deletion_.empty());
+        ASSERT_EQ(deletion_.back().state, kDeleteItunesUserDataState_DeleteComplete);
+    }
+
+    const ST_ITUNES_CATEGORY_INFO& Category(int32_t group, int32_t code) {
+        return Mgr().GetAllItunesTypeInfoMap()->at(group).mapCategory.at(code);
+    }
+
+    std::vector<int32_t> BackupIds(const std::wstring& path) {
+        std::vector<int32_t> ids;
+        for (const ScanRecord& r : scan_) {
+            if (r.itemValid && AsciiLower(r.itemPath) == AsciiLower(path)) ids.push_back(r.itemId);
+        }
+        return ids;
+    }
+
+    std::vector<ScanRecord> scan_;
+    std::vector<DeleteRecord> deletion_;
+    std::function<void(int32_t, const ST_ITUNES_USER_DATA_ENUM_INFO&)> onScan_;
+    std::function<void(int32_t)> onDelete_;
+};
+
+// ------------------------------------------------------------------ scan
+
+TEST_F(UserDataTest, QuickScanSortsEachFileIntoItsCategory) {
+    EXPECT_TRUE(Mgr().GetAllItunesTypeInfoMap()->empty());
+    WriteFile(kMedia + L"\\Music\\Artist\\Album\\01 Song.mp3", 1000);
+    WriteFile(kMedia + L"\\Apple Music\\track.m4p", 500);
+    WriteFile(kMedia + L"\\Movies\\film.m4v", 3000);
+    WriteFile(kMusic + L"\\iTunes\\iTunes Library.itl", 70);
+    WriteFile(L"C:\\ProgramData\\Apple\\Lockdown\\pair.plist", 30);
+    WriteFile(L"C:\\ProgramData\\Apple\\Installer Cache\\x\\pkg.msi", 400);
+    WriteFile(kAppData + L"\\Apple Computer\\Preferences\\stray.plist", 9);
+    WriteFile(kMusic + L"\\outside.mp3", 5000);  // no root holds it
+
+    Scan(false);
+    EXPECT_EQ(Category(1, 1).nCount, 2);
+    EXPECT_EQ(Category(1, 1).nSize, 1500);
+    EXPECT_EQ(Category(1, 2).nSize, 3000);
+    EXPECT_EQ(Category(5, 20).nCount, 2);
+    EXPECT_EQ(Category(5, 20).nSize, 100);
+    EXPECT_EQ(Category(4, 16).nSize, 400);
+    EXPECT_EQ(Category(4, 19).nCount, 1);
+    EXPECT_EQ(Mgr().GetAllItunesTypeInfoMap()->at(1).nSize, 4500);
+    EXPECT_EQ(Category(1, 1).vecFolder,
+              (std::vector<std::wstring>{L"c:\\users\\tarn\\music\\itunes\\itunes media\\music",
+                                         L"c:\\users\\tarn\\music\\itunes\\itunes media\\apple music"}));
+
+    // States: 1 first, 4 last, 3 never without a deep request.
+    ASSERT_GE(scan_.size(), 3u);
+    EXPECT_EQ(scan_.front().state, kEnumItunesUserDataState_Enum_Begin);
+    EXPECT_EQ(scan_.back().state, kEnumItunesUserDataState_Enum_End);
+    for (size_t i = 1; i + 1 < scan_.size(); ++i) EXPECT_EQ(scan_[i].state, kEnumItunesUserDataState_Enum_Progress);
+
+    EXPECT_EQ(GetItunesCategoryName(0), L"unknown");
+    EXPECT_EQ(GetItunesCategoryName(21), L"unknown");
+    EXPECT_EQ(GetItunesCategoryName(12), L"ITUNES备份");
+    EXPECT_TRUE(Logged("Scan itunes user data (6 folder)..."));
+
+    // Every scan starts from zero.
+    Scan(false);
+    EXPECT_EQ(Category(1, 1).nCount, 2);
+}
+
+TEST_F(UserDataTest, CancelFlagSetBeforeTheCallIsClearedAndASecondScanIsRefused) {
+    WriteFile(kMedia + L"\\Music\\a.mp3", 10);
+    bool cancel = true;
+    bool refused = false;
+    onScan_ = [&](int32_t state, const ST_ITUNES_USER_DATA_ENUM_INFO&) {
+        if (state == kEnumItunesUserDataState_Enum_Begin) {
+            refused = !Mgr().EnumItunesUserData(&OnScan, this, false, nullptr);
+        }
+    };
+    Scan(false, &cancel);
+    EXPECT_TRUE(refused);
+    EXPECT_TRUE(Logged("ERR:previous task is runing,can not exec new task"));
+    EXPECT_FALSE(cancel);
+    EXPECT_EQ(Category(1, 1).nCount, 1);
+}
+
+TEST_F(UserDataTest, BackupsAreFoundByThePassThatOwnsTheirFolder) {
+    const int64_t quickSize = MakeBackup(kQuickBackup);
+    const int64_t deepSize = MakeBackup(kDeepBackup, 300);
+    // A link to the deep backup's folder and a look-alike without a layout.
+    Link(L"C:\\Shortcut", L"C:\\OldPhones");
+    WriteFile(L"C:\\NotABackup\\Manifest.db", 5);
+
+    Scan(false);
+    ASSERT_EQ(BackupIds(kQuickBackup).size(), 1u);
+    EXPECT_TRUE(BackupIds(kDeepBackup).empty());
+    EXPECT_EQ(Category(2, 12).nSize, quickSize);
+    EXPECT_EQ(Category(2, 12).nCount, 0);
+    EXPECT_EQ(Category(4, 19).nCount, 0);
+
+    Scan(true);
+    EXPECT_EQ(BackupIds(kQuickBackup).size(), 1u);  // the deep pass leaves the roots alone
+    EXPECT_EQ(BackupIds(kDeepBackup).size(), 1u);   // once: the link is not followed
+    EXPECT_EQ(Category(2, 12).nSize, quickSize + deepSize);
+    EXPECT_EQ(Category(4, 19).nCount, 0);  // no backup entered, no deep-pass file counted
+    EXPECT_EQ(std::count_if(scan_.begin(), scan_.end(),
+                            [](const ScanRecord& r) { return r.state == kEnumItunesUserDataState_DeepScan_Begin; }),
+              1);
+
+    // The folder count of a complete deep pass is the next scan's total.
+    int32_t nextTotal = 0;
+    onScan_ = [&](int32_t state, const ST_ITUNES_USER_DATA_ENUM_INFO& info) {
+        if (state == kEnumItunesUserDataState_Enum_Begin) nextTotal = info.pProgress->nTotalDir;
+    };
+    const std::string ini = ReadHostFile(L"C:\\Tarnwick\\ScanCache.ini");
+    Scan(false);
+    EXPECT_NE(ini.find("DEEP=" + std::to_string(nextTotal)), std::string::npos) << ini;
+    EXPECT_GT(nextTotal, 10);
+}
+
+TEST_F(UserDataTest, CancelledDeepPassSavesNothing) {
+    MakeBackup(kDeepBackup);
+    bool cancel = false;
+    onScan_ = [&](int32_t state, const ST_ITUNES_USER_DATA_ENUM_INFO&) {
+        if (state == kEnumItunesUserDataState_DeepScan_Begin) cancel = true;
+    };
+    Scan(true, &cancel);
+    EXPECT_TRUE(BackupIds(kDeepBackup).empty());
+    EXPECT_EQ(scan_.back().state, kEnumItunesUserDataState_Enum_End);
+    EXPECT_EQ(ReadHostFile(L"C:\\Tarnwick\\ScanCache.ini").find("DEEP="), std::string::npos);
+}
+
+// ------------------------------------------------------------------ deletion
+
+TEST_F(UserDataTest, TwoCategoriesAndOneBackupGoWithTotalsThatAddUp) {
+    for (int i = 0; i < 25; ++i) WriteFile(kMedia + L"\\Movies\\m" + std::to_wstring(i) + L".m4v", 100);
+    WriteFile(kAppData + L"\\Apple Computer\\Logs\\a.log", 40);
+    WriteFile(kMedia + L"\\Music\\keep.mp3", 10);
+    const int64_t backupSize = MakeBackup(kQuickBackup);
+    MakeBackup(kDeepBackup);
+    Scan(true);
+    const std::vector<int32_t> ids = BackupIds(kQuickBackup);
+    ASSERT_EQ(ids.size(), 1u);
+
+    Delete({2, 18, 99}, {ids[0], 123456});
+    const int64_t expected = 2500 + 40 + backupSize;
+    const DeleteRecord& last = deletion_.back();
+    EXPECT_EQ(last.total, expected);
+    EXPECT_EQ(last.deleted, expected);
+    EXPECT_TRUE(last.success);
+    EXPECT_TRUE(last.residual.empty());
+    EXPECT_EQ(last.result, 0);
+    EXPECT_FALSE(Exists(kMedia + L"\\Movies"));
+    EXPECT_FALSE(Exists(kAppData + L"\\Apple Computer\\Logs"));
+    EXPECT_FALSE(Exists(kQuickBackup));
+    EXPECT_TRUE(Exists(kDeepBackup + L"\\Manifest.db"));
+    EXPECT_TRUE(Exists(kMedia + L"\\Music\\keep.mp3"));
+
+    // Progress: before the first folder, then after the 10th, 20th and
+    // 30th file tried (25 movies, a log, 11 backup files).
+    std::vector<int64_t> progress;
+    for (const DeleteRecord& r : deletion_) {
+        if (r.state == kDeleteItunesUserDataState_Deleting) progress.push_back(r.deleted);
+    }
+    ASSERT_EQ(progress.size(), 4u);
+    EXPECT_EQ(progress[0], 0);
+}
+
+TEST_F(UserDataTest, SpecialFilesAndUnselectedBackupsAreNeverDeleted) {
+    WriteFile(kMusic + L"\\iTunes\\iTunes Library.itl", 70);
+    MakeBackup(kQuickBackup);
+    Scan(false);
+
+    Delete({20, 12});  // category 12 counts its backups but deletes only by id
+    EXPECT_TRUE(Exists(kMusic + L"\\iTunes\\iTunes Library.itl"));
+    EXPECT_TRUE(Exists(kQuickBackup + L"\\Manifest.db"));
+    EXPECT_EQ(deletion_.front().state, kDeleteItunesUserDataState_Deleting);
+    EXPECT_EQ(deletion_.back().total, Category(2, 12).nSize);
+    EXPECT_EQ(deletion_.back().deleted, 0);
+    EXPECT_TRUE(deletion_.back().success);
+    EXPECT_TRUE(Logged("not delete [special itl]"));
+}
+
+TEST_F(UserDataTest, JunkFilesGoOneByOneAndALockedOneIsReported) {
+    const std::wstring stray = kAppData + L"\\Apple Computer\\Stray\\old.tmp";
+    const std::wstring locked = L"C:\\ProgramData\\Apple\\held.dat";
+    WriteFile(stray, 20);
+    WriteFile(locked, 30);
+    Scan(false);
+    Os().Files().SetAttributes(locked, platform::kAttrReadOnly);
+
+    Delete({19});
+    EXPECT_FALSE(Exists(stray));
+    EXPECT_FALSE(Exists(kAppData + L"\\Apple Computer\\Stray"));  // emptied, so removed
+    EXPECT_TRUE(Exists(locked));
+    EXPECT_EQ(deletion_.back().deleted, 20);
+    EXPECT_EQ(deletion_.back().total, 50);
+    EXPECT_FALSE(deletion_.back().success);
+    EXPECT_EQ(deletion_.back().residual, std::vector<std::wstring>{L"c:\\programdata\\apple\\held.dat"});
+}
+
+TEST_F(UserDataTest, CancelStopsTheDeletionAndSkipsTheJunk) {
+    for (int i = 0; i < 30; ++i) WriteFile(kMedia + L"\\Movies\\m" + std::to_wstring(i), 10);
+    WriteFile(kAppData + L"\\Apple Computer\\stray.tmp", 5);
+    Scan(false);
+    bool cancel = false;
+    onDelete_ = [&](int32_t state) {
+        if (state == kDeleteItunesUserDataState_Deleting && deletion_.size() == 2) cancel = true;
+    };
+    Delete({2, 19}, {}, &cancel);
+    EXPECT_EQ(deletion_.back().result, -1);
+    EXPECT_FALSE(deletion_.back().success);
+    EXPECT_EQ(deletion_.back().deleted, 100);  // the first ten files
+    EXPECT_TRUE(Exists(kAppData + L"\\Apple Computer\\stray.tmp"));
+    EXPECT_TRUE(Logged("Cancle Success"));
+}
+
+// Paths a deletion reaches come from the machine's folders: a link inside a
+// media folder, a backup layout planted in the Windows folder, a backup
+// gone since the scan.
+TEST_F(UserDataTest, LinksWindowsFolderAndVanishedBackupsAreLeftAlone) {
+    WriteFile(L"C:\\Precious\\thesis.doc", 10);
+    WriteFile(kMedia + L"\\Tones\\ring.m4r", 10);
+    Link(kMedia + L"\\Tones\\link", L"C:\\Precious");
+    const std::wstring planted = L"C:\\Windows\\Fonts\\3d0d7e5fb2ce288813306e4d4636395e047a3d28";
+    MakeBackup(planted);
+    MakeBackup(kDeepBackup);
+    const std::wstring stray = kAppData + L"\\Apple Computer\\Stray";
+    WriteFile(stray + L"\\old.tmp", 3);
+    WriteFile(L"C:\\Elsewhere\\old.tmp", 3);
+    Scan(true);
+    const std::vector<int32_t> plantedIds = BackupIds(planted);
+    const std::vector<int32_t> goneIds = BackupIds(kDeepBackup);
+    ASSERT_EQ(plantedIds.size(), 1u);
+    ASSERT_EQ(goneIds.size(), 1u);
+    fs::remove_all(Host(kDeepBackup));
+    // A junk file's folder swapped for a link to a folder holding a file of
+    // the same name.
+    fs::remove_all(Host(stray));
+    Link(stray, L"C:\\Elsewhere");
+
+    Delete({10, 19}, {plantedIds[0], goneIds[0]});
+    EXPECT_TRUE(Exists(L"C:\\Elsewhere\\old.tmp"));
+    EXPECT_FALSE(Exists(kMedia + L"\\Tones"));
+    EXPECT_TRUE(Exists(L"C:\\Precious\\thesis.doc"));
+    EXPECT_TRUE(Exists(planted + L"\\Manifest.db"));
+    EXPECT_TRUE(Exists(planted + L"\\00\\f"));
+}
+
+}  // namespace
