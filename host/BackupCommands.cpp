@@ -7,9 +7,7 @@
 #include "host/HostText.h"
 #include "host/inprocess/BackupQueries.h"
 
-namespace {
-
-nlohmann::json Describe(const ST_ITUNES_USER_DATA_ITEM& backup) {
+nlohmann::json DescribeBackup(const ST_ITUNES_USER_DATA_ITEM& backup) {
     return {{"path", ToUtf8(backup.strPath)},
             {"device_name", ToUtf8(backup.strDeviceName)},
             {"ios_version", ToUtf8(backup.strVersion)},
@@ -18,6 +16,8 @@ nlohmann::json Describe(const ST_ITUNES_USER_DATA_ITEM& backup) {
             {"date_seconds", backup.nDate},
             {"size", backup.nSize}};
 }
+
+namespace {
 
 void PrintText(const std::vector<ST_ITUNES_USER_DATA_ITEM>& backups) {
     for (const ST_ITUNES_USER_DATA_ITEM& backup : backups) {
@@ -38,7 +38,7 @@ int RunBackups(HostContext& host, const std::vector<std::string>& folders) {
     const std::vector<ST_ITUNES_USER_DATA_ITEM> backups = inprocess::FindBackups(roots);
     if (host.json) {
         nlohmann::json list = nlohmann::json::array();
-        for (const ST_ITUNES_USER_DATA_ITEM& backup : backups) list.push_back(Describe(backup));
+        for (const ST_ITUNES_USER_DATA_ITEM& backup : backups) list.push_back(DescribeBackup(backup));
         host.Print(nlohmann::json{{"backups", list}});
     } else {
         PrintText(backups);

@@ -5,3 +5,6 @@
 #include "host/HostContext.h"
 
 void AddBackupCommands(CLI::App& app, HostAction& action);
+
+// One backup as the host's JSON and text output describe it.
+nlohmann::json DescribeBackup(const ST_ITUNES_USER_DATA_ITEM& backup);

@@ -11,7 +11,8 @@ bool HostContext::LoadLibrary() {
         return false;
     }
     createRepairManager_ = reinterpret_cast<CreateFixItuensMgrFn>(library_->Symbol("CreateFixItuensMgr"));
-    if (createRepairManager_ == nullptr || library_->Symbol("CreateItunesUserDataMgr") == nullptr) {
+    createUserDataManager_ = reinterpret_cast<CreateItunesUserDataMgrFn>(library_->Symbol("CreateItunesUserDataMgr"));
+    if (createRepairManager_ == nullptr || createUserDataManager_ == nullptr) {
         std::cerr << "brisalen: the library lacks its factory exports\n";
         createRepairManager_ = nullptr;
         return false;
@@ -25,6 +26,8 @@ IFixItunesMgr* HostContext::RepairManager() {
     CreateFixItuensMgrFn create = RepairManagerFactory();
     return create ? create() : nullptr;
 }
+
+IItunesUserDataMgr* HostContext::UserDataManager() { return LoadLibrary() ? createUserDataManager_() : nullptr; }
 
 namespace {
 

@@ -20,6 +20,7 @@ public:
     // Loads the library on first use; null after printing why it failed.
     IFixItunesMgr* RepairManager();
     CreateFixItuensMgrFn RepairManagerFactory();
+    IItunesUserDataMgr* UserDataManager();
 
     // JSON with --json, otherwise indented "key: value" lines.
     void Print(const nlohmann::json& value) const;
@@ -28,6 +29,7 @@ private:
     bool LoadLibrary();
     std::unique_ptr<LoadedLibrary> library_;
     CreateFixItuensMgrFn createRepairManager_ = nullptr;
+    CreateItunesUserDataMgrFn createUserDataManager_ = nullptr;
 };
 
 // The command chosen on the command line; returns the exit code.

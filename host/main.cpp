@@ -9,6 +9,7 @@
 #include "host/ProductCommands.h"
 #include "host/RepairCommands.h"
 #include "host/ServiceCommands.h"
+#include "host/UserDataCommands.h"
 
 int main(int argc, char** argv) {
     CLI::App app{"brisalen: checks, repairs, installs and cleans the iTunes family"};
@@ -25,6 +26,7 @@ int main(int argc, char** argv) {
     AddRepairCommands(app, action);
     AddOneKeyCommands(app, action);
     AddBackupCommands(app, action);
+    AddUserDataCommands(app, action);
     AddMachineCommands(app, action);
     CLI11_PARSE(app, argc, argv);
     return RunOnMachine(host, action);
