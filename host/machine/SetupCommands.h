@@ -20,3 +20,7 @@ void AddInstallerSetupCommands(CLI::App& machine, HostAction& action);
 // set-store, set-companion: the Store edition of iTunes and the behaviour
 // of the RemovePackage.dll stand-in that finds and removes it.
 void AddStoreSetupCommands(CLI::App& machine, HostAction& action);
+// seed-user-data: a used profile of the media player and its companions,
+// with the results a scan of it must give. The one set-up command that the
+// Windows host has too, where it acts on the machine it runs on.
+void AddUserDataSeedCommands(CLI::App& machine, HostAction& action);
