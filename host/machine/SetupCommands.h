@@ -20,3 +20,5 @@ void AddInstallerSetupCommands(CLI::App& machine, HostAction& action);
 // set-store, set-companion: the Store edition of iTunes and the behaviour
 // of the RemovePackage.dll stand-in that finds and removes it.
 void AddStoreSetupCommands(CLI::App& machine, HostAction& action);
+// set-itl-companion: the behaviour of the ITunesLibrary.dll stand-in.
+void AddItunesLibrarySetupCommands(CLI::App& machine, HostAction& action);

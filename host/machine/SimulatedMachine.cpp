@@ -24,6 +24,7 @@ void AddMachineCommands(CLI::App& app, HostAction& action) {
     AddProcessSetupCommands(*machine, action);
     AddInstallerSetupCommands(*machine, action);
     AddStoreSetupCommands(*machine, action);
+    AddItunesLibrarySetupCommands(*machine, action);
 }
 
 int RunOnMachine(HostContext& host, const HostAction& action) {
