@@ -28,6 +28,12 @@ int main(int argc, char** argv) {
     AddBackupCommands(app, action);
     AddUserDataCommands(app, action);
     AddMachineCommands(app, action);
-    CLI11_PARSE(app, argc, argv);
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& e) {
+        // Help and version end well; any malformed command line is a usage
+        // error, whatever CLI11 would number it.
+        return app.exit(e) == 0 ? 0 : 2;
+    }
     return RunOnMachine(host, action);
 }
