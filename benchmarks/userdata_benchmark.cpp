@@ -12,6 +12,9 @@
 //  - the peak resident size of a scan in a fresh process, for profiles of
 //    10,000 and 100,000 files and for the deep scan.
 // Each comparison takes the kinds in turns and keeps each one's best round.
+// The scans are also set against the bare walker plus the two backup
+// probes the scan makes for every folder ("+probes"), which on this machine
+// cost a case-insensitive lookup each.
 //
 // The profiles are seeded once with `brisalen machine seed-user-data` and
 // kept in the build folder (BRISALEN_USERDATA_BENCH_DIR); seeding 100,000
@@ -38,6 +41,7 @@
 #include "common/FolderWalker.h"
 #include "common/OsInfo.h"
 #include "common/PathHelpers.h"
+#include "common/TextHelpers.h"
 #include "common/Singleton.h"
 #include "platform/KnownFolders.h"
 #include "platform/sim/Machine.h"
@@ -159,16 +163,33 @@ struct EntryCount {
     }
 };
 
+// The bare walker plus what the scan asks of the file system for each
+// folder it meets: whether the folder, spelled in lower case, holds either
+// backup manifest. Shows how much of the scan's cost these probes are.
+struct ProbingCount : EntryCount {
+    static bool Count(void* context, std::wstring dirPath, const platform::FindData* entry, uint32_t code,
+                      uint32_t folders) {
+        EntryCount::Count(context, dirPath, entry, code, folders);
+        if (entry == nullptr || !entry->IsDirectory() || code >= kWalkStartFolderDone) return true;
+        AsciiLowerInPlace(dirPath);
+        for (const wchar_t* probe : {L"\\manifest.db", L"\\manifest.mbdb"}) {
+            if (FileExists(dirPath + entry->name + probe)) return false;
+        }
+        return true;
+    }
+};
+
 // The bare walker: the scan's start and excluded folders, a handler that
-// only counts.
-int64_t BareWalk(const std::vector<std::wstring>& starts, const std::vector<std::wstring>& excluded) {
+// only counts (or also probes).
+int64_t BareWalk(const std::vector<std::wstring>& starts, const std::vector<std::wstring>& excluded,
+                 bool probe = false) {
     CFolderWalker walker;
-    EntryCount count;
+    ProbingCount count;
     walker.AddStartFolders(starts);
     walker.AddExcludedFolder(GetSpecialFolder(platform::csidl::kSystem));
     walker.AddExcludedFolder(GetSpecialFolder(platform::csidl::kSystemX86));
     for (const std::wstring& folder : excluded) walker.AddExcludedFolder(folder);
-    walker.SetHandler(&EntryCount::Count, &count, nullptr);
+    walker.SetHandler(probe ? &ProbingCount::Count : &EntryCount::Count, &count, nullptr);
     walker.Run();
     return count.entries;
 }
@@ -191,6 +212,7 @@ void CompareQuickPass(int rounds) {
     double passBest = 1e30;
     const std::vector<bench::Kind> kinds{
         {"bare", [&] { entries = BareWalk(roots, {}); }, {}},
+        {"+probes", [&] { BareWalk(roots, {}, true); }, {}},
         {"quick", [&] {
              const ScanTimes t = Scan(false);
              passBest = std::min(passBest, Seconds(t.begin, t.end));
@@ -215,6 +237,7 @@ void CompareDeepPass(int rounds) {
     double deepBest = 1e30, scanBest = 1e30;
     const std::vector<bench::Kind> kinds{
         {"bare", [&] { entries = BareWalk(drives, roots); }, {}},
+        {"+probes", [&] { BareWalk(drives, roots, true); }, {}},
         {"deep scan", [&] {
              const ScanTimes t = Scan(true);
              deepBest = std::min(deepBest, Seconds(t.deepBegin, t.end));
@@ -435,6 +458,14 @@ void PrintScanPeaks(const char* self) {
     }
 }
 
+// One bare walk of the quick pass's roots, to compare its system calls
+// (under strace -c) with a scan's.
+int ReportBareQuickWalk(const std::string& folder) {
+    MachineInUse machine(folder);
+    std::printf("%lld entries\n", static_cast<long long>(BareWalk(CCollectDirMgr::Instance().GetScanRoots(), {})));
+    return 0;
+}
+
 int Rounds(const char* text, int fallback) {
     const int rounds = text != nullptr ? std::atoi(text) : 0;
     return rounds > 0 ? rounds : fallback;
@@ -451,6 +482,12 @@ int main(int argc, char** argv) {
     if (argc == 2 && std::strncmp(argv[1], kDeepPeak, sizeof kDeepPeak - 1) == 0) {
         return ReportScanPeak(argv[1] + sizeof kDeepPeak - 1, true);
     }
+    constexpr const char kBareQuick[] = "--bare-quick-walk=";
+    if (argc == 2 && std::strncmp(argv[1], kBareQuick, sizeof kBareQuick - 1) == 0) {
+        return ReportBareQuickWalk(argv[1] + sizeof kBareQuick - 1);
+    }
+    // Each table as it is measured, also into a file.
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
     // [scan rounds] [deletion rounds]: a deletion round copies the whole
     // profile twice, so it gets fewer by default.
     const int scanRounds = Rounds(argc > 1 ? argv[1] : nullptr, 5);
