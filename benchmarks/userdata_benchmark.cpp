@@ -13,8 +13,9 @@
 //    10,000 and 100,000 files and for the deep scan.
 // Each comparison takes the kinds in turns and keeps each one's best round.
 // The scans are also set against the bare walker plus the two backup
-// probes the scan makes for every folder ("+probes"), which on this machine
-// cost a case-insensitive lookup each.
+// probes the scan makes for every folder on its lower-cased path
+// ("+probes"), which on this machine cost case-insensitive lookups, and the
+// same probes on the path as the walker spells it ("+spelled").
 //
 // The profiles are seeded once with `brisalen machine seed-user-data` and
 // kept in the build folder (BRISALEN_USERDATA_BENCH_DIR); seeding 100,000
@@ -166,12 +167,15 @@ struct EntryCount {
 // The bare walker plus what the scan asks of the file system for each
 // folder it meets: whether the folder, spelled in lower case, holds either
 // backup manifest. Shows how much of the scan's cost these probes are.
+// With `Lower` false the probes keep the walker's spelling, which the
+// machine resolves with fewer case-insensitive lookups.
+template <bool Lower>
 struct ProbingCount : EntryCount {
     static bool Count(void* context, std::wstring dirPath, const platform::FindData* entry, uint32_t code,
                       uint32_t folders) {
         EntryCount::Count(context, dirPath, entry, code, folders);
         if (entry == nullptr || !entry->IsDirectory() || code >= kWalkStartFolderDone) return true;
-        AsciiLowerInPlace(dirPath);
+        if (Lower) AsciiLowerInPlace(dirPath);
         for (const wchar_t* probe : {L"\\manifest.db", L"\\manifest.mbdb"}) {
             if (FileExists(dirPath + entry->name + probe)) return false;
         }
@@ -181,15 +185,20 @@ struct ProbingCount : EntryCount {
 
 // The bare walker: the scan's start and excluded folders, a handler that
 // only counts (or also probes).
+enum class Probes { None, Lowered, AsSpelled };
+
 int64_t BareWalk(const std::vector<std::wstring>& starts, const std::vector<std::wstring>& excluded,
-                 bool probe = false) {
+                 Probes probes = Probes::None) {
     CFolderWalker walker;
-    ProbingCount count;
+    EntryCount count;
     walker.AddStartFolders(starts);
     walker.AddExcludedFolder(GetSpecialFolder(platform::csidl::kSystem));
     walker.AddExcludedFolder(GetSpecialFolder(platform::csidl::kSystemX86));
     for (const std::wstring& folder : excluded) walker.AddExcludedFolder(folder);
-    walker.SetHandler(probe ? &ProbingCount::Count : &EntryCount::Count, &count, nullptr);
+    FolderWalkHandler handler = &EntryCount::Count;
+    if (probes == Probes::Lowered) handler = &ProbingCount<true>::Count;
+    if (probes == Probes::AsSpelled) handler = &ProbingCount<false>::Count;
+    walker.SetHandler(handler, &count, nullptr);
     walker.Run();
     return count.entries;
 }
@@ -212,7 +221,8 @@ void CompareQuickPass(int rounds) {
     double passBest = 1e30;
     const std::vector<bench::Kind> kinds{
         {"bare", [&] { entries = BareWalk(roots, {}); }, {}},
-        {"+probes", [&] { BareWalk(roots, {}, true); }, {}},
+        {"+probes", [&] { BareWalk(roots, {}, Probes::Lowered); }, {}},
+        {"+spelled", [&] { BareWalk(roots, {}, Probes::AsSpelled); }, {}},
         {"quick", [&] {
              const ScanTimes t = Scan(false);
              passBest = std::min(passBest, Seconds(t.begin, t.end));
@@ -237,7 +247,8 @@ void CompareDeepPass(int rounds) {
     double deepBest = 1e30, scanBest = 1e30;
     const std::vector<bench::Kind> kinds{
         {"bare", [&] { entries = BareWalk(drives, roots); }, {}},
-        {"+probes", [&] { BareWalk(drives, roots, true); }, {}},
+        {"+probes", [&] { BareWalk(drives, roots, Probes::Lowered); }, {}},
+        {"+spelled", [&] { BareWalk(drives, roots, Probes::AsSpelled); }, {}},
         {"deep scan", [&] {
              const ScanTimes t = Scan(true);
              deepBest = std::min(deepBest, Seconds(t.deepBegin, t.end));
@@ -483,8 +494,8 @@ int ReportMusicDeletion(const std::string& folder) {
 }
 
 int Rounds(const char* text, int fallback) {
-    const int rounds = text != nullptr ? std::atoi(text) : 0;
-    return rounds > 0 ? rounds : fallback;
+    const int rounds = text != nullptr ? std::atoi(text) : fallback;
+    return rounds >= 0 ? rounds : fallback;
 }
 
 }  // namespace
@@ -508,8 +519,8 @@ int main(int argc, char** argv) {
     }
     // Each table as it is measured, also into a file.
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
-    // [scan rounds] [deletion rounds]: a deletion round copies the whole
-    // profile twice, so it gets fewer by default.
+    // [scan rounds] [deletion rounds], 0 to leave that part out: a deletion
+    // round copies the profile twice, so it gets fewer by default.
     const int scanRounds = Rounds(argc > 1 ? argv[1] : nullptr, 5);
     const int deleteRounds = Rounds(argc > 2 ? argv[2] : nullptr, 3);
     try {
@@ -517,9 +528,11 @@ int main(int argc, char** argv) {
         Profile(kLargeProfile);
         DeepMachine();
         std::printf("load at start: %s\n", bench::LoadAverage().c_str());
-        CompareQuickPass(scanRounds);
-        CompareDeepPass(scanRounds);
-        CompareDeletion(deleteRounds);
+        if (scanRounds > 0) {
+            CompareQuickPass(scanRounds);
+            CompareDeepPass(scanRounds);
+        }
+        if (deleteRounds > 0) CompareDeletion(deleteRounds);
         PrintScanPeaks(argv[0]);
     } catch (const std::exception& e) {
         std::fprintf(stderr, "brisalen_userdata_benchmark: %s\n", e.what());
