@@ -97,25 +97,67 @@ private:
 
 namespace {
 
+// Resolves components[from...] below `path`, an existing host folder, one
+// lstat a component and a case-insensitive search where that fails. The
+// last component found in another spelling is remembered with its prefix.
+std::string WalkComponents(const std::string& root, const std::vector<std::wstring>& components, size_t from,
+                           std::string path, HostNode* node) {
+    bool missing = false;
+    size_t respelled = 0;  // components up to the last one found in another spelling
+    std::string respelledPath;
+    for (size_t i = from; i < components.size(); ++i) {
+        const std::string spelled = ToUtf8(components[i]);
+        if (missing) {
+            path += "/" + spelled;
+            continue;
+        }
+        struct stat st {};
+        if (lstat((path + "/" + spelled).c_str(), &st) == 0) {
+            path += "/" + spelled;
+            continue;
+        }
+        const std::string existing = FindNoCase(path, components[i]);
+        if (existing.empty()) {
+            missing = true;
+            path += "/" + spelled;
+        } else {
+            path += "/" + existing;
+            respelled = i + 1;
+            respelledPath = path;
+        }
+    }
+    if (respelled > 0) SpellingCache::Instance().Remember(SpellingCache::Key(root, components, respelled), respelledPath);
+    if (node) *node = HostNode::Inspect(path);
+    return path;
+}
+
 // A path below one found in another spelling before (a walk from a
 // lower-cased start folder) is taken from there first: trying its own
 // spelling would fail every time. False when nothing is cached or the
-// cached place no longer leads to the path.
+// cached place is gone.
 bool ResolveFromCache(const std::string& root, const std::vector<std::wstring>& components, HostNode* node,
                       std::string& resolved) {
     SpellingCache& cache = SpellingCache::Instance();
     std::string known;
     size_t knownCount = 0;
     if (!cache.Find(root, components, known, knownCount)) return false;
-    for (size_t i = knownCount; i < components.size(); ++i) known += "/" + ToUtf8(components[i]);
+    std::string full = known;
+    for (size_t i = knownCount; i < components.size(); ++i) full += "/" + ToUtf8(components[i]);
     struct stat found {};
-    if (lstat(known.c_str(), &found) == 0) {
-        if (node) *node = HostNode::FromLstat(known, found);
-        resolved = std::move(known);
+    if (lstat(full.c_str(), &found) == 0) {
+        if (node) *node = HostNode::FromLstat(full, found);
+        resolved = std::move(full);
         return true;
     }
-    // Renamed, removed or spelled differently further down: the slow walk
-    // settles it and remembers what it finds.
+    // The remembered place still there: what follows it is missing or
+    // spelled differently, which only the folders below it can tell (a
+    // probe for a file that is not there is the common case). Walking again
+    // from the root would relist every respelled folder on the way.
+    if (lstat(known.c_str(), &found) == 0 && S_ISDIR(found.st_mode)) {
+        resolved = WalkComponents(root, components, knownCount, std::move(known), node);
+        return true;
+    }
+    // Renamed or removed: the slow walk settles it and remembers what it finds.
     cache.Forget(SpellingCache::Key(root, components, knownCount));
     return false;
 }
@@ -138,35 +180,7 @@ std::string ResolveComponents(const std::string& root, const std::vector<std::ws
         return path;
     }
 
-    path = root;
-    bool missing = false;
-    size_t respelled = 0;  // components up to the last one found in another spelling
-    std::string respelledPath;
-    for (size_t i = 0; i < components.size(); ++i) {
-        const std::wstring& component = components[i];
-        const std::string spelled = ToUtf8(component);
-        if (missing) {
-            path += "/" + spelled;
-            continue;
-        }
-        struct stat st {};
-        if (lstat((path + "/" + spelled).c_str(), &st) == 0) {
-            path += "/" + spelled;
-            continue;
-        }
-        const std::string existing = FindNoCase(path, component);
-        if (existing.empty()) {
-            missing = true;
-            path += "/" + spelled;
-        } else {
-            path += "/" + existing;
-            respelled = i + 1;
-            respelledPath = path;
-        }
-    }
-    if (respelled > 0) SpellingCache::Instance().Remember(SpellingCache::Key(root, components, respelled), respelledPath);
-    if (node) *node = HostNode::Inspect(path);
-    return path;
+    return WalkComponents(root, components, 0, root, node);
 }
 
 }  // namespace sim
