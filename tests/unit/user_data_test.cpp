@@ -253,7 +253,16 @@ TEST_F(UserDataTest, SpecialFilesAndUnselectedBackupsAreNeverDeleted) {
     MakeBackup(kQuickBackup);
     Scan(false);
 
+    bool refused = false;
+    onDelete_ = [&](int32_t state) {
+        std::vector<int32_t> none;
+        if (state == kDeleteItunesUserDataState_Deleting) {
+            refused = !Mgr().DeleteItuensUserData(&OnDelete, this, none, none, nullptr);
+        }
+    };
     Delete({20, 12});  // category 12 counts its backups but deletes only by id
+    EXPECT_TRUE(refused);
+    EXPECT_TRUE(Logged("ERR:previous task is runing ,cant exec new task!"));
     EXPECT_TRUE(Exists(kMusic + L"\\iTunes\\iTunes Library.itl"));
     EXPECT_TRUE(Exists(kQuickBackup + L"\\Manifest.db"));
     EXPECT_EQ(deletion_.front().state, kDeleteItunesUserDataState_Deleting);
@@ -266,19 +275,26 @@ TEST_F(UserDataTest, SpecialFilesAndUnselectedBackupsAreNeverDeleted) {
 TEST_F(UserDataTest, JunkFilesGoOneByOneAndALockedOneIsReported) {
     const std::wstring stray = kAppData + L"\\Apple Computer\\Stray\\old.tmp";
     const std::wstring locked = L"C:\\ProgramData\\Apple\\held.dat";
+    const std::wstring cookie = kAppData + L"\\Apple Computer\\iTunes\\Cookies\\Cookies.binarycookies";
     WriteFile(stray, 20);
     WriteFile(locked, 30);
+    WriteFile(cookie, 4);
+    WriteFile(kAppData + L"\\Apple Computer\\iTunes\\Cookies\\other", 6);
     Scan(false);
     Os().Files().SetAttributes(locked, platform::kAttrReadOnly);
+    Os().Files().SetAttributes(cookie, platform::kAttrReadOnly);
 
-    Delete({19});
+    Delete({17, 19});
     EXPECT_FALSE(Exists(stray));
     EXPECT_FALSE(Exists(kAppData + L"\\Apple Computer\\Stray"));  // emptied, so removed
     EXPECT_TRUE(Exists(locked));
-    EXPECT_EQ(deletion_.back().deleted, 20);
-    EXPECT_EQ(deletion_.back().total, 50);
+    EXPECT_EQ(deletion_.back().deleted, 26);
+    EXPECT_EQ(deletion_.back().total, 60);
     EXPECT_FALSE(deletion_.back().success);
-    EXPECT_EQ(deletion_.back().residual, std::vector<std::wstring>{L"c:\\programdata\\apple\\held.dat"});
+    // The junk file as recorded, then what the check found in the folders.
+    EXPECT_EQ(deletion_.back().residual,
+              (std::vector<std::wstring>{L"c:\\programdata\\apple\\held.dat",
+                                         L"c:\\users\\tarn\\appdata\\roaming\\apple computer\\itunes\\cookies\\cookies.binarycookies"}));
 }
 
 TEST_F(UserDataTest, CancelStopsTheDeletionAndSkipsTheJunk) {
