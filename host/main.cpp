@@ -28,6 +28,12 @@ int main(int argc, char** argv) {
     AddBackupCommands(app, action);
     AddUserDataCommands(app, action);
     AddMachineCommands(app, action);
-    CLI11_PARSE(app, argc, argv);
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& e) {
+        // Help is an answer; any command line refused is a task that could
+        // not start, which the host ends with 2 everywhere.
+        return app.exit(e) == 0 ? 0 : 2;
+    }
     return RunOnMachine(host, action);
 }
