@@ -207,6 +207,35 @@ def check_deletion(host, machine, manifest):
     check(listing(machine) == before, "delete category 20 changed files")
 
 
+def check_links_kept_out(host, scratch):
+    """Links inside the deleted folders lead to the user's documents and the
+    Windows folder: the deletion removes the links and leaves their targets."""
+    machine = os.path.join(scratch, "linked")
+    subprocess.run([host, "--machine", machine, "info"], capture_output=True, check=True, timeout=60)
+    manifest_file = os.path.join(scratch, "linked.json")
+    run(host, machine, "machine", "seed-user-data", "--seed", "12", "--files", "40", "--manifest", manifest_file)
+    manifest = json.load(open(manifest_file, encoding="utf-8"))
+    quick = next(b for b in manifest["backups"] if b["found_by"] == "quick")
+    profile = manifest["folders"]["my_music"].rsplit("\\", 1)[0]
+    targets = [host_path(machine, profile) + "/Documents", os.path.join(machine, "drives", "C", "Windows")]
+    kept = []
+    for target in targets:
+        os.makedirs(target, exist_ok=True)
+        kept.append(os.path.join(target, "keep.txt"))
+        with open(kept[-1], "w") as f:
+            f.write("not user data")
+    links = [host_path(machine, manifest["folders"]["my_music"] + MUSIC_FOLDERS[0]) + "/escape",
+             host_path(machine, quick["path"]) + "/zz"]
+    for link, target in zip(links, targets):
+        os.symlink(target, link)
+    answer = run(host, machine, "delete", "--category", "1", "--backup", quick["path"])
+    check(answer.returncode in (0, 1), "delete with links: exit %d: %s" % (answer.returncode, answer.stderr.strip()))
+    for path in kept:
+        check(os.path.isfile(path), "a link's target lost %s" % path)
+    for link in links:
+        check(not os.path.lexists(link), "the link %s is still there" % link)
+
+
 def main():
     host = sys.argv[1]
     with tempfile.TemporaryDirectory() as scratch:
@@ -231,6 +260,7 @@ def main():
 
         check_refusals(host, machine, manifest)
         check_deletion(host, machine, manifest)
+        check_links_kept_out(host, scratch)
 
     for p in problems:
         print(p)
