@@ -1,9 +1,8 @@
 #include "Brisalen/Brisalen.h"
 
-#include <exception>
-
 #include "Brisalen/ItunesCheck.h"
 #include "Brisalen/ItunesRegistry.h"
+#include "Brisalen/NeverThrow.h"
 #include "Brisalen/OneKeyuninstall.h"
 #include "Brisalen/OnekeyIntall.h"
 #include "Brisalen/Win10AppStore.h"
@@ -15,21 +14,6 @@
 #include "platform/Platform.h"
 
 namespace {
-
-// No exception may cross into the host: one that escapes a slot (out of
-// memory while copying a path, say) becomes a log line and the slot's
-// failure value.
-template <typename Result, typename Body>
-Result NeverThrow(Result onFailure, const Body& body) {
-    try {
-        return body();
-    } catch (const std::exception& e) {
-        LOG_INFO_W(L"ERR:call ended by an exception (%s)\n", logging::Widen(e.what()));
-    } catch (...) {
-        LOG_INFO_W(L"ERR:call ended by an exception\n");
-    }
-    return onFailure;
-}
 
 std::wstring ItunesVersion() {
     std::wstring installDir;

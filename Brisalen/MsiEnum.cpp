@@ -225,3 +225,9 @@ std::vector<std::wstring> CMsiEnum::ServicesOf(int type) const {
     const auto entry = m_mapProductService.find(type);
     return entry == m_mapProductService.end() ? std::vector<std::wstring>() : entry->second;
 }
+
+std::vector<std::wstring>* CMsiEnum::StoredServicesOf(int type) {
+    std::lock_guard<std::mutex> lock(m_lock);
+    const auto entry = m_mapProductService.find(type);
+    return entry == m_mapProductService.end() ? nullptr : &entry->second;
+}

@@ -51,6 +51,13 @@ public:
     std::map<std::wstring, ST_MSI_PRODUCT_RAW_DATA> AllProducts() const;
     std::vector<std::wstring> ServicesOf(int type) const;
 
+    // The stored maps themselves, for the exports that hand their addresses
+    // to the host: the nodes live as long as this object, a later load
+    // changes what they hold.
+    std::map<std::wstring, ST_MSI_PRODUCT_RAW_DATA>* AllProductsMap() { return &m_mapAllProduct; }
+    // Null when the type has no list.
+    std::vector<std::wstring>* StoredServicesOf(int type);
+
 private:
     friend class Singleton<CMsiEnum>;
     CMsiEnum();

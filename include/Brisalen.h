@@ -248,6 +248,34 @@ BRISALEN_API IFixItunesMgr* BRISALEN_CDECL CreateFixItuensMgr();
 BRISALEN_API IItunesUserDataMgr* BRISALEN_CDECL CreateItunesUserDataMgr();
 }
 
+// Product queries and single-product installs, run on the caller's thread.
+// They are C++ functions, exported under their decorated names only. Every
+// pointer they return belongs to the library and stays valid until it is
+// unloaded; what it points to is rebuilt by later calls (see each). Do not
+// call them while a task of the repair manager runs.
+
+// Every installed product keyed by lower-cased product code, unclassified
+// (type 0). Rebuilt by each call, emptied by each family load (the family
+// query below, the check, the one-key uninstall).
+BRISALEN_API std::map<std::wstring, ST_MSI_PRODUCT_RAW_DATA>* BRISALEN_CDECL GetAllInstallProductInfo();
+// Replaces `products` with the family's installed products in ascending
+// product code; true when there is at least one.
+BRISALEN_API bool BRISALEN_CDECL QueryItunesService(std::vector<ST_MSI_PRODUCT_RAW_DATA>& products);
+// The service names of a product type (1 to 6), or null when the type has
+// none listed.
+BRISALEN_API std::vector<std::wstring>* BRISALEN_CDECL QueryProductService(int productType);
+// Installs a package; `err` receives 0, the installer's code, or -3 when
+// Windows must restart first.
+BRISALEN_API bool BRISALEN_CDECL InstallProduct(std::wstring packagePath, int* err);
+// Uninstalls a product and cleans up after it; true when no registration
+// remains (a code that was not installed gives true with 1605).
+BRISALEN_API bool BRISALEN_CDECL UninstallProduct(int productType, std::wstring productCode, int* err);
+// Kept for hosts that call it: always true, writes nothing.
+BRISALEN_API bool BRISALEN_CDECL SaveProductVerifyInfo(std::vector<ST_MSI_PRODUCT_UI_INFO>& infos,
+                                                      std::wstring& path);
+// The user-data manager's group map (an ItunesTypeInfoMap), untyped.
+BRISALEN_API void* BRISALEN_CDECL GetAllItunesTypeInfoMap();
+
 // Entry point names for hosts that load the library at run time.
 typedef IFixItunesMgr*(BRISALEN_CDECL* CreateFixItuensMgrFn)();
 typedef IItunesUserDataMgr*(BRISALEN_CDECL* CreateItunesUserDataMgrFn)();
