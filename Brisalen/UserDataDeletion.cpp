@@ -4,10 +4,7 @@
 #include <algorithm>
 
 #include "Brisalen/ConfigMgr.h"
-#if __has_include("Brisalen/ItunesLibraryMgr.h")
 #include "Brisalen/ItunesLibraryMgr.h"
-#define HAVE_LIBRARY_UPDATE 1
-#endif
 #include "Brisalen/itunesUserDataMgr.h"
 #include "common/DeletionGuard.h"
 #include "common/FileHelpers.h"
@@ -118,9 +115,7 @@ void CItunesUserDataMgr::DeleteItunesUserDataImp() {
     if (plan.junkSelected) DeleteJunkFiles(plan.junkFiles, record);
     if (plan.mediaSelected) {
         LOG_INFO_W(L"Update iTunes Library.itl...");
-#ifdef HAVE_LIBRARY_UPDATE
         CItunesLibraryMgr::Instance().UpdateItunesLibrary();
-#endif
     }
     if (IsCancle()) {
         LOG_INFO_W(L"Cancle Success\n");

@@ -52,6 +52,32 @@ std::string CategoryText(int32_t code) {
 
 std::string GroupText(int32_t group) { return group >= 1 && group <= 5 ? kGroupNames[group] : "?"; }
 
+// What both sessions share: reports arrive on the library's worker thread
+// under one lock, a progress line shows them, and the command thread waits
+// for the final one.
+class TaskSession {
+public:
+    void WaitForEnd() {
+        std::unique_lock<std::mutex> lock(mutex_);
+        ended_.wait(lock, [this] { return done_; });
+        progress_.Finish();
+    }
+
+protected:
+    // Called with mutex_ held.
+    void SignalEnd() {
+        done_ = true;
+        ended_.notify_all();
+    }
+
+    std::mutex mutex_;
+    ProgressLine progress_;
+
+private:
+    std::condition_variable ended_;
+    bool done_ = false;
+};
+
 struct Totals {
     int32_t group = 0;
     int64_t size = 0;
@@ -59,17 +85,11 @@ struct Totals {
 };
 
 // What one scan reported, gathered on the library's worker thread.
-class ScanSession {
+class ScanSession : public TaskSession {
 public:
     static bool OnEnum(void* user, int32_t state, const ST_ITUNES_USER_DATA_ENUM_INFO* info) {
         static_cast<ScanSession*>(user)->Take(state, *info);
         return true;
-    }
-
-    void Wait() {
-        std::unique_lock<std::mutex> lock(mutex_);
-        ended_.wait(lock, [this] { return done_; });
-        progress_.Finish();
     }
 
     std::map<int32_t, Totals> categories;
@@ -91,16 +111,8 @@ private:
             line << " folders | " << CategoryText(info.nCategory) << " | " << backups.size() << " backups";
             progress_.Update(line.str());
         }
-        if (state == kEnumItunesUserDataState_Enum_End) {
-            done_ = true;
-            ended_.notify_all();
-        }
+        if (state == kEnumItunesUserDataState_Enum_End) SignalEnd();
     }
-
-    std::mutex mutex_;
-    std::condition_variable ended_;
-    bool done_ = false;
-    ProgressLine progress_;
 };
 
 // Runs one scan to its end; false (after saying why) when it cannot start.
@@ -110,7 +122,7 @@ bool RunScanTask(IItunesUserDataMgr& manager, bool deep, ScanSession& session) {
         return false;
     }
     InterruptAsCancel interrupt;
-    session.Wait();
+    session.WaitForEnd();
     return true;
 }
 
@@ -207,27 +219,22 @@ std::vector<int32_t> BackupIds(const ScanSession& session, const std::vector<std
     return ids;
 }
 
-class DeleteSession {
+class DeleteSession : public TaskSession {
 public:
     static bool OnDelete(void* user, int32_t state, const ST_ITUNES_DELETE_INFO* info) {
         static_cast<DeleteSession*>(user)->Take(state, *info);
         return true;
     }
 
-    ST_ITUNES_DELETE_INFO Wait() {
-        std::unique_lock<std::mutex> lock(mutex_);
-        ended_.wait(lock, [this] { return done_; });
-        progress_.Finish();
-        return final_;
-    }
+    // The final record; call after WaitForEnd.
+    const ST_ITUNES_DELETE_INFO& Final() const { return final_; }
 
 private:
     void Take(int32_t state, const ST_ITUNES_DELETE_INFO& info) {
         std::lock_guard<std::mutex> lock(mutex_);
         if (state == kDeleteItunesUserDataState_DeleteComplete) {
             final_ = info;
-            done_ = true;
-            ended_.notify_all();
+            SignalEnd();
             return;
         }
         constexpr int kWidth = 30;
@@ -239,11 +246,7 @@ private:
         progress_.Update(line.str());
     }
 
-    std::mutex mutex_;
-    std::condition_variable ended_;
-    bool done_ = false;
     ST_ITUNES_DELETE_INFO final_;
-    ProgressLine progress_;
 };
 
 struct DeleteRequest {
@@ -286,11 +289,11 @@ int RunDelete(HostContext& host, DeleteRequest request) {
         std::cerr << "brisalen: the deletion could not start: another deletion is running (see the library log)\n";
         return 2;
     }
-    ST_ITUNES_DELETE_INFO result;
     {
         InterruptAsCancel interrupt;
-        result = session.Wait();
+        session.WaitForEnd();
     }
+    const ST_ITUNES_DELETE_INFO& result = session.Final();
     nlohmann::json residual = nlohmann::json::array();
     for (const std::wstring& path : result.vecResidual) residual.push_back(ToUtf8(path));
     const nlohmann::json report{{"categories", request.categories}, {"backups", request.backups},

@@ -31,8 +31,8 @@ int main(int argc, char** argv) {
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
-        // Help is an answer; any command line refused is a task that could
-        // not start, which the host ends with 2 everywhere.
+        // Help and version end well; any malformed command line is a usage
+        // error, whatever CLI11 would number it.
         return app.exit(e) == 0 ? 0 : 2;
     }
     return RunOnMachine(host, action);

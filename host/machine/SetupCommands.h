@@ -24,3 +24,5 @@ void AddStoreSetupCommands(CLI::App& machine, HostAction& action);
 // with the results a scan of it must give. The one set-up command that the
 // Windows host has too, where it acts on the machine it runs on.
 void AddUserDataSeedCommands(CLI::App& machine, HostAction& action);
+// set-itl-companion: the behaviour of the ITunesLibrary.dll stand-in.
+void AddItunesLibrarySetupCommands(CLI::App& machine, HostAction& action);

@@ -25,6 +25,7 @@ void AddMachineCommands(CLI::App& app, HostAction& action) {
     AddInstallerSetupCommands(*machine, action);
     AddStoreSetupCommands(*machine, action);
     AddUserDataSeedCommands(*machine, action);
+    AddItunesLibrarySetupCommands(*machine, action);
 }
 
 int RunOnMachine(HostContext& host, const HostAction& action) {

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cwchar>
 
+#include "platform/sim/SimItunesLibrary.h"
 #include "platform/sim/SimPlatform.h"
 #include "platform/sim/Utf8.h"
 
@@ -75,6 +76,11 @@ void SetStoreCompanion(Machine& machine, const StoreCompanion& behaviour) {
 }
 
 platform::Result<std::unique_ptr<platform::ILibrary>> SimLibraries::Load(const std::wstring& name) {
+    if (EqualsNoCase(name, kItunesLibraryCompanionName)) {
+        std::unique_ptr<platform::ILibrary> library = LoadItunesLibraryStandIn(*machine_);
+        if (!library) return platform::Failure(platform::kErrModuleNotFound);
+        return library;
+    }
     const StoreCompanion behaviour = machine_->Snapshot<StoreCompanion>();
     if (!EqualsNoCase(name, kStoreCompanionName) || !behaviour.present) {
         return platform::Failure(platform::kErrModuleNotFound);

@@ -1,7 +1,7 @@
-// Libraries the simulated machine can load. It has one: RemovePackage.dll,
-// the companion that finds and removes the Store edition of iTunes, as a
-// stand-in whose behaviour the machine keeps, beside the Store package it
-// acts on.
+// Libraries the simulated machine can load. It has two, each a stand-in
+// whose behaviour the machine keeps: RemovePackage.dll, the companion that
+// finds and removes the Store edition of iTunes (beside the Store package it
+// acts on, here), and ITunesLibrary.dll (SimItunesLibrary.h).
 #pragma once
 
 #include <cstdint>

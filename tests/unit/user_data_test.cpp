@@ -237,6 +237,7 @@ TEST_F(UserDataTest, TwoCategoriesAndOneBackupGoWithTotalsThatAddUp) {
     EXPECT_FALSE(Exists(kQuickBackup));
     EXPECT_TRUE(Exists(kDeepBackup + L"\\Manifest.db"));
     EXPECT_TRUE(Exists(kMedia + L"\\Music\\keep.mp3"));
+    EXPECT_TRUE(Logged("Update iTunes Library.itl..."));  // movies are media
 
     // Progress: before the first folder, then after the 10th, 20th and
     // 30th file tried (25 movies, a log, 11 backup files).
@@ -270,6 +271,7 @@ TEST_F(UserDataTest, SpecialFilesAndUnselectedBackupsAreNeverDeleted) {
     EXPECT_EQ(deletion_.back().deleted, 0);
     EXPECT_TRUE(deletion_.back().success);
     EXPECT_TRUE(Logged("not delete [special itl]"));
+    EXPECT_FALSE(Logged("Update iTunes Library.itl"));
 }
 
 TEST_F(UserDataTest, JunkFilesGoOneByOneAndALockedOneIsReported) {
