@@ -101,7 +101,8 @@ def check_scan(scan, baseline, manifest, kind):
 
 
 def check_unchanged(before, after):
-    changed = sorted(set(before["files"].items()) ^ set(after["files"].items()), key=str)
+    changed = sorted({(p, tuple(v)) for p, v in before["files"].items()} ^
+                     {(p, tuple(v)) for p, v in after["files"].items()})
     check(not changed, "files changed: %r" % changed[:5])
     check(before["folders"] == after["folders"], "folders changed")
 
