@@ -34,6 +34,7 @@
 #include <utility>
 #include <vector>
 
+#include "BenchSupport.h"
 #include "common/FolderWalker.h"
 #include "platform/sim/Machine.h"
 #include "platform/sim/SimPlatform.h"
@@ -45,41 +46,6 @@ namespace fs = std::filesystem;
 constexpr int64_t kSmallTree = 100000;
 constexpr int64_t kLargeTree = 300000;
 
-// Four levels of ten folders (11,110 folders); the files fill the 10,000
-// leaves as evenly as the count allows. Names and sizes vary like a music
-// library's.
-void MakeTree(const std::string& root, int64_t entries) {
-    constexpr int kFanout = 10;
-    constexpr int kDepth = 4;
-    std::vector<std::string> level{root};
-    int64_t folders = 0;
-    for (int depth = 0; depth < kDepth; ++depth) {
-        std::vector<std::string> next;
-        for (const std::string& parent : level) {
-            for (int i = 0; i < kFanout; ++i) {
-                next.push_back(parent + "/Album " + std::to_string(depth) + "-" + std::to_string(i));
-                fs::create_directories(next.back());
-                ++folders;
-            }
-        }
-        level = std::move(next);
-    }
-    const int64_t files = entries - folders;
-    const int64_t leaves = static_cast<int64_t>(level.size());
-    for (int64_t leaf = 0; leaf < leaves; ++leaf) {
-        const int64_t count = files / leaves + (leaf < files % leaves ? 1 : 0);
-        for (int64_t f = 0; f < count; ++f) {
-            const std::string file = level[leaf] + "/" + std::to_string(f) + " Track " + std::to_string(leaf) + ".m4a";
-            const int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-            if (fd < 0) throw std::runtime_error("cannot create " + file);
-            // Sparse: a size to report without the bytes.
-            const int rc = ::ftruncate(fd, static_cast<off_t>((leaf * 7919 + f * 104729) % (12 << 20)));
-            ::close(fd);
-            if (rc != 0) throw std::runtime_error("cannot size " + file);
-        }
-    }
-}
-
 // A machine folder holding C:\Tree with `entries` entries, made when missing.
 std::string TreeMachine(int64_t entries) {
     const std::string folder = std::string(BRISALEN_WALK_TREES_DIR) + "/" + std::to_string(entries);
@@ -89,7 +55,7 @@ std::string TreeMachine(int64_t entries) {
         sim::Machine::Open(folder);
         std::fprintf(stderr, "making a tree of %lld entries in %s ...\n", static_cast<long long>(entries),
                      folder.c_str());
-        MakeTree(folder + "/drives/C/Tree", entries);
+        bench::MakeTree(folder + "/drives/C/Tree", entries);
         std::ofstream(done) << entries << "\n";
     }
     return folder;
@@ -143,9 +109,7 @@ int64_t WalkerWalk() {
     return count.entries;
 }
 
-void RunShell(const std::string& command) {
-    if (std::system(command.c_str()) != 0) throw std::runtime_error("failed: " + command);
-}
+using bench::RunShell;
 
 template <typename Walk>
 void Measure(benchmark::State& state, Walk&& walk) {
@@ -193,26 +157,14 @@ BENCHMARK(Walker)->Arg(kLargeTree)->Iterations(5)->UseManualTime()->Unit(benchma
 BENCHMARK(Find)->Arg(kLargeTree)->Iterations(5)->UseManualTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(Du)->Arg(kLargeTree)->Iterations(5)->UseManualTime()->Unit(benchmark::kMillisecond);
 
-long StatusKiB(const char* field) {
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    const size_t length = std::strlen(field);
-    while (std::getline(status, line)) {
-        if (line.compare(0, length, field) == 0 && line.size() > length && line[length] == ':') {
-            return std::atol(line.c_str() + length + 1);
-        }
-    }
-    return -1;
-}
-
 // In a fresh process: the peak resident size once the machine is open, and
 // after one walk of the whole tree.
 int ReportWalkPeak(const std::string& machineFolder) {
     auto machine = sim::Machine::Open(machineFolder);
     sim::UseMachine(machine);
-    const long before = StatusKiB("VmHWM");
+    const long before = bench::StatusKiB("VmHWM");
     const int64_t walked = WalkerWalk();
-    const long after = StatusKiB("VmHWM");
+    const long after = bench::StatusKiB("VmHWM");
     std::printf("%lld %ld %ld\n", static_cast<long long>(walked), before, after);
     sim::UseMachine(nullptr);
     return 0;
@@ -236,53 +188,24 @@ void PrintWalkPeaks(const char* self) {
     }
 }
 
-// CPU seconds (user and system) this process and its waited-for children
-// have used so far: on a machine other builds share, a walk's CPU time
-// varies far less than its wall time.
-double CpuSeconds() {
-    double total = 0;
-    for (int who : {RUSAGE_SELF, RUSAGE_CHILDREN}) {
-        struct rusage usage {};
-        ::getrusage(who, &usage);
-        for (const timeval& t : {usage.ru_utime, usage.ru_stime}) total += t.tv_sec + t.tv_usec / 1e6;
-    }
-    return total;
-}
-
-// The four walks taken in turns, so that whatever else the machine does at
-// the time weighs on each alike; each kind's best round by wall time and
-// by CPU time.
+// The four walks taken in turns; ratios to the bare walk.
 void PrintRatios(int rounds) {
     const std::string machineFolder = TreeMachine(kLargeTree);
     const std::string tree = HostTree(machineFolder);
     auto machine = sim::Machine::Open(machineFolder);
     sim::UseMachine(machine);
-    const std::vector<std::pair<const char*, std::function<void()>>> kinds{
-        {"bare", [&] { BareWalk(tree); }},
-        {"walker", [&] { WalkerWalk(); }},
-        {"find", [&] { RunShell("find '" + tree + "' -printf '%s\\n' >/dev/null"); }},
-        {"du", [&] { RunShell("du -s '" + tree + "' >/dev/null"); }},
+    const std::vector<bench::Kind> kinds{
+        {"bare", [&] { BareWalk(tree); }, {}},
+        {"walker", [&] { WalkerWalk(); }, {}},
+        {"find", [&] { RunShell("find '" + tree + "' -printf '%s\\n' >/dev/null"); }, {}},
+        {"du", [&] { RunShell("du -s '" + tree + "' >/dev/null"); }, {}},
     };
-    std::vector<double> wall(kinds.size(), 1e30);
-    std::vector<double> cpu(kinds.size(), 1e30);
-    for (const auto& kind : kinds) kind.second();  // warm
-    for (int round = 0; round < rounds; ++round) {
-        for (size_t k = 0; k < kinds.size(); ++k) {
-            const double cpuStart = CpuSeconds();
-            const auto start = std::chrono::steady_clock::now();
-            kinds[k].second();
-            wall[k] = std::min(wall[k], std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
-            cpu[k] = std::min(cpu[k], CpuSeconds() - cpuStart);
-        }
-    }
+    for (const auto& kind : kinds) kind.run();  // warm
+    const std::vector<bench::Best> best = bench::BestOfTurns(kinds, rounds);
     sim::UseMachine(nullptr);
     std::printf("\nBest of %d rounds over %lld entries, taken in turns; ratio to the bare walk:\n", rounds,
                 static_cast<long long>(kLargeTree));
-    std::printf("  %-7s %9s %7s %12s %9s %7s\n", "", "wall ms", "ratio", "entries/s", "CPU ms", "ratio");
-    for (size_t k = 0; k < kinds.size(); ++k) {
-        std::printf("  %-7s %9.1f %6.2fx %12.0f %9.1f %6.2fx\n", kinds[k].first, wall[k] * 1000, wall[k] / wall[0],
-                    static_cast<double>(kLargeTree) / wall[k], cpu[k] * 1000, cpu[k] / cpu[0]);
-    }
+    bench::PrintBest(kinds, best, static_cast<double>(kLargeTree));
 }
 
 }  // namespace

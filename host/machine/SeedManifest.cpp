@@ -86,6 +86,53 @@ int ScanRule::GroupOf(int code) {
     return 5;
 }
 
+namespace {
+
+nlohmann::json BackupList(const SeedPlan& plan) {
+    nlohmann::json backups = nlohmann::json::array();
+    for (const PlannedBackup& backup : plan.backups) {
+        backups.push_back({{"path", ToUtf8(backup.folder)},
+                           {"device_name", backup.deviceName},
+                           {"version", backup.version},
+                           {"device_id", backup.deviceId},
+                           {"date_unix", backup.dateUnix},
+                           {"size", backup.size},
+                           {"form", backup.binary ? "binary" : "xml"},
+                           {"found_by", backup.deep ? "deep" : "quick"}});
+    }
+    return backups;
+}
+
+nlohmann::json LibraryEntries(const SeedPlan& plan, const ScanRule& rule) {
+    nlohmann::json entries = nlohmann::json::array();
+    for (const LibraryEntry& entry : plan.library) {
+        // Remote entries are never touched; a local one stays while its
+        // file is there after the music folders are gone.
+        const bool remains = entry.remote || (entry.written && !rule.RemovedWith(1, entry.path));
+        entries.push_back({{"location", entry.location},
+                           {"path", entry.remote ? nlohmann::json() : nlohmann::json(ToUtf8(entry.path))},
+                           {"remote", entry.remote},
+                           {"exists", entry.written},
+                           {"remains_after_music_delete", remains}});
+    }
+    return entries;
+}
+
+// The category list, and the group totals it adds up to.
+nlohmann::json CategoryList(const std::map<int, Totals>& categories, std::map<int, Totals>& groups) {
+    nlohmann::json categoryList = nlohmann::json::array();
+    for (const auto& [code, totals] : categories) {
+        Totals& group = groups[ScanRule::GroupOf(code)];
+        group.count += totals.count;
+        group.size += totals.size;
+        categoryList.push_back({{"code", code}, {"group", ScanRule::GroupOf(code)}, {"count", totals.count},
+                                {"size", totals.size}});
+    }
+    return categoryList;
+}
+
+}  // namespace
+
 nlohmann::json ExpectedManifest(const SeedPlan& plan, uint64_t seed, int bulkFiles) {
     const ScanRule rule(plan.folders);
     std::map<int, Totals> categories;
@@ -104,42 +151,15 @@ nlohmann::json ExpectedManifest(const SeedPlan& plan, uint64_t seed, int bulkFil
         if (code == kJunkCategory) junk.push_back(ToUtf8(file.path));
     }
     int64_t deepBackupBytes = 0;
-    nlohmann::json backups = nlohmann::json::array();
     for (const PlannedBackup& backup : plan.backups) {
         if (backup.deep) deepBackupBytes += static_cast<int64_t>(backup.size);
         else categories[kBackupCategory].size += static_cast<int64_t>(backup.size);
-        backups.push_back({{"path", ToUtf8(backup.folder)},
-                           {"device_name", backup.deviceName},
-                           {"version", backup.version},
-                           {"device_id", backup.deviceId},
-                           {"date_unix", backup.dateUnix},
-                           {"size", backup.size},
-                           {"form", backup.binary ? "binary" : "xml"},
-                           {"found_by", backup.deep ? "deep" : "quick"}});
     }
     std::map<int, Totals> groups;
-    nlohmann::json categoryList = nlohmann::json::array();
-    for (const auto& [code, totals] : categories) {
-        Totals& group = groups[ScanRule::GroupOf(code)];
-        group.count += totals.count;
-        group.size += totals.size;
-        categoryList.push_back({{"code", code}, {"group", ScanRule::GroupOf(code)}, {"count", totals.count},
-                                {"size", totals.size}});
-    }
+    const nlohmann::json categoryList = CategoryList(categories, groups);
     nlohmann::json groupList = nlohmann::json::array();
     for (const auto& [code, totals] : groups) {
         groupList.push_back({{"code", code}, {"count", totals.count}, {"size", totals.size}});
-    }
-    nlohmann::json entries = nlohmann::json::array();
-    for (const LibraryEntry& entry : plan.library) {
-        // Remote entries are never touched; a local one stays while its
-        // file is there after the music folders are gone.
-        const bool remains = entry.remote || (entry.written && !rule.RemovedWith(1, entry.path));
-        entries.push_back({{"location", entry.location},
-                           {"path", entry.remote ? nlohmann::json() : nlohmann::json(ToUtf8(entry.path))},
-                           {"remote", entry.remote},
-                           {"exists", entry.written},
-                           {"remains_after_music_delete", remains}});
     }
     const int64_t quickBackupBytes = categories[kBackupCategory].size;
     return {{"seed", seed},
@@ -155,9 +175,9 @@ nlohmann::json ExpectedManifest(const SeedPlan& plan, uint64_t seed, int bulkFil
             {"deep_scan",
              {{"category_12_size", quickBackupBytes + deepBackupBytes},
               {"group_2_size", groups[2].size + deepBackupBytes}}},
-            {"backups", backups},
+            {"backups", BackupList(plan)},
             {"junk_files", junk},
-            {"library", {{"path", ToUtf8(plan.libraryFile)}, {"entries", entries}}}};
+            {"library", {{"path", ToUtf8(plan.libraryFile)}, {"entries", LibraryEntries(plan, rule)}}}};
 }
 
 }  // namespace seed
