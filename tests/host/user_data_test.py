@@ -18,6 +18,9 @@ import subprocess
 import sys
 import tempfile
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "e2e", "lib"))
+import nocase_path  # noqa: E402
+
 problems = []
 
 # The library's own folder on the simulated machine (log, scan settings):
@@ -47,15 +50,7 @@ def run_json(host, machine, *args):
 
 def host_path(machine, windows_path):
     """The machine folder's file for a Windows path, names matched without regard to case."""
-    path = os.path.join(machine, "drives", windows_path[0].upper())
-    for part in windows_path[3:].split("\\"):
-        if not part:
-            continue
-        exact = os.path.join(path, part)
-        if not os.path.exists(exact) and os.path.isdir(path):
-            exact = next((os.path.join(path, n) for n in os.listdir(path) if n.lower() == part.lower()), exact)
-        path = exact
-    return path
+    return nocase_path.below(os.path.join(machine, "drives", windows_path[0].upper()), windows_path)
 
 
 def listing(machine):

@@ -20,6 +20,9 @@ import plistlib
 import shutil
 import sys
 
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import nocase_path  # noqa: E402
+
 SKIPPED = {"windows", "tarnwick"}
 MUSIC_FOLDERS = ("\\iTunes\\iTunes Media\\Music", "\\iTunes\\iTunes Media\\Apple Music")
 
@@ -38,15 +41,7 @@ def load(path):
 
 def unix_path(drive_c, windows_path):
     """The prefix's file for a C: path, names matched without regard to case."""
-    path = drive_c
-    for part in windows_path[3:].split("\\"):
-        if not part:
-            continue
-        exact = os.path.join(path, part)
-        if not os.path.lexists(exact) and os.path.isdir(path):
-            exact = next((os.path.join(path, n) for n in os.listdir(path) if n.lower() == part.lower()), exact)
-        path = exact
-    return path
+    return nocase_path.below(drive_c, windows_path)
 
 
 def relative(drive_c, windows_path):
