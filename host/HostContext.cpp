@@ -29,6 +29,13 @@ IFixItunesMgr* HostContext::RepairManager() {
 
 IItunesUserDataMgr* HostContext::UserDataManager() { return LoadLibrary() ? createUserDataManager_() : nullptr; }
 
+void* HostContext::Export(const char* name) {
+    if (!LoadLibrary()) return nullptr;
+    void* symbol = library_->Symbol(name);
+    if (symbol == nullptr) std::cerr << "brisalen: the library lacks the export " << name << "\n";
+    return symbol;
+}
+
 namespace {
 
 void PrintText(const nlohmann::json& value, int indent) {

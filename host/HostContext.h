@@ -21,6 +21,9 @@ public:
     IFixItunesMgr* RepairManager();
     CreateFixItuensMgrFn RepairManagerFactory();
     IItunesUserDataMgr* UserDataManager();
+    // One of the library's exports by its exported name (decorated for the
+    // product queries); null after printing why when it is missing.
+    void* Export(const char* name);
 
     // JSON with --json, otherwise indented "key: value" lines.
     void Print(const nlohmann::json& value) const;

@@ -313,6 +313,14 @@ int RunDelete(HostContext& host, DeleteRequest request) {
 
 }  // namespace
 
+int RunScanOnly(HostContext& host, bool deep) {
+    IItunesUserDataMgr* manager = host.UserDataManager();
+    if (manager == nullptr) return 2;
+    ScanSession session;
+    if (!RunScanTask(*manager, deep, session)) return 2;
+    return g_cancelRequested ? 1 : 0;
+}
+
 void AddUserDataCommands(CLI::App& app, HostAction& action) {
     static bool deepScan = false;
     CLI::App* scan = app.add_subcommand(

@@ -6,3 +6,8 @@
 #include "host/HostContext.h"
 
 void AddUserDataCommands(CLI::App& app, HostAction& action);
+
+// Runs one scan to its end with the progress line and prints nothing else:
+// 0, 1 when it was cancelled, 2 when it could not start. The library's
+// tables then hold its results.
+int RunScanOnly(HostContext& host, bool deep);

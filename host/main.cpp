@@ -7,6 +7,7 @@
 #include "host/OneKeyCommands.h"
 #include "host/ProcessCommands.h"
 #include "host/ProductCommands.h"
+#include "host/QueryCommands.h"
 #include "host/RepairCommands.h"
 #include "host/ServiceCommands.h"
 #include "host/UserDataCommands.h"
@@ -27,6 +28,7 @@ int main(int argc, char** argv) {
     AddOneKeyCommands(app, action);
     AddBackupCommands(app, action);
     AddUserDataCommands(app, action);
+    AddQueryCommands(app, action);
     AddMachineCommands(app, action);
     try {
         app.parse(argc, argv);
