@@ -40,7 +40,11 @@ BRISALEN_API bool BRISALEN_CDECL UninstallProduct(int productType, std::wstring 
 
 BRISALEN_API bool BRISALEN_CDECL SaveProductVerifyInfo(std::vector<ST_MSI_PRODUCT_UI_INFO>& /*infos*/,
                                                       std::wstring& /*path*/) {
-    NeverThrow(false, [] { return &CFileVerify::Instance() != nullptr; });
+    // Only the verification object is made, as a host calling this expects.
+    NeverThrow(false, [] {
+        CFileVerify::Instance();
+        return true;
+    });
     return true;
 }
 

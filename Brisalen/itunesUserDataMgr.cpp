@@ -143,7 +143,6 @@ bool CItunesUserDataMgr::OnScanFile(void* context, std::wstring dirPath, const p
         LOG_INFO_W(L"kScanFinish_Cancle....\n");
         return false;
     }
-    if (entry == nullptr) return true;
     if (entry->IsDirectory()) return self.OnScanFolder(dirPath, *entry);
     if (code == kWalkStartFolderDone) {
         self.SendCategoryTotals();

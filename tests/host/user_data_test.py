@@ -202,6 +202,19 @@ def check_deletion(host, machine, manifest):
           "delete category 20: exit %d, %r" % (answer.returncode, report))
     check(listing(machine) == before, "delete category 20 changed files")
 
+    # A backup outside the iTunes folders, named without --deep: the command
+    # looks for it with a deep scan before it gives up.
+    deep = next(b for b in manifest["backups"] if b["found_by"] == "deep")
+    answer, report = run_json(host, machine, "delete", "--backup", deep["path"])
+    report = report.get("delete", {})
+    check(answer.returncode == 0 and report.get("deleted_bytes") == deep["size"],
+          "delete the deep backup: exit %d, %r" % (answer.returncode, report))
+    removed = set(before) - set(listing(machine))
+    gone = relative(machine, deep["path"]) + os.sep
+    check(removed and all(p.startswith(gone) for p in removed), "removed beside the deep backup: %r" %
+          sorted(p for p in removed if not p.startswith(gone))[:5])
+    check(not os.path.exists(os.path.join(machine, "drives", gone)), "the deep backup is still there")
+
 
 def check_links_kept_out(host, scratch):
     """Links inside the deleted folders lead to the user's documents and the
