@@ -65,13 +65,19 @@ def categories(scan):
     return {c["category"]: (c["files"], c["bytes"]) for g in scan["groups"] for c in g["categories"]}
 
 
+def seeded_totals(manifest, deep):
+    """{category: (files, bytes)} that seeding adds to a quick or a deep scan."""
+    seeded = {c["code"]: (c["count"], c["size"]) for c in manifest["categories"]}
+    if deep:
+        seeded[12] = (0, manifest["deep_scan"]["category_12_size"])
+    return seeded
+
+
 def check_scan(scan, baseline, manifest, kind):
     deep = kind == "deep"
     check(scan["deep"] is deep and scan["cancelled"] is False, "%s scan flags: deep %r, cancelled %r" %
           (kind, scan["deep"], scan["cancelled"]))
-    seeded = {c["code"]: (c["count"], c["size"]) for c in manifest["categories"]}
-    if deep:
-        seeded[12] = (0, manifest["deep_scan"]["category_12_size"])
+    seeded = seeded_totals(manifest, deep)
     before = categories(baseline)
     got = categories(scan)
     for code in range(1, 21):
