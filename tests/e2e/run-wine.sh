@@ -32,7 +32,7 @@ rm -rf "$app"
 mkdir -p "$app"
 # The library loads its companion RemovePackage.dll from beside the host;
 # the probes reach helpers the library does not export; itl_probe links
-# ITunesLibrary.dll.
+# ITunesLibrary.dll and export_probe Brisalen.dll.
 cp "$bin/brisalen.exe" "$bin/Brisalen.dll" "$bin/RemovePackage.dll" "$bin/ITunesLibrary.dll" "$bin"/*_probe.exe "$app/"
 
 passed=0
