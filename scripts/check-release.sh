@@ -72,9 +72,13 @@ fi
 
 say "imported DLLs"
 system_list="$(printf '%s\n' "${system_dlls[@]}")"
-shipped="$(find "$dir/bin" -maxdepth 1 -type f -iname '*.dll' -printf '%f\n' 2>/dev/null | tr '[:upper:]' '[:lower:]')"
+shipped="$(find "$dir/bin" -maxdepth 1 -type f -iname '*.dll' -printf '%f\n' 2>/dev/null | tr '[:upper:]' '[:lower:]' || true)"
 for binary in "${binaries[@]}"; do
-    imports="$("$OBJDUMP" -p "$binary" | sed -n 's/^[[:space:]]*DLL Name: //p' | tr '[:upper:]' '[:lower:]' | LC_ALL=C sort -u)"
+    if ! table="$("$OBJDUMP" -p "$binary")"; then
+        fault "${binary#"$dir"/} is no PE file objdump can read"
+        continue
+    fi
+    imports="$(sed -n 's/^[[:space:]]*DLL Name: //p' <<<"$table" | tr '[:upper:]' '[:lower:]' | LC_ALL=C sort -u)"
     echo "${binary#"$dir"/}: $(echo $imports)"
     for dll in $imports; do
         if ! grep -qxF "$dll" <<<"$system_list" && ! grep -qxF "$dll" <<<"$shipped"; then
