@@ -122,6 +122,22 @@ else
     fault "a host does not link against lib/libBrisalen.dll.a"
 fi
 
+say "the README's example host"
+# The example a Windows developer starts from must build against this folder.
+readme="$(dirname "$0")/../README.md"
+if python3 - "$readme" "$work/example.cpp" <<'PY'
+import re, sys
+found = re.search(r"```cpp\n(.*?)```", open(sys.argv[1], encoding="utf-8").read(), re.S)
+if found: open(sys.argv[2], "w", encoding="utf-8").write(found.group(1))
+sys.exit(0 if found else 1)
+PY
+then
+    "$CXX_I686" -std=c++17 -Wall -Wextra -I"$dir/include" "$work/example.cpp" "$dir/lib/libBrisalen.dll.a" \
+        -static -o "$work/example.exe" || fault "the README's example host does not build against the folder"
+else
+    fault "no C++ example in $readme"
+fi
+
 say "the zip $zip"
 if [ -f "$zip" ]; then
     # Names below the folder the zip unpacks into, with sizes and contents.
