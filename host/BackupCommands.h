@@ -1,5 +1,5 @@
-// brisalen backups [FOLDER...]: the iOS device backups below some folders,
-// by default the user's backup folders.
+// brisalen backups [FOLDER...] [--deep]: the iOS device backups the
+// user-data scan finds, optionally only those at or below some folders.
 #pragma once
 
 #include "host/HostContext.h"

@@ -52,7 +52,7 @@ void PrintText(const nlohmann::json& value, int indent) {
         return;
     }
     for (auto it = value.begin(); it != value.end(); ++it) {
-        if (it->is_structured()) {
+        if (it->is_structured() && !it->empty()) {
             std::cout << pad << it.key() << ":\n";
             PrintText(*it, indent + 2);
         } else {

@@ -62,9 +62,16 @@ void OnUninstall(void* user, int32_t state, const void* data) {
         entry.update({{"type", info.nType}, {"component", ProductKindName(info.nType)},
                       {"product", ToUtf8(info.strProductName)}});
         line = ProductKindName(info.nType) + ": " + UninstallStateName(state) + " " + ToUtf8(info.strProductName);
+        if (state == kOneKeyUninstallState_Item_UninstallBegin) {
+            static_cast<TaskReport*>(user)->AddProgress(line + "...", std::move(entry));
+            return;
+        }
     } else {
+        // One report per folder: the progress line, not a line each.
         entry["path"] = ToUtf8(info.strPath);
-        line = std::string(UninstallStateName(state)) + " " + ToUtf8(info.strPath);
+        static_cast<TaskReport*>(user)->AddProgress(
+            std::string(UninstallStateName(state)) + " " + ToUtf8(info.strPath), std::move(entry));
+        return;
     }
     static_cast<TaskReport*>(user)->Add(state, std::move(entry), line);
 }
@@ -80,6 +87,10 @@ void OnInstall(void* user, int32_t state, const void* data) {
         entry["package"] = ToUtf8(info.strPackage);
         line = std::string(InstallStateName(state)) + " " + ToUtf8(info.strPackage);
         if (state == kOneKeyInstallState_Item_Fail) line += ", error " + std::to_string(info.nErrorCode);
+        if (state == kOneKeyInstallState_Item_Begin) {
+            static_cast<TaskReport*>(user)->AddProgress(line + "...", std::move(entry));
+            return;
+        }
     }
     static_cast<TaskReport*>(user)->Add(state, std::move(entry), line);
 }

@@ -1,11 +1,27 @@
 #include "host/ProductCommands.h"
 
+#include <condition_variable>
+#include <iostream>
+#include <map>
+#include <mutex>
 #include <string>
 #include <vector>
 
 #include "host/HostText.h"
+#include "host/LibraryExports.h"
 #include "host/ProductKinds.h"
-#include "host/inprocess/ProductQueries.h"
+#include "platform/Platform.h"
+
+namespace exports {
+
+bool FamilyProducts(HostContext& host, std::vector<ST_MSI_PRODUCT_RAW_DATA>& products) {
+    auto query = Find<QueryItunesServiceFn>(host, kQueryItunesService);
+    if (query == nullptr) return false;
+    query(products);
+    return true;
+}
+
+}  // namespace exports
 
 namespace {
 
@@ -15,42 +31,140 @@ nlohmann::json TextList(const std::vector<std::wstring>& texts) {
     return list;
 }
 
-nlohmann::json Describe(const inprocess::InstalledProduct& product) {
-    return {{"type", product.type},
-            {"kind", ProductKindName(product.type)},
-            {"code", ToUtf8(product.code)},
-            {"name", ToUtf8(product.name)},
-            {"version", ToUtf8(product.version)},
-            {"install_location", ToUtf8(product.installLocation)},
-            {"package", ToUtf8(product.package)},
-            {"local_package", ToUtf8(product.localPackage)},
-            {"services", TextList(product.services)}};
+std::string Property(const ST_MSI_PRODUCT_RAW_DATA& record, const wchar_t* name) {
+    const auto value = record.mapProperty.find(name);
+    return value == record.mapProperty.end() ? std::string() : ToUtf8(value->second);
 }
 
-int ShowProducts(HostContext& host, bool all) {
+nlohmann::json Describe(const ST_MSI_PRODUCT_RAW_DATA& product, const std::vector<std::wstring>* services) {
+    return {{"type", product.nProductTypeCopy},
+            {"kind", ProductKindName(product.nProductTypeCopy)},
+            {"code", ToUtf8(product.strProductCode)},
+            {"name", Property(product, L"ProductName")},
+            {"version", Property(product, L"VersionString")},
+            {"install_location", Property(product, L"InstallLocation")},
+            {"package", Property(product, L"PackageName")},
+            {"local_package", Property(product, L"LocalPackage")},
+            {"services", services != nullptr ? TextList(*services) : nlohmann::json::array()}};
+}
+
+// Every product through GetAllInstallProductInfo, unclassified; the map is
+// the library's and changes with its next load, so it is read at once.
+int ShowAllProducts(HostContext& host) {
+    auto all = exports::Find<exports::GetAllInstallProductInfoFn>(host, exports::kGetAllInstallProductInfo);
+    if (all == nullptr) return 2;
     nlohmann::json list = nlohmann::json::array();
-    for (const inprocess::InstalledProduct& product : inprocess::InstalledProducts(all)) {
-        list.push_back(Describe(product));
+    for (const auto& entry : *all()) list.push_back(Describe(entry.second, nullptr));
+    host.Print(nlohmann::json{{"products", list}});
+    return 0;
+}
+
+// The family through QueryItunesService, each with the services
+// QueryProductService lists for its type after that load.
+int ShowFamilyProducts(HostContext& host) {
+    auto services = exports::Find<exports::QueryProductServiceFn>(host, exports::kQueryProductService);
+    std::vector<ST_MSI_PRODUCT_RAW_DATA> products;
+    if (services == nullptr || !exports::FamilyProducts(host, products)) return 2;
+    nlohmann::json list = nlohmann::json::array();
+    for (const ST_MSI_PRODUCT_RAW_DATA& product : products) {
+        list.push_back(Describe(product, services(product.nProductTypeCopy)));
     }
     host.Print(nlohmann::json{{"products", list}});
     return 0;
 }
 
-// Exit code 1 when any product has a bad or missing file, 2 when a
-// product's package could not be read.
+// The check task's verdicts, one per product type, gathered from the
+// library's worker thread.
+class CheckVerdicts {
+public:
+    static void OnCheck(void* user, int32_t state, const void* data) {
+        static_cast<CheckVerdicts*>(user)->Take(state, *static_cast<const ST_MSI_PRODUCT_UI_INFO*>(data));
+    }
+
+    struct Verdict {
+        int32_t state = 0;
+        ST_MSI_PRODUCT_UI_INFO info;
+    };
+
+    std::vector<Verdict> Wait() {
+        std::unique_lock<std::mutex> lock(mutex_);
+        finished_.wait(lock, [this] { return done_; });
+        return verdicts_;
+    }
+
+private:
+    void Take(int32_t state, const ST_MSI_PRODUCT_UI_INFO& info) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (state == kCheckItunesProductState_All_CheckComplete) {
+            done_ = true;
+            finished_.notify_all();
+        } else if (state != kCheckItunesProductState_Item_Checking) {
+            verdicts_.push_back({state, info});
+        }
+    }
+
+    std::mutex mutex_;
+    std::condition_variable finished_;
+    std::vector<Verdict> verdicts_;
+    bool done_ = false;
+};
+
+const char* VerdictName(int32_t state) {
+    switch (state) {
+        case kCheckItunesProductState_Item_Success: return "sound";
+        case kCheckItunesProductState_Item_Success_NotSure: return "not verifiable";
+        case kCheckItunesProductState_Item_Fail_Miss: return "not installed";
+        case kCheckItunesProductState_Item_Fail_Bad: return "damaged";
+        default: return "unknown";
+    }
+}
+
+// The check names each wrong file once, bad and missing together; which
+// is which the host tells by whether the file is still there.
+void SplitFiles(const std::vector<std::wstring>& files, nlohmann::json& bad, nlohmann::json& missing) {
+    bad = nlohmann::json::array();
+    missing = nlohmann::json::array();
+    platform::IFileSystem& fileSystem = platform::Os().Files();
+    for (const std::wstring& file : files) {
+        (fileSystem.GetAttributes(file) == platform::kInvalidFileAttributes ? missing : bad).push_back(ToUtf8(file));
+    }
+}
+
+// The installed family products' verdicts: exit code 1 when a file is bad
+// or missing, 2 when a product's cached package could not be read.
 int VerifyProducts(HostContext& host) {
+    IFixItunesMgr* manager = host.RepairManager();
+    if (manager == nullptr) return 2;
+    CheckVerdicts check;
+    if (!manager->CheckAllItunesComponent(&CheckVerdicts::OnCheck, &check, false)) {
+        std::cerr << "brisalen: the check could not start (see the library log)\n";
+        return 2;
+    }
+    const std::vector<CheckVerdicts::Verdict> verdicts = check.Wait();
+    // The product codes come from the family list, read once the check is
+    // over: the library's product queries must not run beside a task.
+    std::vector<ST_MSI_PRODUCT_RAW_DATA> products;
+    if (!exports::FamilyProducts(host, products)) return 2;
+    std::map<int32_t, std::string> codes;
+    for (const ST_MSI_PRODUCT_RAW_DATA& product : products) codes[product.nProductTypeCopy] = ToUtf8(product.strProductCode);
+
     nlohmann::json list = nlohmann::json::array();
     int exitCode = 0;
-    for (const inprocess::InstalledProduct& product : inprocess::InstalledProducts(false)) {
-        const inprocess::FileCheck check = inprocess::VerifyFiles(product);
-        if (!check.packageRead) exitCode = 2;
-        else if ((!check.bad.empty() || !check.missing.empty()) && exitCode == 0) exitCode = 1;
-        list.push_back({{"kind", ProductKindName(product.type)},
-                        {"code", ToUtf8(product.code)},
-                        {"package_read", check.packageRead},
-                        {"checked", check.checked},
-                        {"bad", TextList(check.bad)},
-                        {"missing", TextList(check.missing)}});
+    for (const CheckVerdicts::Verdict& verdict : verdicts) {
+        if (verdict.state == kCheckItunesProductState_Item_Fail_Miss) continue;  // nothing installed to verify
+        const bool packageRead = verdict.state != kCheckItunesProductState_Item_Success_NotSure;
+        nlohmann::json bad, missing;
+        SplitFiles(verdict.info.vecFiles, bad, missing);
+        if (!packageRead) exitCode = 2;
+        else if (!verdict.info.vecFiles.empty() && exitCode == 0) exitCode = 1;
+        list.push_back({{"type", verdict.info.nType},
+                        {"kind", ProductKindName(verdict.info.nType)},
+                        {"code", codes.count(verdict.info.nType) ? codes[verdict.info.nType] : ""},
+                        {"verdict", VerdictName(verdict.state)},
+                        {"package_read", packageRead},
+                        {"checked", verdict.info.nCheckedFiles},
+                        {"bad", bad},
+                        {"missing", missing}});
     }
     host.Print(nlohmann::json{{"verify", list}});
     return exitCode;
@@ -63,7 +177,9 @@ void AddProductCommands(CLI::App& app, HostAction& action) {
     CLI::App* products = app.add_subcommand(
         "products", "installed products of the iTunes family (type, code, location, package, services)");
     products->add_flag("--all", all, "every installed product, unclassified");
-    products->callback([&action] { action = [](HostContext& host) { return ShowProducts(host, all); }; });
-    app.add_subcommand("verify", "check each family product's files against its cached package")
+    products->callback([&action] {
+        action = [](HostContext& host) { return all ? ShowAllProducts(host) : ShowFamilyProducts(host); };
+    });
+    app.add_subcommand("verify", "the check task's verdict on each installed family product's files, naming the bad and missing ones (the check also uninstalls a registration that has no installation folder)")
         ->callback([&action] { action = VerifyProducts; });
 }

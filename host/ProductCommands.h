@@ -1,6 +1,6 @@
-// brisalen products / verify: the installed products of the family and the
-// per-product file check (through host/inprocess/ until the library exports
-// its product queries).
+// brisalen products / verify: the installed products through the library's
+// product query exports, and each family product's files as the repair
+// manager's check judges them.
 #pragma once
 
 #include "host/HostContext.h"

@@ -4,27 +4,12 @@
 #include <vector>
 
 #include "host/HostText.h"
+#include "host/LibraryExports.h"
 #include "host/UserDataCommands.h"
 
 namespace {
 
-// The exports' decorated names, the same for both Windows targets and the
-// Linux build (one C++ ABI throughout).
-constexpr const char* kInstallProduct = "_Z14InstallProductNSt7__cxx1112basic_stringIwSt11char_traitsIwESaIwEEEPi";
-constexpr const char* kUninstallProduct =
-    "_Z16UninstallProductiNSt7__cxx1112basic_stringIwSt11char_traitsIwESaIwEEEPi";
-constexpr const char* kQueryProductService = "_Z19QueryProductServiceB5cxx11i";
-constexpr const char* kGetAllItunesTypeInfoMap = "_Z23GetAllItunesTypeInfoMapv";
-
-using InstallProductFn = bool(BRISALEN_CDECL*)(std::wstring, int*);
-using UninstallProductFn = bool(BRISALEN_CDECL*)(int, std::wstring, int*);
-using QueryProductServiceFn = std::vector<std::wstring>*(BRISALEN_CDECL*)(int);
-using GetAllItunesTypeInfoMapFn = void*(BRISALEN_CDECL*)();
-
-template <typename Function>
-Function ExportOf(HostContext& host, const char* name) {
-    return reinterpret_cast<Function>(host.Export(name));
-}
+using namespace exports;
 
 int PrintOutcome(HostContext& host, const char* key, bool done, int error) {
     host.Print({{key, {{"success", done}, {"error", error}}}});
@@ -32,7 +17,7 @@ int PrintOutcome(HostContext& host, const char* key, bool done, int error) {
 }
 
 int RunInstall(HostContext& host, const std::string& package) {
-    auto install = ExportOf<InstallProductFn>(host, kInstallProduct);
+    auto install = Find<InstallProductFn>(host, kInstallProduct);
     if (install == nullptr) return 2;
     int error = 0;
     const bool done = install(FromUtf8(package), &error);
@@ -40,7 +25,7 @@ int RunInstall(HostContext& host, const std::string& package) {
 }
 
 int RunUninstall(HostContext& host, int type, const std::string& code) {
-    auto uninstall = ExportOf<UninstallProductFn>(host, kUninstallProduct);
+    auto uninstall = Find<UninstallProductFn>(host, kUninstallProduct);
     if (uninstall == nullptr) return 2;
     int error = 0;
     const bool done = uninstall(type, FromUtf8(code), &error);
@@ -48,7 +33,7 @@ int RunUninstall(HostContext& host, int type, const std::string& code) {
 }
 
 int RunProductServices(HostContext& host, int type) {
-    auto query = ExportOf<QueryProductServiceFn>(host, kQueryProductService);
+    auto query = Find<QueryProductServiceFn>(host, kQueryProductService);
     if (query == nullptr) return 2;
     const std::vector<std::wstring>* services = query(type);
     nlohmann::json list = nlohmann::json::array();
@@ -62,7 +47,7 @@ int RunProductServices(HostContext& host, int type) {
 // The group map as the export hands it out, read after a scan in this
 // process (before one it is empty).
 int RunGroups(HostContext& host, bool deep) {
-    auto groupMap = ExportOf<GetAllItunesTypeInfoMapFn>(host, kGetAllItunesTypeInfoMap);
+    auto groupMap = Find<GetAllItunesTypeInfoMapFn>(host, kGetAllItunesTypeInfoMap);
     if (groupMap == nullptr) return 2;
     const int scanned = RunScanOnly(host, deep);
     if (scanned != 0) return scanned;

@@ -50,7 +50,10 @@ void OnCheck(void* user, int32_t state, const void* data) {
         if (!info.strVersion.empty()) line += " (" + ToUtf8(info.strVersion) + ", " + std::to_string(info.nCheckedFiles) + " files checked)";
         for (const std::wstring& file : info.vecFiles) line += "\n    " + ToUtf8(file);
     } else {
-        return;  // the item's verdict follows at once
+        // The item's verdict follows once its files are read.
+        static_cast<TaskReport*>(user)->AddProgress("check: " + ProductKindName(info.nType) + " (" +
+                                                    std::to_string(info.nType) + "/6)");
+        return;
     }
     static_cast<TaskReport*>(user)->Add(state, std::move(entry), line);
 }
@@ -65,6 +68,9 @@ void OnRepair(void* user, int32_t state, const void* data) {
     if (state == kRepairItunesState_All_Complete) {
         entry = {{"success", info.bSuccess}, {"error", info.nErrorCode}};
         line = std::string("repair complete: ") + (info.bSuccess ? "success" : "failed, error " + std::to_string(info.nErrorCode));
+    } else if (state == kRepairItunesState_Item_Begin) {
+        static_cast<TaskReport*>(user)->AddProgress("repair: " + ProductKindName(info.nType) + "...", std::move(entry));
+        return;
     } else {
         line = ProductKindName(info.nType) + ": " + RepairStateName(state);
         if (!info.strMessage.empty()) line += ": " + ToUtf8(info.strMessage);

@@ -1,11 +1,13 @@
 #include "host/ServiceCommands.h"
 
+#include <cstdio>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "host/HostText.h"
 #include "host/ServiceStartTypes.h"
-#include "host/inprocess/ProductQueries.h"
+#include "platform/Platform.h"
 
 namespace {
 
@@ -14,17 +16,53 @@ namespace {
 const std::vector<std::string> kDefaultServices{"iPod Service", "Apple Mobile Device Service", "Bonjour Service",
                                                 "msiserver"};
 
-nlohmann::json StartTypeText(const inprocess::ServiceStatus& status) {
-    if (!status.startTypeKnown) return nullptr;
-    auto it = StartTypeNames().find(status.startType);
-    return it != StartTypeNames().end() ? it->second : std::to_string(status.startType);
+std::string HexText(const char* prefix, uint32_t value) {
+    char text[16];
+    std::snprintf(text, sizeof(text), "%x", value);
+    return prefix + std::string(text);
+}
+
+std::string StateText(uint32_t state) {
+    switch (state) {
+        case platform::kServiceStopped: return "STOPPED";
+        case platform::kServiceStartPending: return "START_PENDING";
+        case platform::kServiceStopPending: return "STOP_PENDING";
+        case platform::kServiceRunning: return "RUNNING";
+        case platform::kServiceContinuePending: return "CONTINUE_PENDING";
+        case platform::kServicePausePending: return "PAUSE_PENDING";
+        case platform::kServicePaused: return "PAUSED";
+        default: return HexText("STATE_0x", state);
+    }
+}
+
+// State and start type as the Service Control Manager answers an ordinary
+// query: "OPEN_ERR_0x424" when there is no such service, as the library
+// writes it in its log.
+nlohmann::json DescribeService(platform::IServiceDatabase* database, uint32_t managerError, const std::string& name) {
+    if (database == nullptr) return {{"state", HexText("OPEN_ERR_0x", managerError)}, {"start_type", nullptr}};
+    auto service = database->Open(FromUtf8(name), platform::kServiceQueryStatus | platform::kServiceQueryConfig);
+    if (!service) return {{"state", HexText("OPEN_ERR_0x", service.Error())}, {"start_type", nullptr}};
+    platform::ServiceStatus status;
+    const uint32_t statusError = (*service)->QueryStatus(status);
+    nlohmann::json startType = nullptr;
+    platform::ServiceConfig config;
+    if ((*service)->QueryConfig(config) == platform::kErrSuccess) {
+        auto it = StartTypeNames().find(config.startType);
+        startType = it != StartTypeNames().end() ? it->second : std::to_string(config.startType);
+    }
+    return {{"state", statusError == platform::kErrSuccess ? StateText(status.currentState)
+                                                           : HexText("QUERY_ERR_0x", statusError)},
+            {"start_type", startType}};
 }
 
 int ShowServices(HostContext& host, const std::vector<std::string>& names) {
+    auto manager = platform::Os().Services().OpenManager(platform::kScManagerConnect);
+    const uint32_t managerError = manager.Error();
+    std::unique_ptr<platform::IServiceDatabase> database;
+    if (manager) database = manager.Take();
     nlohmann::json services = nlohmann::json::object();
     for (const std::string& name : names.empty() ? kDefaultServices : names) {
-        const inprocess::ServiceStatus status = inprocess::QueryService(FromUtf8(name));
-        services[name] = {{"state", ToUtf8(status.state)}, {"start_type", StartTypeText(status)}};
+        services[name] = DescribeService(database.get(), managerError, name);
     }
     host.Print(nlohmann::json{{"services", services}});
     return 0;

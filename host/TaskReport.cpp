@@ -4,14 +4,24 @@
 
 void TaskReport::Add(int state, nlohmann::json entry, const std::string& line) {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (!json_ && !line.empty()) std::cout << line << std::endl;
+    if (!json_ && !line.empty()) {
+        progress_.Finish();
+        std::cout << line << std::endl;
+    }
     if (state == finalState_) {
+        progress_.Finish();
         summary_ = std::move(entry);
         done_ = true;
         finished_.notify_all();
     } else {
         items_.push_back(std::move(entry));
     }
+}
+
+void TaskReport::AddProgress(const std::string& text, nlohmann::json entry) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    progress_.Update(text);
+    if (!entry.is_null()) items_.push_back(std::move(entry));
 }
 
 nlohmann::json TaskReport::Wait() {

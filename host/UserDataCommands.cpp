@@ -314,10 +314,16 @@ int RunDelete(HostContext& host, DeleteRequest request) {
 }  // namespace
 
 int RunScanOnly(HostContext& host, bool deep) {
+    std::vector<ST_ITUNES_USER_DATA_ITEM> backups;
+    return ScanForBackups(host, deep, backups);
+}
+
+int ScanForBackups(HostContext& host, bool deep, std::vector<ST_ITUNES_USER_DATA_ITEM>& backups) {
     IItunesUserDataMgr* manager = host.UserDataManager();
     if (manager == nullptr) return 2;
     ScanSession session;
     if (!RunScanTask(*manager, deep, session)) return 2;
+    backups = std::move(session.backups);
     return g_cancelRequested ? 1 : 0;
 }
 

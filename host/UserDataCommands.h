@@ -3,6 +3,8 @@
 // Ctrl-C as their cancel flag.
 #pragma once
 
+#include <vector>
+
 #include "host/HostContext.h"
 
 void AddUserDataCommands(CLI::App& app, HostAction& action);
@@ -11,3 +13,5 @@ void AddUserDataCommands(CLI::App& app, HostAction& action);
 // 0, 1 when it was cancelled, 2 when it could not start. The library's
 // tables then hold its results.
 int RunScanOnly(HostContext& host, bool deep);
+// The same, handing back the iOS backups the scan found.
+int ScanForBackups(HostContext& host, bool deep, std::vector<ST_ITUNES_USER_DATA_ITEM>& backups);

@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Every test: installs what is missing, builds the Windows dependencies (once,
 # cached outside the tree), builds the four builds, runs the native and the
-# sanitizer suites, checks the 32-bit DLL's exports and runs the Wine
-# scenarios with both Windows builds: the i686 product as a WOW64 process,
-# then the x86_64 build.
+# sanitizer suites, checks the 32-bit DLL's exports and the release folder
+# made from that build, and runs the Wine scenarios with both Windows builds:
+# the i686 product as a WOW64 process, then the x86_64 build.
 source "$(dirname "$0")/common.sh"
 
 install_packages "${BRISALEN_APT_PACKAGES[@]}"
@@ -33,6 +33,12 @@ for companion in "$BRISALEN_ROOT/build/mingw-x86/bin/RemovePackage.dll" \
 done
 "$BRISALEN_ROOT/tests/e2e/check-exports.sh" "$BRISALEN_ROOT/build/mingw-x86/bin/ITunesLibrary.dll" \
     CreateITunesLibrary DestroyITunesLibrary
+
+say "the release folder, installed from the mingw-x86 build"
+release_out="$(mktemp -d)"
+"$BRISALEN_ROOT/scripts/make-release.sh" "$release_out"
+"$BRISALEN_ROOT/scripts/check-release.sh" "$release_out"/Brisalen-*-x86
+rm -rf -- "$release_out"
 
 "$BRISALEN_ROOT/scripts/test-wine.sh"
 say "all tests passed"

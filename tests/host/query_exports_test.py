@@ -1,7 +1,9 @@
 #!/usr/bin/env python3
 """The host's export commands on a simulated machine: a fixture package
 installed and uninstalled through the library's InstallProduct and
-UninstallProduct exports, the service lists QueryProductService hands out,
+UninstallProduct exports and listed through GetAllInstallProductInfo and
+QueryItunesService, its files judged by the check behind verify, the
+service lists QueryProductService hands out,
 and the group map GetAllItunesTypeInfoMap shows after a scan, which must
 agree with the scan's own report.
 
@@ -32,6 +34,28 @@ def run(host, machine, *args):
         return answer.returncode, {}
 
 
+def windows_to_host(machine, path):
+    return os.path.join(machine, "drives", path[0], *path[3:].split("\\"))
+
+
+# verify is the library's check: sound files first, then one file deleted
+# and one cut short, each named under the right heading and nothing else.
+def verify_files(host, machine, package):
+    rc, out = run(host, machine, "verify")
+    entry = next((v for v in out.get("verify", []) if v.get("type") == 4), {})
+    check(rc == 0 and entry.get("code", "").lower() == package["productCode"].lower() and
+          entry.get("package_read") is True and entry.get("checked", 0) > 0 and
+          entry.get("bad") == [] and entry.get("missing") == [], "verify, sound: %d %s" % (rc, out))
+    gone, short = (f["x64WindowsPath"] for f in package["files"][:2])
+    os.remove(windows_to_host(machine, gone))
+    with open(windows_to_host(machine, short), "r+b") as f:
+        f.truncate(10)
+    rc, out = run(host, machine, "verify")
+    entry = next((v for v in out.get("verify", []) if v.get("type") == 4), {})
+    check(rc == 1 and [p.lower() for p in entry.get("missing", [])] == [gone.lower()] and
+          [p.lower() for p in entry.get("bad", [])] == [short.lower()], "verify, damaged: %d %s" % (rc, out))
+
+
 def main():
     host, fixtures = sys.argv[1], sys.argv[2]
     with open(os.path.join(fixtures, "fixtures.json"), encoding="utf-8") as f:
@@ -45,8 +69,15 @@ def main():
         rc, out = run(host, machine, "install", "C:\\Packages\\Bonjour64.msi")
         check(rc == 0 and out.get("install") == {"success": True, "error": 0}, "install: %d %s" % (rc, out))
         rc, out = run(host, machine, "products")
-        codes = [p.get("code", "").lower() for p in out.get("products", [])]
-        check(bonjour["productCode"].lower() in codes, "installed Bonjour not listed: %s" % codes)
+        listed = {p.get("code", "").lower(): p for p in out.get("products", [])}
+        mine = listed.get(bonjour["productCode"].lower(), {})
+        check((mine.get("type"), mine.get("services"), mine.get("install_location", "").lower()) ==
+              (4, bonjour["services"], bonjour["installDirX64Windows"].lower()),
+              "the family list: %s" % listed)
+        rc, out = run(host, machine, "products", "--all")
+        listed = {p.get("code", "").lower(): p for p in out.get("products", [])}
+        check(listed.get(bonjour["productCode"].lower(), {}).get("type") == 0, "the unclassified list: %s" % listed)
+        verify_files(host, machine, bonjour)
         rc, out = run(host, machine, "install", "C:\\Packages\\missing.msi")
         check(rc == 1 and out["install"]["success"] is False and out["install"]["error"] != 0,
               "missing package: %d %s" % (rc, out))

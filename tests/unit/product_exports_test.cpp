@@ -64,6 +64,11 @@ TEST_F(ProductExportsTest, InstallAndUninstallOneProduct) {
     EXPECT_FALSE(InstallProduct(L"C:\\Packages\\missing.msi", &err));
     EXPECT_NE(err, 0);
     EXPECT_NE(err, -100);
+    // Bytes that are no package: Windows Installer's "invalid package".
+    WriteFile(L"C:\\Packages\\damaged.msi", 4096);
+    err = -100;
+    EXPECT_FALSE(InstallProduct(L"C:\\Packages\\damaged.msi", &err));
+    EXPECT_EQ(err, 1620);
 
     EXPECT_TRUE(InstallProduct(CopyPackage("Bonjour64.msi"), &err));
     EXPECT_EQ(err, 0);

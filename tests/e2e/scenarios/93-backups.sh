@@ -1,7 +1,10 @@
 # iOS device backups on the real file system: generated backups in binary
 # and XML property lists are found with their device fields, date and size,
 # one of them below a path longer than MAX_PATH, and a folder that only
-# looks like a backup is not taken for one.
+# looks like a backup is not taken for one. A folder outside the iTunes
+# ones is reached by the deep scan, so Z: is set aside meanwhile.
+# shellcheck source=SCRIPTDIR/../lib/z_drive.sh
+source "$here/lib/z_drive.sh"
 backups_found() {
     local root="$WINEPREFIX/drive_c/BackupScan" deep out="$app/backups.json"
     rm -rf "$root"
@@ -16,7 +19,11 @@ backups_found() {
     # A manifest and plists but no hashed layout.
     mkdir -p "$root/near/lookalike"
     cp "$root/near/user-data.json" "$root/near/lookalike/Manifest.db"
-    (cd "$app" && wine 'C:\Tarnwick\brisalen.exe' backups 'C:\BackupScan' --json) | tr -d '\r' >"$out" || return 1
+    z_drive_set_aside
+    local rc=0
+    (cd "$app" && wine 'C:\Tarnwick\brisalen.exe' backups 'C:\BackupScan' --json) | tr -d '\r' >"$out" || rc=$?
+    z_drive_restore
+    [ "$rc" -eq 0 ] || return 1
     python3 - "$out" "$root/near/user-data.json" "$deep/user-data.json" <<'PY'
 import datetime, json, sys
 found = {b["device_id"]: b for b in json.load(open(sys.argv[1]))["backups"]}

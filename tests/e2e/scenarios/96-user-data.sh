@@ -11,11 +11,11 @@
 # is set aside while the scenario runs: the deep scan searches every fixed
 # drive, and that one would take it through the whole build machine.
 
+# shellcheck source=SCRIPTDIR/../lib/z_drive.sh
+source "$here/lib/z_drive.sh"
 ud_check="$here/lib/user_data.py"
 ud_out="$app/user-data"
 ud_drive="$WINEPREFIX/drive_c"
-ud_z="$WINEPREFIX/dosdevices/z:"
-ud_z_aside="$WINEPREFIX/.brisalen-z-aside"
 # The drive's state before seeding; kept until the clean-up has run, so a
 # run that died half-way is cleaned up by the next one.
 ud_snapshot="$WINEPREFIX/.brisalen-user-data-snapshot.json"
@@ -29,15 +29,11 @@ ud_host() {
 
 ud_listing() { python3 "$ud_check" listing "$ud_drive" "$ud_out/$1"; }
 
-ud_restore_z() {
-    if [ -L "$ud_z_aside" ] && [ ! -e "$ud_z" ] && [ ! -L "$ud_z" ]; then mv -- "$ud_z_aside" "$ud_z"; fi
-}
-
 ud_cleanup() {
     if [ -f "$ud_snapshot" ]; then
         python3 "$ud_check" cleanup "$ud_snapshot" "$ud_drive" && rm -f -- "$ud_snapshot"
     fi
-    ud_restore_z
+    z_drive_restore
 }
 
 # A clean start: what an earlier run left is removed, Z: is set aside, and
@@ -46,7 +42,7 @@ ud_prepare() {
     ud_cleanup
     rm -rf -- "$ud_out"
     mkdir -p "$ud_out"
-    if [ -L "$ud_z" ]; then mv -- "$ud_z" "$ud_z_aside"; fi
+    z_drive_set_aside
     python3 "$ud_check" listing "$ud_drive" "$ud_snapshot" || return 1
     ud_host baseline-quick.json scan --json || { echo "  scan before seeding failed"; return 1; }
     ud_host baseline-deep.json scan --deep --json || { echo "  deep scan before seeding failed"; return 1; }
