@@ -4,9 +4,12 @@
 #include <string>
 #include <vector>
 
+#include "Brisalen/FileVerify.h"
 #include "Brisalen/MsiInstaller.h"
+#include "Brisalen/MsiEnum.h"
 #include "FixturePackages.h"
 #include "common/FileHelpers.h"
+#include "common/PathHelpers.h"
 #include "include/Brisalen.h"
 
 namespace {
@@ -81,6 +84,27 @@ TEST_F(ProductExportsTest, InstallAndUninstallOneProduct) {
     // A code that is not installed: refused with 1605, yet nothing remains.
     EXPECT_TRUE(UninstallProduct(4, L"{00000000-1111-2222-3333-444444444444}", &err));
     EXPECT_EQ(err, 1605);
+}
+
+// Windows Installer no longer knows the product, but its files are still
+// there and were listed by an earlier verification: the refusal (1605)
+// still runs the clean-up, which deletes exactly those files.
+TEST_F(ProductExportsTest, UninstallOfAnUnknownCodeStillDeletesTheRememberedFiles) {
+    const FixturePackage& bonjour = Fixture("Bonjour64.msi");
+    LayOut(bonjour);
+    WriteFile(L"C:\\Program Files\\Bonjour\\user-notes.txt", 10);
+    int checked = 0;
+    std::vector<std::wstring> bad, missing;
+    ASSERT_TRUE(CFileVerify::Instance().VerifyByMsi(kProductBonjour, CopyPackage("Bonjour64.msi"), bonjour.installDir,
+                                                    checked, bad, missing));
+    const std::vector<std::wstring> listed = CFileVerify::Instance().ProductFiles(kProductBonjour);
+    ASSERT_FALSE(listed.empty());
+
+    int err = 0;
+    EXPECT_TRUE(UninstallProduct(kProductBonjour, bonjour.productCode, &err));
+    EXPECT_EQ(err, 1605);
+    for (const std::wstring& path : listed) EXPECT_FALSE(FileExists(path)) << sim::ToUtf8(path);
+    EXPECT_TRUE(FileExists(L"C:\\Program Files\\Bonjour\\user-notes.txt"));
 }
 
 }  // namespace
