@@ -52,16 +52,9 @@ bool CServiceCtrl::ChangeStartType(uint32_t startType) {
 }
 
 std::wstring CServiceCtrl::StateName(uint32_t state) {
-    switch (state) {
-        case platform::kServiceStopped: return L"STOPPED";
-        case platform::kServiceStartPending: return L"START_PENDING";
-        case platform::kServiceStopPending: return L"STOP_PENDING";
-        case platform::kServiceRunning: return L"RUNNING";
-        case platform::kServiceContinuePending: return L"CONTINUE_PENDING";
-        case platform::kServicePausePending: return L"PAUSE_PENDING";
-        case platform::kServicePaused: return L"PAUSED";
-        default: return fmt::sprintf(L"STATE_0x%x", state);
-    }
+    const char* name = platform::KnownServiceStateName(state);
+    return name != nullptr ? std::wstring(name, name + std::char_traits<char>::length(name))
+                           : fmt::sprintf(L"STATE_0x%x", state);
 }
 
 std::wstring GetServiceStateText(const std::wstring& name) {

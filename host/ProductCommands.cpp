@@ -1,15 +1,14 @@
 #include "host/ProductCommands.h"
 
-#include <condition_variable>
 #include <iostream>
 #include <map>
-#include <mutex>
 #include <string>
 #include <vector>
 
 #include "host/HostText.h"
 #include "host/LibraryExports.h"
 #include "host/ProductKinds.h"
+#include "host/RepairCommands.h"
 #include "platform/Platform.h"
 
 namespace exports {
@@ -73,60 +72,15 @@ int ShowFamilyProducts(HostContext& host) {
     return 0;
 }
 
-// The check task's verdicts, one per product type, gathered from the
-// library's worker thread.
-class CheckVerdicts {
-public:
-    static void OnCheck(void* user, int32_t state, const void* data) {
-        static_cast<CheckVerdicts*>(user)->Take(state, *static_cast<const ST_MSI_PRODUCT_UI_INFO*>(data));
-    }
-
-    struct Verdict {
-        int32_t state = 0;
-        ST_MSI_PRODUCT_UI_INFO info;
-    };
-
-    std::vector<Verdict> Wait() {
-        std::unique_lock<std::mutex> lock(mutex_);
-        finished_.wait(lock, [this] { return done_; });
-        return verdicts_;
-    }
-
-private:
-    void Take(int32_t state, const ST_MSI_PRODUCT_UI_INFO& info) {
-        std::lock_guard<std::mutex> lock(mutex_);
-        if (state == kCheckItunesProductState_All_CheckComplete) {
-            done_ = true;
-            finished_.notify_all();
-        } else if (state != kCheckItunesProductState_Item_Checking) {
-            verdicts_.push_back({state, info});
-        }
-    }
-
-    std::mutex mutex_;
-    std::condition_variable finished_;
-    std::vector<Verdict> verdicts_;
-    bool done_ = false;
-};
-
-const char* VerdictName(int32_t state) {
-    switch (state) {
-        case kCheckItunesProductState_Item_Success: return "sound";
-        case kCheckItunesProductState_Item_Success_NotSure: return "not verifiable";
-        case kCheckItunesProductState_Item_Fail_Miss: return "not installed";
-        case kCheckItunesProductState_Item_Fail_Bad: return "damaged";
-        default: return "unknown";
-    }
-}
-
 // The check names each wrong file once, bad and missing together; which
 // is which the host tells by whether the file is still there.
-void SplitFiles(const std::vector<std::wstring>& files, nlohmann::json& bad, nlohmann::json& missing) {
+void SplitFiles(const nlohmann::json& files, nlohmann::json& bad, nlohmann::json& missing) {
     bad = nlohmann::json::array();
     missing = nlohmann::json::array();
     platform::IFileSystem& fileSystem = platform::Os().Files();
-    for (const std::wstring& file : files) {
-        (fileSystem.GetAttributes(file) == platform::kInvalidFileAttributes ? missing : bad).push_back(ToUtf8(file));
+    for (const nlohmann::json& file : files) {
+        const bool gone = fileSystem.GetAttributes(FromUtf8(file.get<std::string>())) == platform::kInvalidFileAttributes;
+        (gone ? missing : bad).push_back(file);
     }
 }
 
@@ -135,12 +89,11 @@ void SplitFiles(const std::vector<std::wstring>& files, nlohmann::json& bad, nlo
 int VerifyProducts(HostContext& host) {
     IFixItunesMgr* manager = host.RepairManager();
     if (manager == nullptr) return 2;
-    CheckVerdicts check;
-    if (!manager->CheckAllItunesComponent(&CheckVerdicts::OnCheck, &check, false)) {
+    const nlohmann::json check = RunQuietCheck(*manager);
+    if (check.is_null()) {
         std::cerr << "brisalen: the check could not start (see the library log)\n";
         return 2;
     }
-    const std::vector<CheckVerdicts::Verdict> verdicts = check.Wait();
     // The product codes come from the family list, read once the check is
     // over: the library's product queries must not run beside a task.
     std::vector<ST_MSI_PRODUCT_RAW_DATA> products;
@@ -150,19 +103,21 @@ int VerifyProducts(HostContext& host) {
 
     nlohmann::json list = nlohmann::json::array();
     int exitCode = 0;
-    for (const CheckVerdicts::Verdict& verdict : verdicts) {
-        if (verdict.state == kCheckItunesProductState_Item_Fail_Miss) continue;  // nothing installed to verify
-        const bool packageRead = verdict.state != kCheckItunesProductState_Item_Success_NotSure;
+    for (const nlohmann::json& verdict : check["items"]) {
+        const std::string state = verdict["state"];
+        if (state == "missing") continue;  // nothing installed to verify
+        const bool packageRead = state != "not verifiable";
         nlohmann::json bad, missing;
-        SplitFiles(verdict.info.vecFiles, bad, missing);
+        SplitFiles(verdict["files"], bad, missing);
         if (!packageRead) exitCode = 2;
-        else if (!verdict.info.vecFiles.empty() && exitCode == 0) exitCode = 1;
-        list.push_back({{"type", verdict.info.nType},
-                        {"kind", ProductKindName(verdict.info.nType)},
-                        {"code", codes.count(verdict.info.nType) ? codes[verdict.info.nType] : ""},
-                        {"verdict", VerdictName(verdict.state)},
+        else if (!verdict["files"].empty() && exitCode == 0) exitCode = 1;
+        const int32_t type = verdict["type"];
+        list.push_back({{"type", type},
+                        {"kind", ProductKindName(type)},
+                        {"code", codes.count(type) ? codes[type] : ""},
+                        {"verdict", state},
                         {"package_read", packageRead},
-                        {"checked", verdict.info.nCheckedFiles},
+                        {"checked", verdict["checked_files"]},
                         {"bad", bad},
                         {"missing", missing}});
     }

@@ -97,9 +97,9 @@ int RunCheck(HostContext& host) {
 int RunRepair(HostContext& host, bool badOnly, const std::string& folder) {
     IFixItunesMgr* manager = host.RepairManager();
     if (manager == nullptr) return 2;
-    TaskReport check(true, kCheckItunesProductState_All_CheckComplete);
-    if (!manager->CheckAllItunesComponent(OnCheck, &check, false)) return 2;
-    if (check.Wait()["summary"].value("to_repair", 0) == 0) {
+    const nlohmann::json check = RunQuietCheck(*manager);
+    if (check.is_null()) return 2;
+    if (check["summary"].value("to_repair", 0) == 0) {
         if (host.json) host.Print(nlohmann::json{{"repair", {{"items", nlohmann::json::array()}, {"summary", {{"success", true}, {"error", 0}}}}}});
         else std::cout << "nothing to repair\n";
         return 0;
@@ -119,6 +119,12 @@ int RunRepair(HostContext& host, bool badOnly, const std::string& folder) {
 }
 
 }  // namespace
+
+nlohmann::json RunQuietCheck(IFixItunesMgr& manager) {
+    TaskReport check(true, kCheckItunesProductState_All_CheckComplete);
+    if (!manager.CheckAllItunesComponent(OnCheck, &check, false)) return nullptr;
+    return check.Wait();
+}
 
 void AddRepairCommands(CLI::App& app, HostAction& action) {
     app.add_subcommand("check", "check the family's six products file by file (exit code 1: something to repair)")

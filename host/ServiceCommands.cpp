@@ -23,16 +23,8 @@ std::string HexText(const char* prefix, uint32_t value) {
 }
 
 std::string StateText(uint32_t state) {
-    switch (state) {
-        case platform::kServiceStopped: return "STOPPED";
-        case platform::kServiceStartPending: return "START_PENDING";
-        case platform::kServiceStopPending: return "STOP_PENDING";
-        case platform::kServiceRunning: return "RUNNING";
-        case platform::kServiceContinuePending: return "CONTINUE_PENDING";
-        case platform::kServicePausePending: return "PAUSE_PENDING";
-        case platform::kServicePaused: return "PAUSED";
-        default: return HexText("STATE_0x", state);
-    }
+    const char* name = platform::KnownServiceStateName(state);
+    return name != nullptr ? name : HexText("STATE_0x", state);
 }
 
 // State and start type as the Service Control Manager answers an ordinary

@@ -33,6 +33,14 @@ enum ServiceStartType : uint32_t {
     kServiceDisabled = 4,
 };
 
+// The name winsvc.h gives a service state ("RUNNING"), or null for a
+// number it does not define.
+inline const char* KnownServiceStateName(uint32_t state) {
+    static const char* const kNames[] = {"STOPPED",          "START_PENDING", "STOP_PENDING", "RUNNING",
+                                         "CONTINUE_PENDING", "PAUSE_PENDING", "PAUSED"};
+    return state >= kServiceStopped && state <= kServicePaused ? kNames[state - kServiceStopped] : nullptr;
+}
+
 // SERVICE_NO_CHANGE: leaves a setting of ChangeServiceConfigW as it is.
 constexpr uint32_t kServiceNoChange = 0xFFFFFFFFu;
 // SERVICE_WIN32_OWN_PROCESS.
