@@ -13,6 +13,7 @@
 #include "host/BackupCommands.h"
 #include "host/HostText.h"
 #include "host/ProgressLine.h"
+#include "host/StartWhenFree.h"
 
 namespace {
 
@@ -116,8 +117,11 @@ private:
 };
 
 // Runs one scan to its end; false (after saying why) when it cannot start.
-bool RunScanTask(IItunesUserDataMgr& manager, bool deep, ScanSession& session) {
-    if (!manager.EnumItunesUserData(&ScanSession::OnEnum, &session, deep, &g_cancelRequested)) {
+// `followsOwnScan` when this process's previous scan has just reported its
+// end: its slot may not be free yet.
+bool RunScanTask(IItunesUserDataMgr& manager, bool deep, ScanSession& session, bool followsOwnScan = false) {
+    const auto start = [&] { return manager.EnumItunesUserData(&ScanSession::OnEnum, &session, deep, &g_cancelRequested); };
+    if (!(followsOwnScan ? StartWhenFree(start) : start())) {
         std::cerr << "brisalen: the scan could not start: another scan is running (see the library log)\n";
         return false;
     }
@@ -271,7 +275,7 @@ int RunDelete(HostContext& host, DeleteRequest request) {
     std::vector<int32_t> ids = BackupIds(quick, request.backups, missing);
     ScanSession deep;
     if (!missing.empty() && !request.deep && !g_cancelRequested) {
-        if (!RunScanTask(*manager, true, deep)) return 2;
+        if (!RunScanTask(*manager, true, deep, true)) return 2;
         ids = BackupIds(deep, request.backups, missing);
     }
     if (g_cancelRequested) {

@@ -34,21 +34,26 @@ def main():
     if len(commands) < 20:
         print("FAIL: only %d tour commands found" % len(commands))
         return 1
-    script = ["cd %s" % shlex.quote(os.path.dirname(os.path.abspath(readme)))]
-    for number, (line, _) in enumerate(commands):
-        line = line.replace("scripts/demo.sh", shlex.quote(host)).replace("build/linux/fixtures", shlex.quote(fixtures))
-        # Braces, not a subshell: the tour's variables carry on to later lines.
-        script.append("{ %s\n} >/dev/null 2>&1 </dev/null; echo \"RC %d $?\"" % (line, number))
-    with tempfile.TemporaryDirectory() as home:
+    problems = []
+    with tempfile.TemporaryDirectory() as home, tempfile.TemporaryDirectory() as outputs:
+        script = ["cd %s" % shlex.quote(os.path.dirname(os.path.abspath(readme)))]
+        for number, (line, _) in enumerate(commands):
+            line = line.replace("scripts/demo.sh", shlex.quote(host)).replace("build/linux/fixtures",
+                                                                               shlex.quote(fixtures))
+            # Braces, not a subshell: the tour's variables carry on to later lines.
+            output = shlex.quote(os.path.join(outputs, str(number)))
+            script.append("{ %s\n} >%s 2>&1 </dev/null; echo \"RC %d $?\"" % (line, output, number))
         env = dict(os.environ, HOME=home)
         env.pop("BRISALEN_MACHINE", None)
         run = subprocess.run(["bash", "-c", "\n".join(script)], capture_output=True, text=True, env=env, timeout=600)
-    codes = dict(re.findall(r"^RC (\d+) (\d+)$", run.stdout, re.M))
-    problems = []
-    for number, (line, expected) in enumerate(commands):
-        got = codes.get(str(number))
-        if got is None or int(got) != expected:
-            problems.append("%s\n    exit %s, expected %d" % (line, got, expected))
+        codes = dict(re.findall(r"^RC (\d+) (\d+)$", run.stdout, re.M))
+        for number, (line, expected) in enumerate(commands):
+            got = codes.get(str(number))
+            if got is None or int(got) != expected:
+                with open(os.path.join(outputs, str(number)), encoding="utf-8", errors="replace") as said:
+                    tail = said.read().splitlines()[-8:]
+                problems.append("%s\n    exit %s, expected %d\n      | %s" % (line, got, expected,
+                                                                            "\n      | ".join(tail)))
     for problem in problems:
         print("FAIL:", problem)
     print("%d tour commands run" % len(commands))

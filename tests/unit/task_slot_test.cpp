@@ -9,6 +9,7 @@
 
 #include "SimMachineFixture.h"
 #include "common/TaskSlot.h"
+#include "host/StartWhenFree.h"
 #include "logging/Log.h"
 
 namespace {
@@ -93,6 +94,32 @@ TEST_F(TaskSlotTest, ConcurrentStartsLetExactlyOneThrough) {
     EXPECT_EQ(accepted.load(), 1);
     task.release.set_value();
     task.slot.WaitIdle();
+}
+
+// A host waiting for the final report wakes while the worker is still inside
+// it: the next start of the same kind is refused until the worker returns.
+// The report here lingers after waking the host, as a slow worker would.
+TEST_F(TaskSlotTest, HostStartingRightAfterTheFinalReportRetriesUntilTheSlotIsFree) {
+    const auto runToFinalReport = [](ToyTask& task) {
+        std::promise<void> reported;
+        EXPECT_TRUE(task.Start(1, [&] {
+            reported.set_value();
+            std::this_thread::sleep_for(300ms);
+        }));
+        task.release.set_value();
+        reported.get_future().wait();
+    };
+    const auto startAgain = [](ToyTask& task) { return task.slot.Start([] {}, [] {}, [](const TaskEnd&) {}); };
+
+    ToyTask once(FinalReportOrder::ReportThenRelease);
+    runToFinalReport(once);
+    EXPECT_FALSE(StartWhenFree([&] { return startAgain(once); }, 50ms));
+    once.slot.WaitIdle();
+
+    ToyTask retried(FinalReportOrder::ReportThenRelease);
+    runToFinalReport(retried);
+    EXPECT_TRUE(StartWhenFree([&] { return startAgain(retried); }));
+    retried.slot.WaitIdle();
 }
 
 }  // namespace
