@@ -33,11 +33,9 @@ void PrintText(const std::vector<ST_ITUNES_USER_DATA_ITEM>& backups) {
     std::cout << backups.size() << (backups.size() == 1 ? " backup" : " backups") << " found\n";
 }
 
-// A folder as Win32 resolves it ("C:\...", "C:\a\..", "c:/A"), case-folded and
-// ending in one separator, so that every path below it starts with it.
+// A folder ending in one separator, so that every path below it starts with it.
 std::wstring FolderPrefix(const std::wstring& folder) {
-    platform::IFileSystem& files = platform::Os().Files();
-    std::wstring full = files.CaseFoldedPath(files.FullPathName(folder));
+    std::wstring full = ResolvedPath(folder);
     if (!full.empty() && full.back() != L'\\') full += L'\\';
     return full;
 }
@@ -92,4 +90,11 @@ void AddBackupCommands(CLI::App& app, HostAction& action) {
     backups->add_option("folder", folders, "list only backups at or below these folders (scans every fixed drive)");
     backups->add_flag("--deep", deep, "search every fixed drive, not only the iTunes folders");
     backups->callback([&action] { action = [](HostContext& host) { return RunBackups(host, folders, deep); }; });
+}
+
+std::wstring ResolvedPath(const std::wstring& path) {
+    platform::IFileSystem& files = platform::Os().Files();
+    std::wstring full = files.CaseFoldedPath(files.FullPathName(path));
+    while (full.size() > 3 && full.back() == L'\\') full.pop_back();
+    return full;
 }

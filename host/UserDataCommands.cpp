@@ -193,27 +193,16 @@ int RunScan(HostContext& host, bool deep) {
 // ---------------------------------------------------------------------------
 // Deletion
 
-// A backup folder as the user may type it: any case, either separator,
-// with or without a trailing one.
-std::wstring ComparablePath(std::wstring path) {
-    for (wchar_t& c : path) {
-        if (c == L'/') c = L'\\';
-        if (c >= L'A' && c <= L'Z') c = static_cast<wchar_t>(c - L'A' + L'a');
-    }
-    while (path.size() > 3 && path.back() == L'\\') path.pop_back();
-    return path;
-}
-
 // The ids of the named backups; the paths not found stay in `missing`.
 std::vector<int32_t> BackupIds(const ScanSession& session, const std::vector<std::string>& paths,
                                std::vector<std::string>& missing) {
     std::vector<int32_t> ids;
     missing.clear();
     for (const std::string& path : paths) {
-        const std::wstring wanted = ComparablePath(FromUtf8(path));
+        const std::wstring wanted = ResolvedPath(FromUtf8(path));
         bool found = false;
         for (const ST_ITUNES_USER_DATA_ITEM& backup : session.backups) {
-            if (ComparablePath(backup.strPath) != wanted) continue;
+            if (wanted.empty() || ResolvedPath(backup.strPath) != wanted) continue;
             ids.push_back(backup.nId);
             found = true;
             break;
@@ -343,7 +332,7 @@ void AddUserDataCommands(CLI::App& app, HostAction& action) {
         "delete", "scan, then delete the chosen categories and backups (Ctrl-C stops the deletion)");
     remove->add_option("--category", request.categories, "a category code to delete (1-20; 20 is never deleted)")
         ->check(CLI::Range(1, 20));
-    remove->add_option("--backup", request.backups, "the folder of an iOS backup to delete");
+    remove->add_option("--backup", request.backups, "the folder of an iOS backup to delete, spelled as Windows resolves it");
     remove->add_flag("--deep", request.deep, "scan every fixed drive first");
     remove->callback([&action] { action = [](HostContext& host) { return RunDelete(host, request); }; });
 }

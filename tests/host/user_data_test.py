@@ -131,7 +131,8 @@ def check_refusals(host, machine, manifest):
     hostile = [["--backup", "C:\\Windows"], ["--backup", "C:\\"], ["--backup", "C:"], ["--backup", ".."],
                ["--backup", "..."], ["--backup", manifest["folders"]["my_music"]], ["--backup", profile],
                # The folder that holds a backup is no backup itself.
-               ["--backup", deep_backup.rsplit("\\", 1)[0]],
+               ["--backup", deep_backup.rsplit("\\", 1)[0]], ["--backup", deep_backup + "\\.."],
+               ["--backup", "C:\\Windows\\..\\..\\.."], ["--backup", deep_backup + "\\..\\..\\Windows"],
                # One good and one hostile name: nothing at all is deleted.
                ["--category", "1", "--backup", "C:\\Windows"],
                ["--category", "0"], ["--category", "21"], ["--category", "abc"], ["--category", "-1"], []]
@@ -204,8 +205,11 @@ def check_deletion(host, machine, manifest):
 
     # A backup outside the iTunes folders, named without --deep: the command
     # looks for it with a deep scan before it gives up.
+    # Named in another spelling of the same folder, as Windows resolves it.
     deep = next(b for b in manifest["backups"] if b["found_by"] == "deep")
-    answer, report = run_json(host, machine, "delete", "--backup", deep["path"])
+    parent, name = deep["path"].rsplit("\\", 1)
+    spelled = parent.replace("\\", "/").upper() + "/nowhere/../" + name.upper() + "/"
+    answer, report = run_json(host, machine, "delete", "--backup", spelled)
     report = report.get("delete", {})
     check(answer.returncode == 0 and report.get("deleted_bytes") == deep["size"],
           "delete the deep backup: exit %d, %r" % (answer.returncode, report))
