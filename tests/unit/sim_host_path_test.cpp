@@ -69,6 +69,9 @@ TEST_F(HostPathTest, AsciiNamesMatchInAnyCaseButOnlyWhole) {
     EXPECT_FALSE(node.exists);
     EXPECT_EQ(Resolve(L"Music/Backup/MANIFEST.DBX"), root_ + "/Music/Backup/manifest.dbx");
     EXPECT_EQ(Resolve(L"Music/Backup/MANIFEST.D"), root_ + "/Music/Backup/manifest.d");
+    Make("Short/manifest.d");
+    EXPECT_EQ(Resolve(L"Short/MANIFEST.DB", &node), root_ + "/Short/MANIFEST.DB");
+    EXPECT_FALSE(node.exists);
     // A folder found in another case reports itself as one.
     EXPECT_EQ(Resolve(L"Music/BACKUP", &node), root_ + "/Music/Backup");
     EXPECT_TRUE(node.directory);
