@@ -1,7 +1,9 @@
 #include "platform/sim/HostPath.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 
+#include <cstring>
 #include <mutex>
 #include <unordered_map>
 #include <vector>
@@ -14,17 +16,55 @@ namespace sim {
 
 namespace {
 
-// The name of the entry of `folder` equal to `wanted` ignoring case, or
-// empty when there is none.
+// A name as the case-insensitive lookup compares it: folded once, so that
+// each entry of a folder costs no more than the comparison itself.
+class NoCaseName {
+public:
+    explicit NoCaseName(const std::wstring& wanted) : wanted_(wanted), folded_(wanted) {
+        for (wchar_t& c : folded_) c = FoldCase(c);
+    }
+
+    // EqualsNoCase(FromUtf8(name), wanted) without converting `name` when
+    // it is plain ASCII, as nearly every name is: each byte is then one
+    // character. A name with other bytes is converted and compared in full,
+    // since characters beyond ASCII may fold onto ASCII letters (U+0131,
+    // dotless i, upper-cases to I).
+    bool Matches(const char* name) const {
+        const size_t length = std::strlen(name);
+        // UTF-8 takes at least one byte a character, and so does each
+        // malformed byte FromUtf8 replaces.
+        if (length < folded_.size()) return false;
+        for (size_t i = 0; i < length; ++i) {
+            const auto c = static_cast<unsigned char>(name[i]);
+            if (c >= 0x80) return EqualsNoCase(FromUtf8(std::string(name, length)), wanted_);
+            // The ASCII bytes before the first other one are the first
+            // characters, so a difference among them is final.
+            if (i >= folded_.size() || FoldCase(static_cast<wchar_t>(c)) != folded_[i]) return false;
+        }
+        return length == folded_.size();
+    }
+
+private:
+    const std::wstring& wanted_;
+    std::wstring folded_;
+};
+
+// The name of the entry of the open folder `dir` equal to `wanted` ignoring
+// case, or empty when there is none.
+std::string FindNoCase(DIR* dir, const std::wstring& wanted) {
+    const NoCaseName match(wanted);
+    while (dirent* entry = readdir(dir)) {
+        const char* name = entry->d_name;
+        if (name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'))) continue;
+        if (match.Matches(name)) return name;
+    }
+    return {};
+}
+
 std::string FindNoCase(const std::string& folder, const std::wstring& wanted) {
     DirHandle dir(opendir(folder.c_str()));
     if (!dir) return {};
-    while (dirent* entry = readdir(dir.get())) {
-        const std::string name = entry->d_name;
-        if (name == "." || name == "..") continue;
-        if (EqualsNoCase(FromUtf8(name), wanted)) return name;
-    }
-    return {};
+    return FindNoCase(dir.get(), wanted);
 }
 
 // Where a path spelled in another case than the host's was last found: the
@@ -131,6 +171,38 @@ std::string WalkComponents(const std::string& root, const std::vector<std::wstri
     return path;
 }
 
+// The common miss: every component but the last exists as spelled below
+// `path`, an existing host folder, and only the last one is missing or
+// spelled differently (a probe for a file a folder seldom holds). One open
+// of the parent proves what the walk above would prove with an lstat a
+// component, each of which walks the whole path again. False, with nothing
+// done, when the parent cannot be opened as spelled; the caller has
+// already seen the whole path fail as spelled.
+bool ResolveLastBelow(const std::string& root, const std::vector<std::wstring>& components, size_t from,
+                      const std::string& path, HostNode* node, std::string& resolved) {
+    if (from >= components.size()) return false;
+    std::string parent = path;
+    for (size_t i = from; i + 1 < components.size(); ++i) parent += "/" + ToUtf8(components[i]);
+    DirHandle dir(opendir(parent.c_str()));
+    if (!dir) return false;
+    const std::string existing = FindNoCase(dir.get(), components.back());
+    if (existing.empty()) {
+        resolved = parent + "/" + ToUtf8(components.back());
+        // Not in the listing just read, which is what an lstat would say.
+        if (node) *node = HostNode{};
+        return true;
+    }
+    resolved = parent + "/" + existing;
+    SpellingCache::Instance().Remember(SpellingCache::Key(root, components, components.size()), resolved);
+    if (node) {
+        struct stat st {};
+        *node = fstatat(dirfd(dir.get()), existing.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0
+                    ? HostNode::FromLstatAt(dirfd(dir.get()), existing.c_str(), st)
+                    : HostNode{};
+    }
+    return true;
+}
+
 // A path below one found in another spelling before (a walk from a
 // lower-cased start folder) is taken from there first: trying its own
 // spelling would fail every time. False when nothing is cached or the
@@ -153,6 +225,7 @@ bool ResolveFromCache(const std::string& root, const std::vector<std::wstring>& 
     // spelled differently, which only the folders below it can tell (a
     // probe for a file that is not there is the common case). Walking again
     // from the root would relist every respelled folder on the way.
+    if (ResolveLastBelow(root, components, knownCount, known, node, resolved)) return true;
     if (lstat(known.c_str(), &found) == 0 && S_ISDIR(found.st_mode)) {
         resolved = WalkComponents(root, components, knownCount, std::move(known), node);
         return true;
@@ -180,6 +253,8 @@ std::string ResolveComponents(const std::string& root, const std::vector<std::ws
         return path;
     }
 
+    std::string resolved;
+    if (ResolveLastBelow(root, components, 0, root, node, resolved)) return resolved;
     return WalkComponents(root, components, 0, root, node);
 }
 
