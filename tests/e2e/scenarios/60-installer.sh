@@ -51,13 +51,16 @@ PY
 # read-only (a copy of Bonjour's with the row added), once as Bonjour's
 # HelpLink from the installed product.
 installer_long_values() {
-    cp "$app/packages/Bonjour64.msi" "$app/long.msi" || return 1
+    cp "$app/packages/Bonjour64.msi" "$app/long.msi" || { echo "  cannot copy Bonjour64.msi"; return 1; }
     msibuild "$app/long.msi" -q \
-        "INSERT INTO Property (Property, Value) VALUES ('BrisalenLongValue', '$installer_long_text')" || return 1
-    local code
+        "INSERT INTO Property (Property, Value) VALUES ('BrisalenLongValue', '$installer_long_text')" \
+        || { echo "  msibuild: exit $?"; return 1; }
+    local code rc=0
     code="$(installer_code_of Bonjour64.msi)"
-    (cd "$app" && wine 'C:\Tarnwick\msi_probe.exe' 'C:\Tarnwick\long.msi' BrisalenLongValue "$code") \
-        | tr -d '\r' >"$app/long.txt" || { sed 's/^/  /' "$app/long.txt"; return 1; }
+    (cd "$app" && wine 'C:\Tarnwick\msi_probe.exe' 'C:\Tarnwick\nolong.msi' BrisalenLongValue "$code") \
+        >"$app/long.raw" 2>"$app/long.err" || rc=$?
+    tr -d '\r' <"$app/long.raw" >"$app/long.txt"
+    [ "$rc" -eq 0 ] || { echo "  msi_probe: exit $rc"; sed 's/^/  /' "$app/long.txt" "$app/long.err" | cut -c1-160; return 1; }
     local expected
     expected="$(printf 'property %s\nhelplink %s' "$installer_long_text" "$installer_long_text")"
     [ "$(cat "$app/long.txt")" = "$expected" ] || { cut -c1-80 "$app/long.txt" | sed 's/^/  got: /'; return 1; }
