@@ -57,7 +57,7 @@ installer_long_values() {
         || { echo "  msibuild: exit $?"; return 1; }
     local code rc=0
     code="$(installer_code_of Bonjour64.msi)"
-    (cd "$app" && wine 'C:\Tarnwick\msi_probe.exe' 'C:\Tarnwick\nolong.msi' BrisalenLongValue "$code") \
+    (cd "$app" && wine 'C:\Tarnwick\msi_probe.exe' 'C:\Tarnwick\long.msi' BrisalenLongValue "$code") \
         >"$app/long.raw" 2>"$app/long.err" || rc=$?
     tr -d '\r' <"$app/long.raw" >"$app/long.txt"
     [ "$rc" -eq 0 ] || { echo "  msi_probe: exit $rc"; sed 's/^/  /' "$app/long.txt" "$app/long.err" | cut -c1-160; return 1; }
