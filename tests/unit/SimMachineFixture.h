@@ -11,6 +11,7 @@
 #include <sstream>
 #include <string>
 
+#include "ScratchFolder.h"
 #include "common/Singleton.h"
 #include "logging/Log.h"
 #include "platform/Platform.h"
@@ -21,9 +22,6 @@
 class SimMachineTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        char folder[] = "/tmp/brisalen-sim-XXXXXX";
-        ASSERT_NE(mkdtemp(folder), nullptr);
-        folder_ = folder;
         machine_ = sim::Machine::Open(folder_);
         sim::UseMachine(machine_);
         // Each case starts from a library that has not been used yet.
@@ -33,8 +31,6 @@ protected:
     void TearDown() override {
         // Workers of this case end on its machine, before it goes.
         LibraryShutdown();
-        std::error_code ec;
-        std::filesystem::remove_all(folder_, ec);
     }
 
     platform::Platform& Os() { return platform::Os(); }
@@ -68,7 +64,8 @@ protected:
         return machine_->Read([](const sim::MachineState& s) { return s.msiLog.value_or(sim::MsiLogSetting{}); });
     }
 
-    std::string folder_;
+    ScratchFolder scratch_{"brisalen-sim"};
+    const std::string& folder_ = scratch_.Path();
     std::shared_ptr<sim::Machine> machine_;
 };
 

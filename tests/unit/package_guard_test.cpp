@@ -12,6 +12,7 @@
 
 #include "Brisalen/MsiDB.h"
 #include "FixturePackages.h"
+#include "ScratchFolder.h"
 #include "platform/sim/ChildProcess.h"
 #include "platform/sim/PackageGuard.h"
 #include "platform/sim/PackageQueries.h"
@@ -314,20 +315,14 @@ TEST(PackageVerdictsTest, AFileStampedInTheTickItsCheckBeganIsCheckedAgain) {
 class PackageVerdictStoreTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        char folder[] = "/tmp/brisalen-verdicts-XXXXXX";
-        ASSERT_NE(mkdtemp(folder), nullptr);
-        folder_ = folder;
         std::ofstream(Package("a.msi")) << "a";
         std::ofstream(Package("b.msi")) << "b";
-    }
-    void TearDown() override {
-        std::error_code ec;
-        fs::remove_all(folder_, ec);
     }
     std::string Package(const std::string& name) const { return folder_ + "/" + name; }
     std::string StoreFile() const { return folder_ + "/" + sim::PackageVerdictStore::kFileName; }
 
-    std::string folder_;
+    ScratchFolder scratch_{"brisalen-verdicts"};
+    const std::string& folder_ = scratch_.Path();
 };
 
 TEST_F(PackageVerdictStoreTest, KeepsTrustedVerdictsUnderItsStamp) {

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "ScratchFolder.h"
 #include "platform/sim/HostPath.h"
 #include "platform/sim/Utf8.h"
 
@@ -21,15 +22,6 @@ namespace fs = std::filesystem;
 
 class HostPathTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        char folder[] = "/tmp/brisalen-hostpath-XXXXXX";
-        ASSERT_NE(mkdtemp(folder), nullptr);
-        root_ = folder;
-    }
-    void TearDown() override {
-        std::error_code ec;
-        fs::remove_all(root_, ec);
-    }
 
     // Creates a host file of `size` bytes at `relative` (host spelling).
     void Make(const std::string& relative, size_t size = 1) {
@@ -49,7 +41,8 @@ protected:
         return sim::ResolveComponents(root_, components, node);
     }
 
-    std::string root_;
+    ScratchFolder scratch_{"brisalen-hostpath"};
+    const std::string& root_ = scratch_.Path();
 };
 
 TEST_F(HostPathTest, AsciiNamesMatchInAnyCaseButOnlyWhole) {
