@@ -88,27 +88,6 @@ void CMsiEnum::LoadAllInstallProduct(bool bAll) {
     LOG_INFO_W(L"===========[LoadAllInstallProduct end]===========\n\n");
 }
 
-std::vector<std::wstring> CMsiEnum::InstallLocationsExcept(const std::wstring& productCode) {
-    return InstallLocationsExcept(std::vector<std::wstring>{productCode});
-}
-
-std::vector<std::wstring> CMsiEnum::InstallLocationsExcept(const std::vector<std::wstring>& productCodes) {
-    std::vector<std::wstring> locations;
-    platform::IInstaller& installer = platform::Os().Installer();
-    std::set<std::wstring> skipped;
-    for (const std::wstring& code : productCodes) skipped.insert(AsciiLower(code));
-    for (uint32_t index = 0;; ++index) {
-        std::wstring code;
-        if (installer.EnumProducts(index, code) != platform::kErrSuccess) break;
-        if (skipped.count(AsciiLower(code)) != 0) continue;
-        std::wstring location;
-        if (QueryProductProperty(code, L"InstallLocation", location) && !location.empty()) {
-            locations.push_back(std::move(location));
-        }
-    }
-    return locations;
-}
-
 void CMsiEnum::EnumProduct(const std::wstring& productCode, bool bAll) {
     bool elevated = false;
     if (platform::Os().Installer().IsProductElevated(productCode, elevated) != platform::kErrSuccess) return;

@@ -38,11 +38,6 @@ public:
     void LoadAllInstallProduct(bool bAll);
     static bool QueryProductProperty(const std::wstring& productCode, const std::wstring& property,
                                      std::wstring& value);
-    // The install folders of every installed product but `productCode`,
-    // read from Windows Installer now (not from the maps).
-    static std::vector<std::wstring> InstallLocationsExcept(const std::wstring& productCode);
-    // The same, leaving out every product of `productCodes` (any case).
-    static std::vector<std::wstring> InstallLocationsExcept(const std::vector<std::wstring>& productCodes);
     static bool GetItunesProductType(const std::wstring& productName, const std::wstring& installLocation,
                                      const std::wstring& packageName, int& type);
 

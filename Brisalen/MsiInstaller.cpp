@@ -157,7 +157,7 @@ void CMsiInstaller::DeleteInstallDir(int productType, const std::wstring& produc
     // The location comes from the registry and may name anything; the
     // guard keeps what is not this product's alone, other products'
     // folders included.
-    DeleteDir(location, nullptr, CMsiEnum::InstallLocationsExcept(productCode));
+    DeleteProductDir(location, {productCode});
 }
 
 bool CMsiInstaller::ForceUninstall(const std::wstring& productCode) {

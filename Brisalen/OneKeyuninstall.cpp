@@ -156,11 +156,10 @@ void COneKeyuninstall::LoadProducts() {
     std::stable_sort(m_vecProducts.begin(), m_vecProducts.end(),
                      [](const auto& a, const auto& b) { return a.nProductTypeCopy < b.nProductTypeCopy; });
     LOG_INFO_W(L"Ready uninstall %d module...", static_cast<int>(m_vecProducts.size()));
-    // Products outside the family stay installed for the whole run; their
-    // folders are read once, not at every look at the residual folders.
-    std::vector<std::wstring> codes;
-    for (const ST_MSI_PRODUCT_RAW_DATA& product : m_vecProducts) codes.push_back(product.strProductCode);
-    m_vecOthersLocations = CMsiEnum::InstallLocationsExcept(codes);
+    // The family's own locations are theirs to lose; every other product's
+    // stays whatever a residual folder holds.
+    m_vecLeavingCodes.clear();
+    for (const ST_MSI_PRODUCT_RAW_DATA& product : m_vecProducts) m_vecLeavingCodes.push_back(product.strProductCode);
 }
 
 bool COneKeyuninstall::UninstallProduct(int position, const ST_MSI_PRODUCT_RAW_DATA& product, int& error) {
@@ -191,13 +190,13 @@ void COneKeyuninstall::QueueInstallFolder(int type, std::wstring location) {
 }
 
 std::vector<std::wstring> COneKeyuninstall::DeletableResidualFolders() {
-    const DeletionGuard guard;
+    const DeletionGuard guard(m_vecLeavingCodes);
     std::vector<std::wstring> folders;
     for (auto it = m_setResidual.begin(); it != m_setResidual.end();) {
         std::wstring canonical;
         if (!FileExists(*it)) {
             ++it;
-        } else if (guard.AllowsTree(*it, canonical, m_vecOthersLocations)) {
+        } else if (guard.AllowsProductTree(*it, canonical)) {
             folders.push_back(*it++);
         } else {
             it = m_setResidual.erase(it);  // the guard logged why
@@ -214,7 +213,7 @@ void COneKeyuninstall::DeleteResidualFolders() {
         info.strPath = folder;
         Notify(kOneKeyUninstallState_DeleteResidualDir, info);
         LOG_INFO_W(L"delete dir :%s...", folder);
-        DeleteDir(folder);
+        DeleteProductDir(folder, m_vecLeavingCodes);
     }
 }
 
@@ -232,7 +231,9 @@ void COneKeyuninstall::EndProgramsAmongLeftovers() {
     if (programs.empty()) return;
     LOG_INFO_W(L"=> there are [%d] exe in Residual file,try kill those processes...",
                static_cast<int>(programs.size()));
-    KillProcessByPartName(programs);
+    // Only the program the file is: a leftover named ".exe" or "e.exe" must
+    // not end every process whose name merely contains that text.
+    KillProcessByImageName(programs);
 }
 
 void COneKeyuninstall::GetCantDeleteList(std::vector<std::wstring>& files) {

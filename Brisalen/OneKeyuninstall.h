@@ -65,9 +65,9 @@ private:
     bool m_isDeleteUserData = false;
     bool* m_pCancel = nullptr;
     std::vector<ST_MSI_PRODUCT_RAW_DATA> m_vecProducts;
-    // Install folders of the products outside the family: no residual
-    // folder that holds one is deleted.
-    std::vector<std::wstring> m_vecOthersLocations;
+    // Product codes of the family being removed: their own locations are
+    // not protected from the residual deletion, every other product's is.
+    std::vector<std::wstring> m_vecLeavingCodes;
     // Lower-case folder paths in ordinal order.
     std::set<std::wstring> m_setResidual;
     TaskSlot m_task;

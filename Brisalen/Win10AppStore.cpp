@@ -104,5 +104,7 @@ void CWin10AppStore::CleanUpAfterRemoval() {
     std::wstring commonApple;
     commonApple += system[0];
     commonApple += L":\\Program Files (x86)\\Common Files\\Apple";
-    if (FileExists(commonApple)) DeleteDir(commonApple);
+    // Other vendors' programs may live in the shared Apple folder: a folder
+    // that holds an installed product's location stays.
+    if (FileExists(commonApple)) DeleteProductDir(commonApple, {});
 }

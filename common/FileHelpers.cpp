@@ -163,20 +163,30 @@ bool CreateDirTree(std::wstring folder) {
     return FileExists(folder);
 }
 
+namespace {
+
+// The walk of a folder the guard has allowed, in its canonical form.
+void DeleteAllowedTree(std::wstring target, const std::function<bool()>& cancelled,
+                       const std::function<void(const std::wstring&)>& entered, const FileTried& fileTried) {
+    RemoveTrailingBackslash(target);
+    if (IsReparsePoint(target)) {
+        // A link given as the folder is removed as a link too.
+        platform::Os().Files().RemoveDirectory(target);
+        return;
+    }
+    Deletion deletion(cancelled, entered, fileTried);
+    deletion.Enter(target);
+    TreeWalk(deletion).Run(target);
+}
+
+}  // namespace
+
 bool DeleteTree(std::wstring folder, const std::function<bool()>& cancelled, const std::vector<std::wstring>& keep,
                 const std::function<void(const std::wstring&)>& entered, const FileTried& fileTried) {
     if (!FileExists(folder)) return true;
     std::wstring target;
     if (!DeletionGuard().AllowsTree(folder, target, keep)) return false;
-    RemoveTrailingBackslash(target);
-    if (IsReparsePoint(target)) {
-        // A link given as the folder is removed as a link too.
-        platform::Os().Files().RemoveDirectory(target);
-        return true;
-    }
-    Deletion deletion(cancelled, entered, fileTried);
-    deletion.Enter(target);
-    TreeWalk(deletion).Run(target);
+    DeleteAllowedTree(target, cancelled, entered, fileTried);
     return true;
 }
 
@@ -184,6 +194,20 @@ bool DeleteDir(std::wstring folder, const bool* cancel, const std::vector<std::w
     if (!FileExists(folder)) return true;
     // A refused folder counts as gone: the caller goes on as if it were.
     if (!DeleteTree(folder, [cancel] { return IsCancelSet(cancel); }, keep)) return true;
+    if (FileExists(folder)) {
+        LOG_INFO_W(L"ERR:Can not Delete dir = [%s]!\n", folder);
+        return false;
+    }
+    return true;
+}
+
+bool DeleteProductDir(std::wstring folder, const std::vector<std::wstring>& leavingProducts,
+                      const std::vector<std::wstring>& keep) {
+    if (!FileExists(folder)) return true;
+    std::wstring target;
+    // A refused folder counts as gone, as in DeleteDir.
+    if (!DeletionGuard(leavingProducts).AllowsProductTree(folder, target, keep)) return true;
+    DeleteAllowedTree(target, [] { return false; }, {}, {});
     if (FileExists(folder)) {
         LOG_INFO_W(L"ERR:Can not Delete dir = [%s]!\n", folder);
         return false;

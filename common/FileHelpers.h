@@ -39,6 +39,13 @@ bool IsCancelSet(const bool* flag);
 // (the refusal is logged); otherwise logs and returns false.
 bool DeleteDir(std::wstring folder, const bool* cancel = nullptr, const std::vector<std::wstring>& keep = {});
 
+// DeleteDir for a product's own folder (an install location, a residual
+// program folder): the guard also wants it strictly below a folder programs
+// are installed into, and the installed products' locations but those of
+// `leavingProducts` (product codes) stay, with everything above them.
+bool DeleteProductDir(std::wstring folder, const std::vector<std::wstring>& leavingProducts,
+                      const std::vector<std::wstring>& keep = {});
+
 // The guarded walk under DeleteDir on its own, asking `cancelled` before
 // each entry. `entered` (may be empty) hears each folder just before the
 // walk empties it, the folder itself first; a link is removed, never

@@ -1,5 +1,7 @@
 #include "common/ProcessControl.h"
 
+#include <algorithm>
+
 #include "common/PathHelpers.h"
 #include "common/TextHelpers.h"
 #include "logging/Log.h"
@@ -87,6 +89,33 @@ void KillProcessByPartName(std::vector<std::wstring>& nameParts) {
             LOG_INFO_W(L"%s (PID=%d) %s\n", entry.exeFile, entry.id, ended ? L"成功" : L"失败");
             break;
         }
+    } while (snapshot.Next(entry));
+}
+
+void KillProcessByImageName(const std::vector<std::wstring>& imageNames) {
+    std::vector<std::wstring> names;
+    for (const std::wstring& name : imageNames) {
+        const std::wstring lower = AsciiLower(name);
+        const size_t dot = lower.rfind(L'.');
+        const std::wstring stem = dot == std::wstring::npos ? lower : lower.substr(0, dot);
+        if (stem.find_first_not_of(L'.') == std::wstring::npos) continue;
+        names.push_back(lower);
+    }
+    if (names.empty()) return;
+    const auto taken = platform::Os().Processes().Snapshot();
+    if (!taken) return;
+    platform::IProcessSnapshot& snapshot = **taken;
+    platform::ProcessEntry entry;
+    if (!snapshot.First(entry)) {
+        LOG_INFO_W(L"ERR:Process32First 0x%x", platform::Os().Process().LastError());
+        return;
+    }
+    const uint32_t self = platform::Os().Process().CurrentProcessId();
+    do {
+        if (entry.id == self) continue;
+        if (std::find(names.begin(), names.end(), AsciiLower(entry.exeFile)) == names.end()) continue;
+        const bool ended = TerminateProcessById(entry.id);
+        LOG_INFO_W(L"%s (PID=%d) %s\n", entry.exeFile, entry.id, ended ? L"成功" : L"失败");
     } while (snapshot.Next(entry));
 }
 

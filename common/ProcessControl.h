@@ -20,6 +20,11 @@ bool TerminateProcessById(uint32_t processId);
 void KillProcessByPartName(std::vector<std::wstring>& nameParts);
 void KillProcessByPartName(const std::wstring& namePart);
 
+// Ends every process whose executable name equals one of `imageNames`,
+// compared without regard to ASCII letter case. A name that is an extension
+// alone or dots only (".exe", "..exe") names no program and ends nothing.
+void KillProcessByImageName(const std::vector<std::wstring>& imageNames);
+
 // Ends every process, other than this one, that has a module loaded from
 // below one of the folders (matched as text, so "C:\x" also condemns
 // "C:\x2\..."). The Bonjour name-service provider, which Windows loads into

@@ -84,6 +84,14 @@ public:
     // The form in which two spellings of one path compare equal: Windows
     // ignores the case of letters in file names.
     virtual std::wstring CaseFoldedPath(const std::wstring& path) = 0;
+    // GetFinalPathNameByHandleW of the opened entry, in drive form
+    // ("C:\...") or UNC form ("\\server\share\..."): every link on
+    // the way, the entry itself included, followed to its target and every
+    // name in its spelling on disk. For a path whose tail does not exist the
+    // longest existing ancestor is resolved and the rest kept as given.
+    // Empty when no final path can be had (a link that leaves the machine's
+    // drives or loops, a path that is not absolute).
+    virtual std::wstring FinalPathName(const std::wstring& path) = 0;
 };
 
 }  // namespace platform

@@ -20,6 +20,9 @@ public:
     virtual std::wstring LibraryModulePath() = 0;
     // GetCurrentProcessId.
     virtual uint32_t CurrentProcessId() = 0;
+    // ExpandEnvironmentStringsW: every "%NAME%" of a variable of the process
+    // replaced by its value; unknown names are left as they stand.
+    virtual std::wstring ExpandEnvironmentStrings(const std::wstring& text) = 0;
 
     // GetLastError of the calling thread as the last seam call left it.
     virtual uint32_t LastError() = 0;

@@ -8,6 +8,7 @@
 #include <map>
 #include <cwctype>
 #include <cerrno>
+#include <cstdlib>
 #include <vector>
 
 #include "platform/sim/HostDir.h"
@@ -420,6 +421,56 @@ std::wstring SimFileSystem::FullPathName(const std::wstring& path) {
 }
 
 std::wstring SimFileSystem::CaseFoldedPath(const std::wstring& path) { return Lower(path); }
+
+// Links are host symlinks with host targets: the host resolves them, and
+// the real path found is named again by the drive folder it lies in.
+std::wstring SimFileSystem::FinalPathName(const std::wstring& path) {
+    WinPath parsed;
+    if (!WinPath::Parse(FullPathName(path), parsed)) return std::wstring();
+    std::vector<std::wstring> tail;
+    WinPath existing = parsed;
+    std::string real;
+    for (;;) {
+        std::string host;
+        HostNode node;
+        if (machine_->Resolve(existing, host, &node) && node.exists) {
+            // A link whose target is gone does not open on Windows either;
+            // it is named as it stands below the folder that holds it.
+            char* resolved = ::realpath(host.c_str(), nullptr);
+            if (resolved != nullptr) {
+                real = resolved;
+                std::free(resolved);
+                break;
+            }
+        }
+        if (existing.IsRoot()) return std::wstring();
+        tail.insert(tail.begin(), existing.Components().back());
+        existing = existing.Parent();
+    }
+    const std::vector<wchar_t> letters =
+        machine_->Read([](const MachineState& state) {
+            std::vector<wchar_t> found;
+            for (const DriveInfo& drive : state.drives) found.push_back(drive.letter);
+            return found;
+        });
+    for (wchar_t letter : letters) {
+        char* root = ::realpath(machine_->DriveFolder(letter).c_str(), nullptr);
+        if (root == nullptr) continue;
+        const std::string rootPath = root;
+        std::free(root);
+        if (real != rootPath && real.rfind(rootPath + "/", 0) != 0) continue;
+        WinPath final;
+        if (!WinPath::Parse(std::wstring(1, letter) + L":\\", final)) return std::wstring();
+        for (size_t at = rootPath.size() + 1; at < real.size();) {
+            const size_t slash = std::min(real.find('/', at), real.size());
+            final = final.Child(FromUtf8(real.substr(at, slash - at)));
+            at = slash + 1;
+        }
+        for (const std::wstring& name : tail) final = final.Child(name);
+        return final.ToString();
+    }
+    return std::wstring();  // the link leaves the machine's drives
+}
 
 std::string SimFileSystem::NativePath(const std::wstring& path) {
     std::string host;

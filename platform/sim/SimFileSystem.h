@@ -36,6 +36,7 @@ public:
     std::string NativePath(const std::wstring& path) override;
     std::wstring FullPathName(const std::wstring& path) override;
     std::wstring CaseFoldedPath(const std::wstring& path) override;
+    std::wstring FinalPathName(const std::wstring& path) override;
 
 private:
     std::wstring CurrentFolder() const;

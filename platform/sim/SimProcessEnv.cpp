@@ -12,10 +12,13 @@
 #include <vector>
 
 #include "platform/CivilDate.h"
+#include "platform/KnownFolders.h"
+#include <map>
 #include "platform/NoDestructor.h"
 
 #include "platform/sim/FaultGuard.h"
 #include "platform/sim/LastError.h"
+#include "platform/sim/Utf8.h"
 
 namespace sim {
 
@@ -106,6 +109,61 @@ std::wstring SimProcessEnv::LibraryModulePath() {
 
 uint32_t SimProcessEnv::CurrentProcessId() {
     return machine_->Read([](const MachineState& s) { return s.processId; });
+}
+
+std::wstring SimProcessEnv::ExpandEnvironmentStrings(const std::wstring& text) {
+    const std::map<std::wstring, std::wstring, LessNoCase> variables = machine_->Read([](const MachineState& s) {
+        auto folder = [&s](int csidl) {
+            const auto it = s.specialFolders.find(csidl);
+            return it == s.specialFolders.end() ? std::wstring() : it->second;
+        };
+        const std::wstring windows = folder(platform::csidl::kWindows);
+        const std::wstring profile = folder(platform::csidl::kProfile);
+        std::map<std::wstring, std::wstring, LessNoCase> v = {
+            {L"SystemRoot", windows},
+            {L"windir", windows},
+            {L"SystemDrive", windows.substr(0, 2)},
+            {L"ProgramFiles", folder(platform::csidl::kProgramFiles)},
+            {L"CommonProgramFiles", folder(platform::csidl::kProgramFilesCommon)},
+            {L"ProgramData", folder(platform::csidl::kCommonAppData)},
+            {L"ALLUSERSPROFILE", folder(platform::csidl::kCommonAppData)},
+            {L"USERPROFILE", profile},
+            {L"HOMEDRIVE", profile.substr(0, 2)},
+            {L"HOMEPATH", profile.size() > 2 ? profile.substr(2) : std::wstring()},
+            {L"APPDATA", folder(platform::csidl::kAppData)},
+            {L"LOCALAPPDATA", folder(platform::csidl::kLocalAppData)},
+        };
+        if (s.is64Bit) {
+            v[L"ProgramFiles(x86)"] = folder(platform::csidl::kProgramFilesX86);
+            v[L"CommonProgramFiles(x86)"] = folder(platform::csidl::kProgramFilesCommonX86);
+            v[L"ProgramW6432"] = folder(platform::csidl::kProgramFiles);
+            v[L"CommonProgramW6432"] = folder(platform::csidl::kProgramFilesCommon);
+        }
+        const size_t cut = profile.rfind(L'\\');
+        if (cut != std::wstring::npos) v[L"PUBLIC"] = profile.substr(0, cut) + L"\\Public";
+        return v;
+    });
+    std::wstring out;
+    for (size_t at = 0; at < text.size();) {
+        const size_t open = text.find(L'%', at);
+        const size_t close = open == std::wstring::npos ? open : text.find(L'%', open + 1);
+        if (close == std::wstring::npos) {
+            out += text.substr(at);
+            break;
+        }
+        out += text.substr(at, open - at);
+        const auto found = variables.find(text.substr(open + 1, close - open - 1));
+        if (found != variables.end() && !found->second.empty()) {
+            out += found->second;
+            at = close + 1;
+        } else {
+            // Windows leaves an unknown name with its signs; the closing one
+            // may open the next name.
+            out += text.substr(open, close - open);
+            at = close;
+        }
+    }
+    return out;
 }
 
 uint32_t SimProcessEnv::LastError() { return sim::LastError(); }

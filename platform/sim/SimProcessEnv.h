@@ -17,6 +17,9 @@ public:
     std::wstring ExecutablePath() override;
     std::wstring LibraryModulePath() override;
     uint32_t CurrentProcessId() override;
+    // The variables Windows sets for every process, from the machine's
+    // folders; names compared without regard to case.
+    std::wstring ExpandEnvironmentStrings(const std::wstring& text) override;
     uint32_t LastError() override;
     void Sleep(uint32_t milliseconds) override;
     uint32_t TickCount() override;

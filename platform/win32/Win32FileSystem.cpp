@@ -1,6 +1,9 @@
 #include "platform/win32/Win32FileSystem.h"
 
+#include <algorithm>
 #include <utility>
+
+#include "platform/win32/GrowingBuffer.h"
 
 #include "platform/win32/LongPath.h"
 #include "platform/win32/UniqueHandle.h"
@@ -125,6 +128,67 @@ std::wstring Win32FileSystem::CaseFoldedPath(const std::wstring& path) {
     if (written <= 0) return path;
     folded.resize(static_cast<size_t>(written));
     return folded;
+}
+
+namespace {
+
+// The final path of an entry that opens, without the "\\?\" that
+// GetFinalPathNameByHandleW puts before it; empty when it does not open.
+std::wstring FinalPathOfExisting(const std::wstring& path) {
+    // No access asked for: attributes and the name need none, and a folder
+    // opens only with backup semantics.
+    UniqueHandle<FileHandleTraits> entry(::CreateFileW(ForFileApi(path).c_str(), 0,
+                                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                                       nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    if (!entry) return std::wstring();
+    auto final = ReadIntoGrowingBuffer<std::wstring>(MAX_PATH, [&](wchar_t* buffer, size_t size) {
+        const DWORD answer = ::GetFinalPathNameByHandleW(entry.Get(), buffer, static_cast<DWORD>(size),
+                                                         FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+        if (answer == 0) return BufferFill::Failed(::GetLastError());
+        return answer < size ? BufferFill::Whole(answer) : BufferFill::NeedsSize(answer + 1);
+    });
+    if (!final) return std::wstring();
+    std::wstring text = final.Take();
+    if (text.rfind(L"\\\\?\\UNC\\", 0) == 0) return L"\\\\" + text.substr(8);
+    if (text.rfind(L"\\\\?\\", 0) == 0) return text.substr(4);
+    return text;
+}
+
+}  // namespace
+
+std::wstring Win32FileSystem::FinalPathName(const std::wstring& path) {
+    std::wstring folder = FullPathOf(path);
+    // A literal path keeps its prefix when it is opened, so that names the
+    // plain form would trim stay as they are; the walk up works on the rest.
+    std::wstring literal;
+    if (folder.rfind(L"\\\\?\\UNC\\", 0) == 0) {
+        literal = L"\\\\?\\UNC";
+        folder = L"\\" + folder.substr(7);
+    } else if (folder.rfind(L"\\\\?\\", 0) == 0) {
+        literal = L"\\\\?\\";
+        folder = folder.substr(4);
+    }
+    if (folder.empty()) return folder;
+    const bool unc = folder.rfind(L"\\\\", 0) == 0;
+    while (folder.size() > 3 && folder.back() == L'\\') folder.pop_back();
+    // What does not exist yet is kept as given below the nearest ancestor
+    // that does.
+    std::wstring tail;
+    for (;;) {
+        const std::wstring final = FinalPathOfExisting(literal + (unc && !literal.empty() ? folder.substr(1) : folder));
+        if (!final.empty()) {
+            if (tail.empty()) return final;
+            return final + (final.back() == L'\\' ? L"" : L"\\") + tail;
+        }
+        const size_t cut = folder.rfind(L'\\');
+        if (cut == std::wstring::npos) return std::wstring();
+        // A drive root or a share's root has nothing above it to resolve.
+        if (folder.size() <= 3 && folder.size() >= 2 && folder[1] == L':') return std::wstring();
+        if (unc && std::count(folder.begin(), folder.end(), L'\\') <= 3) return std::wstring();
+        tail = folder.substr(cut + 1) + (tail.empty() ? L"" : L"\\" + tail);
+        folder.resize(cut);
+        if (folder.size() == 2 && folder[1] == L':') folder += L'\\';
+    }
 }
 
 }  // namespace platform::win32

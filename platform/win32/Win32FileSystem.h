@@ -34,6 +34,7 @@ public:
     std::string NativePath(const std::wstring& path) override;
     std::wstring FullPathName(const std::wstring& path) override;
     std::wstring CaseFoldedPath(const std::wstring& path) override;
+    std::wstring FinalPathName(const std::wstring& path) override;
 };
 
 }  // namespace platform::win32

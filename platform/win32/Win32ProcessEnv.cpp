@@ -18,6 +18,23 @@ std::wstring Win32ProcessEnv::LibraryModulePath() {
 
 uint32_t Win32ProcessEnv::CurrentProcessId() { return ::GetCurrentProcessId(); }
 
+std::wstring Win32ProcessEnv::ExpandEnvironmentStrings(const std::wstring& text) {
+    if (text.empty()) return text;
+    // The size it asks for counts the terminating null; a variable may
+    // change between the two calls, so ask until it fits.
+    std::wstring expanded(text.size() + 1, L'\0');
+    for (int attempt = 0; attempt < 4; ++attempt) {
+        const DWORD needed = ::ExpandEnvironmentStringsW(text.c_str(), &expanded[0], static_cast<DWORD>(expanded.size()));
+        if (needed == 0) return text;
+        if (needed <= expanded.size()) {
+            expanded.resize(needed - 1);
+            return expanded;
+        }
+        expanded.assign(needed, L'\0');
+    }
+    return text;
+}
+
 uint32_t Win32ProcessEnv::LastError() { return ::GetLastError(); }
 
 void Win32ProcessEnv::Sleep(uint32_t milliseconds) { ::Sleep(milliseconds); }

@@ -18,6 +18,7 @@ public:
     std::wstring ExecutablePath() override;
     std::wstring LibraryModulePath() override;
     uint32_t CurrentProcessId() override;
+    std::wstring ExpandEnvironmentStrings(const std::wstring& text) override;
     uint32_t LastError() override;
     void Sleep(uint32_t milliseconds) override;
     uint32_t TickCount() override;

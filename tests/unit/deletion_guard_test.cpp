@@ -12,6 +12,7 @@
 #include "FixturePackages.h"
 #include "common/DeletionGuard.h"
 #include "common/FileHelpers.h"
+#include "platform/sim/SimProcesses.h"
 #include "platform/sim/SimProducts.h"
 #include "platform/sim/Utf8.h"
 
@@ -195,6 +196,163 @@ TEST_F(DeletionGuardTest, PackageNamesThatClimbNeverReachTheResidualDeletion) {
     CFileVerify::Instance().DeleteProductInstallFiles(kProductBonjour);
     ExpectSentinelsKept(L"the residual deletion");
     for (const std::wstring& path : listed) EXPECT_FALSE(Exists(path)) << sim::ToUtf8(path);
+}
+
+// The links every Windows machine has since Vista, and a second profile.
+class LinkedMachineGuardTest : public DeletionGuardTest {
+protected:
+    void SetUp() override {
+        DeletionGuardTest::SetUp();
+        for (const std::wstring& file : kUserFiles) WriteFile(file, 16);
+        Link(L"C:\\Documents and Settings", L"C:\\Users");
+        Link(L"C:\\Users\\All Users", L"C:\\ProgramData");
+        Link(L"C:\\Users\\Tarn\\My Documents", L"C:\\Users\\Tarn\\Documents");
+        Link(L"C:\\Users\\Tarn\\Documents\\My Pictures", L"C:\\Users\\Tarn\\Pictures");
+    }
+
+    void Link(const std::wstring& link, const std::wstring& target) {
+        if (fs::is_symlink(Host(link))) return;
+        fs::create_directories(Host(target));
+        fs::create_directories(fs::path(Host(link)).parent_path());
+        fs::create_directory_symlink(Host(target), Host(link));
+    }
+
+    void ExpectUserFilesKept(const std::wstring& context) {
+        ExpectSentinelsKept(context);
+        for (const std::wstring& file : kUserFiles) {
+            EXPECT_TRUE(Exists(file)) << sim::ToUtf8(file) << " deleted by " << sim::ToUtf8(context);
+        }
+    }
+
+    const std::vector<std::wstring> kUserFiles = {
+        L"C:\\Users\\Tarn\\Pictures\\keep.jpg",      L"C:\\Users\\Tarn\\Videos\\keep.mp4",
+        L"C:\\Users\\Tarn\\Desktop\\keep.lnk",       L"C:\\Users\\Tarn\\Downloads\\keep.zip",
+        L"C:\\Users\\Tarn\\OneDrive - Contoso\\keep.xlsx", L"C:\\Users\\Tarn\\Saved Games\\keep.sav",
+        L"C:\\ProgramData\\Microsoft\\keep.dat",     L"C:\\Users\\Public\\Documents\\keep.doc",
+        L"C:\\Users\\Ilse\\Documents\\keep.doc",     L"C:\\Users\\Ilse\\keep.ini",
+        L"C:\\Program Files\\WindowsApps\\keep.appx",
+    };
+};
+
+TEST_F(LinkedMachineGuardTest, FoldersReachedThroughLinksOrOtherSpellingsAreJudgedWhereTheyLead) {
+    const std::vector<std::wstring> hostile = {
+        L"C:\\Documents and Settings\\Tarn\\Documents\\",
+        L"C:\\Documents and Settings\\Tarn",
+        L"C:\\Documents and Settings\\Ilse",
+        L"C:\\Documents and Settings",
+        L"C:\\Users\\All Users\\Microsoft",
+        L"C:\\Users\\Tarn\\My Documents",
+        L"C:\\Users\\Tarn\\My Documents\\My Pictures",
+        L"C:\\Documents and Settings\\Tarn\\Desktop",
+        L"C:\\itunes\\..\\Users\\Tarn\\Pictures",
+        L"C:\\Users\\Tarn\\Videos\\iTunes\\..",
+        L"C:\\Users\\Tarn\\Downloads",
+        L"C:\\Users\\Tarn\\Saved Games",
+        L"C:\\Users\\Tarn\\OneDrive - Contoso",
+        L"C:\\Users\\Public",
+        L"\\\\localhost\\C$\\Users\\Tarn\\Documents",
+        L"\\\\127.0.0.1\\c$\\Windows",
+        L"\\\\.\\C:\\Users\\Tarn\\Pictures",
+        L"\\\\?\\C:\\Users\\Tarn\\Videos",
+        L"\\\\?\\UNC\\localhost\\C$\\Users\\Tarn",
+        L"C:\\Program Files\\WindowsApps",
+        L"C:\\Program Fıles (x86)",                    // dotless i: Windows folds it onto I
+        L"C:\\Uſers\\Tarn",                            // long s folds onto S
+        L"C:\\Users\\Tarn\\Pictures\\..\\..\\Tarn\\.\\Desktop",
+    };
+    for (const std::wstring& folder : hostile) {
+        DeleteDir(folder);
+        DeleteProductDir(folder, {});
+        ExpectUserFilesKept(folder);
+    }
+    EXPECT_TRUE(Logged(L"WARN:delete refused: [C:\\Documents and Settings\\Tarn\\Documents\\] is or holds a known folder"));
+    // The stock links are Windows' own folders too.
+    EXPECT_TRUE(fs::is_symlink(Host(L"C:\\Users\\Tarn\\My Documents")));
+
+    // What is no known folder still goes through a link, and only the link
+    // of a linked folder goes.
+    WriteFile(L"C:\\Users\\Tarn\\Music\\iTunes\\Album\\a.m4a", 4);
+    EXPECT_TRUE(DeleteDir(L"C:\\Documents and Settings\\Tarn\\Music\\iTunes"));
+    ASSERT_FALSE(Exists(L"C:\\Users\\Tarn\\Music\\iTunes")) << LoadTimeLog();
+    Link(L"C:\\Users\\Tarn\\Music\\iTunes", L"C:\\Users\\Tarn\\Pictures\\Shared");
+    WriteFile(L"C:\\Users\\Tarn\\Pictures\\Shared\\s.jpg", 4);
+    EXPECT_TRUE(DeleteDir(L"C:\\Users\\Tarn\\Music\\iTunes"));
+    EXPECT_FALSE(fs::is_symlink(Host(L"C:\\Users\\Tarn\\Music\\iTunes")));
+    EXPECT_TRUE(Exists(L"C:\\Users\\Tarn\\Pictures\\Shared\\s.jpg"));
+    ExpectUserFilesKept(L"the folders that may go");
+}
+
+TEST_F(LinkedMachineGuardTest, AProductFolderGoesOnlyBelowTheProgramFoldersAndNeverWithAnotherProductsFolder) {
+    const std::wstring apple = L"C:\\Program Files (x86)\\Common Files\\Apple";
+    const std::wstring vendorFile = apple + L"\\Other Vendor\\keep.dll";
+    const std::vector<std::wstring> spellings = {
+        L"C:\\Program Files (x86)\\Common Files\\Apple\\Other Vendor\\",
+        L"\"C:\\Program Files (x86)\\Common Files\\Apple\\Other Vendor\"",
+        L"  C:\\Program Files (x86)\\Common Files\\Apple\\Other Vendor",
+        L"%CommonProgramFiles(x86)%\\Apple\\Other Vendor",
+        L"\\Program Files (x86)\\Common Files\\Apple\\Other Vendor",
+        L"\\\\localhost\\C$\\Program Files (x86)\\Common Files\\Apple\\Other Vendor",
+        L"\\\\SOMEPC\\c$\\Program Files (x86)\\Common Files\\Apple\\Other Vendor",
+        L"\\\\?\\C:\\Program Files (x86)\\.\\Common Files\\Apple\\Other Vendor\\.",
+        L"c:/PROGRAM FILES (X86)/common files/apple/other vendor/",
+        L"C:\\Documents and Settings\\..\\Program Files (x86)\\Common Files\\Apple\\Other Vendor",
+        // Its location is the whole Apple folder.
+        L"C:\\Program Files (x86)\\Common Files\\Apple",
+    };
+    sim::InstalledProduct other;
+    other.productCode = L"{0D5E11A2-0000-4B3E-9C1A-5E1D0B0E0001}";
+    other.properties[L"ProductName"] = L"Other Vendor Tools";
+    for (const std::wstring& location : spellings) {
+        WriteFile(vendorFile, 8);
+        WriteFile(apple + L"\\Apple Application Support\\a.dll", 8);
+        other.properties[L"InstallLocation"] = location;
+        sim::RegisterProduct(*machine_, other);
+        DeleteProductDir(apple, {});
+        EXPECT_TRUE(Exists(vendorFile)) << sim::ToUtf8(location);
+        // The product being uninstalled may lose its own folder.
+        DeleteProductDir(apple + L"\\Other Vendor", {other.productCode});
+        EXPECT_FALSE(Exists(vendorFile)) << sim::ToUtf8(location);
+    }
+    // A product folder inside another product's own folder is that
+    // product's; a location that is one of Windows' folders is no
+    // product's own.
+    other.properties[L"InstallLocation"] = apple + L"\\Other Vendor";
+    sim::RegisterProduct(*machine_, other);
+    WriteFile(apple + L"\\Other Vendor\\Plugin\\p.dll", 8);
+    DeleteProductDir(apple + L"\\Other Vendor\\Plugin", {});
+    EXPECT_TRUE(Exists(apple + L"\\Other Vendor\\Plugin\\p.dll"));
+    other.properties[L"InstallLocation"] = L"C:\\Program Files (x86)\\Common Files\\";
+    sim::RegisterProduct(*machine_, other);
+    EXPECT_TRUE(DeleteProductDir(apple + L"\\Other Vendor", {}));
+    EXPECT_FALSE(Exists(apple + L"\\Other Vendor"));
+
+    ASSERT_TRUE(sim::ForgetProduct(*machine_, other.productCode));
+    WriteFile(vendorFile, 8);
+    EXPECT_TRUE(DeleteProductDir(apple, {}));
+    EXPECT_FALSE(Exists(apple));
+
+    // Outside the program folders a product's folder is refused, where a
+    // data folder of the same place would go.
+    for (const std::wstring& folder : {std::wstring(L"C:\\Intel"), std::wstring(L"C:\\Users\\Tarn\\AppData\\Local\\Apple"),
+                                       std::wstring(L"C:\\Apps\\iTunes")}) {
+        WriteFile(folder + L"\\x.dat", 4);
+        DeleteProductDir(folder, {});
+        EXPECT_TRUE(Exists(folder + L"\\x.dat")) << sim::ToUtf8(folder);
+        EXPECT_TRUE(Logged(L"WARN:delete refused: [" + folder + L"] is not below a folder programs are installed into"));
+    }
+    EXPECT_TRUE(DeleteDir(L"C:\\Intel"));
+    EXPECT_FALSE(Exists(L"C:\\Intel"));
+    ExpectUserFilesKept(L"product folders");
+}
+
+TEST_F(LinkedMachineGuardTest, FilesAreJudgedInTheFolderTheyAreReachedIn) {
+    Link(L"C:\\Program Files\\Bonjour\\sys", L"C:\\Windows\\System32");
+    const DeletionGuard guard;
+    std::wstring canonical;
+    EXPECT_FALSE(guard.AllowsFile(L"C:\\Program Files\\Bonjour\\sys\\kernel32.dll", canonical));
+    EXPECT_FALSE(guard.AllowsFile(L"C:\\Documents and Settings\\Tarn\\My Documents", canonical));
+    EXPECT_TRUE(guard.AllowsFile(L"C:\\Documents and Settings\\Tarn\\Music\\a.m4a", canonical));
+    EXPECT_EQ(canonical, L"C:\\Documents and Settings\\Tarn\\Music\\a.m4a");
 }
 
 TEST_F(DeletionGuardTest, SingleFilesAreJudgedByTheirCanonicalPath) {

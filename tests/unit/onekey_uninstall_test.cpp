@@ -312,7 +312,7 @@ TEST_F(OneKeyUninstallTest, HostileFoldersAreRefusedAndNoProcessIsEndedForThem) 
     for (const char* line : {"WARN:delete refused: [c:\\program files\\bonjour\\..\\..\\] is a drive root",
                              "WARN:delete refused: [c:\\windows\\] is in the Windows folder",
                              "WARN:delete refused: [c:\\program files\\common files\\...] is or holds a known folder",
-                             "WARN:delete refused: [c:\\program files\\itunes] is or holds another product",
+                             "WARN:delete refused: [c:\\program files\\itunes] is or holds an installed product's folder",
                              "WARN:delete refused: [C:\\Windows\\System32\\..\\Apple] is in the Windows folder",
                              "WARN:delete refused: [C:\\ProgramData\\Apple] is or holds a known folder"}) {
         EXPECT_TRUE(Logged(line)) << line;

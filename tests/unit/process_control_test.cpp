@@ -147,6 +147,23 @@ TEST_F(ProcessControlTest, EndingAHolderByNameMakesItsFileDeletable) {
     EXPECT_EQ(Os().Files().DeleteFile(library), 0u);
 }
 
+TEST_F(ProcessControlTest, ImageNamesEndOnlyTheProgramOfThatNameAndNeverByAPartOfIt) {
+    const uint32_t leftover = sim::AddProcess(*machine_, L"C:\\Program Files\\iTunes\\E.EXE");
+    const uint32_t helper = sim::AddProcess(*machine_, L"C:\\x\\iTunesHelper.exe");
+    std::vector<uint32_t> bystanders;
+    for (const wchar_t* exe : {L"C:\\Windows\\explorer.exe", L"C:\\x\\code.exe", L"C:\\x\\WordPad.exe",
+                               L"C:\\x\\ee.exe", L"C:\\x\\iTunesHelper.exe.bak", L"C:\\x\\.exe"}) {
+        bystanders.push_back(sim::AddProcess(*machine_, exe));
+    }
+    // Names of the leftovers a residual folder may hold: an extension
+    // alone and dots name no program.
+    KillProcessByImageName({L".exe", L"..exe", L"...", L"", L"e.exe", L"ITUNESHELPER.EXE"});
+    EXPECT_FALSE(Running(leftover));
+    EXPECT_FALSE(Running(helper));
+    for (uint32_t pid : bystanders) EXPECT_TRUE(Running(pid)) << pid;
+    EXPECT_TRUE(Running(kHostPid));
+}
+
 class KillByFolderTest : public ProcessControlTest {
 protected:
     void SetUp() override {
