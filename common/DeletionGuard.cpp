@@ -286,6 +286,9 @@ DeletionGuard::DeletionGuard(std::vector<std::wstring> leavingProducts) : leavin
 }
 
 void DeletionGuard::Protect(std::vector<Parts>& set, const std::wstring& folder) {
+    // A folder that is not there is lost by no deletion, and nearly all the
+    // names a profile may hold are missing from any one profile.
+    if (!platform::Os().Files().Exists(folder)) return;
     const Judged judged = Judge(folder);
     if (!judged.valid) return;
     set.push_back(judged.where);
@@ -307,13 +310,24 @@ void DeletionGuard::ProtectProfiles(const std::wstring& profilesFolder) {
     }
     for (const std::wstring& folder : profiles) {
         Protect(known_, folder);
-        for (const wchar_t* name : kProfileFolders) Protect(known_, folder + L"\\" + name);
-        // Cloud folders are named after their service and account
-        // ("OneDrive - Contoso").
-        if (auto search = files.FindFirst(folder + L"\\OneDrive*", entry)) {
+        // One listing of the profile says which of the many names it has.
+        std::vector<std::wstring> present;
+        if (auto search = files.FindFirst(folder + L"\\*", entry)) {
             do {
-                if (entry.attributes & platform::kAttrDirectory) Protect(known_, folder + L"\\" + entry.name);
+                if (!(entry.attributes & platform::kAttrDirectory)) continue;
+                present.push_back(files.CaseFoldedPath(entry.name));
+                // Cloud folders are named after their service and account
+                // ("OneDrive - Contoso").
+                if (present.back().rfind(files.CaseFoldedPath(L"OneDrive"), 0) == 0) {
+                    Protect(known_, folder + L"\\" + entry.name);
+                }
             } while ((*search)->Next(entry));
+        }
+        for (const wchar_t* name : kProfileFolders) {
+            const std::wstring relative = name;
+            const std::wstring first = files.CaseFoldedPath(relative.substr(0, relative.find(L'\\')));
+            if (std::find(present.begin(), present.end(), first) == present.end()) continue;
+            Protect(known_, folder + L"\\" + relative);
         }
     }
 }
