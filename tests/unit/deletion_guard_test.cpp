@@ -10,6 +10,7 @@
 #include "Brisalen/MsiInstaller.h"
 #include "Brisalen/MsiEnum.h"
 #include "FixturePackages.h"
+#include "ScratchFolder.h"
 #include "common/DeletionGuard.h"
 #include "common/FileHelpers.h"
 #include "platform/sim/SimProcesses.h"
@@ -343,6 +344,28 @@ TEST_F(LinkedMachineGuardTest, AProductFolderGoesOnlyBelowTheProgramFoldersAndNe
     EXPECT_TRUE(DeleteDir(L"C:\\Intel"));
     EXPECT_FALSE(Exists(L"C:\\Intel"));
     ExpectUserFilesKept(L"product folders");
+}
+
+TEST_F(LinkedMachineGuardTest, FinalPathsFollowEveryLinkAndNeverLeaveTheMachine) {
+    platform::IFileSystem& files = Os().Files();
+    // Links on links, names in their spelling on disk, a missing tail kept.
+    EXPECT_EQ(files.FinalPathName(L"c:\\documents and settings\\TARN\\my documents\\my pictures\\new\\x.jpg"),
+              L"C:\\Users\\Tarn\\Pictures\\new\\x.jpg");
+    EXPECT_EQ(files.FinalPathName(L"C:\\"), L"C:\\");
+    EXPECT_EQ(files.FinalPathName(L"C:\\Users\\Tarn\\Documents\\..\\Music"), L"C:\\Users\\Tarn\\Music");
+    // A link whose target is gone is named where it stands; one that leads
+    // off the machine's drives has no final path here.
+    fs::create_directory_symlink(Host(L"C:\\Gone"), Host(L"C:\\Dangling"));
+    EXPECT_EQ(files.FinalPathName(L"C:\\Dangling\\x"), L"C:\\Dangling\\x");
+    const ScratchFolder outside("brisalen-outside");
+    fs::create_directory_symlink(outside.Path(), Host(L"C:\\Elsewhere"));
+    EXPECT_EQ(files.FinalPathName(L"C:\\Elsewhere\\x"), L"");
+    std::wstring canonical;
+    EXPECT_FALSE(DeletionGuard().AllowsTree(L"C:\\Elsewhere\\x", canonical));
+    EXPECT_EQ(files.FinalPathName(L"relative\\x"), files.FinalPathName(L"C:\\Tarnwick\\relative\\x"));
+
+    EXPECT_EQ(Os().Process().ExpandEnvironmentStrings(L"%ProgramFiles(x86)%\\A;%windir%;%NoSuchName%;%"),
+              L"C:\\Program Files (x86)\\A;C:\\Windows;%NoSuchName%;%");
 }
 
 TEST_F(LinkedMachineGuardTest, FilesAreJudgedInTheFolderTheyAreReachedIn) {
