@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <cwctype>
+#include <map>
 #include <memory>
+#include <mutex>
 
 #include "logging/Log.h"
 #include "platform/KnownFolders.h"
@@ -230,6 +232,50 @@ std::wstring TrimmedLocation(std::wstring text) {
     }
 }
 
+// The folders holding the key paths of a product's installed components,
+// from its cached package's Component table. Registry key paths ("02:\...")
+// are no folder. Each package is read once per process and version of it.
+std::vector<std::wstring> ComponentFolders(const std::wstring& productCode) {
+    platform::IInstaller& installer = platform::Os().Installer();
+    std::wstring package;
+    if (installer.GetProductInfo(productCode, L"LocalPackage", package) != platform::kErrSuccess || package.empty()) {
+        return {};
+    }
+    const auto info = platform::Os().Files().GetAttributesEx(package);
+    if (!info) return {};
+    const std::wstring key = productCode + L"|" + package + L"|" + std::to_wstring(info->size) + L"|" +
+                             std::to_wstring(info->lastWriteTime);
+    static std::mutex cacheLock;
+    static std::map<std::wstring, std::vector<std::wstring>> cache;
+    {
+        std::lock_guard<std::mutex> lock(cacheLock);
+        const auto known = cache.find(key);
+        if (known != cache.end()) return known->second;
+    }
+    std::vector<std::wstring> folders;
+    if (auto database = installer.OpenDatabase(package)) {
+        if (auto view = (*database)->OpenView(L"SELECT `ComponentId` FROM `Component`")) {
+            if ((*view)->Execute() == platform::kErrSuccess) {
+                while (auto record = (*view)->Fetch()) {
+                    std::wstring path;
+                    const int state = installer.GetComponentPath(productCode, (*record)->GetString(1), path);
+                    if (state != platform::kInstallStateLocal || path.size() < 3 ||
+                        (path[0] >= L'0' && path[0] <= L'9')) {
+                        continue;
+                    }
+                    // A folder key path ends in "\" and names its folder.
+                    const size_t cut = path.rfind(L'\\');
+                    const std::wstring folder = path.substr(0, cut);
+                    if (std::find(folders.begin(), folders.end(), folder) == folders.end()) folders.push_back(folder);
+                }
+            }
+        }
+    }
+    std::lock_guard<std::mutex> lock(cacheLock);
+    cache[key] = folders;
+    return folders;
+}
+
 std::vector<std::wstring> MachineDrives() {
     std::vector<std::wstring> drives;
     for (const std::wstring& root : platform::Os().Machine().LogicalDrives()) {
@@ -345,6 +391,14 @@ void DeletionGuard::ReadProductLocations() const {
         if (std::find(leaving.begin(), leaving.end(), files.CaseFoldedPath(code)) != leaving.end()) continue;
         std::wstring location;
         if (installer.GetProductInfo(code, L"InstallLocation", location) != platform::kErrSuccess) continue;
+        if (TrimmedLocation(location).empty()) {
+            // No location recorded does not make the product's files fair
+            // game: its components say where they are.
+            for (const std::wstring& folder : ComponentFolders(code)) {
+                for (Parts& form : LocationForms(folder)) products_.push_back(std::move(form));
+            }
+            continue;
+        }
         for (Parts& form : LocationForms(location)) products_.push_back(std::move(form));
     }
 }

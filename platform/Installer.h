@@ -42,6 +42,11 @@ public:
     virtual Result<std::unique_ptr<IMsiView>> OpenView(const std::wstring& sql) = 0;
 };
 
+// The INSTALLSTATE values a component path answers with.
+constexpr int kInstallStateUnknown = -1;
+constexpr int kInstallStateLocal = 3;
+constexpr int kInstallStateMoreData = -3;
+
 class IInstaller {
 public:
     virtual ~IInstaller() = default;
@@ -55,6 +60,14 @@ public:
     // MsiGetProductInfoW, read whole however long the value is.
     virtual uint32_t GetProductInfo(const std::wstring& productCode, const std::wstring& property,
                                     std::wstring& value) = 0;
+
+    // MsiGetComponentPathW: where the component of the product keeps its
+    // key path (a file, a folder ending in "\\", or a registry value
+    // written "02:\\..."), read whole; returns the INSTALLSTATE
+    // (kInstallStateLocal when it is on the machine, kInstallStateUnknown
+    // for a component or product the Installer does not know).
+    virtual int GetComponentPath(const std::wstring& productCode, const std::wstring& componentId,
+                                 std::wstring& path) = 0;
 
     // MsiOpenDatabaseW with MSIDBOPEN_READONLY.
     virtual Result<std::unique_ptr<IMsiDatabase>> OpenDatabase(const std::wstring& packagePath) = 0;

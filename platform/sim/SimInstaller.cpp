@@ -1,5 +1,7 @@
 #include "platform/sim/SimInstaller.h"
 
+#include <unistd.h>
+
 #include <ctime>
 #include <functional>
 #include <mutex>
@@ -235,6 +237,22 @@ uint32_t SimInstaller::GetProductInfo(const std::wstring& productCode, const std
     return ProductInfoNames().count(property) ? platform::kErrSuccess : platform::kErrUnknownProperty;
 }
 
+int SimInstaller::GetComponentPath(const std::wstring& productCode, const std::wstring& componentId,
+                                   std::wstring& path) {
+    path.clear();
+    const std::optional<InstalledProduct> product = ValidCode(productCode) ? FindProduct(*machine_, productCode)
+                                                                            : std::nullopt;
+    if (!product) return platform::kInstallStateUnknown;
+    for (const auto& [id, keyPath] : product->layout.componentPaths) {
+        if (!EqualsNoCase(id, componentId)) continue;
+        path = keyPath;
+        std::string host;
+        const bool present = !keyPath.empty() && machine_->Resolve(keyPath, host) && ::access(host.c_str(), F_OK) == 0;
+        return present ? platform::kInstallStateLocal : platform::kInstallStateAbsent;
+    }
+    return platform::kInstallStateUnknown;
+}
+
 platform::Result<std::unique_ptr<platform::IMsiDatabase>> SimInstaller::OpenDatabase(const std::wstring& packagePath) {
     std::unique_ptr<platform::IMsiDatabase> database;
     const uint32_t opened = OpenPackage(*machine_, packagePath, database);
@@ -306,6 +324,7 @@ uint32_t SimInstaller::Install(const std::wstring& packagePath, const std::wstri
     PackageLayout layout(machine_);
     bool restartNeeded = false;
     uint32_t error = layout.LayOut(plan, product.layout, restartNeeded);
+    product.layout.componentPaths = plan.componentPaths;
     if (error == platform::kErrSuccess) {
         const CachedPackage cache{package, product.productCode + summary.revisionNumber,
                                   Get(plan.properties, L"WindowsFolder") + L"Installer\\"};

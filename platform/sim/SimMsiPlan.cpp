@@ -167,6 +167,7 @@ struct Component {
     std::wstring directory;
     std::wstring keyPath;
     bool is64 = false;
+    std::wstring id;
 };
 
 // The components this install puts on the machine. A condition the
@@ -180,7 +181,7 @@ std::map<std::wstring, Component> ChooseComponents(platform::IMsiDatabase& datab
         const int attributes = row->GetInteger(5);
         chosen[row->GetString(1)] =
             Component{row->GetString(2), row->GetString(3),
-                      attributes != kMsiNullInteger && (attributes & kComponent64Bit) != 0};
+                      attributes != kMsiNullInteger && (attributes & kComponent64Bit) != 0, row->GetString(6)};
     }
     return chosen;
 }
@@ -261,6 +262,13 @@ void PlanFiles(platform::IMsiDatabase& database, Placement& placement, InstallPl
     }
     for (const auto& row : Select(database, sql::kCreateFolder)) {
         if (placement.components.count(row->GetString(2))) plan.folders.push_back(props[row->GetString(1)]);
+    }
+    // A component whose key path is a file is found by that file; one with
+    // none (or a registry key path, not kept here) by its folder.
+    for (const auto& [key, component] : placement.components) {
+        if (component.id.empty()) continue;
+        const auto file = placement.filePaths.find(component.keyPath);
+        plan.componentPaths[component.id] = file != placement.filePaths.end() ? file->second : props[component.directory];
     }
 }
 

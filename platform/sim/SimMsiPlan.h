@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -48,6 +49,8 @@ struct InstallPlan {
     std::vector<PlannedFile> files;
     std::vector<PlannedService> services;
     std::vector<PlannedRegistryValue> registry;
+    // ComponentId -> key path of each chosen component.
+    std::map<std::wstring, std::wstring> componentPaths;
 };
 
 // PROPERTY=value pairs of a command line; values may be quoted.

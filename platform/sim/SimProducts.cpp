@@ -29,6 +29,7 @@ void ProductLayout::Merge(const ProductLayout& other) {
     AppendMissing(registry, other.registry, [](const RegistryValueRef& a, const RegistryValueRef& b) {
         return EqualsNoCase(a.key, b.key) && EqualsNoCase(a.name, b.name);
     });
+    componentPaths.insert(other.componentPaths.begin(), other.componentPaths.end());
 }
 
 std::wstring PackedProductCode(const std::wstring& code) {

@@ -33,12 +33,16 @@ struct ProductLayout {
     std::vector<std::wstring> services;
     std::vector<RegistryValueRef> registry;  // values, each removed on its own
     std::vector<std::wstring> registryKeys;  // removed whole (the uninstall entry)
+    // Each installed component's ComponentId and key path, as the
+    // Installer registers them.
+    std::map<std::wstring, std::wstring> componentPaths;
 
     // Adds what `other` has and this one lacks, for a reinstall over an
     // earlier layout.
     void Merge(const ProductLayout& other);
 };
-NLOHMANN_DEFINE_TYPE_NON_INTRUSIVE_WITH_DEFAULT(ProductLayout, files, folders, services, registry, registryKeys)
+NLOHMANN_DEFINE_TYPE_NON_INTRUSIVE_WITH_DEFAULT(ProductLayout, files, folders, services, registry, registryKeys,
+                                                componentPaths)
 
 struct InstalledProduct {
     std::wstring productCode;

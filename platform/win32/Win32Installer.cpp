@@ -40,6 +40,27 @@ uint32_t Win32Installer::GetProductInfo(const std::wstring& productCode, const s
         value);
 }
 
+int Win32Installer::GetComponentPath(const std::wstring& productCode, const std::wstring& componentId,
+                                     std::wstring& path) {
+    path.clear();
+    // The length it asks for leaves out the terminator, and the answer for
+    // a buffer too small is a state of its own, not ERROR_MORE_DATA.
+    std::wstring buffer(MAX_PATH, L'\0');
+    for (int attempt = 0; attempt < 4; ++attempt) {
+        DWORD length = static_cast<DWORD>(buffer.size());
+        const INSTALLSTATE state = ::MsiGetComponentPathW(productCode.c_str(), componentId.c_str(), &buffer[0], &length);
+        if (state != INSTALLSTATE_MOREDATA) {
+            if (state == INSTALLSTATE_LOCAL || state == INSTALLSTATE_SOURCE || state == INSTALLSTATE_ABSENT) {
+                buffer.resize(length < buffer.size() ? length : buffer.size() - 1);
+                path = buffer;
+            }
+            return state;
+        }
+        buffer.assign(static_cast<size_t>(length) + 1, L'\0');
+    }
+    return kInstallStateMoreData;
+}
+
 Result<std::unique_ptr<IMsiDatabase>> Win32Installer::OpenDatabase(const std::wstring& packagePath) {
     return Win32MsiDatabase::Open(packagePath);
 }

@@ -21,6 +21,8 @@ public:
     uint32_t GetProductInfo(const std::wstring& productCode, const std::wstring& property,
                             std::wstring& value) override;
 
+    int GetComponentPath(const std::wstring& productCode, const std::wstring& componentId,
+                         std::wstring& path) override;
     Result<std::unique_ptr<IMsiDatabase>> OpenDatabase(const std::wstring& packagePath) override;
 
     uint32_t SetInternalUI(uint32_t uiLevel) override;

@@ -13,6 +13,7 @@
 #include "ScratchFolder.h"
 #include "common/DeletionGuard.h"
 #include "common/FileHelpers.h"
+#include "common/PathHelpers.h"
 #include "platform/sim/SimProcesses.h"
 #include "platform/sim/SimProducts.h"
 #include "platform/sim/Utf8.h"
@@ -344,6 +345,23 @@ TEST_F(LinkedMachineGuardTest, AProductFolderGoesOnlyBelowTheProgramFoldersAndNe
     EXPECT_TRUE(DeleteDir(L"C:\\Intel"));
     EXPECT_FALSE(Exists(L"C:\\Intel"));
     ExpectUserFilesKept(L"product folders");
+}
+
+TEST_F(LinkedMachineGuardTest, AProductWithNoRecordedLocationKeepsTheFoldersOfItsComponents) {
+    Install("AppleMobileDeviceSupport64.msi");
+    const FixturePackage& support = Fixture("AppleMobileDeviceSupport64.msi");
+    const std::vector<std::wstring> placed = PlacedFiles(support.file);
+    ASSERT_FALSE(placed.empty());
+    std::wstring shared;
+    ASSERT_TRUE(GetParentDir(support.installDir.substr(0, support.installDir.size() - 1), shared));
+    for (const wchar_t* location : {L"", L"  ", L"\"\""}) {
+        BendInstallLocation(support.file, location);
+        DeleteProductDir(shared, {});
+        ExpectKept(placed, L"the shared folder");
+    }
+    // Its own uninstall may take them.
+    EXPECT_TRUE(DeleteProductDir(shared, {support.productCode}));
+    EXPECT_FALSE(Exists(shared));
 }
 
 TEST_F(LinkedMachineGuardTest, FinalPathsFollowEveryLinkAndNeverLeaveTheMachine) {
