@@ -9,6 +9,7 @@
 #include "common/DeletionGuard.h"
 #include "common/FileHelpers.h"
 #include "common/PathHelpers.h"
+#include "common/TextHelpers.h"
 #include "logging/Log.h"
 #include "platform/Platform.h"
 
@@ -24,9 +25,31 @@ constexpr int32_t kDeleteCancelled = -1;
 struct CItunesUserDataMgr::DeletionPlan {
     std::set<std::wstring> folders;  // ordered by code unit
     std::set<std::wstring> junkFiles;
+    // The backups the scan found and the host did not pick, in SpareKey
+    // form: counted under category 12 alone, so a category folder that
+    // holds one leaves it in place.
+    std::set<std::wstring> sparedBackups;
     bool mediaSelected = false;
     bool junkSelected = false;
 };
+
+namespace {
+
+// One spelling for a folder whether the walk reached it plainly or in the
+// literal \\?\ form, letters folded as the scan folds them.
+std::wstring SpareKey(const std::wstring& path) {
+    std::wstring key = path.rfind(L"\\\\?\\", 0) == 0 ? path.substr(4) : path;
+    RemoveTrailingBackslash(key);
+    return AsciiLower(key);
+}
+
+std::wstring FolderEntry(const std::wstring& folder) {
+    std::wstring entry = AsciiLower(folder);
+    AddTrailingBackslash(entry);
+    return entry;
+}
+
+}  // namespace
 
 bool CItunesUserDataMgr::DeleteItuensUserData(DeleteItunesUserDataCallback callback, void* pUser,
                                               std::vector<int32_t>& vecCategory, std::vector<int32_t>& vecItem,
@@ -94,6 +117,9 @@ CItunesUserDataMgr::DeletionPlan CItunesUserDataMgr::PlanDeletion() {
         plan.folders.insert(item.strPath);
         m_nTotalSize += item.nSize;
     }
+    for (const auto& [id, item] : m_mapBackups) {
+        if (plan.folders.count(item.strPath) == 0) plan.sparedBackups.insert(SpareKey(item.strPath));
+    }
     return plan;
 }
 
@@ -101,16 +127,26 @@ void CItunesUserDataMgr::DeleteItunesUserDataImp() {
     LOG_INFO_W(L"[DeleteItunesUserDataImp] second level count = %d,backup count = %d...",
                static_cast<int>(m_vecCategory.size()), static_cast<int>(m_vecItem.size()));
     const DeletionPlan plan = PlanDeletion();
+    const SpareFolder spare = [&plan](const std::wstring& folder) {
+        return !plan.sparedBackups.empty() && plan.sparedBackups.count(SpareKey(folder)) != 0;
+    };
     ST_ITUNES_DELETE_INFO record;
     SendDeleteCallback(kDeleteItunesUserDataState_Deleting);
 
+    // What the folder loop went through, and what it had to leave whole.
+    std::vector<std::wstring> walked;
+    std::vector<std::wstring> refused;
     for (const std::wstring& folder : plan.folders) {
         if (IsCancle()) {
             LOG_INFO_W(L"canle delete1\n");
             break;
         }
         LOG_INFO_W(L"delete dir:%s...\n", folder);
-        FinalDeleletDir(folder);
+        switch (FinalDeleletDir(folder, spare)) {
+            case FolderOutcome::Absent: break;
+            case FolderOutcome::Walked: walked.push_back(folder); break;
+            case FolderOutcome::Refused: refused.push_back(folder); break;
+        }
     }
     if (plan.junkSelected) DeleteJunkFiles(plan.junkFiles, record);
     if (plan.mediaSelected) {
@@ -125,9 +161,14 @@ void CItunesUserDataMgr::DeleteItunesUserDataImp() {
         return;
     }
     LOG_INFO_W(L"Check Residual file...");
-    std::vector<std::wstring> residual;
-    DeleteFilesInFolders(std::vector<std::wstring>(plan.folders.begin(), plan.folders.end()), residual);
-    record.vecResidual.insert(record.vecResidual.end(), residual.begin(), residual.end());
+    std::set<std::wstring> remaining;
+    for (const std::wstring& folder : walked) RetryFolder(folder, spare, remaining);
+    // A folder left whole is left over while it is there; another
+    // category's deletion or the junk may have emptied it since.
+    for (const std::wstring& folder : refused) {
+        if (FileExists(folder)) remaining.insert(FolderEntry(folder));
+    }
+    record.vecResidual.insert(record.vecResidual.end(), remaining.begin(), remaining.end());
     LOG_INFO_W(L"Find [%d] Residual file!", static_cast<int>(record.vecResidual.size()));
     if (!record.vecResidual.empty()) record.bSuccess = false;
     LOG_INFO_W(L"=> kDeleteItunesUserDataState_DeleteComplete\n");
@@ -146,11 +187,16 @@ void CItunesUserDataMgr::DeleteJunkFiles(const std::set<std::wstring>& junkFiles
             LOG_INFO_W(L"canle delete2");
             break;
         }
-        const int64_t size = GetFileSizeByPath(path);
+        // The entry's own length, as the scan's search data gave it: a file
+        // link counts nothing, whatever it leads to.
+        const auto attributes = files.GetAttributesEx(path);
+        const int64_t size = attributes ? static_cast<int64_t>((*attributes).size) : 0;
         std::wstring parent;
         const bool hasParent = GetParentDir(path, parent);
         std::wstring target;
-        if (hasParent && !IsReparsePoint(parent) && guard.AllowsFile(path, target)) files.DeleteFile(target);
+        if (hasParent && FirstLinkOnPath(parent, true).empty() && guard.AllowsFile(path, target)) {
+            files.DeleteFile(target);
+        }
         if (FileExists(path)) {
             record.vecResidual.push_back(path);
             continue;
@@ -161,10 +207,20 @@ void CItunesUserDataMgr::DeleteJunkFiles(const std::set<std::wstring>& junkFiles
     }
 }
 
-void CItunesUserDataMgr::FinalDeleletDir(const std::wstring& folder) {
-    if (!FileExists(folder)) return;
+// A folder is deleted only as the scan reached it: through no junction or
+// link from the drive down (a link on the way leads to files the scan never
+// counted there, perhaps another category's). A link as the folder itself
+// goes as a link.
+CItunesUserDataMgr::FolderOutcome CItunesUserDataMgr::FinalDeleletDir(const std::wstring& folder,
+                                                                      const SpareFolder& spare) {
+    if (!FileExists(folder)) return FolderOutcome::Absent;
+    const std::wstring link = FirstLinkOnPath(folder, false);
+    if (!link.empty()) {
+        LOG_INFO_W(L"WARN:not delete [%s]: it is reached through the link [%s]\n", folder, link);
+        return FolderOutcome::Refused;
+    }
     bool cancelLogged = false;
-    DeleteTree(
+    const bool allowed = DeleteTree(
         folder,
         [this, &cancelLogged] {
             if (!IsCancle()) return false;
@@ -176,7 +232,33 @@ void CItunesUserDataMgr::FinalDeleletDir(const std::wstring& folder) {
         [this](const platform::FindData& entry, bool deleted) {
             if (deleted) m_nDeletedSize += static_cast<int64_t>(entry.size);
             if (++m_nDeletedFiles % kDeleteProgressEvery == 0) SendDeleteCallback(kDeleteItunesUserDataState_Deleting);
-        });
+        },
+        spare);
+    if (allowed) return FolderOutcome::Walked;
+    LOG_INFO_W(L"WARN:not delete [%s]: the deletion guard refused it\n", folder);
+    return FolderOutcome::Refused;
+}
+
+// One more pass over a deleted folder for what resisted the first (a file
+// held then, released since), its bytes counted as any; then what is still
+// there, files by name and, where nothing below can be named (too deep to
+// reach, or not removable), the folder.
+void CItunesUserDataMgr::RetryFolder(const std::wstring& folder, const SpareFolder& spare,
+                                     std::set<std::wstring>& remaining) {
+    if (!FileExists(folder)) return;
+    if (!FirstLinkOnPath(folder, false).empty()) {
+        remaining.insert(FolderEntry(folder));  // swapped for a link since: its files are not named here
+        return;
+    }
+    DeleteTree(
+        folder, [] { return false; }, {}, {},
+        [this](const platform::FindData& entry, bool deleted) {
+            if (deleted) m_nDeletedSize += static_cast<int64_t>(entry.size);
+        },
+        spare);
+    std::vector<std::wstring> left;
+    ListRemains(folder, spare, left);
+    remaining.insert(left.begin(), left.end());
 }
 
 void CItunesUserDataMgr::SendDeleteCallback(int32_t state, ST_ITUNES_DELETE_INFO* record) {

@@ -102,7 +102,7 @@ void CItunesUserDataMgr::EnumItunesUserDataImp() {
     const std::vector<std::wstring> roots = CCollectDirMgr::Instance().GetScanRoots();
     LOG_INFO_W(L"Scan itunes user data (%d folder)...", static_cast<int>(roots.size()));
     CFolderWalker walker;
-    walker.AddStartFolders(roots);
+    walker.AddStartFolders(LinkFreeRoots(roots));
     walker.AddExcludedFolder(GetSpecialFolder(platform::csidl::kSystem));
     walker.AddExcludedFolder(GetSpecialFolder(platform::csidl::kSystemX86));
     walker.SetHandler(&CItunesUserDataMgr::OnScanFile, this, m_pCancelScan);
@@ -116,6 +116,24 @@ void CItunesUserDataMgr::EnumItunesUserDataImp() {
     }
     LOG_INFO_W(L"=> kEnumItunesUserDataState_Enum_End\n");
     SendEnumCallback(kEnumItunesUserDataState_Enum_End);
+}
+
+// A root reached through a junction or link is not walked: where it leads
+// may be another root, or a folder that holds other data, and the deletion
+// could then remove under one category what the scan counted under another
+// (or never deletes). Every path the scan counts is thereby link-free from
+// the drive down, which is what the deletion checks before it acts.
+std::vector<std::wstring> CItunesUserDataMgr::LinkFreeRoots(const std::vector<std::wstring>& roots) {
+    std::vector<std::wstring> walked;
+    for (const std::wstring& root : roots) {
+        const std::wstring link = FirstLinkOnPath(root, true);
+        if (link.empty()) {
+            walked.push_back(root);
+        } else {
+            LOG_INFO_W(L"WARN:scan root [%s] is reached through the link [%s], not scanned\n", root, link);
+        }
+    }
+    return walked;
 }
 
 void CItunesUserDataMgr::RunDeepPass(CFolderWalker& walker, const std::vector<std::wstring>& roots) {
@@ -155,6 +173,9 @@ bool CItunesUserDataMgr::OnScanFile(void* context, std::wstring dirPath, const p
 }
 
 bool CItunesUserDataMgr::OnScanFolder(const std::wstring& dirPath, const platform::FindData& entry) {
+    // A link is neither entered (the walker never does) nor a backup: its
+    // target is not below the folder the deletion would remove.
+    if (entry.IsReparsePoint()) return false;
     if (m_nPass == 2 && (entry.attributes & kSkippedInDeepPass) != 0) return false;
     // A recognised backup is reported whole and never entered.
     return !TryAddBackup(dirPath + entry.name);

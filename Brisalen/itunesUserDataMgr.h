@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "Brisalen/UserDataCategories.h"
+#include "common/FileHelpers.h"
 #include "common/FolderWalker.h"
 #include "common/Singleton.h"
 #include "common/TaskSlot.h"
@@ -47,6 +48,7 @@ private:
     // The scan.
     void InitScanFolders();
     void EnumItunesUserDataImp();
+    static std::vector<std::wstring> LinkFreeRoots(const std::vector<std::wstring>& roots);
     void RunDeepPass(CFolderWalker& walker, const std::vector<std::wstring>& roots);
     static bool OnScanFile(void* context, std::wstring dirPath, const platform::FindData* entry, uint32_t code,
                            uint32_t folderCount);
@@ -63,7 +65,9 @@ private:
     void DeleteItunesUserDataImp();
     DeletionPlan PlanDeletion();
     void DeleteJunkFiles(const std::set<std::wstring>& junkFiles, ST_ITUNES_DELETE_INFO& record);
-    void FinalDeleletDir(const std::wstring& folder);
+    enum class FolderOutcome { Absent, Walked, Refused };
+    FolderOutcome FinalDeleletDir(const std::wstring& folder, const SpareFolder& spare);
+    void RetryFolder(const std::wstring& folder, const SpareFolder& spare, std::set<std::wstring>& remaining);
     void SendDeleteCallback(int32_t state, ST_ITUNES_DELETE_INFO* record = nullptr);
     bool IsCancle() const;
 

@@ -88,8 +88,9 @@ private:
 class Deletion : public WalkVisitor {
 public:
     using Entered = std::function<void(const std::wstring&)>;
-    Deletion(const std::function<bool()>& cancelled, const Entered& entered, const FileTried& fileTried)
-        : cancelled_(cancelled), entered_(entered), fileTried_(fileTried) {}
+    Deletion(const std::function<bool()>& cancelled, const Entered& entered, const FileTried& fileTried,
+             const SpareFolder& spare)
+        : cancelled_(cancelled), entered_(entered), fileTried_(fileTried), spare_(spare) {}
 
     bool Stop() override { return cancelled_ && cancelled_(); }
 
@@ -99,6 +100,7 @@ public:
             if (fileTried_) fileTried_(entry, deleted);
             return false;
         }
+        if (spare_ && spare_(path)) return false;
         if (entry.IsReparsePoint()) {
             files_.RemoveDirectory(path);
             return false;
@@ -117,7 +119,53 @@ private:
     const std::function<bool()>& cancelled_;
     const Entered& entered_;
     const FileTried& fileTried_;
+    const SpareFolder& spare_;
     platform::IFileSystem& files_ = platform::Os().Files();
+};
+
+// The same folder spelled plainly or in the "\\?\" form a walk switches to
+// below a name of dots.
+std::wstring PlainForm(const std::wstring& path) {
+    return path.rfind(L"\\\\?\\", 0) == 0 ? path.substr(4) : path;
+}
+
+std::wstring ParentKey(const std::wstring& path) {
+    const size_t cut = path.rfind(L'\\');
+    return cut == std::wstring::npos ? std::wstring() : AsciiLower(PlainForm(path.substr(0, cut)));
+}
+
+class Remains : public WalkVisitor {
+public:
+    Remains(const SpareFolder& spare, std::vector<std::wstring>& leaves) : spare_(spare), leaves_(leaves) {}
+
+    bool Visit(const std::wstring& path, const FindData& entry) override {
+        withContent_.insert(ParentKey(path));
+        if (!entry.IsDirectory()) {
+            leaves_.push_back(AsciiLower(path));
+            return false;
+        }
+        if (spare_ && spare_(path)) return false;
+        if (entry.IsReparsePoint()) {
+            leaves_.push_back(AsciiLower(path) + L"\\");
+            return false;
+        }
+        folders_.push_back(path);
+        return true;
+    }
+
+    // The folders in which nothing was listed, the top one included.
+    void AddEmptyFolders(const std::wstring& top) {
+        folders_.push_back(top);
+        for (const std::wstring& folder : folders_) {
+            if (withContent_.count(AsciiLower(PlainForm(folder))) == 0) leaves_.push_back(AsciiLower(folder) + L"\\");
+        }
+    }
+
+private:
+    const SpareFolder& spare_;
+    std::vector<std::wstring>& leaves_;
+    std::vector<std::wstring> folders_;
+    std::set<std::wstring> withContent_;
 };
 
 class Listing : public WalkVisitor {
@@ -167,14 +215,15 @@ namespace {
 
 // The walk of a folder the guard has allowed, in its canonical form.
 void DeleteAllowedTree(std::wstring target, const std::function<bool()>& cancelled,
-                       const std::function<void(const std::wstring&)>& entered, const FileTried& fileTried) {
+                       const std::function<void(const std::wstring&)>& entered, const FileTried& fileTried,
+                       const SpareFolder& spare = {}) {
     RemoveTrailingBackslash(target);
     if (IsReparsePoint(target)) {
         // A link given as the folder is removed as a link too.
         platform::Os().Files().RemoveDirectory(target);
         return;
     }
-    Deletion deletion(cancelled, entered, fileTried);
+    Deletion deletion(cancelled, entered, fileTried, spare);
     deletion.Enter(target);
     TreeWalk(deletion).Run(target);
 }
@@ -182,12 +231,28 @@ void DeleteAllowedTree(std::wstring target, const std::function<bool()>& cancell
 }  // namespace
 
 bool DeleteTree(std::wstring folder, const std::function<bool()>& cancelled, const std::vector<std::wstring>& keep,
-                const std::function<void(const std::wstring&)>& entered, const FileTried& fileTried) {
+                const std::function<void(const std::wstring&)>& entered, const FileTried& fileTried,
+                const SpareFolder& spare) {
     if (!FileExists(folder)) return true;
     std::wstring target;
     if (!DeletionGuard().AllowsTree(folder, target, keep)) return false;
-    DeleteAllowedTree(target, cancelled, entered, fileTried);
+    DeleteAllowedTree(target, cancelled, entered, fileTried, spare);
     return true;
+}
+
+void ListRemains(const std::wstring& folder, const SpareFolder& spare, std::vector<std::wstring>& remaining) {
+    if (!FileExists(folder)) return;
+    std::wstring top = folder;
+    RemoveTrailingBackslash(top);
+    if (IsReparsePoint(top)) {
+        remaining.push_back(AsciiLower(top) + L"\\");
+        return;
+    }
+    std::vector<std::wstring> leaves;
+    Remains remains(spare, leaves);
+    TreeWalk(remains).Run(top);
+    remains.AddEmptyFolders(top);
+    remaining.insert(remaining.end(), leaves.begin(), leaves.end());
 }
 
 bool DeleteDir(std::wstring folder, const bool* cancel, const std::vector<std::wstring>& keep) {
@@ -310,6 +375,33 @@ bool IsCancelSet(const bool* flag) {
 #else
     return *static_cast<const volatile bool*>(flag);
 #endif
+}
+
+std::wstring FirstLinkOnPath(const std::wstring& path, bool includeLast) {
+    std::wstring text = path;
+    RemoveTrailingBackslash(text);
+    // Names start after the root: C:\ or \\?\C:\ or \\server\share\.
+    size_t start = 0;
+    if (text.rfind(L"\\\\?\\", 0) == 0) {
+        start = text.find(L'\\', 4);
+    } else if (text.rfind(L"\\\\", 0) == 0) {
+        start = text.find(L'\\', 2);
+        if (start != std::wstring::npos) start = text.find(L'\\', start + 1);
+    } else {
+        start = text.find(L'\\');
+    }
+    if (start == std::wstring::npos) return std::wstring();
+    platform::IFileSystem& files = platform::Os().Files();
+    for (size_t cut = text.find(L'\\', start + 1);; cut = text.find(L'\\', cut + 1)) {
+        const bool last = cut == std::wstring::npos;
+        if (last && !includeLast) break;
+        const std::wstring prefix = last ? text : text.substr(0, cut);
+        const uint32_t attributes = files.GetAttributes(prefix);
+        if (attributes == platform::kInvalidFileAttributes) break;  // nothing beyond it to lead anywhere
+        if ((attributes & platform::kAttrReparsePoint) != 0) return prefix;
+        if (last) break;
+    }
+    return std::wstring();
 }
 
 bool IsReparsePoint(const std::wstring& path) {

@@ -26,6 +26,13 @@ bool CreateDirTree(std::wstring folder);
 // files behind it are not below the folder it stands in.
 bool IsReparsePoint(const std::wstring& path);
 
+// The first folder on the way from the drive (or share) down to `path`
+// that is a junction or link, `path` itself included when `includeLast`;
+// empty when there is none. A walk that never enters links reaches a path
+// only when this is empty, so the files behind it are the ones the walk
+// counted there.
+std::wstring FirstLinkOnPath(const std::wstring& path, bool includeLast);
+
 // Whether the host's cancel flag (which may be null) is set now.
 bool IsCancelSet(const bool* flag);
 
@@ -51,12 +58,24 @@ bool DeleteProductDir(std::wstring folder, const std::vector<std::wstring>& leav
 // walk empties it, the folder itself first; a link is removed, never
 // entered, so it is never heard. `fileTried` (may be empty) hears each file
 // right after its deletion was tried, with its search data and whether the
-// deletion succeeded. False when the guard refused the folder; otherwise
-// test the folder's existence afterwards.
+// deletion succeeded. `spare` (may be empty) names sub-folders that are
+// neither entered nor removed (the folders above them then stay too).
+// False when the guard refused the folder; otherwise test the folder's
+// existence afterwards.
 using FileTried = std::function<void(const platform::FindData& entry, bool deleted)>;
+using SpareFolder = std::function<bool(const std::wstring& folder)>;
 bool DeleteTree(std::wstring folder, const std::function<bool()>& cancelled,
                 const std::vector<std::wstring>& keep = {},
-                const std::function<void(const std::wstring&)>& entered = {}, const FileTried& fileTried = {});
+                const std::function<void(const std::wstring&)>& entered = {}, const FileTried& fileTried = {},
+                const SpareFolder& spare = {});
+
+// What is left of `folder` after a deletion, named by the deepest paths:
+// each remaining file and link, and each folder with nothing listed in it
+// (one that could not be removed, or whose contents cannot be searched),
+// the folder itself when nothing below it is listed. Folders end in a
+// backslash; `spare`d folders are passed over, links are not entered.
+// Lower-cased; appended to `remaining`.
+void ListRemains(const std::wstring& folder, const SpareFolder& spare, std::vector<std::wstring>& remaining);
 
 // Appends the files and folders below `folder` (full paths; with
 // `recursive`, depth first, each folder's contents right after it) and adds

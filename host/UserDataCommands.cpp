@@ -296,9 +296,12 @@ int RunDelete(HostContext& host, DeleteRequest request) {
     if (host.json) {
         host.Print({{"delete", report}});
     } else {
+        // What is left is said with the verdict: a folder the library would
+        // not or could not enter is named with its trailing backslash.
         std::cout << "deleted " << ByteText(result.nDeletedSize) << " of " << ByteText(result.nTotalSize)
-                  << (result.nResult == -1 ? " (cancelled)" : "") << ": " << (result.bSuccess ? "success" : "failed")
-                  << "\n";
+                  << (result.nResult == -1 ? " (cancelled)" : "") << ": " << (result.bSuccess ? "success" : "failed");
+        if (!result.vecResidual.empty()) std::cout << ", " << result.vecResidual.size() << " left (see the library log)";
+        std::cout << "\n";
         for (const std::wstring& path : result.vecResidual) std::cout << "    left: " << ToUtf8(path) << "\n";
     }
     return result.bSuccess ? 0 : 1;

@@ -6,7 +6,8 @@ refused without touching a file; deleting the music category and the quick
 backup removes exactly the files below those folders, reports the bytes it
 removed, and leaves the library file holding only the entries whose file is
 still there (the previous file kept as .bak); deleting category 20, which
-is never deleted, removes nothing.
+is never deleted, removes nothing; a folder behind a link and a refused
+backup are reported as left, not as success.
 
 usage: user_data_test.py BRISALEN
 """
@@ -249,6 +250,46 @@ def check_links_kept_out(host, scratch):
         check(not os.path.lexists(link), "the link %s is still there" % link)
 
 
+def check_left_overs_reported(host, scratch):
+    """A media folder that is a link to other data, and a backup planted in
+    the Windows folder: nothing behind the link goes, the guard's refusal
+    stands, and both verdicts say what was left instead of success."""
+    machine = os.path.join(scratch, "left")
+    subprocess.run([host, "--machine", machine, "info"], capture_output=True, check=True, timeout=60)
+    manifest_file = os.path.join(scratch, "left.json")
+    run(host, machine, "machine", "seed-user-data", "--seed", "13", "--files", "40", "--manifest", manifest_file)
+    manifest = json.load(open(manifest_file, encoding="utf-8"))
+    media = host_path(machine, manifest["folders"]["my_music"] + "\\iTunes\\iTunes Media")
+    shared = os.path.join(machine, "drives", "C", "Shared")
+    os.rename(media, shared)
+    os.symlink(shared, media)
+    before = listing(machine)
+    answer = run(host, machine, "delete", "--category", "1")
+    check(answer.returncode == 1 and "failed, " in answer.stdout and " left" in answer.stdout,
+          "delete music behind a link: exit %d: %r" % (answer.returncode, answer.stdout[-300:]))
+    # The library update is judged elsewhere; here only the media counts.
+    library = relative(machine, manifest["library"]["path"])
+    after = {p: v for p, v in listing(machine).items() if not p.startswith(library)}
+    before = {p: v for p, v in before.items() if not p.startswith(library)}
+    changed = sorted(set(before.items()) ^ set(after.items()))[:5]
+    check(after == before, "delete music behind a link changed files: %r" % changed)
+
+    planted = "C:\\Windows\\Fonts\\3d0d7e5fb2ce288813306e4d4636395e047a3d28"
+    folder = host_path(machine, planted)
+    for i in range(10):
+        os.makedirs(os.path.join(folder, "%02d" % i), exist_ok=True)
+        with open(os.path.join(folder, "%02d" % i, "f"), "w") as f:
+            f.write("x" * 10)
+    with open(os.path.join(folder, "Manifest.db"), "w") as f:
+        f.write("x" * 50)
+    answer, report = run_json(host, machine, "delete", "--backup", planted)
+    report = report.get("delete", {})
+    check(answer.returncode == 1 and report.get("success") is False and report.get("deleted_bytes") == 0 and
+          report.get("residual") == [planted.lower() + "\\"],
+          "delete a backup the guard refuses: exit %d, %r" % (answer.returncode, report))
+    check(os.path.isfile(os.path.join(folder, "Manifest.db")), "the refused backup lost its files")
+
+
 def main():
     host = sys.argv[1]
     with tempfile.TemporaryDirectory() as scratch:
@@ -274,6 +315,7 @@ def main():
         check_refusals(host, machine, manifest)
         check_deletion(host, machine, manifest)
         check_links_kept_out(host, scratch)
+        check_left_overs_reported(host, scratch)
 
     for p in problems:
         print(p)

@@ -1,7 +1,12 @@
 // The user-data manager on the simulated machine: what the scan counts in
 // each category, where it finds backups, what a deletion removes and
 // reports, and the paths a deletion must leave alone.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <climits>
 #include <functional>
 #include <filesystem>
 #include <string>
@@ -22,6 +27,26 @@ const std::wstring kAppData = L"C:\\Users\\Tarn\\AppData\\Roaming";
 const std::wstring kQuickBackup =
     kAppData + L"\\Apple Computer\\MobileSync\\Backup\\3d0d7e5fb2ce288813306e4d4636395e047a3d28";
 const std::wstring kDeepBackup = L"C:\\OldPhones\\a1b2c3d4e5f60718293a4b5c6d7e8f9012345678";
+const std::wstring kComputer = kAppData + L"\\Apple Computer";
+
+// Names long enough that a chain of them outgrows the host's PATH_MAX.
+const std::string kLongName(200, 'd');
+constexpr int kLongLevels = 22;
+
+// Removes `name` below the open folder `dir` with everything in it, one
+// level at a time relative to its parent, so depth is no limit.
+void RemoveBelow(int dir, const char* name) {
+    const int fd = ::openat(dir, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW);
+    if (fd < 0) {
+        ::unlinkat(dir, name, 0);
+        return;
+    }
+    const std::string child = kLongName;
+    RemoveBelow(fd, child.c_str());
+    ::unlinkat(fd, "f", 0);
+    ::close(fd);
+    ::unlinkat(dir, name, AT_REMOVEDIR);
+}
 
 struct ScanRecord {
     int32_t state;
@@ -100,6 +125,46 @@ protected:
             if (r.itemValid && AsciiLower(r.itemPath) == AsciiLower(path)) ids.push_back(r.itemId);
         }
         return ids;
+    }
+
+    // A chain of kLongLevels folders below `top` with a 40-byte file at the
+    // bottom, made relative to each parent: its host path is longer than
+    // any host call accepts.
+    void MakeDeepChain(const std::wstring& top) {
+        fs::create_directories(Host(top));
+        int fd = ::open(Host(top).c_str(), O_RDONLY | O_DIRECTORY);
+        ASSERT_GE(fd, 0);
+        for (int level = 0; level < kLongLevels; ++level) {
+            ASSERT_EQ(::mkdirat(fd, kLongName.c_str(), 0777), 0);
+            const int next = ::openat(fd, kLongName.c_str(), O_RDONLY | O_DIRECTORY);
+            ::close(fd);
+            fd = next;
+            ASSERT_GE(fd, 0);
+        }
+        const int file = ::openat(fd, "f", O_WRONLY | O_CREAT, 0644);
+        ASSERT_EQ(::write(file, std::string(40, 'x').data(), 40), 40);
+        ::close(file);
+        ::close(fd);
+        ASSERT_GT(Host(top).size() + kLongLevels * (kLongName.size() + 1), size_t{PATH_MAX});
+    }
+    bool DeepChainFileExists(const std::wstring& top) {
+        int fd = ::open(Host(top).c_str(), O_RDONLY | O_DIRECTORY);
+        for (int level = 0; level < kLongLevels && fd >= 0; ++level) {
+            const int next = ::openat(fd, kLongName.c_str(), O_RDONLY | O_DIRECTORY);
+            ::close(fd);
+            fd = next;
+        }
+        if (fd < 0) return false;
+        struct stat st {};
+        const bool found = ::fstatat(fd, "f", &st, 0) == 0;
+        ::close(fd);
+        return found;
+    }
+    void RemoveDeepChain(const std::wstring& top) {
+        const int fd = ::open(Host(top).c_str(), O_RDONLY | O_DIRECTORY);
+        if (fd < 0) return;
+        RemoveBelow(fd, kLongName.c_str());
+        ::close(fd);
     }
 
     std::vector<ScanRecord> scan_;
@@ -345,6 +410,165 @@ TEST_F(UserDataTest, LinksWindowsFolderAndVanishedBackupsAreLeftAlone) {
     EXPECT_TRUE(Exists(L"C:\\Precious\\thesis.doc"));
     EXPECT_TRUE(Exists(planted + L"\\Manifest.db"));
     EXPECT_TRUE(Exists(planted + L"\\00\\f"));
+}
+
+// Links below the roots: a category folder that is a link to other data,
+// a category folder whose parent is a link (to the media folder, whose
+// files count under category 20, and to a folder of unrelated data). The
+// scan counts nothing behind them and the deletion removes nothing there.
+TEST_F(UserDataTest, LinksBelowTheRootsAreNeitherCountedNorDeletedThrough) {
+    for (int i = 0; i < 3; ++i) WriteFile(kMedia + L"\\Music\\s" + std::to_wstring(i) + L".mp3", 100);
+    for (int i = 0; i < 5; ++i) WriteFile(L"C:\\Shared\\Downloads\\d" + std::to_wstring(i), 50);
+    Link(kMedia + L"\\Downloads", L"C:\\Shared\\Downloads");
+    WriteFile(kMedia + L"\\Cache\\art.jpg", 70);
+    Link(kMusic + L"\\iTunes\\Album Artwork", kMedia);
+    WriteFile(L"C:\\Other\\Cookies\\c.txt", 30);
+    WriteFile(L"C:\\Other\\iPhone Software Updates\\fw.ipsw", 40);
+    fs::create_directories(Host(kComputer));
+    Link(kComputer + L"\\iTunes", L"C:\\Other");
+    // A junk file that is a link to a file: it counts, and goes, as itself.
+    WriteFile(L"C:\\Shared\\big.bin", 1000);
+    fs::create_directories(Host(kComputer + L"\\Stray"));
+    fs::create_symlink(Host(L"C:\\Shared\\big.bin"), Host(kComputer + L"\\Stray\\big.lnk"));
+    // A link named as a backup, to a backup elsewhere, is no backup here.
+    MakeBackup(kDeepBackup);
+    fs::create_directories(Host(kQuickBackup).substr(0, Host(kQuickBackup).rfind('/')));
+    Link(kQuickBackup, kDeepBackup);
+    Scan(false);
+    EXPECT_TRUE(BackupIds(kQuickBackup).empty());
+    EXPECT_EQ(Category(2, 12).nSize, 0);
+    EXPECT_EQ(Category(1, 1).nSize, 300);
+    EXPECT_EQ(Category(1, 11).nCount, 0);
+    EXPECT_EQ(Category(3, 14).nCount, 0);
+    EXPECT_EQ(Category(4, 16).nCount, 0);
+    EXPECT_EQ(Category(4, 17).nCount, 0);
+    EXPECT_EQ(Category(5, 20).nSize, 70);
+
+    EXPECT_EQ(Category(4, 19).nSize, 0);
+
+    Delete({1, 11, 14, 16, 17, 19});
+    const DeleteRecord& last = deletion_.back();
+    EXPECT_EQ(last.total, 300);
+    EXPECT_EQ(last.deleted, 300);
+    EXPECT_FALSE(Exists(kMedia + L"\\Music"));
+    EXPECT_FALSE(fs::is_symlink(Host(kMedia + L"\\Downloads")));  // the link goes, as a link
+    for (int i = 0; i < 5; ++i) EXPECT_TRUE(Exists(L"C:\\Shared\\Downloads\\d" + std::to_wstring(i)));
+    EXPECT_TRUE(Exists(kMedia + L"\\Cache\\art.jpg"));
+    EXPECT_TRUE(Exists(L"C:\\Other\\Cookies\\c.txt"));
+    EXPECT_TRUE(Exists(L"C:\\Other\\iPhone Software Updates\\fw.ipsw"));
+    EXPECT_FALSE(fs::is_symlink(Host(kComputer + L"\\Stray\\big.lnk")));
+    EXPECT_TRUE(Exists(L"C:\\Shared\\big.bin"));
+    // What the user picked and the deletion would not reach stays, and says so.
+    EXPECT_FALSE(last.success);
+    EXPECT_EQ(last.residual,
+              (std::vector<std::wstring>{
+                  L"c:\\users\\tarn\\appdata\\roaming\\apple computer\\itunes\\cookies\\",
+                  L"c:\\users\\tarn\\appdata\\roaming\\apple computer\\itunes\\iphone software updates\\",
+                  L"c:\\users\\tarn\\music\\itunes\\album artwork\\cache\\"}));
+    EXPECT_TRUE(Logged("is reached through the link"));
+}
+
+// A root that is a link to another root: walked through it, the pairing
+// records (never deleted) would also count as junk, and the installer cache
+// twice. A backup inside a category folder counts as a backup only, so the
+// category's deletion leaves it when it was not picked.
+TEST_F(UserDataTest, ARootReachedThroughALinkIsNotScannedSoNothingCountsTwice) {
+    const std::wstring apple = L"C:\\ProgramData\\Apple";
+    WriteFile(apple + L"\\Lockdown\\pair.plist", 30);
+    WriteFile(apple + L"\\Installer Cache\\p.msi", 400);
+    WriteFile(apple + L"\\iTunes\\x.dat", 20);
+    fs::remove_all(Host(L"C:\\ProgramData\\Apple Computer"));
+    Link(L"C:\\ProgramData\\Apple Computer", apple);
+    const std::wstring backup = kComputer + L"\\Logs\\3d0d7e5fb2ce288813306e4d4636395e047a3d28";
+    MakeBackup(backup);
+    WriteFile(kComputer + L"\\Logs\\a.log", 5);
+    Scan(false);
+    ASSERT_EQ(BackupIds(backup).size(), 1u);
+    EXPECT_EQ(Category(5, 20).nSize, 30);
+    EXPECT_EQ(Category(4, 16).nCount, 1);
+    EXPECT_EQ(Category(3, 14).nCount, 0);
+    EXPECT_EQ(Category(4, 19).nSize, 20);
+    EXPECT_TRUE(Logged("is reached through the link"));
+
+    Delete({14, 16, 18, 19});
+    EXPECT_EQ(deletion_.back().total, 425);
+    EXPECT_EQ(deletion_.back().deleted, 425);
+    EXPECT_TRUE(deletion_.back().success);
+    EXPECT_TRUE(deletion_.back().residual.empty());
+    EXPECT_TRUE(Exists(apple + L"\\Lockdown\\pair.plist"));
+    EXPECT_FALSE(Exists(apple + L"\\Installer Cache"));
+    EXPECT_FALSE(Exists(kComputer + L"\\Logs\\a.log"));
+    EXPECT_TRUE(Exists(backup + L"\\05\\f"));
+}
+
+// What a refusal or an unreachable depth leaves is reported, never a success.
+TEST_F(UserDataTest, RefusedAndUnreachableFoldersAreReportedAsLeftOver) {
+    const std::wstring planted = L"C:\\Windows\\Fonts\\3d0d7e5fb2ce288813306e4d4636395e047a3d28";
+    MakeBackup(planted, 0);
+    WriteFile(kMedia + L"\\Movies\\m.m4v", 100);
+    MakeDeepChain(kMedia + L"\\Movies\\deep");
+    Scan(true);
+    const std::vector<int32_t> ids = BackupIds(planted);
+    ASSERT_EQ(ids.size(), 1u);
+
+    Delete({}, ids);
+    EXPECT_EQ(deletion_.back().total, 50);
+    EXPECT_EQ(deletion_.back().deleted, 0);
+    EXPECT_FALSE(deletion_.back().success);
+    EXPECT_EQ(deletion_.back().residual, std::vector<std::wstring>{AsciiLower(planted) + L"\\"});
+    EXPECT_TRUE(Logged("the deletion guard refused it"));
+    EXPECT_TRUE(Exists(planted + L"\\Manifest.db"));
+
+    Delete({2});
+    const DeleteRecord& last = deletion_.back();
+    EXPECT_EQ(last.deleted, last.total);
+    EXPECT_GE(last.total, 100);
+    EXPECT_FALSE(last.success);
+    ASSERT_EQ(last.residual.size(), 1u);
+    // The deepest folder the walk could still name, under the chain.
+    EXPECT_EQ(last.residual[0].rfind(L"c:\\users\\tarn\\music\\itunes\\itunes media\\movies\\deep\\", 0), 0u);
+    EXPECT_EQ(last.residual[0].back(), L'\\');
+    EXPECT_FALSE(Exists(kMedia + L"\\Movies\\m.m4v"));
+    EXPECT_TRUE(DeepChainFileExists(kMedia + L"\\Movies\\deep"));
+    RemoveDeepChain(kMedia + L"\\Movies\\deep");
+}
+
+// A loop back to an ancestor, a link to the drive root and many links to
+// one big folder: the scan counts the two real files only, enters few
+// folders, and the deletion removes the links and nothing behind them.
+// Bounds on what is visited end a walk that follows links.
+TEST_F(UserDataTest, LinksToAncestorsAndDrivesKeepScanAndDeletionBounded) {
+    const std::wstring cache = L"C:\\ProgramData\\Apple\\Installer Cache";
+    WriteFile(cache + L"\\a.msi", 100);
+    WriteFile(cache + L"\\sub\\b.msi", 100);
+    for (int i = 0; i < 200; ++i) WriteFile(L"C:\\Big\\f" + std::to_wstring(i), 10);
+    Link(cache + L"\\sub\\loop", L"C:\\ProgramData");
+    Link(cache + L"\\drive", L"C:\\");
+    for (int i = 0; i < 40; ++i) Link(cache + L"\\big" + std::to_wstring(i), L"C:\\Big");
+    constexpr int32_t kFolderBound = 100;  // 44 folders met: the real ones and each link once
+    bool cancel = false;
+    int32_t folders = 0;
+    onScan_ = [&](int32_t, const ST_ITUNES_USER_DATA_ENUM_INFO& info) {
+        folders = info.pProgress->nScannedDir;
+        if (folders > kFolderBound) cancel = true;
+    };
+    Scan(false, &cancel);
+    EXPECT_FALSE(cancel);
+    EXPECT_LT(folders, kFolderBound);
+    EXPECT_EQ(Category(4, 16).nCount, 2);
+    EXPECT_EQ(Category(4, 16).nSize, 200);
+
+    onScan_ = nullptr;
+    onDelete_ = [&](int32_t) {
+        if (deletion_.size() > 5) cancel = true;  // a progress record per ten files tried
+    };
+    Delete({16}, {}, &cancel);
+    EXPECT_EQ(deletion_.back().result, 0);
+    EXPECT_EQ(deletion_.back().deleted, 200);
+    EXPECT_TRUE(deletion_.back().success);
+    EXPECT_FALSE(Exists(cache));
+    for (int i = 0; i < 200; ++i) ASSERT_TRUE(Exists(L"C:\\Big\\f" + std::to_wstring(i)));
+    EXPECT_TRUE(Exists(L"C:\\ProgramData\\Apple"));
 }
 
 }  // namespace
