@@ -51,7 +51,7 @@ std::wstring CGoneMediaRule::Canonical(const std::wstring& path) const {
     std::replace(normal.begin(), normal.end(), L'/', L'\\');
     platform::IFileSystem& files = platform::Os().Files();
     const std::wstring full = files.FullPathName(normal);
-    // ".." may not climb out of the root it started from.
+    // A path that FullPathName turns into another kind is not judged.
     if (full.empty() || (IsDrivePath(normal) != IsDrivePath(full))) return std::wstring();
     return files.CaseFoldedPath(full);
 }
