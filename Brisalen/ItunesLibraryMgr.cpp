@@ -1,6 +1,7 @@
 #include "Brisalen/ItunesLibraryMgr.h"
 
 #include "Brisalen/CollectDirMgr.h"
+#include "Brisalen/GoneMediaRule.h"
 #include "common/PathHelpers.h"
 #include "common/TextHelpers.h"
 #include "logging/Log.h"
@@ -30,7 +31,11 @@ bool CItunesLibraryMgr::Init() {
         LOG_INFO_W(L"WARN:itl文件不存在![%s]\n", m_strItlPath);
         return false;
     }
-    if (CItunesLibraryCompanion::Read(*m_library, m_strItlPath) != ITL::ITL_SE_OK) {
+    const ITL::ITL_SE_ERROR read = CItunesLibraryCompanion::Read(*m_library, m_strItlPath);
+    if (read != ITL::ITL_SE_OK) {
+        if (read == ITL::ITL_SE_NESTED_TOO_DEEPLY) {
+            LOG_INFO_W(L"ERR:itl file [%s] is nested too deeply to be read, left as it is\n", m_strItlPath);
+        }
         LOG_INFO_W(L"解析ITL失败!\n");
         return false;
     }
@@ -57,11 +62,12 @@ void CItunesLibraryMgr::OnFindMedia(std::string location, void* block) {
     m_mapMedia[block] = std::move(path);
 }
 
-bool CItunesLibraryMgr::UpdateItunesLibrary() {
+bool CItunesLibraryMgr::UpdateItunesLibrary(const std::set<std::wstring>& removedFolders) {
     Init();
+    CGoneMediaRule rule(removedFolders);
     bool changed = false;
     for (auto it = m_mapMedia.begin(); it != m_mapMedia.end();) {
-        if (FileExists(it->second)) {
+        if (!rule.IsGone(it->second)) {
             ++it;
             continue;
         }
@@ -75,10 +81,20 @@ bool CItunesLibraryMgr::UpdateItunesLibrary() {
         LOG_INFO_W(L"WARN:没有本地媒体被删除,不需要更新ITL文件!\n");
         return false;
     }
-    if (CItunesLibraryCompanion::Write(*m_library, m_strItlPath) == ITL::ITL_SE_OK) {
-        LOG_INFO_W(L"已更新ITL文件成功!\n");
-    } else {
-        LOG_INFO_W(L"已更新ITL文件失败!\n");
-    }
+    WriteBack();
     return changed;
+}
+
+void CItunesLibraryMgr::WriteBack() {
+    switch (CItunesLibraryCompanion::Write(*m_library, m_strItlPath)) {
+        case ITL::ITL_SE_OK: LOG_INFO_W(L"已更新ITL文件成功!\n"); return;
+        case ITL::ITL_SE_READ_ONLY:
+            LOG_INFO_W(L"WARN:itl file [%s] is read-only, left as it is\n", m_strItlPath);
+            break;
+        case ITL::ITL_SE_IN_USE:
+            LOG_INFO_W(L"WARN:itl file [%s] is held by another process, left as it is\n", m_strItlPath);
+            break;
+        default: break;
+    }
+    LOG_INFO_W(L"已更新ITL文件失败!\n");
 }

@@ -1,10 +1,13 @@
 // Keeps the media player's library file in step with the media files the
-// user-data deletion removed: every entry whose local file is gone is taken
-// out of "iTunes Library.itl", so the player shows no dead tracks. The file
-// format is the companion's business (ITunesLibrary.dll).
+// user-data deletion removed: every entry whose local file is gone for good
+// (GoneMediaRule.h) is taken out of "iTunes Library.itl", so the player
+// shows no dead tracks, while tracks on drives or shares that are merely
+// out of reach stay. The file format is the companion's business
+// (ITunesLibrary.dll). The update never deletes a file of any kind.
 #pragma once
 
 #include <map>
+#include <set>
 #include <string>
 
 #include "Brisalen/ItunesLibraryCompanion.h"
@@ -23,14 +26,17 @@ public:
                                     void* context);
     // Records an entry whose location is a file on this machine.
     void OnFindMedia(std::string location, void* block);
-    // Removes the entries whose file no longer exists and writes the file
-    // back. True when at least one entry was removed, whether or not the
-    // write succeeded.
-    bool UpdateItunesLibrary();
+    // Removes the entries whose file is gone for good and writes the file
+    // back, unless it is read-only or another process holds it (a WARN line,
+    // the file left as it was). `removedFolders`: the folders the deletion
+    // worked on. True when at least one entry was removed, whether or not
+    // the write succeeded.
+    bool UpdateItunesLibrary(const std::set<std::wstring>& removedFolders = {});
 
 private:
     friend class Singleton<CItunesLibraryMgr>;
     CItunesLibraryMgr();
+    void WriteBack();
 
     // Declared first so that it outlives the object it made.
     CItunesLibraryCompanion m_companion;

@@ -151,7 +151,7 @@ void CItunesUserDataMgr::DeleteItunesUserDataImp() {
     if (plan.junkSelected) DeleteJunkFiles(plan.junkFiles, record);
     if (plan.mediaSelected) {
         LOG_INFO_W(L"Update iTunes Library.itl...");
-        CItunesLibraryMgr::Instance().UpdateItunesLibrary();
+        CItunesLibraryMgr::Instance().UpdateItunesLibrary(plan.folders);
     }
     if (IsCancle()) {
         LOG_INFO_W(L"Cancle Success\n");

@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <string>
 
 #include "Utf8.h"
 
@@ -87,6 +88,10 @@ std::string ParentOf(const std::string& path) {
 
 NativePath ToNativePath(const std::wstring& path) { return WideToUtf8(path); }
 
+NativePath BackupName(const NativePath& target, unsigned number) {
+    return number == 0 ? target + ".bak" : target + "." + std::to_string(number) + ".bak";
+}
+
 ReadOutcome ReadWholeFile(const NativePath& path, std::string& bytes) {
     Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
     if (!fd.valid()) return errno == ENOENT ? ReadOutcome::Missing : ReadOutcome::Failed;
@@ -111,36 +116,48 @@ bool PathExists(const NativePath& path) {
     return ::lstat(path.c_str(), &info) == 0;
 }
 
-bool ReplaceFileContents(const NativePath& target, const std::string& bytes) {
-    if (target.empty() || target.back() == '/') return false;
+WriteOutcome ReplaceFileContents(const NativePath& target, const std::string& bytes) {
+    if (target.empty() || target.back() == '/') return WriteOutcome::Failed;
     mode_t mode = 0666;
     std::string previous;
     const ReadOutcome old = ReadWholeFile(target, previous);
-    if (old == ReadOutcome::Failed) return false;
+    if (old == ReadOutcome::Failed) return WriteOutcome::Failed;
     if (old == ReadOutcome::Ok) {
         struct stat info {};
-        if (::stat(target.c_str(), &info) == 0) mode = info.st_mode & 07777;
+        if (::stat(target.c_str(), &info) != 0) return WriteOutcome::Failed;
+        mode = info.st_mode & 07777;
+        // The owner's write bit is what a read-only file lacks; a superuser
+        // could still replace it, which is why it is tested, not tried.
+        if ((mode & S_IWUSR) == 0) return WriteOutcome::ReadOnly;
     }
 
     OwnTemporary temporary(TemporaryName(target));
     bool created = false;
     const bool written = CreateFlushed(temporary.path(), bytes, mode, created);
     if (!created) temporary.Keep();  // someone else's file: never ours to remove
-    if (!written) return false;
+    if (!written) return WriteOutcome::Failed;
 
     if (old == ReadOutcome::Ok) {
         OwnTemporary backup(TemporaryName(target + ".bak"));
-        const bool backupWritten = CreateFlushed(backup.path(), previous, mode, created);
-        if (!created) backup.Keep();
-        if (!backupWritten || ::rename(backup.path().c_str(), (target + ".bak").c_str()) != 0) return false;
-        backup.Keep();
+        if (!CreateFlushed(backup.path(), previous, mode, created)) {
+            if (!created) backup.Keep();
+            return WriteOutcome::Failed;
+        }
+        // link() fails on an existing name, so no backup is ever replaced;
+        // the temporary goes with `backup`.
+        bool placed = false;
+        for (unsigned number = 0; number < kMaxBackups && !placed; ++number) {
+            if (::link(backup.path().c_str(), BackupName(target, number).c_str()) == 0) placed = true;
+            else if (errno != EEXIST) return WriteOutcome::Failed;
+        }
+        if (!placed) return WriteOutcome::Failed;
     }
-    if (::rename(temporary.path().c_str(), target.c_str()) != 0) return false;
+    if (::rename(temporary.path().c_str(), target.c_str()) != 0) return WriteOutcome::Failed;
     temporary.Keep();
     // Makes the rename itself durable; the file is in place either way.
     Fd folder(::open(ParentOf(target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (folder.valid()) ::fsync(folder.get());
-    return true;
+    return WriteOutcome::Ok;
 }
 
 }  // namespace itl

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdint>
+#include <string>
 
 #include "FileStore.h"
 
@@ -93,6 +94,10 @@ bool Move(const std::wstring& from, const std::wstring& to) {
 
 NativePath ToNativePath(const std::wstring& path) { return path; }
 
+NativePath BackupName(const NativePath& target, unsigned number) {
+    return number == 0 ? target + L".bak" : target + L"." + std::to_wstring(number) + L".bak";
+}
+
 ReadOutcome ReadWholeFile(const NativePath& path, std::string& bytes) {
     // The player may hold its library open; reading beside it is harmless.
     Handle file(::CreateFileW(ForApi(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
@@ -123,32 +128,58 @@ bool PathExists(const NativePath& path) {
     return ::GetFileAttributesW(ForApi(path).c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
-bool ReplaceFileContents(const NativePath& target, const std::string& bytes) {
-    if (target.empty() || target.back() == L'\\' || target.back() == L'/') return false;
+WriteOutcome ReplaceFileContents(const NativePath& target, const std::string& bytes) {
+    if (target.empty() || target.back() == L'\\' || target.back() == L'/') return WriteOutcome::Failed;
     const DWORD attributes = ::GetFileAttributesW(ForApi(target).c_str());
     const bool hadTarget = attributes != INVALID_FILE_ATTRIBUTES;
-    if (hadTarget && (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY))) return false;
+    if (hadTarget && (attributes & FILE_ATTRIBUTE_DIRECTORY)) return WriteOutcome::Failed;
+    if (hadTarget && (attributes & FILE_ATTRIBUTE_READONLY)) return WriteOutcome::ReadOnly;
+    if (hadTarget) {
+        // The rename at the end needs delete access to the old file, which a
+        // player holding it open without sharing delete access denies; asked
+        // for now, before anything is made. OPEN_EXISTING never creates.
+        Handle probe(::CreateFileW(ForApi(target).c_str(), GENERIC_WRITE | DELETE,
+                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                   FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!probe.valid()) {
+            const DWORD error = ::GetLastError();
+            return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION ? WriteOutcome::InUse
+                                                                                     : WriteOutcome::Failed;
+        }
+    }
 
     OwnTemporary temporary(TemporaryName(target));
     bool created = false;
     const bool written = CreateFlushed(temporary.path(), bytes, created);
     if (!created) temporary.Keep();  // someone else's file: never ours to remove
-    if (!written) return false;
+    if (!written) return WriteOutcome::Failed;
 
     if (hadTarget) {
         OwnTemporary backup(TemporaryName(target + L".bak"));
         // CopyFileW fails rather than overwrite: the name must be new.
         if (!::CopyFileW(ForApi(target).c_str(), ForApi(backup.path()).c_str(), TRUE)) {
             backup.Keep();
-            return false;
+            return WriteOutcome::Failed;
         }
         ::SetFileAttributesW(ForApi(backup.path()).c_str(), FILE_ATTRIBUTE_NORMAL);
-        if (!Move(backup.path(), target + L".bak")) return false;
+        // Without MOVEFILE_REPLACE_EXISTING the move fails on a taken name,
+        // so no backup is ever replaced.
+        bool placed = false;
+        for (unsigned number = 0; number < kMaxBackups && !placed; ++number) {
+            if (::MoveFileExW(ForApi(backup.path()).c_str(), ForApi(BackupName(target, number)).c_str(),
+                              MOVEFILE_WRITE_THROUGH)) {
+                placed = true;
+            } else {
+                const DWORD error = ::GetLastError();
+                if (error != ERROR_ALREADY_EXISTS && error != ERROR_FILE_EXISTS) return WriteOutcome::Failed;
+            }
+        }
+        if (!placed) return WriteOutcome::Failed;
         backup.Keep();
     }
-    if (!Move(temporary.path(), target)) return false;
+    if (!Move(temporary.path(), target)) return WriteOutcome::Failed;
     temporary.Keep();
-    return true;
+    return WriteOutcome::Ok;
 }
 
 }  // namespace itl

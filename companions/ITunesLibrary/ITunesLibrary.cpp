@@ -51,6 +51,7 @@ ITL_SE_ERROR IITunesLibrary::Read(std::wstring path) try {
         case itl::ParseResult::Ok: state_->origin = LibraryState::Origin::Read; return ITL_SE_OK;
         case itl::ParseResult::UnsupportedFormat: return ITL_SE_UNSUPPORTED_FORMAT;
         case itl::ParseResult::Damaged: return ITL_SE_DAMAGED;
+        case itl::ParseResult::NestedTooDeeply: return ITL_SE_NESTED_TOO_DEEPLY;
     }
     return ITL_SE_DAMAGED;
 } catch (...) {
@@ -87,7 +88,13 @@ ITL_SE_ERROR IITunesLibrary::Write(std::wstring path) try {
     // A fresh object holds an empty library: writing it over an existing
     // file would throw the user's library away.
     if (state_->origin == LibraryState::Origin::Fresh && itl::PathExists(target)) return ITL_SE_WOULD_OVERWRITE;
-    return itl::ReplaceFileContents(target, state_->document.Serialize()) ? ITL_SE_OK : ITL_SE_WRITE_FAILED;
+    switch (itl::ReplaceFileContents(target, state_->document.Serialize())) {
+        case itl::WriteOutcome::Ok: return ITL_SE_OK;
+        case itl::WriteOutcome::ReadOnly: return ITL_SE_READ_ONLY;
+        case itl::WriteOutcome::InUse: return ITL_SE_IN_USE;
+        case itl::WriteOutcome::Failed: break;
+    }
+    return ITL_SE_WRITE_FAILED;
 } catch (...) {
     return ITL_SE_INTERNAL;
 }

@@ -44,6 +44,9 @@ enum ITL_SE_ERROR {
     ITL_SE_WRITE_FAILED = 6,        // the old file is left as it was
     ITL_SE_INVALID_ARGUMENT = 7,
     ITL_SE_INTERNAL = 8,            // out of memory or an unexpected fault
+    ITL_SE_NESTED_TOO_DEEPLY = 9,   // nested beyond what the reader walks safely
+    ITL_SE_READ_ONLY = 10,          // Write: the file is read-only and was left alone
+    ITL_SE_IN_USE = 11,             // Write: another process holds the file; left alone
 };
 
 enum ITL_SE_MEDIA_TYPE {
@@ -76,7 +79,10 @@ public:
     virtual ITL_SE_ERROR Read(std::wstring path);
     virtual ITL_SE_ERROR AddPlayList(std::wstring name);
     virtual ITL_SE_ERROR Append(std::wstring location, ITL_SE_MEDIA_TYPE type, std::wstring name);
-    // Replaces the file in one step and keeps the previous one as "<path>.bak".
+    // Replaces the file in one step and keeps the previous one as the first
+    // free of "<path>.bak", "<path>.1.bak", "<path>.2.bak"...: an earlier
+    // backup is never replaced. A read-only file, or one another process
+    // holds, is left as it is (ITL_SE_READ_ONLY, ITL_SE_IN_USE).
     virtual ITL_SE_ERROR Write(std::wstring path);
     // Reports every track that has a location. A handle stays valid until
     // its track is removed or the object reads another file.

@@ -8,6 +8,8 @@
 #include <cstring>
 #include <limits>
 
+#include "XmlNesting.h"
+
 namespace itl {
 
 namespace {
@@ -119,6 +121,11 @@ LibraryDocument& LibraryDocument::operator=(LibraryDocument&&) noexcept = defaul
 ParseResult LibraryDocument::Parse(const std::string& bytes, LibraryDocument& out) {
     if (bytes.compare(0, 4, "hdfm") == 0) return ParseResult::UnsupportedFormat;
     if (bytes.empty() || bytes.size() > std::numeric_limits<uint32_t>::max()) return ParseResult::Damaged;
+    switch (ScanXmlNesting(bytes, kMaxLibraryNesting)) {
+        case NestingScan::Within: break;
+        case NestingScan::TooDeep: return ParseResult::NestedTooDeeply;
+        case NestingScan::NotUnderstood: return ParseResult::Damaged;
+    }
     plist_t parsed = nullptr;
     plist_from_xml(bytes.data(), static_cast<uint32_t>(bytes.size()), &parsed);
     PlistPtr root(parsed);

@@ -2,6 +2,7 @@
 // every key this code does not know about is written back unchanged.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -11,7 +12,11 @@ namespace itl {
 
 enum class MediaKind { Music, Movie, TvShow, Podcast, Audiobook, MusicVideo };
 
-enum class ParseResult { Ok, UnsupportedFormat, Damaged };
+enum class ParseResult { Ok, UnsupportedFormat, Damaged, NestedTooDeeply };
+
+// Real libraries nest five levels; the bound keeps libplist's recursive
+// walks over the tree (freeing, writing) far from the end of a 1 MiB stack.
+constexpr size_t kMaxLibraryNesting = 256;
 
 struct MediaEntry {
     void* handle;

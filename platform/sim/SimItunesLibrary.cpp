@@ -34,6 +34,14 @@ public:
     ITL::ITL_SE_ERROR Write(std::wstring path) override {
         const std::wstring host = HostPath(path);
         if (Behaviour(*machine_).writeFails || host.empty()) return ITL::ITL_SE_WRITE_FAILED;
+        // The machine keeps attribute bits and open handles beside the host
+        // file, where the companion's own checks cannot see them; the real
+        // companion refuses both cases on Windows before it makes anything.
+        const uint32_t attributes = SimFileSystem(machine_).GetAttributes(path);
+        if (attributes != platform::kInvalidFileAttributes && (attributes & platform::kAttrReadOnly) != 0) {
+            return ITL::ITL_SE_READ_ONLY;
+        }
+        if (machine_->IsHeld(path)) return ITL::ITL_SE_IN_USE;
         return IITunesLibrary::Write(host);
     }
 

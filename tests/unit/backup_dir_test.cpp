@@ -10,6 +10,7 @@
 #include <fstream>
 #include <memory>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include <nlohmann/json.hpp>
@@ -475,6 +476,66 @@ TEST(PlistParser, NestingIsBoundedInBothForms) {
     };
     EXPECT_NE(Parse(nestedBinary(kMaxPlistDepth)), nullptr);
     EXPECT_EQ(Parse(nestedBinary(kMaxPlistDepth + 1)), nullptr);
+}
+
+// Arrays that each hold the next, with four-byte offsets and references,
+// so that the depth is not bounded by the reference width.
+std::string DeepBinary(uint32_t depth) {
+    std::string out = "bplist00";
+    const auto be32 = [&out](uint32_t value) {
+        for (int shift = 24; shift >= 0; shift -= 8) out += static_cast<char>((value >> shift) & 0xFF);
+    };
+    std::vector<uint32_t> offsets;
+    for (uint32_t i = 0; i < depth; ++i) {
+        offsets.push_back(static_cast<uint32_t>(out.size()));
+        if (i + 1 == depth) {
+            out += '\x09';
+        } else {
+            out += '\xA1';
+            be32(i + 1);
+        }
+    }
+    const uint64_t table = out.size();
+    for (uint32_t offset : offsets) be32(offset);
+    std::string trailer(32, '\0');
+    trailer[6] = 4;
+    trailer[7] = 4;
+    for (int i = 0; i < 8; ++i) trailer[8 + i] = static_cast<char>((uint64_t{depth} >> (56 - 8 * i)) & 0xFF);
+    for (int i = 0; i < 8; ++i) trailer[24 + i] = static_cast<char>((table >> (56 - 8 * i)) & 0xFF);
+    return out + trailer;
+}
+
+// Nesting far past any stack: a clean refusal with a log line, never a
+// crash, and the backup still counts with empty device fields.
+TEST_F(BackupDirTest, PlistsNestedAHundredThousandLevelsAreRefused) {
+    std::string deepXml;
+    for (int i = 0; i < 100000; ++i) deepXml += "<dict><key>Lockdown</key>";
+    deepXml += "<true/>";
+    for (int i = 0; i < 100000; ++i) deepXml += "</dict>";
+    deepXml = XmlPlist(deepXml);
+    const std::string deepBinary = DeepBinary(100000);
+    ASSERT_NE(Parse(DeepBinary(kMaxPlistDepth)), nullptr);  // what the generator makes is readable
+
+    for (const auto& [what, manifest, info] :
+         std::vector<std::tuple<std::string, std::string, std::string>>{{"xml manifest", deepXml, deepBinary},
+                                                                        {"binary manifest", deepBinary, deepXml}}) {
+        SCOPED_TRACE(what);
+        std::string why;
+        EXPECT_EQ(Parse(manifest, &why), nullptr);
+        EXPECT_FALSE(why.empty());
+        const std::wstring folder = L"C:\\Deep\\" + sim::FromUtf8(what);
+        MakeLayout(folder);
+        WriteBytes(folder + L"\\Manifest.plist", manifest);
+        WriteBytes(folder + L"\\Info.plist", info);
+        const ST_ITUNES_USER_DATA_ITEM item = Parsed(folder);
+        EXPECT_EQ(item.strPath, folder);
+        EXPECT_EQ(item.strDeviceName, L"");
+        EXPECT_EQ(item.nSize, static_cast<int64_t>(manifest.size() + info.size()));
+        for (const wchar_t* name : {L"Manifest.plist", L"Info.plist"}) {
+            const std::string line = "WARN:plist [" + sim::ToUtf8(folder) + "\\" + sim::ToUtf8(name) + "] refused: ";
+            EXPECT_NE(LoadTimeLog().find(line), std::string::npos) << line;
+        }
+    }
 }
 
 TEST(PlistParser, SharedAndCyclicBinaryObjectsAreRefusedBeforeExpansion) {

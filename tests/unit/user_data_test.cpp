@@ -9,6 +9,8 @@
 #include <climits>
 #include <functional>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -312,6 +314,25 @@ TEST_F(UserDataTest, TwoCategoriesAndOneBackupGoWithTotalsThatAddUp) {
     }
     ASSERT_EQ(progress.size(), 4u);
     EXPECT_EQ(progress[0], 0);
+}
+
+TEST_F(UserDataTest, ALibraryNestedTooDeeplyStillEndsWithTheFinalReport) {
+    WriteFile(kMedia + L"\\Movies\\m.m4v", 100);
+    std::string deep = "<?xml version=\"1.0\"?>\n<plist version=\"1.0\">";
+    for (int i = 0; i < 100000; ++i) deep += "<array>";
+    for (int i = 0; i < 100000; ++i) deep += "</array>";
+    deep += "</plist>\n";
+    const std::string library = Host(kMusic + L"\\iTunes\\iTunes Library.itl");
+    fs::create_directories(fs::path(library).parent_path());
+    std::ofstream(library, std::ios::binary) << deep;
+    Scan(false);
+
+    Delete({2});
+    EXPECT_TRUE(deletion_.back().success);
+    EXPECT_FALSE(Exists(kMedia + L"\\Movies"));
+    EXPECT_TRUE(Logged("is nested too deeply to be read, left as it is"));
+    std::ifstream in(library, std::ios::binary);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), deep);
 }
 
 TEST_F(UserDataTest, SpecialFilesAndUnselectedBackupsAreNeverDeleted) {

@@ -1,6 +1,7 @@
 // The library file through the companion's own interface: what is read,
 // enumerated, removed and written, and what is refused.
 #include <gtest/gtest.h>
+#include <pthread.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -9,12 +10,15 @@
 #include <set>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <string>
 #include <vector>
 
+#include "FileStore.h"
 #include "ITunesLibrary.h"
 #include "LibraryDocument.h"
+#include "XmlNesting.h"
 
 namespace fs = std::filesystem;
 
@@ -155,12 +159,17 @@ TEST_F(LibraryFile, RemovedTrackLeavesEveryPlaylistAndTheRestSurvivesTheRoundTri
     ASSERT_EQ(again.Read(sample_.wstring()), ITL::ITL_SE_OK);
     EXPECT_EQ(Locations(Enumerate(again)), (std::vector<std::string>{kNonAscii, kRemote, kVideo}));
 
-    // A second write replaces the older .bak with the file it replaces.
+    // A second write keeps the first backup and numbers its own; a name the
+    // user took meanwhile is passed over.
     const std::string firstWrite = Slurp(sample_);
+    Put(dir_ / "iTunes Library.itl.1.bak", "mine");
     ASSERT_TRUE(again.RemoveMediaBlock(HandleOf(Enumerate(again), kVideo)));
     ASSERT_EQ(again.Write(sample_.wstring()), ITL::ITL_SE_OK);
-    EXPECT_EQ(Slurp(dir_ / "iTunes Library.itl.bak"), firstWrite);
+    EXPECT_EQ(Slurp(dir_ / "iTunes Library.itl.bak"), original_);
+    EXPECT_EQ(Slurp(dir_ / "iTunes Library.itl.1.bak"), "mine");
+    EXPECT_EQ(Slurp(dir_ / "iTunes Library.itl.2.bak"), firstWrite);
     EXPECT_EQ(Reparse(sample_).PlaylistItems(), (std::vector<std::vector<uint64_t>>{{2, 3, 4}, {2}, {}}));
+    EXPECT_EQ(Names(dir_).size(), 4u);
 }
 
 TEST_F(LibraryFile, HandlesOfAnotherReadOrObjectAreUnknown) {
@@ -242,13 +251,17 @@ TEST_F(LibraryFile, FailedWriteLeavesTheOldFileAndNoTemporary) {
     ASSERT_EQ(library.Read(sample_.wstring()), ITL::ITL_SE_OK);
     ASSERT_TRUE(library.RemoveMediaBlock(HandleOf(Enumerate(library), kLocal)));
 
-    // The backup's place is taken by a folder that cannot be replaced.
+    // Every backup name is taken, the first by a folder: the write gives up
+    // rather than replace one of them.
     fs::create_directory(dir_ / "iTunes Library.itl.bak");
     Put(dir_ / "iTunes Library.itl.bak" / "keep", "k");
+    for (unsigned n = 1; n < itl::kMaxBackups; ++n) Put(itl::BackupName(sample_.string(), n), std::to_string(n));
     EXPECT_EQ(library.Write(sample_.wstring()), ITL::ITL_SE_WRITE_FAILED);
     EXPECT_EQ(Slurp(sample_), original_);
-    EXPECT_EQ(Names(dir_), (std::vector<std::string>{"iTunes Library.itl", "iTunes Library.itl.bak"}));
+    EXPECT_EQ(Names(dir_).size(), size_t{itl::kMaxBackups} + 1);
     EXPECT_EQ(Slurp(dir_ / "iTunes Library.itl.bak" / "keep"), "k");
+    EXPECT_EQ(Slurp(dir_ / "iTunes Library.itl.999.bak"), "999");
+    for (unsigned n = 1; n < itl::kMaxBackups; ++n) fs::remove(itl::BackupName(sample_.string(), n));
 
     EXPECT_EQ(library.Write((dir_ / "missing" / "iTunes Library.itl").wstring()), ITL::ITL_SE_WRITE_FAILED);
     EXPECT_FALSE(fs::exists(dir_ / "missing"));
@@ -319,6 +332,115 @@ TEST_F(LibraryFile, FreshObjectBuildsANewLibraryButNeverOverwritesOne) {
     ASSERT_EQ(reread.Append(Wide(kVideo), ITL::ITL_SE_MEDIA_MOVIE, L"Film"), ITL::ITL_SE_OK);
     ASSERT_EQ(reread.Write(createdWide), ITL::ITL_SE_OK);
     EXPECT_EQ(Reparse(created).TrackIds(), (std::vector<uint64_t>{1, 2, 3}));
+}
+
+TEST_F(LibraryFile, ReadOnlyFileIsLeftByteForByte) {
+    ITL::IITunesLibrary library;
+    ASSERT_EQ(library.Read(sample_.wstring()), ITL::ITL_SE_OK);
+    ASSERT_TRUE(library.RemoveMediaBlock(HandleOf(Enumerate(library), kLocal)));
+    fs::permissions(sample_, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+    EXPECT_EQ(library.Write(sample_.wstring()), ITL::ITL_SE_READ_ONLY);
+    EXPECT_EQ(Slurp(sample_), original_);
+    EXPECT_EQ(Names(dir_), std::vector<std::string>{"iTunes Library.itl"});
+}
+
+// A library nested far beyond any real one, as XML and as a binary list:
+// refused when read, with nothing built that the object would later have
+// to free level by level.
+std::string NestedXml(size_t depth, const std::string& inner = "<array>", const std::string& outer = "</array>") {
+    std::string xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\">";
+    xml.reserve(depth * (inner.size() + outer.size()) + 100);
+    for (size_t i = 0; i < depth; ++i) xml += inner;
+    for (size_t i = 0; i < depth; ++i) xml += outer;
+    return xml + "</plist>\n";
+}
+
+// Arrays that each hold the next, four-byte offsets and references.
+std::string NestedBinary(uint32_t depth) {
+    std::string out = "bplist00";
+    std::vector<uint32_t> offsets;
+    const auto be32 = [&out](uint32_t value) {
+        for (int shift = 24; shift >= 0; shift -= 8) out += static_cast<char>((value >> shift) & 0xFF);
+    };
+    for (uint32_t i = 0; i < depth; ++i) {
+        offsets.push_back(static_cast<uint32_t>(out.size()));
+        if (i + 1 == depth) {
+            out += '\x09';
+        } else {
+            out += '\xA1';
+            be32(i + 1);
+        }
+    }
+    const uint64_t table = out.size();
+    for (uint32_t offset : offsets) be32(offset);
+    std::string trailer(32, '\0');
+    trailer[6] = 4;
+    trailer[7] = 4;
+    for (int i = 0; i < 8; ++i) trailer[8 + i] = static_cast<char>((uint64_t{depth} >> (56 - 8 * i)) & 0xFF);
+    for (int i = 0; i < 8; ++i) trailer[24 + i] = static_cast<char>((table >> (56 - 8 * i)) & 0xFF);
+    return out + trailer;
+}
+
+// Runs `work` on a thread with the 1 MiB stack a Windows worker has.
+void OnWorkerStack(const std::function<void()>& work) {
+    pthread_attr_t attributes;
+    ASSERT_EQ(pthread_attr_init(&attributes), 0);
+    ASSERT_EQ(pthread_attr_setstacksize(&attributes, 1 << 20), 0);
+    pthread_t thread;
+    auto run = [](void* context) -> void* {
+        (*static_cast<const std::function<void()>*>(context))();
+        return nullptr;
+    };
+    ASSERT_EQ(pthread_create(&thread, &attributes, run, const_cast<std::function<void()>*>(&work)), 0);
+    pthread_join(thread, nullptr);
+    pthread_attr_destroy(&attributes);
+}
+
+TEST_F(LibraryFile, DeeplyNestedFilesAreRefusedUnbuilt) {
+    for (const auto& [what, bytes] : std::vector<std::pair<std::string, std::string>>{
+             {"xml", NestedXml(100000)}, {"binary", NestedBinary(100000)}}) {
+        SCOPED_TRACE(what);
+        Put(sample_, bytes);
+        ITL::ITL_SE_ERROR read = ITL::ITL_SE_OK;
+        ITL::ITL_SE_ERROR write = ITL::ITL_SE_OK;
+        OnWorkerStack([&] {
+            ITL::IITunesLibrary library;
+            read = library.Read(sample_.wstring());
+            write = library.Write(sample_.wstring());
+        });
+        EXPECT_EQ(read, what == "xml" ? ITL::ITL_SE_NESTED_TOO_DEEPLY : ITL::ITL_SE_DAMAGED);
+        EXPECT_EQ(write, ITL::ITL_SE_NOT_LOADED);
+        EXPECT_EQ(Slurp(sample_), bytes);
+    }
+}
+
+TEST(XmlNesting, CountsAsLibplistNestsAndRefusesWhatItCannotReadAlike) {
+    using itl::NestingScan;
+    // <plist> is a level of its own.
+    EXPECT_EQ(itl::ScanXmlNesting(NestedXml(9), 10), NestingScan::Within);
+    EXPECT_EQ(itl::ScanXmlNesting(NestedXml(10), 10), NestingScan::TooDeep);
+    EXPECT_EQ(itl::ScanXmlNesting(NestedXml(50, "<dict/><array >", "</array >"), 51), NestingScan::Within);
+    EXPECT_EQ(itl::ScanXmlNesting(NestedXml(50, "<dict><key>k</key><array>", "</array></dict>"), 100),
+              NestingScan::TooDeep);
+    // Close tags libplist never sees as such do not lower the count.
+    for (const char* hidden : {"<array><!-- </array> -->", "<array><string><![CDATA[</array>]]></string>",
+                               "<array><?pi </array>?>", "<array><string></array></string>"}) {
+        SCOPED_TRACE(hidden);
+        EXPECT_NE(itl::ScanXmlNesting(NestedXml(20, hidden, "</array>"), 10), NestingScan::Within);
+    }
+    // Where libplist could end a construct elsewhere, nothing is guessed.
+    for (const std::string& unclear : {std::string("<array a=\"</array>\">"), std::string("<array a=\">"),
+                                       std::string("<!DOCTYPE plist [<!ENTITY a \"b\">]>"),
+                                       std::string("<arr\0ay>", 8), std::string("<unknown>"), std::string("text"),
+                                       std::string("<array <array>")}) {
+        SCOPED_TRACE(unclear);
+        EXPECT_EQ(itl::ScanXmlNesting(NestedXml(1, unclear, ""), 1000), NestingScan::NotUnderstood);
+    }
+    // The sample library itself.
+    EXPECT_EQ(itl::ScanXmlNesting(NestedXml(3, "<dict><key>a</key><string>x &amp; \"y</string><key>b</key><array>",
+                                            "</array></dict>"),
+                                  itl::kMaxLibraryNesting),
+              NestingScan::Within);
 }
 
 }  // namespace
