@@ -151,7 +151,9 @@ void CItunesUserDataMgr::DeleteItunesUserDataImp() {
     if (plan.junkSelected) DeleteJunkFiles(plan.junkFiles, record);
     if (plan.mediaSelected) {
         LOG_INFO_W(L"Update iTunes Library.itl...");
-        CItunesLibraryMgr::Instance().UpdateItunesLibrary(plan.folders);
+        // Only the folders the deletion walked: a refused one, or one behind
+        // a link, kept its tracks.
+        CItunesLibraryMgr::Instance().UpdateItunesLibrary(std::set<std::wstring>(walked.begin(), walked.end()));
     }
     if (IsCancle()) {
         LOG_INFO_W(L"Cancle Success\n");
