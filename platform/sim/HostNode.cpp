@@ -31,6 +31,9 @@ HostNode FromLstatWith(const struct stat& st, FollowStat&& follow) {
         node.directory = !follow(target) || S_ISDIR(target.st_mode);
         return node;
     }
+    // A FIFO, socket or device is no Windows file: opening a FIFO would
+    // block, reading a device would not end. None is there for the machine.
+    if (!S_ISDIR(st.st_mode) && !S_ISREG(st.st_mode)) return HostNode{};
     node.directory = S_ISDIR(st.st_mode);
     if (!node.directory) node.size = static_cast<uint64_t>(st.st_size);
     return node;

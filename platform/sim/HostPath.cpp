@@ -11,6 +11,7 @@
 #include "platform/NoDestructor.h"
 #include "platform/sim/HostDir.h"
 #include "platform/sim/Utf8.h"
+#include "platform/sim/WindowsName.h"
 
 namespace sim {
 
@@ -55,8 +56,8 @@ std::string FindNoCase(DIR* dir, const std::wstring& wanted) {
     const NoCaseName match(wanted);
     while (dirent* entry = readdir(dir)) {
         const char* name = entry->d_name;
-        if (name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'))) continue;
-        if (match.Matches(name)) return name;
+        // A listing leaves such a name out; no lookup may find it either.
+        if (match.Matches(name) && IsWindowsHostName(name)) return name;
     }
     return {};
 }
@@ -70,8 +71,8 @@ std::string FindNoCase(const std::string& folder, const std::wstring& wanted) {
 // Where a path spelled in another case than the host's was last found: the
 // case-insensitive lookup reads whole folders, and a caller that spells a
 // path its own way (a walk from a lower-cased start folder) does so again
-// for every path below it. Keyed by the root and the lower-cased leading
-// components up to the last one whose spelling differed. An entry is only
+// for every path below it. Keyed by the root and the folded (sim::Fold)
+// leading components up to the last one whose spelling differed. An entry is only
 // ever a hint: it is used when the host path it gives exists, which makes
 // it a match as good as any other, and forgotten otherwise.
 class SpellingCache {
@@ -85,7 +86,7 @@ public:
         std::string key = root;
         for (size_t i = 0; i < count; ++i) {
             key += '\0';
-            key += ToUtf8(Lower(components[i]));
+            key += ToUtf8(Fold(components[i]));
         }
         return key;
     }
@@ -102,7 +103,7 @@ public:
         std::string key = root;
         for (const std::wstring& component : components) {
             key += '\0';
-            key += ToUtf8(Lower(component));
+            key += ToUtf8(Fold(component));
             ends.push_back(key.size());
         }
         std::lock_guard<std::mutex> lock(mutex_);

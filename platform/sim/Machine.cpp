@@ -4,7 +4,10 @@
 #include <stdexcept>
 
 #include "platform/sim/HostPath.h"
+#include "platform/sim/StockLinks.h"
+#include "platform/sim/Utf8.h"
 #include "platform/sim/WinPath.h"
+#include "platform/sim/WindowsName.h"
 
 namespace sim {
 
@@ -89,8 +92,39 @@ bool Machine::Resolve(const std::wstring& winPath, std::string& hostPath) const 
 
 bool Machine::Resolve(const WinPath& path, std::string& hostPath, HostNode* node) const {
     if (!HasDrive(path.Drive())) return false;
+    // A name no Windows file can have reaches nothing: on the host it could
+    // name an entry listings leave out, or a stream the host has no room for.
+    for (const std::wstring& component : path.Components()) {
+        if (!IsWindowsName(component)) return false;
+    }
     hostPath = ResolveComponents(DriveFolder(path.Drive()), path.Components(), node);
     return true;
+}
+
+bool Machine::PathOfHostEntry(const std::string& hostPath, WinPath& path) const {
+    const size_t slash = hostPath.rfind('/');
+    if (slash == std::string::npos || slash + 1 == hostPath.size()) return false;
+    std::error_code ec;
+    const fs::path folder = fs::canonical(hostPath.substr(0, slash), ec);
+    if (ec) return false;
+    std::vector<wchar_t> letters;
+    Read([&](const MachineState& state) {
+        for (const DriveInfo& drive : state.drives) letters.push_back(drive.letter);
+    });
+    for (wchar_t letter : letters) {
+        const fs::path root = fs::canonical(DriveFolder(letter), ec);
+        if (ec) continue;
+        const fs::path below = folder.lexically_relative(root);
+        if (below.empty() || *below.begin() == "..") continue;
+        WinPath found;
+        if (!WinPath::Parse(std::wstring(1, letter) + L":\\", found)) return false;
+        for (const fs::path& name : below) {
+            if (name != ".") found = found.Child(FromUtf8(name.string()));
+        }
+        path = found.Child(FromUtf8(hostPath.substr(slash + 1)));
+        return true;
+    }
+    return false;
 }
 
 void Machine::CreateDriveFolders() const {
@@ -104,7 +138,7 @@ void Machine::CreateDriveFolders() const {
     }
 }
 
-void Machine::CreateShellFolders() const {
+void Machine::CreateShellFolders() {
     std::vector<std::wstring> folders;
     Read([&](const MachineState& state) {
         for (const auto& entry : state.specialFolders) folders.push_back(entry.second);
@@ -119,6 +153,7 @@ void Machine::CreateShellFolders() const {
         std::error_code ec;
         fs::create_directories(host, ec);
     }
+    CreateStockLinks(*this);
 }
 
 template <typename Idle, typename EditF>
@@ -168,8 +203,8 @@ FileMeta Machine::Meta(const WinPath& path) const {
 
 std::map<std::wstring, FileMeta> Machine::ChildMeta(const WinPath& folder) const {
     // A child's key is the folder's key, a backslash (none after a root)
-    // and the lower-cased name, the whole in the "\\?\" form when the
-    // folder's path or the name needs it. Keys are ordered, so the children
+    // and the folded name, the whole in the "\\?\" form when the folder's
+    // path or the name needs it. Keys are ordered, so the children
     // lie in at most two ranges, interleaved with deeper entries that are
     // jumped over a subtree at a time.
     std::wstring plain = folder.Key();

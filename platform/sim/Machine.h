@@ -26,7 +26,10 @@ public:
     Machine(Token, std::string folder);
 
     // Loads <folder>/machine.json. A missing folder or file yields the
-    // default machine, created on disk with its shell folders.
+    // default machine, created on disk with its shell folders, profiles and
+    // stock junctions (StockLinks.h). An existing machine is loaded as it
+    // is, only a missing drive root made: one saved before the junctions
+    // existed gains none (SetWindows makes them, as Setup would).
     // Throws std::runtime_error when machine.json cannot be read or parsed.
     static std::shared_ptr<Machine> Open(const std::string& folder);
 
@@ -65,12 +68,18 @@ public:
     void SetWindows(WindowsRelease release, bool windows64 = true);
 
     // The host path of a Windows path, matching existing components without
-    // regard to case. False for relative paths and unknown drives; a missing
+    // regard to case. False for relative paths, unknown drives and names no
+    // Windows file can have (WindowsName.h); a missing
     // final component still yields the path where it would be created.
     bool Resolve(const std::wstring& winPath, std::string& hostPath) const;
     // The same for a path the caller has parsed already; `node`, when given,
     // receives what the host has at `hostPath`, from the same lookup.
     bool Resolve(const WinPath& path, std::string& hostPath, HostNode* node = nullptr) const;
+    // The Windows path of the host entry `hostPath` with the links in the
+    // folders above it followed, the entry itself left as it is: where the
+    // entry really lies when a path reached it through a junction. False
+    // when that lies on none of the drives.
+    bool PathOfHostEntry(const std::string& hostPath, WinPath& path) const;
     bool HasDrive(wchar_t letter) const;
     std::string DriveFolder(wchar_t letter) const;
     // Creates the host folder of every drive the state lists.
@@ -91,7 +100,7 @@ public:
     FileMeta Meta(const std::wstring& winPath) const;
     FileMeta Meta(const WinPath& path) const;
     // What is recorded for the entries directly in `folder`, by their
-    // lower-cased names (sim::Lower), in one read: a listing asks once per
+    // folded names (sim::Fold), in one read: a listing asks once per
     // folder, not once per entry.
     std::map<std::wstring, FileMeta> ChildMeta(const WinPath& folder) const;
     void SetMeta(const std::wstring& winPath, const FileMeta& meta);
@@ -116,7 +125,9 @@ private:
     template <typename Idle, typename EditF>
     void EditMetaUnlessIdle(Idle&& idle, EditF&& edit);
 
-    void CreateShellFolders() const;
+    // The special folders, the host program's and the library's, and the
+    // profiles with their stock junctions (StockLinks.h).
+    void CreateShellFolders();
 
     std::unique_ptr<MachineStore> store_;
 };

@@ -99,7 +99,7 @@ void MachineState::SetWindows(WindowsRelease release, bool windows64) {
 
 std::wstring PathKey(const std::wstring& path) {
     WinPath parsed;
-    return WinPath::Parse(path, parsed) ? parsed.Key() : Lower(path);
+    return WinPath::Parse(path, parsed) ? parsed.Key() : Fold(path);
 }
 
 void to_json(json& out, const DriveInfo& drive) {
@@ -121,12 +121,14 @@ void to_json(json& out, const FileMeta& meta) {
     out = json::object();
     if (meta.attributes) out["attributes"] = *meta.attributes;
     if (meta.creationTime) out["creationTime"] = *meta.creationTime;
+    if (meta.listDenied) out["listDenied"] = true;
 }
 
 void from_json(const json& in, FileMeta& meta) {
     meta = FileMeta{};
     if (in.contains("attributes")) meta.attributes = in.at("attributes").get<uint32_t>();
     if (in.contains("creationTime")) meta.creationTime = in.at("creationTime").get<uint64_t>();
+    meta.listDenied = in.value("listDenied", false);
 }
 
 }  // namespace sim

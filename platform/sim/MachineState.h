@@ -34,9 +34,14 @@ struct DriveInfo {
 struct FileMeta {
     std::optional<uint32_t> attributes;
     std::optional<uint64_t> creationTime;  // FILETIME ticks
-    bool Empty() const { return !attributes && !creationTime; }
+    // An ACL that denies everyone the listing of the folder, as Windows
+    // gives the junctions it keeps for old folder names: a search of its
+    // entries fails with error 5 while paths through it still open.
+    bool listDenied = false;
+    bool Empty() const { return !attributes && !creationTime && !listDenied; }
     bool operator==(const FileMeta& other) const {
-        return attributes == other.attributes && creationTime == other.creationTime;
+        return attributes == other.attributes && creationTime == other.creationTime &&
+               listDenied == other.listDenied;
     }
 };
 

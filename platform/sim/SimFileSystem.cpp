@@ -21,6 +21,7 @@
 #include "platform/sim/UniqueFd.h"
 #include "platform/sim/Utf8.h"
 #include "platform/sim/WinPath.h"
+#include "platform/sim/WindowsName.h"
 
 namespace sim {
 
@@ -91,6 +92,21 @@ bool CopyContents(int from, int to) {
     }
 }
 
+// Opens a host file for the machine. A link may lead to a FIFO or device
+// (or one may be put where a file was): O_NONBLOCK keeps the open of a FIFO
+// from waiting for a writer, and what is not a regular file once open is
+// refused. O_NONBLOCK changes nothing for a regular file.
+UniqueFd OpenHostFile(const std::string& hostPath, int flags) {
+    UniqueFd fd(::open(hostPath.c_str(), flags | O_NONBLOCK | O_CLOEXEC, 0644));
+    if (!fd.Valid()) return fd;
+    struct stat st {};
+    if (::fstat(fd.Get(), &st) != 0 || !S_ISREG(st.st_mode)) {
+        fd.Reset();
+        errno = EACCES;
+    }
+    return fd;
+}
+
 bool MatchesAll(const std::wstring& pattern) { return pattern == L"*" || pattern == L"*.*"; }
 
 // One entry as a listing found it on the host.
@@ -101,8 +117,10 @@ struct ListedEntry {
 
 // The entries of a host folder that match a search pattern, in the order
 // NTFS lists them. The folder is read once and each entry is stat-ed
-// relative to it, as a directory read costs on the host; an entry that
-// cannot be stat-ed (deleted while we listed) is left out.
+// relative to it, as a directory read costs on the host. Left out: an entry
+// that cannot be stat-ed (deleted while we listed), one whose name Windows
+// cannot have (WindowsName.h) and one that is no file, folder or link (a
+// FIFO, socket or device, which HostNode does not see).
 std::vector<ListedEntry> ListHostFolder(const std::string& hostFolder, const std::wstring& namePattern) {
     std::vector<ListedEntry> entries;
     const bool all = MatchesAll(namePattern);
@@ -111,12 +129,14 @@ std::vector<ListedEntry> ListHostFolder(const std::string& hostFolder, const std
     const int fd = ::dirfd(dir.get());
     while (dirent* found = ::readdir(dir.get())) {
         const char* name = found->d_name;
-        if (name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'))) continue;
+        if (!IsWindowsHostName(name)) continue;
         std::wstring wide = FromUtf8(name);
         if (!all && !MatchesWildcard(namePattern, wide)) continue;
         struct stat st {};
         if (::fstatat(fd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
-        entries.push_back({HostNode::FromLstatAt(fd, name, st), std::move(wide)});
+        HostNode node = HostNode::FromLstatAt(fd, name, st);
+        if (!node.exists) continue;
+        entries.push_back({node, std::move(wide)});
     }
     std::sort(entries.begin(), entries.end(),
               [](const ListedEntry& a, const ListedEntry& b) { return NtfsNameLess(a.name, b.name); });
@@ -127,6 +147,7 @@ std::vector<ListedEntry> ListHostFolder(const std::string& hostFolder, const std
 
 struct SimFileSystem::Target {
     bool valid = false;
+    uint32_t refusal = kErrPathNotFound;  // why, when not valid
     WinPath path;
     std::wstring win;  // normalised, the key for metadata and held files
     std::string host;
@@ -153,10 +174,24 @@ SimFileSystem::Target SimFileSystem::Locate(const std::wstring& path) const {
     Target target;
     if (!WinPath::Parse(OnCurrentDrive(path), target.path)) return target;
     target.win = target.path.ToString();
-    if (!machine_->Resolve(target.path, target.host, &target.node)) return target;
+    if (!machine_->Resolve(target.path, target.host, &target.node)) {
+        const auto& names = target.path.Components();
+        if (!std::all_of(names.begin(), names.end(), IsWindowsName)) target.refusal = kErrInvalidName;
+        return target;
+    }
     target.valid = true;
     target.meta = machine_->Meta(target.path);
+    if (target.node.link && target.meta.Empty()) target.meta = LinkMeta(target.host);
     return target;
+}
+
+// A junction reached through another one (C:\Documents and Settings\Tarn
+// \My Documents) is the same reparse point, with the same attributes and
+// ACL, as at the place it lies in; bookkeeping is kept by path, so it is
+// looked up there. Links are few, and only theirs costs the extra lookup.
+FileMeta SimFileSystem::LinkMeta(const std::string& host) const {
+    WinPath real;
+    return machine_->PathOfHostEntry(host, real) ? machine_->Meta(real) : FileMeta{};
 }
 
 uint32_t SimFileSystem::Attributes(const Target& target) const { return target.node.Attributes(target.meta); }
@@ -177,7 +212,7 @@ bool SimFileSystem::Exists(const std::wstring& path) {
 uint32_t SimFileSystem::GetAttributes(const std::wstring& path) {
     const Target target = Locate(path);
     if (!target.valid || !target.node.exists) {
-        Fail(target.valid ? MissingError(target.host) : kErrPathNotFound);
+        Fail(target.valid ? MissingError(target.host) : target.refusal);
         return kInvalidFileAttributes;
     }
     return Attributes(target);
@@ -186,14 +221,14 @@ uint32_t SimFileSystem::GetAttributes(const std::wstring& path) {
 Result<FindData> SimFileSystem::GetAttributesEx(const std::wstring& path) {
     const Target target = Locate(path);
     if (!target.valid || !target.node.exists) {
-        return Failure(Fail(target.valid ? MissingError(target.host) : kErrPathNotFound));
+        return Failure(Fail(target.valid ? MissingError(target.host) : target.refusal));
     }
     return Describe(target, std::wstring());
 }
 
 uint32_t SimFileSystem::SetAttributes(const std::wstring& path, uint32_t attributes) {
     const Target target = Locate(path);
-    if (!target.valid) return Fail(kErrPathNotFound);
+    if (!target.valid) return Fail(target.refusal);
     if (!target.node.exists) return Fail(MissingError(target.host));
     FileMeta meta = target.meta;
     meta.attributes = attributes & kSettableAttributes;
@@ -205,7 +240,9 @@ Result<std::unique_ptr<IFileSearch>> SimFileSystem::FindFirst(const std::wstring
     const size_t sep = pattern.find_last_of(L"\\/");
     const std::wstring namePattern = sep == std::wstring::npos ? std::wstring() : pattern.substr(sep + 1);
     const Target folder = sep == std::wstring::npos ? Target{} : Locate(pattern.substr(0, sep + 1));
-    if (!folder.valid || !folder.node.directory) return Failure(Fail(kErrPathNotFound));
+    if (!folder.valid) return Failure(Fail(folder.refusal));
+    if (!folder.node.directory) return Failure(Fail(kErrPathNotFound));
+    if (folder.meta.listDenied) return Failure(Fail(kErrAccessDenied));
     std::vector<FindData> found;
     if (!namePattern.empty()) found = List(folder, namePattern);
     if (found.empty()) return Failure(Fail(kErrFileNotFound));
@@ -240,9 +277,10 @@ std::vector<FindData> SimFileSystem::List(const Target& folder, const std::wstri
     for (ListedEntry& entry : entries) {
         FileMeta meta;
         if (!recorded.empty()) {
-            auto it = recorded.find(Lower(entry.name));
+            auto it = recorded.find(Fold(entry.name));
             if (it != recorded.end()) meta = it->second;
         }
+        if (entry.node.link && meta.Empty()) meta = LinkMeta(folder.host + "/" + ToUtf8(entry.name));
         FindData data;
         data.attributes = entry.node.Attributes(meta);
         data.size = entry.node.size;
@@ -266,7 +304,7 @@ FindData SimFileSystem::Describe(const Target& target, const std::wstring& name)
 
 uint32_t SimFileSystem::DeleteFile(const std::wstring& path) {
     const Target target = Locate(path);
-    if (!target.valid) return Fail(kErrPathNotFound);
+    if (!target.valid) return Fail(target.refusal);
     if (!target.node.exists) return Fail(MissingError(target.host));
     // A link is deleted as itself, whatever it points to.
     if (target.node.directory && !target.node.link) return Fail(kErrAccessDenied);
@@ -279,7 +317,7 @@ uint32_t SimFileSystem::DeleteFile(const std::wstring& path) {
 
 uint32_t SimFileSystem::RemoveDirectory(const std::wstring& path) {
     const Target target = Locate(path);
-    if (!target.valid) return Fail(kErrPathNotFound);
+    if (!target.valid) return Fail(target.refusal);
     if (!target.node.exists) return Fail(MissingError(target.host));
     if (!target.node.directory) return Fail(kErrDirectory);
     if (target.path.IsRoot()) return Fail(kErrAccessDenied);
@@ -295,7 +333,7 @@ uint32_t SimFileSystem::RemoveDirectory(const std::wstring& path) {
 
 uint32_t SimFileSystem::CreateDirectory(const std::wstring& path) {
     const Target target = Locate(path);
-    if (!target.valid) return Fail(kErrPathNotFound);
+    if (!target.valid) return Fail(target.refusal);
     if (target.path.IsRoot()) return Fail(kErrAccessDenied);
     if (target.node.exists) return Fail(kErrAlreadyExists);
     if (!IsHostDirectory(HostParent(target.host))) return Fail(kErrPathNotFound);
@@ -306,11 +344,11 @@ uint32_t SimFileSystem::CreateDirectory(const std::wstring& path) {
 
 uint32_t SimFileSystem::CopyFile(const std::wstring& from, const std::wstring& to, bool failIfExists) {
     const Target source = Locate(from);
-    if (!source.valid) return Fail(kErrPathNotFound);
+    if (!source.valid) return Fail(source.refusal);
     if (!source.node.exists) return Fail(MissingError(source.host));
     if (source.node.directory) return Fail(kErrAccessDenied);
     const Target dest = Locate(to);
-    if (!dest.valid) return Fail(kErrPathNotFound);
+    if (!dest.valid) return Fail(dest.refusal);
     if (dest.node.exists) {
         if (failIfExists) return Fail(kErrFileExists);
         if (dest.host == source.host) return Fail(kErrSharingViolation);
@@ -320,9 +358,9 @@ uint32_t SimFileSystem::CopyFile(const std::wstring& from, const std::wstring& t
         return Fail(kErrPathNotFound);
     }
 
-    UniqueFd in(::open(source.host.c_str(), O_RDONLY | O_CLOEXEC));
+    UniqueFd in = OpenHostFile(source.host, O_RDONLY);
     if (!in.Valid()) return Fail(FromErrno(errno));
-    UniqueFd out(::open(dest.host.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+    UniqueFd out = OpenHostFile(dest.host, O_WRONLY | O_CREAT | O_TRUNC);
     if (!out.Valid()) return Fail(FromErrno(errno));
     if (!CopyContents(in.Get(), out.Get())) return Fail(FromErrno(errno));
     struct stat st {};
@@ -341,11 +379,11 @@ uint32_t SimFileSystem::CopyFile(const std::wstring& from, const std::wstring& t
 
 uint32_t SimFileSystem::MoveFile(const std::wstring& from, const std::wstring& to) {
     const Target source = Locate(from);
-    if (!source.valid) return Fail(kErrPathNotFound);
+    if (!source.valid) return Fail(source.refusal);
     if (!source.node.exists) return Fail(MissingError(source.host));
     if (source.path.IsRoot()) return Fail(kErrAccessDenied);
     const Target dest = Locate(to);
-    if (!dest.valid) return Fail(kErrPathNotFound);
+    if (!dest.valid) return Fail(dest.refusal);
     if (machine_->IsHeld(source.win)) return Fail(kErrSharingViolation);
 
     std::string destHost = dest.host;
@@ -366,9 +404,9 @@ uint32_t SimFileSystem::MoveFile(const std::wstring& from, const std::wstring& t
 Result<std::unique_ptr<IFile>> SimFileSystem::Open(const std::wstring& path, OpenMode mode) {
     const Target target = Locate(path);
     auto refuse = [](uint32_t code) { return Failure(Fail(code)); };
-    if (!target.valid) return refuse(kErrPathNotFound);
+    if (!target.valid) return refuse(target.refusal);
 
-    int flags = O_CLOEXEC;
+    int flags = 0;
     if (mode == OpenMode::Read) {
         if (!target.node.exists) return refuse(MissingError(target.host));
         if (target.node.directory) return refuse(kErrAccessDenied);
@@ -386,7 +424,7 @@ Result<std::unique_ptr<IFile>> SimFileSystem::Open(const std::wstring& path, Ope
         flags |= O_RDWR | O_CREAT | (mode == OpenMode::Append ? O_APPEND : O_TRUNC);
     }
 
-    UniqueFd fd(::open(target.host.c_str(), flags, 0644));
+    UniqueFd fd = OpenHostFile(target.host, flags);
     if (!fd.Valid()) return refuse(FromErrno(errno));
     if (!target.node.exists) {
         machine_->ForgetMeta(target.win);  // left by an earlier file of that name
@@ -420,7 +458,9 @@ std::wstring SimFileSystem::FullPathName(const std::wstring& path) {
     return full;
 }
 
-std::wstring SimFileSystem::CaseFoldedPath(const std::wstring& path) { return Lower(path); }
+// The lookup's own folding, so that two spellings equal here name the same
+// entry and the other way round.
+std::wstring SimFileSystem::CaseFoldedPath(const std::wstring& path) { return Fold(path); }
 
 // Links are host symlinks with host targets: the host resolves them, and
 // the real path found is named again by the drive folder it lies in.

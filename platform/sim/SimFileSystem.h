@@ -44,6 +44,7 @@ private:
     struct Target;
     Target Locate(const std::wstring& path) const;
     uint32_t Attributes(const Target& target) const;
+    FileMeta LinkMeta(const std::string& host) const;
     std::vector<platform::FindData> List(const Target& folder, const std::wstring& namePattern) const;
     platform::FindData Describe(const Target& target, const std::wstring& name) const;
     uint32_t WriteCheck(const Target& target) const;

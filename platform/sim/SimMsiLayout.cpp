@@ -21,7 +21,7 @@ constexpr size_t kChunk = 64 * 1024;
 // different from file to file so that no two look alike.
 std::vector<char> Filler(const std::wstring& path, size_t size) {
     uint64_t state = 1469598103934665603ull;
-    for (wchar_t c : Lower(path)) state = (state ^ static_cast<uint64_t>(c)) * 1099511628211ull;
+    for (wchar_t c : Fold(path)) state = (state ^ static_cast<uint64_t>(c)) * 1099511628211ull;
     std::vector<char> bytes(size);
     for (char& byte : bytes) {
         state = state * 6364136223846793005ull + 1442695040888963407ull;

@@ -222,7 +222,7 @@ private:
 
 constexpr size_t kStartedKept = 64;
 
-std::wstring BehaviourKey(const std::wstring& programName) { return Lower(FileNameOf(programName)); }
+std::wstring BehaviourKey(const std::wstring& programName) { return FileNameOf(programName); }
 
 ProgramBehaviour BehaviourOf(const Machine& machine, const std::wstring& program) {
     return machine.Read<ProgramBehaviours>([&](const ProgramBehaviours& behaviours) {

@@ -14,6 +14,7 @@
 #include "platform/sim/Api.h"
 #include "platform/sim/Machine.h"
 #include "platform/sim/MachineJson.h"
+#include "platform/sim/Utf8.h"
 
 namespace sim {
 
@@ -75,10 +76,11 @@ NLOHMANN_JSON_SERIALIZE_ENUM(ProgramBehaviour, {{ProgramBehaviour::Normal, "norm
                                                 {ProgramBehaviour::Hang, "hang"},
                                                 {ProgramBehaviour::Missing, "missing"}})
 
-// By the program's file name in lower case; Normal is never stored.
+// By the program's file name, found in any case (older machines stored it
+// lower-cased); Normal is never stored.
 struct ProgramBehaviours {
     static constexpr const char* kKey = "programBehaviour";
-    std::map<std::wstring, ProgramBehaviour> byName;
+    std::map<std::wstring, ProgramBehaviour, LessNoCase> byName;
 };
 SIM_JSON_STORED_AS(ProgramBehaviours, byName)
 

@@ -22,21 +22,21 @@ using platform::kErrSuccess;
 // whether a marked service still exists.
 class ServiceHandleCounts {
 public:
-    void Add(const std::wstring& name) { ++open_[Lower(name)]; }
+    void Add(const std::wstring& name) { ++open_[name]; }
     int Remove(const std::wstring& name) {
-        auto it = open_.find(Lower(name));
+        auto it = open_.find(name);
         if (it == open_.end()) return 0;
         const int left = --it->second;
         if (left <= 0) open_.erase(it);
         return left > 0 ? left : 0;
     }
     int Count(const std::wstring& name) const {
-        auto it = open_.find(Lower(name));
+        auto it = open_.find(name);
         return it == open_.end() ? 0 : it->second;
     }
 
 private:
-    std::map<std::wstring, int> open_;
+    std::map<std::wstring, int, LessNoCase> open_;
 };
 
 namespace {

@@ -119,6 +119,12 @@ bool LessNoCase::operator()(const std::wstring& a, const std::wstring& b) const 
     return a.size() < b.size();
 }
 
+std::wstring Fold(const std::wstring& text) {
+    std::wstring out(text);
+    for (auto& c : out) c = FoldCase(c);
+    return out;
+}
+
 std::wstring Lower(const std::wstring& text) {
     std::wstring out(text);
     for (auto& c : out) {

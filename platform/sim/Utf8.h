@@ -13,6 +13,12 @@ std::wstring FromUtf8(const std::string& text);
 // point folding, no locale.
 wchar_t FoldCase(wchar_t c);
 bool EqualsNoCase(const std::wstring& a, const std::wstring& b);
+// The form every name and path of the machine is keyed and compared in:
+// FoldCase on each character. One folding everywhere, so that two names
+// equal to the lookup are equal to every key and comparison too (U+0131
+// and U+017F upper-case onto I and S but do not lower-case onto i and s).
+std::wstring Fold(const std::wstring& text);
+// Lower-cased text, for words that are no names (keywords, options).
 std::wstring Lower(const std::wstring& text);
 
 // Orders names as EqualsNoCase compares them, for maps whose keys keep the

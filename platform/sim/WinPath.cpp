@@ -84,7 +84,7 @@ std::wstring WinPath::ToString() const {
     return text;
 }
 
-std::wstring WinPath::Key() const { return Lower(ToString()); }
+std::wstring WinPath::Key() const { return Fold(ToString()); }
 
 WinPath WinPath::Child(const std::wstring& name) const {
     WinPath child = *this;

@@ -31,7 +31,8 @@ public:
     // "C:\a\b", or "C:\" for the root; the "\\?\" form when a name would
     // not survive the plain one.
     std::wstring ToString() const;
-    // The lower-cased form that identifies the file regardless of spelling.
+    // The case-folded form (sim::Fold) that identifies the file regardless
+    // of spelling.
     std::wstring Key() const;
     WinPath Parent() const;
     // The entry `name` of this folder, the name taken literally.

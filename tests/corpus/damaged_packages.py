@@ -130,11 +130,28 @@ def damage_one_file(machine, product):
     raise Failure(f"no file below {folder}")
 
 
+def copy_machine(base, machine):
+    """Copies a machine folder. Its junctions are host links to absolute
+    paths inside it (some lead back up the tree): they are copied as links
+    and made to lead into the copy."""
+    base = os.path.abspath(base)
+    shutil.copytree(base, machine, symlinks=True)
+    for root, dirs, files in os.walk(machine):
+        for name in dirs + files:
+            path = os.path.join(root, name)
+            if not os.path.islink(path):
+                continue
+            target = os.readlink(path)
+            if os.path.commonpath([base, target]) == base:
+                os.remove(path)
+                os.symlink(os.path.join(machine, os.path.relpath(target, base)), path)
+
+
 def try_copy(host, base, fixtures, products, copy, limit, scratch):
     """Runs the product commands over one damaged cached package."""
     name, index, body = copy
     machine = os.path.join(scratch, "machine")
-    shutil.copytree(base, machine)
+    copy_machine(base, machine)
     product = products[index]
     with open(host_folder(machine, product["local_package"]), "wb") as f:
         f.write(body)

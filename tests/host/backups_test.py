@@ -39,7 +39,10 @@ def main():
         subprocess.run([host, "--machine", machine, "info"], capture_output=True, check=True, timeout=60)
         drive = os.path.join(machine, "drives", "C")
         users = os.path.join(drive, "Users")
-        profile = os.path.join(users, sorted(os.listdir(users))[0])
+        # The one user's profile: Public and the junctions Windows keeps
+        # for old names ("All Users") are none.
+        profile = next(os.path.join(users, name) for name in sorted(os.listdir(users))
+                       if name != "Public" and not os.path.islink(os.path.join(users, name)))
         root = os.path.join(profile, "AppData", "Roaming", "Apple Computer", "MobileSync", "Backup")
         subprocess.run([sys.executable, generator, "backups", root, "--count", "3", "--hostile"],
                        capture_output=True, check=True)

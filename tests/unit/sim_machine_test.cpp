@@ -146,7 +146,7 @@ TEST(WinPathTest, NormalisesEverySpellingWin32Accepts) {
     for (const auto& [input, expected] : cases) {
         sim::WinPath path;
         ASSERT_TRUE(sim::WinPath::Parse(input, path)) << sim::ToUtf8(input);
-        EXPECT_EQ(path.Key(), sim::Lower(expected)) << sim::ToUtf8(input);
+        EXPECT_EQ(path.Key(), sim::Fold(expected)) << sim::ToUtf8(input);
     }
     sim::WinPath path;
     for (const wchar_t* refused : {L"C:relative", L"\\Windows", L"1:\\x", L"", L"\\\\?\\D:\\Dir\\.\\File",
@@ -232,6 +232,36 @@ TEST_F(PathResolutionTest, FullPathsComeFromTheCurrentFolderAndDriveAsOnWindows)
     EXPECT_TRUE(files.Exists(L"\\iTunes.exe"));
     EXPECT_TRUE(files.Exists(L"\\"));
     EXPECT_EQ(files.CaseFoldedPath(L"C:\\ÄB"), files.CaseFoldedPath(L"c:\\äb"));
+}
+
+TEST_F(PathResolutionTest, OneFoldingNamesTheSameEntriesForLookupKeysAndComparison) {
+    // U+0131 (dotless i) and U+017F (long s) upper-case onto I and S, as
+    // NTFS folds them; U+212A (Kelvin sign) is upper case already and folds
+    // onto no K. Lower-casing says the opposite for each.
+    if (!sim::EqualsNoCase(L"f\u0131le", L"FILE")) GTEST_SKIP() << "no Unicode case table on this host";
+    IFileSystem& files = Os().Files();
+    WriteFile(L"C:\\Users\\Tarn\\x.txt", 1);
+    WriteFile(L"C:\\Key\\f.txt", 1);
+    const std::wstring dotless = L"C:\\Program F\u0131les (x86)";
+    const std::wstring longS = L"C:\\U\u017Fers\\Tarn\\x.txt";
+    EXPECT_EQ(Host(dotless), Host(L"C:\\Program Files (x86)"));
+    EXPECT_EQ(Host(longS), Host(L"C:\\Users\\Tarn\\x.txt"));
+    EXPECT_EQ(files.CaseFoldedPath(dotless), files.CaseFoldedPath(L"c:\\program files (x86)"));
+    EXPECT_EQ(files.CaseFoldedPath(longS), files.CaseFoldedPath(L"C:\\users\\TARN\\X.txt"));
+    EXPECT_NE(files.CaseFoldedPath(L"C:\\\u212Aey"), files.CaseFoldedPath(L"C:\\key"));
+
+    // What is recorded under one spelling belongs to the entry in all.
+    ASSERT_EQ(files.SetAttributes(longS, kAttrHidden), 0u);
+    EXPECT_EQ(files.GetAttributes(L"C:\\Users\\Tarn\\x.txt"), uint32_t{kAttrHidden});
+    FindData entry;
+    ASSERT_TRUE(files.FindFirst(L"C:\\Users\\Tarn\\x.*", entry));
+    EXPECT_EQ(entry.attributes, uint32_t{kAttrHidden});
+    machine_->HoldFile(L"C:\\Program F\u0131les (x86)\\..\\U\u017Fers\\Tarn\\X.TXT");
+    EXPECT_EQ(files.DeleteFile(L"C:\\Users\\Tarn\\x.txt"), uint32_t{kErrSharingViolation});
+
+    // Found once in another spelling, "key" is no hint for the Kelvin sign.
+    EXPECT_TRUE(files.Exists(L"C:\\key\\f.txt"));
+    EXPECT_FALSE(files.Exists(L"C:\\\u212Aey\\f.txt"));
 }
 
 // ---------------------------------------------------------------- searches
