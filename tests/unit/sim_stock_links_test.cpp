@@ -116,8 +116,8 @@ TEST_F(StockLinksTest, FoldersListAsOnWindowsAndWalksNeverEnterTheLinks) {
     size_t songs = 0;
     for (const std::wstring& file : found) songs += file.find(L"song.m4a") != std::wstring::npos;
     EXPECT_EQ(songs, 1u);
-    // A Default profile gets its junctions where there is one; deleting it
-    // takes them, never what they lead to.
+    // A Default profile gets its junctions where there is one; it is a
+    // profile, which no deletion takes.
     WriteFile(L"C:\\Users\\Default\\AppData\\Roaming\\Vendor\\a.txt", 1);
     machine_->SetWindows(sim::WindowsRelease::Windows11);
     EXPECT_EQ(Os().Files().GetAttributes(L"C:\\Users\\Default User"), kStockLink);
@@ -125,7 +125,7 @@ TEST_F(StockLinksTest, FoldersListAsOnWindowsAndWalksNeverEnterTheLinks) {
     EXPECT_TRUE(fs::equivalent(Host(L"C:\\Users\\Default\\Application Data\\Vendor\\a.txt"),
                                Host(L"C:\\Users\\Default\\AppData\\Roaming\\Vendor\\a.txt")));
     ASSERT_TRUE(DeleteDir(L"C:\\Users\\Default"));
-    EXPECT_FALSE(Os().Files().Exists(L"C:\\Users\\Default User\\AppData"));
+    EXPECT_TRUE(Os().Files().Exists(L"C:\\Users\\Default User\\AppData\\Roaming\\Vendor\\a.txt"));
     EXPECT_TRUE(fs::exists(Host(L"C:\\Users\\Tarn\\Music\\song.m4a")));
     EXPECT_TRUE(fs::exists(Host(L"C:\\Users\\Tarn\\Documents\\note.txt")));
     EXPECT_TRUE(fs::is_directory(Host(L"C:\\ProgramData\\Microsoft")));
