@@ -1,6 +1,7 @@
 #include "common/ProcessControl.h"
 
 #include <algorithm>
+#include <functional>
 
 #include "common/PathHelpers.h"
 #include "common/TextHelpers.h"
@@ -71,8 +72,11 @@ bool TerminateProcessById(uint32_t processId) {
     return ended;
 }
 
-void KillProcessByPartName(std::vector<std::wstring>& nameParts) {
-    for (std::wstring& part : nameParts) AsciiLowerInPlace(part);
+namespace {
+
+// Ends every process of a snapshot whose lower-cased image name the rule
+// condemns, logging each outcome.
+void EndProcessesNamed(const std::function<bool(const std::wstring&)>& condemned, bool spareSelf) {
     const auto taken = platform::Os().Processes().Snapshot();
     if (!taken) return;
     platform::IProcessSnapshot& snapshot = **taken;
@@ -81,15 +85,25 @@ void KillProcessByPartName(std::vector<std::wstring>& nameParts) {
         LOG_INFO_W(L"ERR:Process32First 0x%x", platform::Os().Process().LastError());
         return;
     }
+    const uint32_t self = platform::Os().Process().CurrentProcessId();
     do {
-        const std::wstring name = AsciiLower(entry.exeFile);
-        for (const std::wstring& part : nameParts) {
-            if (name.find(part) == std::wstring::npos) continue;
-            const bool ended = TerminateProcessById(entry.id);
-            LOG_INFO_W(L"%s (PID=%d) %s\n", entry.exeFile, entry.id, ended ? L"成功" : L"失败");
-            break;
-        }
+        if (spareSelf && entry.id == self) continue;
+        if (!condemned(AsciiLower(entry.exeFile))) continue;
+        const bool ended = TerminateProcessById(entry.id);
+        LOG_INFO_W(L"%s (PID=%d) %s\n", entry.exeFile, entry.id, ended ? L"成功" : L"失败");
     } while (snapshot.Next(entry));
+}
+
+}  // namespace
+
+void KillProcessByPartName(std::vector<std::wstring>& nameParts) {
+    for (std::wstring& part : nameParts) AsciiLowerInPlace(part);
+    EndProcessesNamed(
+        [&](const std::wstring& name) {
+            return std::any_of(nameParts.begin(), nameParts.end(),
+                               [&](const std::wstring& part) { return name.find(part) != std::wstring::npos; });
+        },
+        false);
 }
 
 void KillProcessByImageName(const std::vector<std::wstring>& imageNames) {
@@ -102,21 +116,8 @@ void KillProcessByImageName(const std::vector<std::wstring>& imageNames) {
         names.push_back(lower);
     }
     if (names.empty()) return;
-    const auto taken = platform::Os().Processes().Snapshot();
-    if (!taken) return;
-    platform::IProcessSnapshot& snapshot = **taken;
-    platform::ProcessEntry entry;
-    if (!snapshot.First(entry)) {
-        LOG_INFO_W(L"ERR:Process32First 0x%x", platform::Os().Process().LastError());
-        return;
-    }
-    const uint32_t self = platform::Os().Process().CurrentProcessId();
-    do {
-        if (entry.id == self) continue;
-        if (std::find(names.begin(), names.end(), AsciiLower(entry.exeFile)) == names.end()) continue;
-        const bool ended = TerminateProcessById(entry.id);
-        LOG_INFO_W(L"%s (PID=%d) %s\n", entry.exeFile, entry.id, ended ? L"成功" : L"失败");
-    } while (snapshot.Next(entry));
+    EndProcessesNamed(
+        [&](const std::wstring& name) { return std::find(names.begin(), names.end(), name) != names.end(); }, true);
 }
 
 void KillProcessByPartName(const std::wstring& namePart) {
