@@ -114,14 +114,14 @@ void ProbeRefusedWrites(ITL::IITunesLibrary& library, const std::wstring& folder
     Check(Slurp(file) == written && Names(folder).size() == 2, "folder unchanged after hostile targets");
 
     SetFileAttributesW(file.c_str(), FILE_ATTRIBUTE_READONLY);
-    Check(library.Write(file) == ITL::ITL_SE_WRITE_FAILED, "read-only target refused");
+    Check(library.Write(file) == ITL::ITL_SE_READ_ONLY, "read-only target refused");
     SetFileAttributesW(file.c_str(), FILE_ATTRIBUTE_NORMAL);
     Check(Slurp(file) == written && Names(folder).size() == 2, "read-only target unchanged");
 
     // As the player holds its library: the old file stays, the temporary goes.
     HANDLE held = CreateFileW(file.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
     Check(held != INVALID_HANDLE_VALUE, "hold the target");
-    Check(library.Write(file) == ITL::ITL_SE_WRITE_FAILED, "held target refused");
+    Check(library.Write(file) == ITL::ITL_SE_IN_USE, "held target refused");
     CloseHandle(held);
     Check(Slurp(file) == written && Names(folder).size() == 2, "held target unchanged, no temporary");
 }

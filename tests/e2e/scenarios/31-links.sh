@@ -21,8 +21,8 @@ links_run() {
     rm -f "$app/Log/guard_probe.log"
     (cd "$app" && wine 'C:\Tarnwick\guard_probe.exe' 'C:\brisalen-links') | tr -d '\r' | sed 's/^/  /' || rc=1
     [ -d "$drive/users/$user/Documents" ] || { echo "  the user's Documents is gone"; rc=1; }
-    grep -aqF 'WARN:delete refused: [C:\brisalen-links\Docs] is or holds a known folder' "$app/Log/guard_probe.log" ||
-        { echo "  log lacks the refusal of the linked Documents"; rc=1; }
+    grep -aqF "WARN:delete refused: [C:\\Documents and Settings\\$user\\Documents] is or holds a known folder" "$app/Log/guard_probe.log" ||
+        { echo "  log lacks the refusal of Documents reached through a link"; rc=1; }
     rm -rf "$links"
     [ "$made_dands" -eq 0 ] || rm -f "$drive/Documents and Settings"
     return "$rc"
