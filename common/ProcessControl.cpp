@@ -48,7 +48,13 @@ bool EndIfLoadedFrom(uint32_t processId, const std::vector<std::wstring>& folder
     if (!opened) return false;
     platform::IProcess& process = **opened;
     std::vector<std::wstring> modules;
-    if (process.ModulePaths(modules) != platform::kErrSuccess || modules.empty()) return false;
+    if (process.ModulePaths(modules) != platform::kErrSuccess || modules.empty()) {
+        // A 64-bit program, 64-bit iTunes among them, does not show its
+        // modules to this 32-bit library; its own path still tells where
+        // it runs from.
+        modules.assign(1, std::wstring());
+        if (process.ImagePath(modules.front()) != platform::kErrSuccess || modules.front().empty()) return false;
+    }
     const std::wstring& programPath = modules.front();
     for (std::wstring path : modules) {
         NormalizePath(path);

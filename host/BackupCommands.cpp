@@ -84,7 +84,9 @@ int RunBackups(HostContext& host, const std::vector<std::string>& folders, bool 
 
 void AddBackupCommands(CLI::App& app, HostAction& action) {
     static std::vector<std::string> folders;
+    folders = {};
     static bool deep = false;
+    deep = false;
     CLI::App* backups = app.add_subcommand(
         "backups", "the iOS device backups the user-data scan finds (Ctrl-C stops the scan)");
     backups->add_option("folder", folders, "list only backups at or below these folders (scans every fixed drive)");

@@ -133,12 +133,14 @@ int RunInstallAll(HostContext& host, const std::string& folder) {
 
 void AddOneKeyCommands(CLI::App& app, HostAction& action) {
     static bool withUserData = false;
+    withUserData = false;
     CLI::App* uninstall = app.add_subcommand(
         "uninstall-all", "remove the whole family, its folders and the Store edition (Ctrl-C stops the user data part)");
     uninstall->add_flag("--user-data", withUserData, "also delete the iTunes user data folders");
     uninstall->callback([&action] { action = [](HostContext& host) { return RunUninstallAll(host, withUserData); }; });
 
     static std::string folder;
+    folder = {};
     CLI::App* install = app.add_subcommand("install-all", "install the family from an unpacked installer folder");
     install->add_option("folder", folder, "folder holding the family's .msi packages")->required();
     install->callback([&action] { action = [](HostContext& host) { return RunInstallAll(host, folder); }; });

@@ -19,6 +19,9 @@ nlohmann::json DescribeProcess(platform::IProcesses& processes, const platform::
     if (opened) error = (*opened)->ModulePaths(modules);
     if (error != 0) {
         process["error"] = error;
+        // What a 32-bit host still learns of a 64-bit process.
+        std::wstring image;
+        if (opened && (*opened)->ImagePath(image) == 0) process["image"] = ToUtf8(image);
         return process;
     }
     nlohmann::json paths = nlohmann::json::array();

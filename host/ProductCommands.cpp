@@ -129,6 +129,7 @@ int VerifyProducts(HostContext& host) {
 
 void AddProductCommands(CLI::App& app, HostAction& action) {
     static bool all = false;
+    all = false;
     CLI::App* products = app.add_subcommand(
         "products", "installed products of the iTunes family (type, code, location, package, services)");
     products->add_flag("--all", all, "every installed product, unclassified");

@@ -70,12 +70,15 @@ int RunGroups(HostContext& host, bool deep) {
 
 void AddQueryCommands(CLI::App& app, HostAction& action) {
     static std::string package;
+    package = {};
     CLI::App* install = app.add_subcommand("install", "install one package through the library's InstallProduct export");
     install->add_option("package", package, "the .msi package (a Windows path)")->required();
     install->callback([&action] { action = [](HostContext& host) { return RunInstall(host, package); }; });
 
     static int type = 0;
+    type = 0;
     static std::string code;
+    code = {};
     CLI::App* uninstall =
         app.add_subcommand("uninstall", "uninstall one product through the library's UninstallProduct export");
     uninstall->add_option("type", type, "the product type (1 iTunes ... 6 Apple Application Support 64-bit)")
@@ -85,12 +88,14 @@ void AddQueryCommands(CLI::App& app, HostAction& action) {
     uninstall->callback([&action] { action = [](HostContext& host) { return RunUninstall(host, type, code); }; });
 
     static int serviceType = 0;
+    serviceType = 0;
     CLI::App* services =
         app.add_subcommand("product-services", "the service names the library lists for a product type");
     services->add_option("type", serviceType, "the product type")->required();
     services->callback([&action] { action = [](HostContext& host) { return RunProductServices(host, serviceType); }; });
 
     static bool deep = false;
+    deep = false;
     CLI::App* groups = app.add_subcommand(
         "groups", "scan, then show the user-data group map as the GetAllItunesTypeInfoMap export hands it out");
     groups->add_flag("--deep", deep, "a deep scan");

@@ -130,6 +130,7 @@ void AddRepairCommands(CLI::App& app, HostAction& action) {
     app.add_subcommand("check", "check the family's six products file by file (exit code 1: something to repair)")
         ->callback([&action] { action = RunCheck; });
     static std::string folder;
+    folder = {};
     CLI::App* repair = app.add_subcommand(
         "repair", "check, then install missing and reinstall damaged products from an unpacked installer folder");
     repair->add_option("folder", folder, "folder holding the family's .msi packages")->required();

@@ -64,6 +64,7 @@ int ShowServices(HostContext& host, const std::vector<std::string>& names) {
 
 void AddServiceCommands(CLI::App& app, HostAction& action) {
     static std::vector<std::string> names;
+    names = {};
     CLI::App* services = app.add_subcommand(
         "services", "state and start type of Windows services (default: the family's and msiserver)");
     services->add_option("names", names, "service names (not display names)");

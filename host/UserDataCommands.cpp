@@ -325,12 +325,14 @@ int ScanForBackups(HostContext& host, bool deep, std::vector<ST_ITUNES_USER_DATA
 
 void AddUserDataCommands(CLI::App& app, HostAction& action) {
     static bool deepScan = false;
+    deepScan = false;
     CLI::App* scan = app.add_subcommand(
         "scan", "count the iTunes user data by category and find iOS backups (Ctrl-C stops the scan)");
     scan->add_flag("--deep", deepScan, "also search every fixed drive for backups");
     scan->callback([&action] { action = [](HostContext& host) { return RunScan(host, deepScan); }; });
 
     static DeleteRequest request;
+    request = {};
     CLI::App* remove = app.add_subcommand(
         "delete", "scan, then delete the chosen categories and backups (Ctrl-C stops the deletion)");
     remove->add_option("--category", request.categories, "a category code to delete (1-20; 20 is never deleted)")

@@ -44,6 +44,12 @@ public:
     // (EnumProcessModules with GetModuleFileNameExW on each). Needs query
     // and memory-read access. Returns a Windows error code, 0 on success.
     virtual uint32_t ModulePaths(std::vector<std::wstring>& paths) = 0;
+    // The full path of the executable (QueryFullProcessImageNameW). Unlike
+    // the module list it can be read of a process of either bitness: a
+    // 32-bit process on 64-bit Windows cannot list a 64-bit process's
+    // modules (ERROR_PARTIAL_COPY). Needs query access. A Windows error
+    // code, 0 on success.
+    virtual uint32_t ImagePath(std::wstring& path) = 0;
     // TerminateProcess. Needs terminate access. A Windows error code, 0 on
     // success.
     virtual uint32_t Terminate(uint32_t exitCode) = 0;

@@ -135,6 +135,7 @@ int QueueResults(const std::vector<uint32_t>& codes) {
 
 void AddInstallerSetupCommands(CLI::App& machine, HostAction& action) {
     static std::vector<std::string> packages;
+    packages = {};
     CLI::App* install = machine.add_subcommand("install", "install .msi packages as msiexec /i would");
     install->add_option("packages", packages, "host paths of .msi files")->required()->check(CLI::ExistingFile);
     install->callback([&action] {
@@ -142,18 +143,22 @@ void AddInstallerSetupCommands(CLI::App& machine, HostAction& action) {
     });
 
     static std::string folder;
+    folder = {};
     static std::vector<std::string> excluded;
+    excluded = {};
     CLI::App* family = machine.add_subcommand("install-family", "install every .msi package of a host folder");
     family->add_option("folder", folder, "host folder")->required()->check(CLI::ExistingDirectory);
     family->add_option("--exclude", excluded, "package file names to leave out (e.g. iTunes.msi)");
     family->callback([&action] { action = [](HostContext&) { return InstallFamily(folder, excluded); }; });
 
     static std::vector<std::string> productCodes;
+    productCodes = {};
     CLI::App* uninstall = machine.add_subcommand("uninstall", "remove installed products as msiexec /x would");
     uninstall->add_option("product-codes", productCodes, "product codes, {GUID}")->required();
     uninstall->callback([&action] { action = [](HostContext&) { return Uninstall(productCodes); }; });
 
     static std::vector<uint32_t> codes;
+    codes = {};
     CLI::App* queue = machine.add_subcommand(
         "queue-msi-results", "result codes for the next install/uninstall calls (0 and 3010 do the work)");
     queue->add_option("codes", codes, "Windows Installer result codes, e.g. 1618 1603 3010")->required();

@@ -26,6 +26,7 @@ int SetItunesLibraryCompanion(const ItunesLibraryChoice& choice) {
 
 void AddItunesLibrarySetupCommands(CLI::App& machine, HostAction& action) {
     static ItunesLibraryChoice choice;
+    choice = {};
     CLI::App* command = machine.add_subcommand(
         "set-itl-companion", "how ITunesLibrary.dll behaves (every option not given: as a sound companion)");
     command->add_flag("--absent", choice.absent, "no ITunesLibrary.dll beside the host");

@@ -113,6 +113,7 @@ int SeedUserData(HostContext& host, const SeedChoice& choice) {
 
 void AddUserDataSeedCommands(CLI::App& machine, HostAction& action) {
     static SeedChoice choice;
+    choice = {};
     CLI::App* seedCommand = machine.add_subcommand(
         "seed-user-data", "lay out used media-player data (media, library, updates, junk, two backups)");
     seedCommand->add_option("--seed", choice.seed, "the same seed lays out the same files");

@@ -35,6 +35,7 @@ int AddSimulatedService(const ServiceChoice& choice) {
 
 void AddServiceSetupCommands(CLI::App& machine, HostAction& action) {
     static ServiceChoice choice;
+    choice = {};
     CLI::App* add = machine.add_subcommand("add-service", "add or replace a Windows service");
     add->add_option("name", choice.name, "service name")->required();
     add->add_option("--state", choice.state, "running or stopped")->check(CLI::IsMember({"running", "stopped"}));

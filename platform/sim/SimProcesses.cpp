@@ -135,9 +135,18 @@ public:
         ProcessRecord record;
         // An ended process has no address space left to read.
         if (!Find(*machine_, pid_, record)) return Fail(kErrPartialCopy);
+        if (record.is64Bit && machine_->Read([](const MachineState& s) { return s.is64Bit; })) return Fail(kErrPartialCopy);
         paths.clear();
         paths.push_back(record.exe);
         paths.insert(paths.end(), record.modules.begin(), record.modules.end());
+        return kErrSuccess;
+    }
+
+    uint32_t ImagePath(std::wstring& path) override {
+        if ((access_ & platform::kProcessQueryInformation) == 0) return Fail(kErrAccessDenied);
+        ProcessRecord record;
+        if (!Find(*machine_, pid_, record)) return Fail(platform::kErrInvalidHandle);
+        path = record.exe;
         return kErrSuccess;
     }
 
@@ -338,8 +347,9 @@ std::vector<StartedProgram> StartedPrograms(const Machine& machine) {
 }
 
 uint32_t AddProcess(Machine& machine, const std::wstring& exe, const std::vector<std::wstring>& modules,
-                    const std::vector<std::wstring>& heldFiles, bool isProtected) {
+                    const std::vector<std::wstring>& heldFiles, bool isProtected, bool is64Bit) {
     ProcessRecord record;
+    record.is64Bit = is64Bit;
     record.exe = exe;
     record.modules = modules;
     record.heldFiles = heldFiles;

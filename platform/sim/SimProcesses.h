@@ -24,8 +24,11 @@ struct ProcessRecord {
     std::vector<std::wstring> modules;   // loaded besides the program itself
     std::vector<std::wstring> heldFiles; // open without delete sharing
     bool isProtected = false;            // refuses every OpenProcess (error 5)
+    // A 64-bit program on 64-bit Windows: the library, a 32-bit module,
+    // cannot read its module list, only its image path.
+    bool is64Bit = false;
 };
-NLOHMANN_DEFINE_TYPE_NON_INTRUSIVE_WITH_DEFAULT(ProcessRecord, pid, exe, modules, heldFiles, isProtected)
+NLOHMANN_DEFINE_TYPE_NON_INTRUSIVE_WITH_DEFAULT(ProcessRecord, pid, exe, modules, heldFiles, isProtected, is64Bit)
 
 // The processes started on the machine, the host program's not among them.
 struct Processes {
@@ -55,7 +58,8 @@ private:
 // returns its identifier.
 SIM_API uint32_t AddProcess(Machine& machine, const std::wstring& exe,
                             const std::vector<std::wstring>& modules = {},
-                            const std::vector<std::wstring>& heldFiles = {}, bool isProtected = false);
+                            const std::vector<std::wstring>& heldFiles = {}, bool isProtected = false,
+                            bool is64Bit = false);
 // Every running process, the host program's first.
 SIM_API std::vector<ProcessRecord> RunningProcesses(const Machine& machine);
 SIM_API bool IsRunning(const Machine& machine, uint32_t pid);

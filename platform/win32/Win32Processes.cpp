@@ -83,6 +83,19 @@ public:
         return ERROR_SUCCESS;
     }
 
+    uint32_t ImagePath(std::wstring& path) override {
+        const auto image = ReadIntoGrowingBuffer<std::wstring>(MAX_PATH, [&](wchar_t* buffer, size_t size) {
+            DWORD length = static_cast<DWORD>(size);
+            if (::QueryFullProcessImageNameW(process_.Get(), 0, buffer, &length)) return BufferFill::Whole(length);
+            const DWORD error = ::GetLastError();
+            if (error != ERROR_INSUFFICIENT_BUFFER || size >= kLongestModulePath) return BufferFill::Failed(error);
+            return BufferFill::NeedsSize(size * 2);
+        });
+        if (!image) return image.Error();
+        path = *image;
+        return ERROR_SUCCESS;
+    }
+
     uint32_t Terminate(uint32_t exitCode) override { return ErrorUnless(::TerminateProcess(process_.Get(), exitCode)); }
 
 private:

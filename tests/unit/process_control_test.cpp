@@ -191,6 +191,25 @@ TEST_F(KillByFolderTest, ModulesBelowTheFolderOrASiblingPrefixCondemnTheirProces
     EXPECT_TRUE(LogHasAscii(" [KillProcessWhenPathInFolder] end! (Count = 2)\n\n"));
 }
 
+// On 64-bit Windows most programs are 64-bit and hide their modules from
+// the 32-bit library; 64-bit iTunes running from its folder must end all
+// the same, and a 64-bit program elsewhere must not.
+TEST_F(KillByFolderTest, SixtyFourBitProgramsAreJudgedByTheirImagePath) {
+    const uint32_t itunes = sim::AddProcess(*machine_, L"C:\\Program Files\\iTunes\\iTunes.exe",
+                                            {L"C:\\Windows\\System32\\ntdll.dll"}, {}, false, true);
+    const uint32_t elsewhere = sim::AddProcess(*machine_, L"C:\\Windows\\explorer.exe",
+                                               {L"C:\\Program Files\\iTunes\\hook.dll"}, {}, false, true);
+    std::vector<std::wstring> modules;
+    auto opened = Os().Processes().Open(itunes, kProcessQueryInformation | kProcessVmRead);
+    ASSERT_TRUE(opened);
+    EXPECT_EQ((*opened)->ModulePaths(modules), platform::kErrPartialCopy);
+    EXPECT_TRUE(KillProcessWhenPathInFolderSafe({L"C:\\Program Files\\iTunes"}));
+    EXPECT_FALSE(Running(itunes));
+    // Its hidden modules cannot condemn it: only what can be read does.
+    EXPECT_TRUE(Running(elsewhere));
+    EXPECT_TRUE(LogHasAscii(" [C:\\Program Files\\iTunes\\iTunes.exe]=>[c:\\program files\\itunes\\itunes.exe]\n"));
+}
+
 TEST_F(KillByFolderTest, TheNameServiceProviderAndTheHostAreSpared) {
     machine_->Edit([](sim::MachineState& state) {
         state.libraryModule = L"C:\\Program Files\\Bonjour\\Brisalen.dll";
