@@ -12,7 +12,7 @@
 #   BRISALEN_WINEPREFIX   the prefix (default ~/.cache/brisalen-wine)
 #   BRISALEN_FIXTURES     the built fixture packages; without it the
 #                         scenarios look beside BIN_DIR (lib/installer.sh)
-# shellcheck source=../../scripts/common.sh
+# shellcheck source=SCRIPTDIR/../../scripts/common.sh
 source "$(dirname "$0")/../../scripts/common.sh"
 
 [ $# -eq 2 ] || die "usage: $0 BIN_DIR SCENARIO_FILE"
@@ -20,6 +20,8 @@ source "$(dirname "$0")/../../scripts/common.sh"
 [ -f "$2" ] || die "no scenario file $2"
 bin="$(cd "$1" && pwd)"
 scenario_file="$(cd "$(dirname "$2")" && pwd)/$(basename "$2")"
+# Read by the scenario files, as are $bin, $app, $bits and $label.
+# shellcheck disable=SC2034
 here="$(cd "$(dirname "$0")" && pwd)"
 
 # The machine field of the PE header: 0x14c i386, 0x8664 x86_64.
