@@ -1,8 +1,8 @@
 # Shared by the Windows Installer scenarios: the fixture packages, msiexec
 # installs and removals, the host run with --json, and the Windows version
 # the prefix runs as while they last. Sourced by each scenario that needs
-# it; it lives outside scenarios/ so run-wine.sh does not take it for one.
-# Expects what run-wine.sh sets: $bin, $app and $here.
+# it; it lives outside scenarios/ so it is no test of its own.
+# Expects what run-scenario.sh sets: $bin, $app and $here.
 
 # Longer than the first buffer the back end offers msi.dll (MAX_PATH), so
 # reading it back whole takes the retry after ERROR_MORE_DATA. Bonjour is
@@ -14,11 +14,17 @@ installer_long_text="https://brisalen.test/help/$(printf 'h%.0s' $(seq 1 600))"
 installer_packages=(iTunes64.msi AppleSoftwareUpdate.msi AppleMobileDeviceSupport64.msi Bonjour64.msi
                     AppleApplicationSupport.msi AppleApplicationSupport64.msi)
 
-# The build tree's packages when the fixtures target made them, otherwise a
-# fresh set (about two seconds). The six installed ones are copied to
+# The build tree's packages: those CTest names in BRISALEN_FIXTURES, which
+# must be built (a test builds nothing), or when run by hand those beside
+# the bin folder if the fixtures target made them, otherwise a fresh set
+# (about two seconds). The six installed ones are copied to
 # C:\Tarnwick\packages, which holds nothing else.
 installer_fixtures() {
-    local built="$bin/../fixtures"
+    local built="${BRISALEN_FIXTURES:-$bin/../fixtures}"
+    if [ -n "${BRISALEN_FIXTURES:-}" ] && [ ! -f "$built/fixtures.json" ]; then
+        echo "  no fixture packages in $built: build the fixtures target"
+        return 1
+    fi
     if [ -f "$built/fixtures.json" ]; then
         installer_fx="$(cd "$built" && pwd)"
     else

@@ -2,7 +2,7 @@
 # DeleteDir, which says so in the log, and the rest of the tree goes.
 deletedir() {
     rm -f "$app/Log/fs_probe.log"
-    # run-wine.sh sets pipefail, so the probe's exit status decides here.
+    # run-scenario.sh sets pipefail, so the probe's exit status decides here.
     (cd "$app" && wine 'C:\Tarnwick\fs_probe.exe' 'C:\Tarnwick\fs-work') | tr -d '\r' | sed 's/^/  /' || return 1
     [ ! -e "$app/fs-work/probe" ] || { echo "  probe folder left behind"; return 1; }
     grep -aqF 'ERR:Can not Delete dir = [C:\Tarnwick\fs-work\probe]!' "$app/Log/fs_probe.log" ||

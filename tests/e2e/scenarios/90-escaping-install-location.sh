@@ -8,10 +8,10 @@
 # before the repair (logs, temporary files and the Installer's package cache
 # aside, which the repair itself renews).
 #
-# Runs last: a library that follows the bent path deletes most of C:. Only
-# C: is ever named, C: is the prefix's own drive_c, and wine_env has made
-# C:'s links to the home folder into plain folders, so the damage stays in
-# the prefix; the prefix is then marked for wine_env to make anew.
+# A library that follows the bent path deletes most of C:. Only C: is ever
+# named, C: is the prefix's own drive_c, and wine_env has made C:'s links to
+# the home folder into plain folders, so the damage stays in the prefix; the
+# prefix is then marked, and the next scenario's wine_env makes it anew.
 # shellcheck source=SCRIPTDIR/../lib/installer.sh
 source "$here/lib/installer.sh"
 
