@@ -71,11 +71,38 @@ PY2
     return "$rc"
 }
 
+# A kernel without IA-32 emulation starts 32-bit programs through the i386
+# user-mode emulator once binfmt_misc hands i386 ELF files to it. The F
+# flag opens the emulator at registration, so it serves every mount
+# namespace and chroot alike. Any other registration is left as it is.
+# The kernel reads the \x escapes itself.
+readonly QEMU_I386_BINFMT=':qemu-i386:M::\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00:\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff:/usr/bin/qemu-i386-static:F'
+register_qemu_i386() {
+    local binfmt=/proc/sys/fs/binfmt_misc
+    install_packages qemu-user-static
+    if [ ! -e "$binfmt/register" ]; then
+        say "mounting binfmt_misc at $binfmt"
+        as_root mount -t binfmt_misc binfmt_misc "$binfmt" || return 1
+    fi
+    if [ -e "$binfmt/qemu-i386" ]; then
+        say "binfmt_misc already names an i386 interpreter: $(sed -n 's/^interpreter //p' "$binfmt/qemu-i386")"
+    else
+        say "registering /usr/bin/qemu-i386-static for i386 ELF programs with binfmt_misc (qemu-i386, flag F)"
+        printf '%s' "$QEMU_I386_BINFMT" | as_root tee "$binfmt/register" >/dev/null || return 1
+    fi
+    [ "$(cat "$binfmt/status")" = enabled ] || say "binfmt_misc is disabled on this machine"
+}
+
 # The 32-bit Wine loader, which runs the product build as a WOW64 process.
-# Installed only where the kernel can run it: elsewhere it would take over
-# the `wine` command and no Wine program would start. Returns 1 there.
+# Where the kernel starts no 32-bit program, the i386 emulator is
+# registered first; where even that fails, the loader is not installed (it
+# would take over the `wine` command and no Wine program would start) and
+# this returns 1.
 install_wine32() {
-    kernel_runs_i386 || return 1
+    if ! kernel_runs_i386; then
+        register_qemu_i386 || true
+        kernel_runs_i386 || return 1
+    fi
     if ! dpkg --print-foreign-architectures | grep -qx i386; then
         say "adding the i386 architecture"
         as_root dpkg --add-architecture i386

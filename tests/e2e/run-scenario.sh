@@ -1,25 +1,33 @@
 #!/usr/bin/env bash
-# One file of end-to-end scenarios on the real Win32 back end, as one CTest
-# test (wine.NAME) runs it: brisalen.exe, the DLLs and the probes of one
+# Files of end-to-end scenarios on the real Win32 back end, as one CTest
+# test runs them (wine.NAME for one file with the x86_64 build,
+# wine.i686-session for the i686 build's): brisalen.exe, the DLLs and the probes of one
 # Windows build go to C:\Tarnwick in the test prefix, which wine_env finds
 # sound or makes anew (a scenario run before may have wrecked it), and the
 # file's `scenario` calls run there. The i686 build, the product, runs as a
 # WOW64 process in the 64-bit prefix; the x86_64 build runs natively.
 # Scenarios read $bits (32 or 64) where the two differ.
 #
-# Exits 0 only when the file ran at least one scenario and every one passed.
-# Usage: run-scenario.sh BIN_DIR SCENARIO_FILE
+# With the i686 build the host commands of all the files go to one
+# long-lived session host (lib/session.sh).
+#
+# Exits 0 only when the files ran at least one scenario and every one passed.
+# Usage: run-scenario.sh BIN_DIR SCENARIO_FILE...
 #   BRISALEN_WINEPREFIX   the prefix (default ~/.cache/brisalen-wine)
 #   BRISALEN_FIXTURES     the built fixture packages; without it the
 #                         scenarios look beside BIN_DIR (lib/installer.sh)
 # shellcheck source=SCRIPTDIR/../../scripts/common.sh
 source "$(dirname "$0")/../../scripts/common.sh"
 
-[ $# -eq 2 ] || die "usage: $0 BIN_DIR SCENARIO_FILE"
+[ $# -ge 2 ] || die "usage: $0 BIN_DIR SCENARIO_FILE..."
 [ -f "$1/brisalen.exe" ] || die "no brisalen.exe in $1: build the Windows preset first"
-[ -f "$2" ] || die "no scenario file $2"
 bin="$(cd "$1" && pwd)"
-scenario_file="$(cd "$(dirname "$2")" && pwd)/$(basename "$2")"
+shift
+scenario_files=()
+for f in "$@"; do
+    [ -f "$f" ] || die "no scenario file $f"
+    scenario_files+=("$(cd "$(dirname "$f")" && pwd)/$(basename "$f")")
+done
 # Read by the scenario files, as are $bin, $app, $bits and $label.
 # shellcheck disable=SC2034
 here="$(cd "$(dirname "$0")" && pwd)"
@@ -55,16 +63,28 @@ cp "$bin/brisalen.exe" "$bin/Brisalen.dll" "$bin/RemovePackage.dll" "$bin/ITunes
 passed=0
 failures=0
 scenario() {
-    local name="$1"; shift
+    local name="$1" started
+    shift
+    started=$(date +%s)
     if "$@"; then
-        echo "PASS [$label] $name"; passed=$((passed + 1))
+        echo "PASS [$label] $name ($(($(date +%s) - started)) s)"; passed=$((passed + 1))
     else
-        echo "FAIL [$label] $name"; failures=$((failures + 1))
+        echo "FAIL [$label] $name ($(($(date +%s) - started)) s)"; failures=$((failures + 1))
     fi
 }
 
-# shellcheck source=/dev/null
-source "$scenario_file"
+if [ "$bits" = 32 ]; then
+    # shellcheck source=SCRIPTDIR/lib/session.sh
+    source "$here/lib/session.sh"
+fi
+for scenario_file in "${scenario_files[@]}"; do
+    # shellcheck source=/dev/null
+    source "$scenario_file"
+done
+if [ "$bits" = 32 ]; then
+    session_stop
+    installer_restore_windows
+fi
 
 # A service or program a failed scenario left running keeps the prefix
 # busy for good: waited for a while, then ended, so the test ends rather
@@ -73,5 +93,5 @@ if ! timeout 60 wineserver -w; then
     echo "  programs still running in the prefix a minute after the scenarios: ended"
     wineserver -k 2>/dev/null || true
 fi
-echo "$label $(basename "$scenario_file" .sh): $passed passed, $failures failed"
+echo "$label $(basename -a "${scenario_files[@]}" | sed 's/\.sh$//' | paste -sd ' '): $passed passed, $failures failed"
 [ "$failures" -eq 0 ] && [ "$passed" -gt 0 ]

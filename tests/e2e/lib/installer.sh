@@ -19,8 +19,11 @@ installer_packages=(iTunes64.msi AppleSoftwareUpdate.msi AppleMobileDeviceSuppor
 # the bin folder if the fixtures target made them, otherwise a fresh set
 # (about two seconds). The six installed ones are copied to
 # C:\Tarnwick\packages, which holds nothing else.
+# With the argument "services", the family whose packages start their
+# services at install (the fixtures' services/ set).
 installer_fixtures() {
     local built="${BRISALEN_FIXTURES:-$bin/../fixtures}"
+    [ "${1:-}" = services ] && built="$built/services"
     if [ -n "${BRISALEN_FIXTURES:-}" ] && [ ! -f "$built/fixtures.json" ]; then
         echo "  no fixture packages in $built: build the fixtures target"
         return 1
@@ -28,6 +31,7 @@ installer_fixtures() {
     if [ -f "$built/fixtures.json" ]; then
         installer_fx="$(cd "$built" && pwd)"
     else
+        [ "${1:-}" != services ] || { echo "  no packages that start services in $built"; return 1; }
         installer_fx="$app/fixtures"
         "$here/../../fixtures/build-fixtures.sh" "$installer_fx" >"$app/fixtures.log" || return 1
     fi

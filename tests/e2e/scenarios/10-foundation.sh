@@ -1,3 +1,4 @@
+# Wine builds: i686 x86_64
 # The library loads, answers the repair manager's queries and logs beside
 # the host program.
 foundation() {

@@ -1,3 +1,4 @@
+# Wine builds: i686 x86_64
 # The iTunes registry values written with reg.exe into the 64-bit view come
 # back through the library, which reads that view from either build, and
 # the known folders resolve as Windows gives them to a program of the

@@ -1,3 +1,4 @@
+# Wine builds: i686 x86_64
 # ITunesLibrary.dll on the real file functions: itl_probe.exe links it
 # through its import library and loads it by its factory pair, reads a
 # library written by Python's plistlib, removes a track, and writes with the

@@ -1,3 +1,4 @@
+# Wine builds: i686 x86_64
 # The service wrapper over the real Service Control Manager: a service Wine
 # always registers reports a Windows state name and start type, and a name
 # no service has reports the manager's "does not exist" error.

@@ -1,3 +1,4 @@
+# Wine builds: i686 x86_64
 # The process listing of the real back end finds the host itself, its
 # executable first among its modules.
 processes() {

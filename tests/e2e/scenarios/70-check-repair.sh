@@ -1,3 +1,4 @@
+# Wine builds: i686 x86_64
 # The component check and the two repairs end to end, through the host's
 # check, repair-bad and repair FOLDER commands and the library's repair
 # manager. The six products go in with msiexec; one loses a file and

@@ -1,3 +1,4 @@
+# Wine builds: i686 x86_64
 # The log call's fault guard on the real back end: log_probe formats a %s
 # whose pointer names a released page, wide and narrow, on two threads. Each
 # faulting call must leave the decorated fatal-error line and nothing of its

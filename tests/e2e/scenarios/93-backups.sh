@@ -1,3 +1,4 @@
+# Wine builds: i686 x86_64
 # iOS device backups on the real file system: generated backups in binary
 # and XML property lists are found with their device fields, date and size,
 # one of them below a path longer than MAX_PATH, and a folder that only

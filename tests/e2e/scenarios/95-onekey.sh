@@ -1,5 +1,7 @@
+# Wine builds: i686 x86_64
 # The one-key tasks end to end: install-all lays the six packages down from
-# the unpacked installer folder, a check finds them sound, and uninstall-all
+# the unpacked installer folder (packages that start their services at
+# install, as the family's real ones do), a check finds them sound, and uninstall-all
 # takes everything away again, ending a program that still runs from an
 # Apple folder, and asks our RemovePackage.dll about the Store edition.
 # shellcheck source=SCRIPTDIR/../lib/installer.sh
@@ -38,6 +40,16 @@ onekey_check_clean() {
     local rc=0
     installer_host onekey-check.json check || rc=$?
     [ "$rc" -eq 0 ] || { echo "  check exit $rc"; sed 's/^/  /' "$app/onekey-check.json"; return 1; }
+    # The packages start their services at install and wait for them.
+    installer_host services-installed.json services "Bonjour Service" "Apple Mobile Device Service" "iPod Service" ||
+        return 1
+    python3 - "$app/services-installed.json" <<'PY'
+import json, sys
+services = json.load(open(sys.argv[1]))["services"]
+idle = {name: s["state"] for name, s in services.items() if s["state"] != "RUNNING"}
+for name, state in sorted(idle.items()): print("  service %s not running after install: %s" % (name, state))
+sys.exit(1 if idle else 0)
+PY
 }
 
 # A program started from Bonjour's folder, running before the uninstall.
@@ -110,12 +122,12 @@ PY
 }
 
 onekey_scenarios() {
-    installer_fixtures || { echo "FAIL [$label] one-key: fixture packages"; failures=$((failures + 1)); return; }
+    installer_fixtures services || { echo "FAIL [$label] one-key: fixture packages"; failures=$((failures + 1)); return; }
     local started
     started=$(date +%s)
     installer_windows10
     scenario "one-key: install-all installs the six packages in order" onekey_install
-    scenario "one-key: a check after install-all finds everything sound" onekey_check_clean
+    scenario "one-key: after install-all the check finds everything sound and the services run" onekey_check_clean
     scenario "one-key: a program runs from an Apple folder" onekey_start_linger
     scenario "one-key: uninstall-all removes products, folders, services and the running program" onekey_uninstall
     # Normally ended by uninstall-all already.

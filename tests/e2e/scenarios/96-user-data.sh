@@ -1,3 +1,4 @@
+# Wine builds: i686 x86_64
 # The user-data scan and deletion on the real file system: a profile seeded
 # by the host is counted per category by the quick and the deep scan (the
 # deep one also finds the backup outside the profile), hostile backup names

@@ -1,31 +1,11 @@
-#!/usr/bin/env bash
-# The 32-bit product under Wine, in as few process starts as its checks
-# allow. A 32-bit program starts through the i386 emulator here, which
+# The 32-bit product in as few process starts as its checks allow. A
+# 32-bit program starts through the i386 emulator on these machines, which
 # costs the better part of a minute each time, so one `brisalen.exe
 # session` loads the library once and serves every host command of the
-# chosen scenarios; the machine is set up between steps with 64-bit tools
-# (reg, msiexec), which start at once. The scenarios are the x86_64 build's
-# own: while this script runs, `wine 'C:\Tarnwick\brisalen.exe' ARGS` is
-# answered by the session.
-# Usage: i686-session.sh BIN_DIR SCENARIO_FILE...   (WINEPREFIX etc. set by
-# the caller, as wine_env sets them)
-set -euo pipefail
-bin="$(cd "$1" && pwd)"
-shift
-here="$(cd "$(dirname "$0")" && pwd)"
-app="$WINEPREFIX/drive_c/Tarnwick"
-bits=32
-label=i686
-
-rm -rf "$app"
-mkdir -p "$app"
-cp "$bin/brisalen.exe" "$bin/Brisalen.dll" "$bin/RemovePackage.dll" "$bin/ITunesLibrary.dll" "$bin"/*_probe.exe "$app/"
-# The program the one-key uninstall must end is a 64-bit one where the
-# x86_64 build is there, as 64-bit iTunes is on the machines of users: the
-# 32-bit library cannot list its modules and must go by its image path. It
-# also starts at once, where a 32-bit one would take a minute.
-sibling="$(dirname "$bin")/../mingw-x64/bin/linger_probe.exe"
-[ -f "$sibling" ] && cp "$sibling" "$app/linger_probe.exe"
+# scenario files run together; the machine is set up between steps with
+# 64-bit tools (reg, msiexec), which start at once. The scenarios are the
+# x86_64 build's own: while the session runs, `wine 'C:\Tarnwick\brisalen.exe'
+# ARGS` is answered by it. Sourced by run-scenario.sh for the i686 build.
 
 session_dir="$(mktemp -d)"
 session_pid=""
@@ -36,6 +16,12 @@ session_stop() {
     session_pid=""
 }
 trap 'session_stop; rm -rf -- "$session_dir"' EXIT
+
+# The library loads RemovePackage.dll once and keeps it for the life of the
+# process, as it must. A scenario that puts another build of it beside the
+# host means a new process: the session is started again before the next
+# command.
+companion_sum() { md5sum <"$app/RemovePackage.dll" 2>/dev/null || echo none; }
 
 # Starts the session host; its first answer comes once the emulator has
 # started it and the library is loaded.
@@ -48,8 +34,8 @@ session_start() {
         <"$session_dir/in" >"$session_dir/out" 2>"$session_dir/err") &
     session_pid=$!
     exec 7>"$session_dir/in" 8<"$session_dir/out"
-    companion_loaded="$(companion_sum)"
     echo 0 >"$session_dir/err.seen"
+    companion_loaded="$(companion_sum)"
     session_call itunes >/dev/null || { echo "the session host did not start" >&2; return 1; }
     echo "  the 32-bit session host answered after $(($(date +%s) - started)) s"
 }
@@ -79,21 +65,13 @@ session_call() {
     return "$code"
 }
 
-# The library loads RemovePackage.dll once and keeps it for the life of the
-# process, as it must. A scenario that puts another build of it beside the
-# host means a new process: the session is started again before the next
-# command.
-companion_sum() { md5sum <"$app/RemovePackage.dll" 2>/dev/null || echo none; }
-
-# The scenarios start the host as `wine 'C:\Tarnwick\brisalen.exe' ...`;
-# every other program goes to Wine as before.
 wine() {
     if [ "${1:-}" = 'C:\Tarnwick\brisalen.exe' ]; then
         shift
-        if [ "$(companion_sum)" != "$companion_loaded" ]; then
-            echo "  RemovePackage.dll was replaced: the session starts again" >&2
+        if [ "$(companion_sum)" != "$companion_loaded" ] || ! kill -0 "$session_pid" 2>/dev/null; then
+            echo "  RemovePackage.dll was replaced or the session ended: the session starts again" >&2
             session_stop
-            session_start >&2
+            session_start >&2 || return 125
         fi
         session_call "$@"
     else
@@ -101,32 +79,16 @@ wine() {
     fi
 }
 
-passed=0
-failures=0
-scenario() {
-    local name="$1"; shift
-    local started
-    started=$(date +%s)
-    if "$@"; then
-        echo "PASS [$label] $name ($(($(date +%s) - started)) s)"; passed=$((passed + 1))
-    else
-        echo "FAIL [$label] $name ($(($(date +%s) - started)) s)"; failures=$((failures + 1))
-    fi
-}
+# The program the one-key uninstall must end is a 64-bit one where the
+# x86_64 build is there, as 64-bit iTunes is on the machines of users: the
+# 32-bit library cannot list its modules and must go by its image path. It
+# also starts at once, where a 32-bit one would take a minute.
+session_sibling="$bin/../../mingw-x64/bin/linger_probe.exe"
+[ -f "$session_sibling" ] && cp "$session_sibling" "$app/linger_probe.exe"
 
 # The library reads the Windows version once per process, so the one the
 # installing scenarios run the prefix as is set before the session starts.
-# shellcheck source=SCRIPTDIR/lib/installer.sh
+# shellcheck source=SCRIPTDIR/installer.sh
 source "$here/lib/installer.sh"
 installer_windows10
 session_start
-for s in "$@"; do
-    # shellcheck source=/dev/null
-    source "$s"
-done
-session_stop
-installer_restore_windows
-
-wineserver -w || true
-echo "$label: $passed passed, $failures failed"
-[ "$failures" -eq 0 ]
