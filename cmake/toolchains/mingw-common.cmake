@@ -22,3 +22,6 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 # Keep pkg-config away from the build machine's own .pc files.
 set(ENV{PKG_CONFIG_LIBDIR} "${BRISALEN_DEPS_PREFIX}/lib/pkgconfig")
 set(ENV{PKG_CONFIG_SYSROOT_DIR} "")
+
+# CTest runs the built programs under Wine, in the test prefix.
+set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/../../scripts/wine-run.sh)

@@ -1,6 +1,8 @@
 #include "platform/sim/Machine.h"
 
 #include <filesystem>
+#include <mutex>
+#include <set>
 #include <stdexcept>
 
 #include "platform/sim/HostPath.h"
@@ -52,7 +54,8 @@ std::map<std::wstring, FileMeta> TakeTree(std::map<std::wstring, FileMeta>& file
 
 }  // namespace
 
-Machine::Machine(Token, std::string folder) : store_(MachineStore::Open<MachineState>(std::move(folder))) {}
+Machine::Machine(Token, std::string folder)
+    : store_(MachineStore::Open<MachineState>(std::move(folder))), openHolds_(std::make_shared<OpenHolds>()) {}
 
 std::shared_ptr<Machine> Machine::Open(const std::string& folder) {
     auto machine = std::make_shared<Machine>(Token{}, folder);
@@ -177,10 +180,36 @@ void Machine::ReleaseFile(const std::wstring& winPath) {
     Edit([&](MachineState& state, bool& changed) { changed = state.heldFiles.erase(key) != 0; });
 }
 
+struct Machine::OpenHolds {
+    std::mutex mutex;
+    std::multiset<std::wstring> keys;
+};
+
+std::shared_ptr<void> Machine::HoldWhileOpen(const std::wstring& winPath) {
+    const std::wstring key = KeyOf(winPath);
+    if (key.empty()) return nullptr;
+    std::shared_ptr<OpenHolds> holds = openHolds_;
+    {
+        std::lock_guard<std::mutex> lock(holds->mutex);
+        holds->keys.insert(key);
+    }
+    return std::shared_ptr<void>(nullptr, [holds, key](void*) {
+        std::lock_guard<std::mutex> lock(holds->mutex);
+        auto it = holds->keys.find(key);
+        if (it != holds->keys.end()) holds->keys.erase(it);
+    });
+}
+
 bool Machine::IsHeld(const std::wstring& winPath) const {
     const std::wstring key = KeyOf(winPath);
     if (key.empty()) return false;
     const std::wstring below = key.back() == L'\\' ? key : key + L'\\';
+    {
+        std::lock_guard<std::mutex> lock(openHolds_->mutex);
+        if (openHolds_->keys.count(key) != 0) return true;
+        auto it = openHolds_->keys.lower_bound(below);
+        if (it != openHolds_->keys.end() && it->compare(0, below.size(), below) == 0) return true;
+    }
     return Read([&](const MachineState& state) {
         if (state.heldFiles.count(key) != 0) return true;
         auto it = state.heldFiles.lower_bound(below);

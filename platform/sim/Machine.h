@@ -92,6 +92,11 @@ public:
     void HoldFile(const std::wstring& winPath);
     void ReleaseFile(const std::wstring& winPath);
     bool IsHeld(const std::wstring& winPath) const;
+    // A file this process opened without sharing write or delete access
+    // (the seam's Truncate opens), held as HoldFile holds one for as long as
+    // the returned object lives. Only in this process: a handle goes with
+    // the process that has it.
+    std::shared_ptr<void> HoldWhileOpen(const std::wstring& winPath);
 
     // Attribute bits and creation times belong to the file system like the
     // files themselves. The file operation that changes them has already
@@ -130,6 +135,10 @@ private:
     void CreateShellFolders();
 
     std::unique_ptr<MachineStore> store_;
+    // What HoldWhileOpen holds; shared with the holds, which may outlive
+    // the machine object.
+    struct OpenHolds;
+    std::shared_ptr<OpenHolds> openHolds_;
 };
 
 }  // namespace sim

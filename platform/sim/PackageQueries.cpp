@@ -19,7 +19,7 @@ const std::vector<std::string>& QueriesCheckedAtOpen() {
     static const platform::NoDestructor<std::vector<std::string>> queries([] {
         std::vector<std::string> all;
         for (const wchar_t* select : {sql::kProperty, sql::kDirectory, sql::kCustomAction, sql::kExecuteSequence,
-                                      sql::kComponent, sql::kFile, sql::kCreateFolder, sql::kServiceInstall,
+                                      sql::kComponent, sql::kFile, sql::kCreateFolder, sql::kServiceInstall, sql::kServiceControl,
                                       sql::kRegistry}) {
             all.push_back(ToUtf8(sql::TableProbe(select)));
             all.push_back(ToUtf8(select));

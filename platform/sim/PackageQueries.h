@@ -19,6 +19,7 @@ inline constexpr wchar_t kComponent[] = L"SELECT Component, Directory_ ,KeyPath,
 inline constexpr wchar_t kFile[] = L"SELECT File,FileSize,Component_,FileName FROM File";
 inline constexpr wchar_t kCreateFolder[] = L"SELECT Directory_, Component_ FROM CreateFolder";
 inline constexpr wchar_t kServiceInstall[] = L"SELECT Name, DisplayName, StartType, Component_ FROM ServiceInstall";
+inline constexpr wchar_t kServiceControl[] = L"SELECT Name, Event, Component_ FROM ServiceControl";
 inline constexpr wchar_t kRegistry[] = L"SELECT Root, `Key`, Name, Value, Component_ FROM Registry";
 
 // "SELECT Name FROM _Tables WHERE Name = 'T'" for the table T that a

@@ -433,7 +433,10 @@ Result<std::unique_ptr<IFile>> SimFileSystem::Open(const std::wstring& path, Ope
         meta.attributes.reset();
         machine_->SetMeta(target.win, meta);
     }
-    return std::make_unique<HostFile>(std::move(fd));
+    // CreateFileW with CREATE_ALWAYS shares the file for reading only: while
+    // it is open nobody else may write, move or delete it.
+    std::shared_ptr<void> hold = mode == OpenMode::Truncate ? machine_->HoldWhileOpen(target.win) : nullptr;
+    return std::make_unique<HostFile>(std::move(fd), std::move(hold));
 }
 
 std::wstring SimFileSystem::FullPathName(const std::wstring& path) {

@@ -208,6 +208,8 @@ uint32_t SimInstaller::EnableLog(uint32_t logMode, const std::wstring& logFile, 
 
 uint32_t SimInstaller::EnumProducts(uint32_t index, std::wstring& productCode) {
     productCode.clear();
+    if (index != 0 && index != lastEnumIndex_ + 1) return platform::kErrInvalidParameter;
+    lastEnumIndex_ = index;
     const std::vector<InstalledProduct> products = ListProducts(*machine_);
     if (index >= products.size()) return platform::kErrNoMoreItems;
     productCode = products[index].productCode;

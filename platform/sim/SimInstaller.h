@@ -5,6 +5,7 @@
 // queue the result codes the next install or configure calls give.
 #pragma once
 
+#include <atomic>
 #include <memory>
 
 #include "platform/Installer.h"
@@ -41,6 +42,9 @@ private:
     uint32_t Repair(const std::wstring& productCode, const std::wstring& commandLine);
 
     std::shared_ptr<Machine> machine_;
+    // The index of the last MsiEnumProductsW call: the Installer takes 0 or
+    // the next index only.
+    std::atomic<uint32_t> lastEnumIndex_{0};
 };
 
 }  // namespace sim

@@ -123,6 +123,7 @@ uint32_t PackageLayout::LayOut(const InstallPlan& plan, ProductLayout& created, 
         service.displayName = planned.displayName.empty() ? planned.name : planned.displayName;
         service.startType = planned.startType;
         service.binaryPath = planned.binaryPath;
+        service.state = planned.startAtInstall ? platform::kServiceRunning : platform::kServiceStopped;
         AddService(*machine_, service);
         created.services.push_back(planned.name);
     }

@@ -301,6 +301,16 @@ void PlanServices(platform::IMsiDatabase& database, Placement& placement, const 
             startType == kMsiNullInteger ? 3u : static_cast<uint32_t>(startType),
             L"\"" + placement.filePaths[component->second.keyPath] + L"\""});
     }
+    constexpr int kStartAtInstall = 0x1;
+    for (const auto& row : Select(database, sql::kServiceControl)) {
+        const int event = row->GetInteger(2);
+        if (event == kMsiNullInteger || (event & kStartAtInstall) == 0) continue;
+        if (placement.components.count(row->GetString(3)) == 0) continue;
+        const std::wstring name = FormatText(row->GetString(1), lookup);
+        for (PlannedService& service : plan.services) {
+            if (EqualsNoCase(service.name, name)) service.startAtInstall = true;
+        }
+    }
 }
 
 void PlanRegistry(platform::IMsiDatabase& database, const Placement& placement, const Lookup& lookup,

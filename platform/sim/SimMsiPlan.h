@@ -27,6 +27,10 @@ struct PlannedService {
     std::wstring displayName;
     uint32_t startType = 3;  // SERVICE_DEMAND_START
     std::wstring binaryPath;
+    // A ServiceControl row of an installed component starts it at install
+    // (msidbServiceControlEventStart); Wait="yes" makes the install wait
+    // until it runs, so it is running once the install returns.
+    bool startAtInstall = false;
 };
 
 struct PlannedRegistryValue {

@@ -10,11 +10,17 @@ constexpr wchar_t kLiteralPrefix[] = L"\\\\?\\";
 
 bool IsSeparator(wchar_t c) { return c == L'\\' || c == L'/'; }
 
-// Win32 drops trailing dots and spaces from every component, which is why
-// "C:\Temp." opens "C:\Temp".
+// Win32 drops trailing dots and spaces from a name, which is why
+// "C:\Temp." opens "C:\Temp", but leaves a name before the last one alone
+// when it ends in a blank: "C:\a \x" and "C:\a. \x" keep "a " and "a. ".
 size_t TrimmedLength(const std::wstring& text, size_t begin, size_t end) {
     while (end > begin && (text[end - 1] == L'.' || text[end - 1] == L' ')) --end;
     return end - begin;
+}
+
+size_t TrimmedInnerLength(const std::wstring& text, size_t begin, size_t end) {
+    return end > begin && text[end - 1] == L' ' && TrimmedLength(text, begin, end) > 0 ? end - begin
+                                                                                       : TrimmedLength(text, begin, end);
 }
 
 }  // namespace
@@ -56,7 +62,8 @@ bool WinPath::Parse(const std::wstring& text, WinPath& out) {
             if (!result.components_.empty()) result.components_.pop_back();
             continue;
         }
-        const size_t kept = TrimmedLength(text, at, end);
+        const bool last = text.find_first_not_of(L"\\/", end) == std::wstring::npos;
+        const size_t kept = last ? TrimmedLength(text, at, end) : TrimmedInnerLength(text, at, end);
         if (kept > 0) result.components_.emplace_back(text, at, kept);
     }
     out = std::move(result);
@@ -69,8 +76,11 @@ bool WinPath::ChangedByWin32(const std::wstring& name) {
 
 std::wstring WinPath::ToString() const {
     std::wstring text;
-    for (const std::wstring& component : components_) {
-        if (ChangedByWin32(component)) {
+    for (size_t i = 0; i < components_.size(); ++i) {
+        const std::wstring& name = components_[i];
+        const bool changed = i + 1 == components_.size() ? ChangedByWin32(name)
+                                                         : TrimmedInnerLength(name, 0, name.size()) != name.size();
+        if (changed) {
             text = kLiteralPrefix;
             break;
         }
