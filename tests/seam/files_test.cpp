@@ -199,7 +199,7 @@ TEST_F(SeamTest, Links) {
     EXPECT_EQ(entry.attributes & (kAttrDirectory | kAttrReparsePoint), kAttrDirectory | kAttrReparsePoint);
     EXPECT_EQ(Files().FinalPathName(hostLink), L"Z:\\usr\\bin");
 #endif
-    if (!refused.empty()) GTEST_SKIP() << "Wine refuses to make links:" << refused;
+    if (!refused.empty()) SEAM_SKIP("Wine refuses to make links:" + refused);
 }
 
 // The junctions Windows keeps for the folder names of Windows XP: hidden,
@@ -207,7 +207,7 @@ TEST_F(SeamTest, Links) {
 TEST_F(SeamTest, StockJunctions) {
     const std::wstring link = L"C:\\Documents and Settings";
     if (!seam::kSimulated && !Files().Exists(link)) {
-        GTEST_SKIP() << "Wine makes none of the junctions Windows keeps for the folder names of Windows XP";
+        SEAM_SKIP("Wine makes none of the junctions Windows keeps for the folder names of Windows XP");
     }
     EXPECT_EQ(Files().GetAttributes(link), kAttrHidden | kAttrSystem | kAttrDirectory | kAttrReparsePoint);
     FindData entry;

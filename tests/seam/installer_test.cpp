@@ -61,7 +61,7 @@ TEST_F(SeamTest, PackageInstallsAndStartsItsService) {
     IInstaller& installer = Os().Installer();
     std::wstring value;
     if (installer.GetProductInfo(kBonjour, L"ProductName", value) != kErrUnknownProduct) {
-        GTEST_SKIP() << "another test left the fixture product installed in the shared prefix";
+        SEAM_SKIP("another test left the fixture product installed in the shared prefix");
     }
     const std::wstring package = seam::ImportFile(BRISALEN_FIXTURES_DIR "/services/Bonjour64.msi", folder_);
     installer.SetInternalUI(kInstallUiLevelNone);

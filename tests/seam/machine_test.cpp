@@ -123,10 +123,6 @@ TEST_F(SeamTest, MachineFacts) {
 }
 
 TEST_F(SeamTest, ProcessesStartWaitAndEnd) {
-    if (!seam::kSimulated && sizeof(void*) == 4) {
-        GTEST_SKIP() << "under the i386 emulator a 32-bit Wine process that starts another dies in Wine's client "
-                        "(stack smashing detected); the 64-bit build runs this case";
-    }
     IProcesses& processes = Os().Processes();
     EXPECT_EQ(processes.CreateProcess(L"\"" + In(L"none.exe") + L"\"", true).Error(), kErrFileNotFound);
 
