@@ -35,6 +35,9 @@ void SeamTest::SetUp() {
     unique_ = L"BrisalenSeam-" + std::to_wstring(Os().Process().CurrentProcessId()) + L"-" +
               std::wstring(name.begin(), name.end());
     folder_ = L"C:\\" + unique_;
+    // Wine reuses process numbers, so a run cut short may have left a
+    // folder of this very name in the shared prefix.
+    if (Files().Exists(folder_)) RemoveTree(Files(), folder_);
     ASSERT_EQ(Files().CreateDirectory(folder_), 0u);
 }
 
