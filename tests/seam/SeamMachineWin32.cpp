@@ -71,7 +71,10 @@ uint32_t MakeLink(const std::wstring& link, const std::wstring& target, bool jun
 }
 
 void DeleteMachineKey(const std::wstring& path) {
+    // The registry here is a real one: only a key of the suite's own
+    // naming is ever removed.
     const size_t cut = path.rfind(L'\\');
+    if (cut == std::wstring::npos || path.compare(cut + 1, 13, L"BrisalenSeam-") != 0) return;
     HKEY parent = nullptr;
     if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.substr(0, cut).c_str(), 0, KEY_ALL_ACCESS | KEY_WOW64_64KEY,
                         &parent) != ERROR_SUCCESS) {
