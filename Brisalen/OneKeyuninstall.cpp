@@ -240,7 +240,7 @@ void COneKeyuninstall::GetCantDeleteList(std::vector<std::wstring>& files) {
     files.clear();
     std::set<std::wstring> paths;
     for (const std::wstring& folder : DeletableResidualFolders()) {
-        if (IsReparsePoint(folder)) continue;
+        if (IsLink(folder)) continue;
         std::vector<std::wstring> listed;
         ListFilesRecursive(folder, listed);
         for (std::wstring& path : listed) {

@@ -29,6 +29,8 @@ struct CItunesUserDataMgr::DeletionPlan {
     // form: counted under category 12 alone, so a category folder that
     // holds one leaves it in place.
     std::set<std::wstring> sparedBackups;
+    // The links the scan walked through: the deletion acts through no other.
+    UserDataReach reach;
     bool mediaSelected = false;
     bool junkSelected = false;
 };
@@ -90,6 +92,7 @@ CItunesUserDataMgr::DeletionPlan CItunesUserDataMgr::PlanDeletion() {
     // A scan still running owns the tables until it ends.
     std::lock_guard<std::mutex> tables(m_tablesLock);
     DeletionPlan plan;
+    plan.reach = m_reach;
     for (const auto& [code, entry] : m_index) {
         if (std::find(m_vecCategory.begin(), m_vecCategory.end(), code) == m_vecCategory.end()) continue;
         const std::wstring label = GetItunesCategoryName(code);
@@ -142,13 +145,13 @@ void CItunesUserDataMgr::DeleteItunesUserDataImp() {
             break;
         }
         LOG_INFO_W(L"delete dir:%s...\n", folder);
-        switch (FinalDeleletDir(folder, spare)) {
+        switch (FinalDeleletDir(folder, plan, spare)) {
             case FolderOutcome::Absent: break;
             case FolderOutcome::Walked: walked.push_back(folder); break;
             case FolderOutcome::Refused: refused.push_back(folder); break;
         }
     }
-    if (plan.junkSelected) DeleteJunkFiles(plan.junkFiles, record);
+    if (plan.junkSelected) DeleteJunkFiles(plan, record);
     if (plan.mediaSelected) {
         LOG_INFO_W(L"Update iTunes Library.itl...");
         // Only the folders the deletion walked: a refused one, or one behind
@@ -164,7 +167,7 @@ void CItunesUserDataMgr::DeleteItunesUserDataImp() {
     }
     LOG_INFO_W(L"Check Residual file...");
     std::set<std::wstring> remaining;
-    for (const std::wstring& folder : walked) RetryFolder(folder, spare, remaining);
+    for (const std::wstring& folder : walked) RetryFolder(folder, plan, spare, remaining);
     // A folder left whole is left over while it is there; another
     // category's deletion or the junk may have emptied it since.
     for (const std::wstring& folder : refused) {
@@ -178,9 +181,11 @@ void CItunesUserDataMgr::DeleteItunesUserDataImp() {
 }
 
 // A junk file is deleted only when the guard lets it go and the folder
-// holding it is no link (a link swapped in since the scan would lead the
-// deletion elsewhere); its folder goes too once it is empty.
-void CItunesUserDataMgr::DeleteJunkFiles(const std::set<std::wstring>& junkFiles, ST_ITUNES_DELETE_INFO& record) {
+// holding it is reached through no link but those the scan walked through
+// (a link swapped in since would lead the deletion elsewhere); its folder
+// goes too once it is empty.
+void CItunesUserDataMgr::DeleteJunkFiles(const DeletionPlan& plan, ST_ITUNES_DELETE_INFO& record) {
+    const std::set<std::wstring>& junkFiles = plan.junkFiles;
     LOG_INFO_W(L"clear garbage: %d...", static_cast<int>(junkFiles.size()));
     platform::IFileSystem& files = platform::Os().Files();
     const DeletionGuard guard;
@@ -196,7 +201,8 @@ void CItunesUserDataMgr::DeleteJunkFiles(const std::set<std::wstring>& junkFiles
         std::wstring parent;
         const bool hasParent = GetParentDir(path, parent);
         std::wstring target;
-        if (hasParent && FirstLinkOnPath(parent, true).empty() && guard.AllowsFile(path, target)) {
+        std::wstring link;
+        if (hasParent && plan.reach.Reaches(parent, true, link) && guard.AllowsFile(path, target)) {
             files.DeleteFile(target);
         }
         if (FileExists(path)) {
@@ -210,24 +216,25 @@ void CItunesUserDataMgr::DeleteJunkFiles(const std::set<std::wstring>& junkFiles
 }
 
 // A folder is deleted only as the scan reached it: through no junction or
-// link from the drive down (a link on the way leads to files the scan never
-// counted there, perhaps another category's). A link as the folder itself
-// goes as a link.
+// link from the drive down but those the scan walked through (another leads
+// to files the scan never counted there, perhaps another category's). A
+// link as the folder itself goes as a link.
 CItunesUserDataMgr::FolderOutcome CItunesUserDataMgr::FinalDeleletDir(const std::wstring& folder,
+                                                                      const DeletionPlan& plan,
                                                                       const SpareFolder& spare) {
     if (!FileExists(folder)) return FolderOutcome::Absent;
-    const std::wstring link = FirstLinkOnPath(folder, false);
-    if (!link.empty()) {
+    std::wstring link;
+    if (!plan.reach.Reaches(folder, false, link)) {
         LOG_INFO_W(L"WARN:not delete [%s]: it is reached through the link [%s]\n", folder, link);
         return FolderOutcome::Refused;
     }
-    bool cancelLogged = false;
     const bool allowed = DeleteTree(
         folder,
-        [this, &cancelLogged] {
+        // Asked before each entry of each open folder, so every level that
+        // still had entries says that it stopped.
+        [this] {
             if (!IsCancle()) return false;
-            if (!cancelLogged) LOG_INFO_W(L"已取消删除3\n");
-            cancelLogged = true;
+            LOG_INFO_W(L"已取消删除3\n");
             return true;
         },
         {}, {},
@@ -245,10 +252,11 @@ CItunesUserDataMgr::FolderOutcome CItunesUserDataMgr::FinalDeleletDir(const std:
 // held then, released since), its bytes counted as any; then what is still
 // there, files by name and, where nothing below can be named (too deep to
 // reach, or not removable), the folder.
-void CItunesUserDataMgr::RetryFolder(const std::wstring& folder, const SpareFolder& spare,
+void CItunesUserDataMgr::RetryFolder(const std::wstring& folder, const DeletionPlan& plan, const SpareFolder& spare,
                                      std::set<std::wstring>& remaining) {
     if (!FileExists(folder)) return;
-    if (!FirstLinkOnPath(folder, false).empty()) {
+    std::wstring link;
+    if (!plan.reach.Reaches(folder, false, link)) {
         remaining.insert(FolderEntry(folder));  // swapped for a link since: its files are not named here
         return;
     }

@@ -42,6 +42,7 @@ void CItunesUserDataMgr::WaitIdle() const {
 bool CItunesUserDataMgr::EnumItunesUserData(EnumItunesUserDataCallback callback, void* pUser, bool bDeepScan,
                                             bool* pCancleEnumUserData) {
     try {
+        LOG_INFO_W(L"EnumItunesUserData begin...");
         return m_scanTask.Start(
             [&] {
                 LOG_INFO_W(L"bDeepScan = 0x%x, pCancleEnumUserData = 0x%x", bDeepScan ? 1 : 0,
@@ -100,9 +101,13 @@ void CItunesUserDataMgr::EnumItunesUserDataImp() {
     SendEnumCallback(kEnumItunesUserDataState_Enum_Begin);
 
     const std::vector<std::wstring> roots = CCollectDirMgr::Instance().GetScanRoots();
+    std::vector<std::wstring> categoryFolders;
+    for (const auto& [folder, entry] : m_vecClassifyFolders) categoryFolders.push_back(folder);
+    m_reach = UserDataReach(roots, categoryFolders);
     LOG_INFO_W(L"Scan itunes user data (%d folder)...", static_cast<int>(roots.size()));
     CFolderWalker walker;
-    walker.AddStartFolders(LinkFreeRoots(roots));
+    walker.AddStartFolders(ReachableRoots(roots));
+    walker.SetLinkFilter([this](const std::wstring& link) { return m_reach.Follows(link); });
     walker.AddExcludedFolder(GetSpecialFolder(platform::csidl::kSystem));
     walker.AddExcludedFolder(GetSpecialFolder(platform::csidl::kSystemX86));
     walker.SetHandler(&CItunesUserDataMgr::OnScanFile, this, m_pCancelScan);
@@ -118,16 +123,16 @@ void CItunesUserDataMgr::EnumItunesUserDataImp() {
     SendEnumCallback(kEnumItunesUserDataState_Enum_End);
 }
 
-// A root reached through a junction or link is not walked: where it leads
-// may be another root, or a folder that holds other data, and the deletion
-// could then remove under one category what the scan counted under another
-// (or never deletes). Every path the scan counts is thereby link-free from
-// the drive down, which is what the deletion checks before it acts.
-std::vector<std::wstring> CItunesUserDataMgr::LinkFreeRoots(const std::vector<std::wstring>& roots) {
+// A root reached through a link that leads into another root, or around
+// one, is not walked: the deletion could then remove under one category
+// what the scan counted under another. Every path the scan counts is
+// thereby reached through links the reach follows, which is what the
+// deletion checks before it acts.
+std::vector<std::wstring> CItunesUserDataMgr::ReachableRoots(const std::vector<std::wstring>& roots) const {
     std::vector<std::wstring> walked;
     for (const std::wstring& root : roots) {
-        const std::wstring link = FirstLinkOnPath(root, true);
-        if (link.empty()) {
+        std::wstring link;
+        if (m_reach.Reaches(root, true, link)) {
             walked.push_back(root);
         } else {
             LOG_INFO_W(L"WARN:scan root [%s] is reached through the link [%s], not scanned\n", root, link);
@@ -173,10 +178,11 @@ bool CItunesUserDataMgr::OnScanFile(void* context, std::wstring dirPath, const p
 }
 
 bool CItunesUserDataMgr::OnScanFolder(const std::wstring& dirPath, const platform::FindData& entry) {
-    // A link is neither entered (the walker never does) nor a backup: its
-    // target is not below the folder the deletion would remove.
-    if (entry.IsReparsePoint()) return false;
+    // The deep pass keeps away from every reparse point, placeholders too.
     if (m_nPass == 2 && (entry.attributes & kSkippedInDeepPass) != 0) return false;
+    // A link is no backup: its target is not below the folder the deletion
+    // would remove. Whether the walk goes through it is the reach's call.
+    if (entry.IsLink()) return true;
     // A recognised backup is reported whole and never entered.
     return !TryAddBackup(dirPath + entry.name);
 }

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "Brisalen/UserDataCategories.h"
+#include "Brisalen/UserDataReach.h"
 #include "common/FileHelpers.h"
 #include "common/FolderWalker.h"
 #include "common/Singleton.h"
@@ -48,7 +49,7 @@ private:
     // The scan.
     void InitScanFolders();
     void EnumItunesUserDataImp();
-    static std::vector<std::wstring> LinkFreeRoots(const std::vector<std::wstring>& roots);
+    std::vector<std::wstring> ReachableRoots(const std::vector<std::wstring>& roots) const;
     void RunDeepPass(CFolderWalker& walker, const std::vector<std::wstring>& roots);
     static bool OnScanFile(void* context, std::wstring dirPath, const platform::FindData* entry, uint32_t code,
                            uint32_t folderCount);
@@ -64,10 +65,11 @@ private:
     struct DeletionPlan;
     void DeleteItunesUserDataImp();
     DeletionPlan PlanDeletion();
-    void DeleteJunkFiles(const std::set<std::wstring>& junkFiles, ST_ITUNES_DELETE_INFO& record);
+    void DeleteJunkFiles(const DeletionPlan& plan, ST_ITUNES_DELETE_INFO& record);
     enum class FolderOutcome { Absent, Walked, Refused };
-    FolderOutcome FinalDeleletDir(const std::wstring& folder, const SpareFolder& spare);
-    void RetryFolder(const std::wstring& folder, const SpareFolder& spare, std::set<std::wstring>& remaining);
+    FolderOutcome FinalDeleletDir(const std::wstring& folder, const DeletionPlan& plan, const SpareFolder& spare);
+    void RetryFolder(const std::wstring& folder, const DeletionPlan& plan, const SpareFolder& spare,
+                     std::set<std::wstring>& remaining);
     void SendDeleteCallback(int32_t state, ST_ITUNES_DELETE_INFO* record = nullptr);
     bool IsCancle() const;
 
@@ -95,6 +97,8 @@ private:
     ST_ITUNES_CATEGORY_INFO* m_pBackupInfo = nullptr;
     std::map<int32_t, ST_ITUNES_USER_DATA_ITEM> m_mapBackups;
     std::set<std::wstring> m_setJunkFiles;
+    // The links the last scan walked through, which its deletion may too.
+    UserDataReach m_reach;
     // The registered folders with a backslash appended, each with its
     // category, in the order classification tries them.
     std::vector<std::pair<std::wstring, ST_ITUNES_CATEGORY_REF*>> m_vecClassifyFolders;

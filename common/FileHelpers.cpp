@@ -101,7 +101,7 @@ public:
             return false;
         }
         if (spare_ && spare_(path)) return false;
-        if (entry.IsReparsePoint()) {
+        if (entry.IsLink()) {
             files_.RemoveDirectory(path);
             return false;
         }
@@ -145,7 +145,7 @@ public:
             return false;
         }
         if (spare_ && spare_(path)) return false;
-        if (entry.IsReparsePoint()) {
+        if (entry.IsLink()) {
             leaves_.push_back(AsciiLower(path) + L"\\");
             return false;
         }
@@ -177,7 +177,7 @@ public:
     bool Visit(const std::wstring& path, const FindData& entry) override {
         if (entry.IsDirectory()) {
             folders_.push_back(path);
-            return recursive_ && !entry.IsReparsePoint();
+            return recursive_ && !entry.IsLink();
         }
         files_.push_back(path);
         total_ += entry.size;
@@ -218,7 +218,7 @@ void DeleteAllowedTree(std::wstring target, const std::function<bool()>& cancell
                        const std::function<void(const std::wstring&)>& entered, const FileTried& fileTried,
                        const SpareFolder& spare = {}) {
     RemoveTrailingBackslash(target);
-    if (IsReparsePoint(target)) {
+    if (IsLink(target)) {
         // A link given as the folder is removed as a link too.
         platform::Os().Files().RemoveDirectory(target);
         return;
@@ -244,7 +244,7 @@ void ListRemains(const std::wstring& folder, const SpareFolder& spare, std::vect
     if (!FileExists(folder)) return;
     std::wstring top = folder;
     RemoveTrailingBackslash(top);
-    if (IsReparsePoint(top)) {
+    if (IsLink(top)) {
         remaining.push_back(AsciiLower(top) + L"\\");
         return;
     }
@@ -312,7 +312,7 @@ void DeleteFilesInFolders(const std::vector<std::wstring>& folders, std::vector<
         std::wstring root;
         if (!guard.AllowsTree(folder, root)) continue;
         RemoveTrailingBackslash(root);
-        if (IsReparsePoint(root)) continue;  // its files are not below this tree
+        if (IsLink(root)) continue;  // its files are not below this tree
         std::vector<std::wstring> files;
         ListFilesRecursive(root, files);
         for (std::wstring& file : files) {
@@ -377,7 +377,8 @@ bool IsCancelSet(const bool* flag) {
 #endif
 }
 
-std::wstring FirstLinkOnPath(const std::wstring& path, bool includeLast) {
+std::vector<std::wstring> LinksOnPath(const std::wstring& path, bool includeLast) {
+    std::vector<std::wstring> links;
     std::wstring text = path;
     RemoveTrailingBackslash(text);
     // Names start after the root: C:\ or \\?\C:\ or \\server\share\.
@@ -390,21 +391,32 @@ std::wstring FirstLinkOnPath(const std::wstring& path, bool includeLast) {
     } else {
         start = text.find(L'\\');
     }
-    if (start == std::wstring::npos) return std::wstring();
-    platform::IFileSystem& files = platform::Os().Files();
+    if (start == std::wstring::npos) return links;
     for (size_t cut = text.find(L'\\', start + 1);; cut = text.find(L'\\', cut + 1)) {
         const bool last = cut == std::wstring::npos;
         if (last && !includeLast) break;
         const std::wstring prefix = last ? text : text.substr(0, cut);
-        const uint32_t attributes = files.GetAttributes(prefix);
+        const uint32_t attributes = platform::Os().Files().GetAttributes(prefix);
         if (attributes == platform::kInvalidFileAttributes) break;  // nothing beyond it to lead anywhere
-        if ((attributes & platform::kAttrReparsePoint) != 0) return prefix;
+        if ((attributes & platform::kAttrReparsePoint) != 0 && IsLink(prefix)) links.push_back(prefix);
         if (last) break;
     }
-    return std::wstring();
+    return links;
 }
 
-bool IsReparsePoint(const std::wstring& path) {
-    const uint32_t attributes = platform::Os().Files().GetAttributes(path);
-    return attributes != platform::kInvalidFileAttributes && (attributes & platform::kAttrReparsePoint) != 0;
+std::wstring FirstLinkOnPath(const std::wstring& path, bool includeLast) {
+    const std::vector<std::wstring> links = LinksOnPath(path, includeLast);
+    return links.empty() ? std::wstring() : links.front();
+}
+
+bool IsLink(const std::wstring& path) {
+    platform::IFileSystem& files = platform::Os().Files();
+    const uint32_t attributes = files.GetAttributes(path);
+    if (attributes == platform::kInvalidFileAttributes || (attributes & platform::kAttrReparsePoint) == 0) return false;
+    // Only a search reports the tag: one for the entry itself, by its name.
+    std::wstring entryPath = path;
+    RemoveTrailingBackslash(entryPath);
+    platform::FindData entry;
+    auto search = files.FindFirst(entryPath, entry);
+    return !search || entry.IsLink();
 }

@@ -22,15 +22,19 @@
 // the root down.
 bool CreateDirTree(std::wstring folder);
 
-// Whether the path is a junction or link (or another reparse point): the
-// files behind it are not below the folder it stands in.
-bool IsReparsePoint(const std::wstring& path);
+// Whether the path is a junction or symbolic link: the files behind it are
+// not below the folder it stands in. Other reparse points (a cloud
+// placeholder folder) hold their files where they stand and are no links.
+bool IsLink(const std::wstring& path);
 
-// The first folder on the way from the drive (or share) down to `path`
-// that is a junction or link, `path` itself included when `includeLast`;
-// empty when there is none. A walk that never enters links reaches a path
-// only when this is empty, so the files behind it are the ones the walk
-// counted there.
+// The folders on the way from the drive (or share) down to `path` that are
+// junctions or links, in that order, `path` itself included when
+// `includeLast`. A walk reaches a path only through links it chose to
+// follow, so the files behind it are the ones the walk counted there only
+// when each of these is one it follows.
+std::vector<std::wstring> LinksOnPath(const std::wstring& path, bool includeLast);
+
+// The first of LinksOnPath, or empty.
 std::wstring FirstLinkOnPath(const std::wstring& path, bool includeLast);
 
 // Whether the host's cancel flag (which may be null) is set now.

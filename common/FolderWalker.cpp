@@ -76,13 +76,13 @@ void CFolderWalker::SetHandler(FolderWalkHandler handler, void* context, bool* c
 
 bool CFolderWalker::Cancelled() const { return IsCancelSet(cancel_); }
 
+void CFolderWalker::SetLinkFilter(LinkFilter follows) { followsLink_ = std::move(follows); }
+
 bool CFolderWalker::Notify(const std::wstring& path, const FindData& entry, uint32_t code) {
-    if (code == kWalkCancelled) cancelReported_ = true;
     return handler_ == nullptr || handler_(context_, path, &entry, code, folderCount_);
 }
 
 void CFolderWalker::Run() {
-    cancelReported_ = false;
     // A copy: the handler may change the start folders of a later run.
     const std::set<std::wstring> starts = startFolders_;
     for (const std::wstring& start : starts) {
@@ -94,12 +94,8 @@ void CFolderWalker::Run() {
         Walk(start);
         Notify(start, kNoEntry, kWalkStartFolderDone);
     }
-    // A run whose cancel came too late to be met between entries did not
-    // finish normally either; it still says so once.
-    if (Cancelled()) {
-        if (!cancelReported_) Notify(std::wstring(), kNoEntry, kWalkCancelled);
-        return;
-    }
+    // A cancel met inside the last start folder ends its walk, not the run:
+    // the run's end is reported as after any other last folder.
     Notify(std::wstring(), kNoEntry, kWalkFinished);
 }
 
@@ -146,8 +142,11 @@ void CFolderWalker::Walk(const std::wstring& startFolder) {
         child.push_back(L'\\');
         if (!excludedFolders_.empty() && excludedFolders_.count(FolderForm(child)) != 0) continue;
         if (!Notify(level.folder, entry, level.depth)) continue;
-        // A link is reported but never followed: it may lead back up the tree.
-        if (entry.IsReparsePoint() || child.size() >= kLongestPath) continue;
+        // A link may lead back up the tree or anywhere on the machine: it is
+        // followed only where the filter vouches for it. Other reparse
+        // points (cloud placeholders) hold their files where they stand.
+        if (child.size() >= kLongestPath) continue;
+        if (entry.IsLink() && !(followsLink_ && followsLink_(child))) continue;
         Open(std::move(child), level.depth + 1);  // invalidates `level`
     }
 }

@@ -5,8 +5,10 @@
 // Folders are kept in folder form: normalised, ASCII letters lower-cased,
 // ending in a backslash. Start folders never nest, so each tree is walked
 // once. A junction or symbolic link to a folder is reported like any
-// folder but never entered, whatever the handler answers: a link may lead
-// back up the tree or anywhere on the machine. Entries whose names Win32
+// folder but entered only when the handler wants it and the link filter
+// vouches for it (none does by default): a link may lead back up the tree
+// or anywhere on the machine. Reparse points that are no links, such as
+// cloud placeholder folders, are walked like any folder. Entries whose names Win32
 // would rewrite ("...", "name.") are reached by their "\\?\" path, so the
 // handler is then given paths in that form.
 //
@@ -14,6 +16,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <set>
 #include <string>
@@ -54,6 +57,11 @@ public:
     // Plain member writes. `cancel` stays owned by the caller and may be null.
     void SetHandler(FolderWalkHandler handler, void* context, bool* cancel);
 
+    // Which links to folders the walk may enter, given the link's path
+    // (ending in a backslash) as the walk reached it.
+    using LinkFilter = std::function<bool(const std::wstring& link)>;
+    void SetLinkFilter(LinkFilter follows);
+
     // Walks every start folder in ascending order and reports the end of
     // each, then the end of the run (or that it was cancelled).
     void Run();
@@ -86,5 +94,5 @@ private:
     // The open searches of the walk in progress, outermost first. Kept on
     // the heap so a deep tree cannot exhaust the thread's stack.
     std::vector<Level> levels_;
-    bool cancelReported_ = false;
+    LinkFilter followsLink_;
 };

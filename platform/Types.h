@@ -57,6 +57,22 @@ enum FileAttribute : uint32_t {
 };
 constexpr uint32_t kInvalidFileAttributes = 0xFFFFFFFFu;
 
+// Reparse tags (IO_REPARSE_TAG_*). Only a tag with the name-surrogate bit
+// stands for another place in the namespace: junctions and symbolic links.
+// Every other tag (cloud placeholders, deduplicated or compressed files)
+// marks an ordinary file or folder whose contents are where it stands.
+constexpr uint32_t kReparseTagMountPoint = 0xA0000003u;
+constexpr uint32_t kReparseTagSymlink = 0xA000000Cu;
+constexpr uint32_t kReparseTagCloudFiles = 0x9000001Au;
+constexpr uint32_t kReparseTagNameSurrogate = 0x20000000u;
+
+// Whether an entry with `attributes` and `reparseTag` leads elsewhere. A
+// reparse point whose tag is not known (0, as Wine reports its symbolic
+// links) is taken for a link: following one by mistake could lead anywhere.
+constexpr bool IsLinkEntry(uint32_t attributes, uint32_t reparseTag) {
+    return (attributes & kAttrReparsePoint) != 0 && (reparseTag == 0 || (reparseTag & kReparseTagNameSurrogate) != 0);
+}
+
 // One entry of a directory search (the useful part of WIN32_FIND_DATAW).
 struct FindData {
     std::wstring name;
@@ -64,8 +80,11 @@ struct FindData {
     uint64_t size = 0;            // full 64-bit size
     uint64_t creationTime = 0;    // FILETIME ticks (100 ns since 1601)
     uint64_t lastWriteTime = 0;
+    uint32_t reparseTag = 0;      // dwReserved0: set when the reparse-point attribute is
     bool IsDirectory() const { return (attributes & kAttrDirectory) != 0; }
     bool IsReparsePoint() const { return (attributes & kAttrReparsePoint) != 0; }
+    // A junction or symbolic link, never a cloud placeholder or the like.
+    bool IsLink() const { return IsLinkEntry(attributes, reparseTag); }
 };
 
 // SYSTEMTIME in local time.

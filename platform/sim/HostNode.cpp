@@ -60,12 +60,18 @@ uint32_t HostNode::Attributes(const FileMeta& meta) const {
     uint32_t bits = meta.attributes ? (*meta.attributes & kSettableAttributes)
                                     : (directory ? 0u : uint32_t{platform::kAttrArchive});
     if (directory) bits |= platform::kAttrDirectory;
-    if (link) bits |= platform::kAttrReparsePoint;
+    if (link || meta.reparseTag) bits |= platform::kAttrReparsePoint;
     // NORMAL only ever stands alone; with any other bit Windows drops it,
     // and a file left with no bits at all reports NORMAL.
     if (bits & ~uint32_t{platform::kAttrNormal}) bits &= ~uint32_t{platform::kAttrNormal};
     if (bits == 0) bits = platform::kAttrNormal;
     return bits;
+}
+
+uint32_t HostNode::ReparseTag(const FileMeta& meta) const {
+    if (!exists) return 0;
+    if (link) return directory ? platform::kReparseTagMountPoint : platform::kReparseTagSymlink;
+    return meta.reparseTag.value_or(0);
 }
 
 uint64_t HostNode::CreationTime(const FileMeta& meta) const {

@@ -31,6 +31,9 @@ struct HostNode {
     // GetFileAttributesW's answer given what NTFS recorded for the entry.
     uint32_t Attributes(const FileMeta& meta) const;
     uint64_t CreationTime(const FileMeta& meta) const;
+    // What the find data's dwReserved0 holds: a link's own tag, or the
+    // recorded tag of a reparse point that is no link; 0 for the rest.
+    uint32_t ReparseTag(const FileMeta& meta) const;
 };
 
 // FILE_ATTRIBUTE_* bits SetFileAttributesW can change.

@@ -122,6 +122,7 @@ void to_json(json& out, const FileMeta& meta) {
     if (meta.attributes) out["attributes"] = *meta.attributes;
     if (meta.creationTime) out["creationTime"] = *meta.creationTime;
     if (meta.listDenied) out["listDenied"] = true;
+    if (meta.reparseTag) out["reparseTag"] = *meta.reparseTag;
 }
 
 void from_json(const json& in, FileMeta& meta) {
@@ -129,6 +130,7 @@ void from_json(const json& in, FileMeta& meta) {
     if (in.contains("attributes")) meta.attributes = in.at("attributes").get<uint32_t>();
     if (in.contains("creationTime")) meta.creationTime = in.at("creationTime").get<uint64_t>();
     meta.listDenied = in.value("listDenied", false);
+    if (in.contains("reparseTag")) meta.reparseTag = in.at("reparseTag").get<uint32_t>();
 }
 
 }  // namespace sim

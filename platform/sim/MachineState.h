@@ -38,10 +38,13 @@ struct FileMeta {
     // gives the junctions it keeps for old folder names: a search of its
     // entries fails with error 5 while paths through it still open.
     bool listDenied = false;
-    bool Empty() const { return !attributes && !creationTime && !listDenied; }
+    // A reparse point that is no link (a cloud placeholder, a deduplicated
+    // file): the entry keeps its contents and reports the attribute and tag.
+    std::optional<uint32_t> reparseTag;
+    bool Empty() const { return !attributes && !creationTime && !listDenied && !reparseTag; }
     bool operator==(const FileMeta& other) const {
         return attributes == other.attributes && creationTime == other.creationTime &&
-               listDenied == other.listDenied;
+               listDenied == other.listDenied && reparseTag == other.reparseTag;
     }
 };
 

@@ -283,6 +283,7 @@ std::vector<FindData> SimFileSystem::List(const Target& folder, const std::wstri
         if (entry.node.link && meta.Empty()) meta = LinkMeta(folder.host + "/" + ToUtf8(entry.name));
         FindData data;
         data.attributes = entry.node.Attributes(meta);
+        data.reparseTag = entry.node.ReparseTag(meta);
         data.size = entry.node.size;
         data.creationTime = entry.node.CreationTime(meta);
         data.lastWriteTime = entry.node.lastWriteTime;
@@ -296,6 +297,7 @@ FindData SimFileSystem::Describe(const Target& target, const std::wstring& name)
     FindData data;
     data.name = name;
     data.attributes = Attributes(target);
+    data.reparseTag = target.node.ReparseTag(target.meta);
     data.size = target.node.size;
     data.creationTime = target.node.CreationTime(target.meta);
     data.lastWriteTime = target.node.lastWriteTime;

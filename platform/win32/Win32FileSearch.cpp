@@ -20,6 +20,7 @@ FindData ToFindData(const WIN32_FIND_DATAW& found) {
     entry.size = (static_cast<uint64_t>(found.nFileSizeHigh) << 32) | found.nFileSizeLow;
     entry.creationTime = Ticks(found.ftCreationTime);
     entry.lastWriteTime = Ticks(found.ftLastWriteTime);
+    if ((found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) entry.reparseTag = found.dwReserved0;
     return entry;
 }
 

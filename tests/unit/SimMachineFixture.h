@@ -51,6 +51,14 @@ protected:
         ASSERT_TRUE(out.good()) << host;
     }
 
+    // Marks an existing folder as a cloud placeholder: a reparse point that
+    // is no link, its files where it stands.
+    void MarkCloudFolder(const std::wstring& winPath) {
+        sim::FileMeta meta = machine_->Meta(winPath);
+        meta.reparseTag = platform::kReparseTagCloudFiles;
+        machine_->SetMeta(winPath, meta);
+    }
+
     // The whole content of a file of the machine; empty when it is missing.
     std::string ReadHostFile(const std::wstring& winPath) {
         std::ifstream in(Host(winPath), std::ios::binary);

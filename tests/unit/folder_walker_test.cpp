@@ -147,7 +147,7 @@ TEST_F(FolderWalkerTest, CancelSetBeforeRunIsTheOnlyNotice) {
     EXPECT_EQ(walker.FileCount(), 0u);
 }
 
-TEST_F(FolderWalkerTest, CancelDuringRunUnwindsLevelByLevelAndNeverReportsAFinish) {
+TEST_F(FolderWalkerTest, CancelDuringRunUnwindsLevelByLevelAndTheNextStartFolderReportsIt) {
     for (auto f : {L"f1", L"f2", L"f3"}) WriteFile(std::wstring(L"C:\\C\\a\\") + f, 1);
     WriteFile(L"C:\\C\\b\\g.txt", 1);
     WriteFile(L"C:\\D\\h.txt", 1);
@@ -165,23 +165,60 @@ TEST_F(FolderWalkerTest, CancelDuringRunUnwindsLevelByLevelAndNeverReportsAFinis
     EXPECT_EQ(walker.FileCount(), 1u);
 }
 
-TEST_F(FolderWalkerTest, CancelAfterTheLastEntryStillEndsWithACancelNotice) {
-    WriteFile(L"C:\\W\\a.txt", 1);
-    recorder.cancelAtCode = kWalkStartFolderDone;
+// A cancel met inside the last start folder, or after its last entry,
+// ends that folder's walk; the run then ends as any run does, once.
+TEST_F(FolderWalkerTest, ACancelInTheLastStartFolderEndsTheRunWithItsFinish) {
+    for (auto f : {L"f1", L"f2"}) WriteFile(std::wstring(L"C:\\W\\a\\") + f, 1);
+    recorder.cancelAt = L"f1";
     Walk({L"C:\\W"});
-    ASSERT_EQ(recorder.events.size(), 3u);
-    EXPECT_EQ(recorder.events.back(), (Event{L"", L"", kWalkCancelled, 0}));
-    EXPECT_EQ(recorder.Count(kWalkFinished), 0u);
+    const std::vector<Event> expected{
+        {L"c:\\w\\", L"a", 0, 1},
+        {L"c:\\w\\a\\", L"f1", 1, 1},
+        {L"c:\\w\\a\\", L"f2", kWalkCancelled, 1},
+        {L"c:\\w\\", L"", kWalkStartFolderDone, 1},
+        {L"", L"", kWalkFinished, 1},
+    };
+    EXPECT_EQ(recorder.events, expected);
+
+    recorder = Recorder{};
+    recorder.cancelAtCode = kWalkStartFolderDone;
+    walker.Run();
+    EXPECT_EQ(recorder.Count(kWalkCancelled), 0u);
+    EXPECT_EQ(recorder.Count(kWalkFinished), 1u);
+    EXPECT_EQ(recorder.events.back().code, kWalkFinished);
 }
 
-TEST_F(FolderWalkerTest, JunctionLoopIsReportedOnceAndNeverEntered) {
+// Links are reported but entered only where the filter vouches for them;
+// a cloud placeholder folder is no link and is walked like any folder.
+TEST_F(FolderWalkerTest, LinksAreEnteredOnlyWhenVouchedForAndPlaceholdersAlways) {
     WriteFile(L"C:\\J\\sub\\f.txt", 1);
+    WriteFile(L"C:\\Moved\\m.txt", 1);
+    WriteFile(L"C:\\J\\cloud\\c.txt", 1);
+    MarkCloudFolder(L"C:\\J\\cloud");
     Link(L"C:\\J\\sub\\loop", L"C:\\J");
     Link(L"C:\\J\\up", L"C:\\");
+    Link(L"C:\\J\\moved", L"C:\\Moved");
+    std::vector<std::wstring> asked;
+    walker.SetLinkFilter([&](const std::wstring& link) {
+        asked.push_back(link);
+        return link == L"C:\\J\\moved\\" || link == L"c:\\j\\moved\\";
+    });
     Walk({L"C:\\J"});
-    EXPECT_EQ(recorder.Names(), (std::vector<std::wstring>{L"sub", L"f.txt", L"loop", L"up", L"", L""}));
-    EXPECT_EQ(walker.FolderCount(), 3u);
-    EXPECT_EQ(walker.FileCount(), 1u);
+    std::set<std::wstring> files;
+    for (const Event& e : recorder.events) {
+        if (e.code < kWalkStartFolderDone && !(e.attributes & platform::kAttrDirectory)) files.insert(e.dir + e.name);
+    }
+    EXPECT_EQ(files, (std::set<std::wstring>{L"c:\\j\\sub\\f.txt", L"c:\\j\\moved\\m.txt", L"c:\\j\\cloud\\c.txt"}));
+    EXPECT_EQ(asked.size(), 3u);  // each link once, the placeholder never
+    EXPECT_EQ(walker.FolderCount(), 5u);
+
+    // Without a filter no link is entered.
+    CFolderWalker plain;
+    Recorder heard;
+    ASSERT_TRUE(plain.AddStartFolder(L"C:\\J"));
+    plain.SetHandler(&Recorder::Handle, &heard, &heard.cancel);
+    plain.Run();
+    EXPECT_EQ(plain.FileCount(), 2u);
 }
 
 TEST_F(FolderWalkerTest, NamesOfDotsAreWalkedLiterallyAndNeverReenterTheirParent) {

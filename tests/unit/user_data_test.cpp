@@ -228,6 +228,7 @@ TEST_F(UserDataTest, CancelFlagSetBeforeTheCallIsClearedAndASecondScanIsRefused)
     };
     Scan(false, &cancel);
     EXPECT_TRUE(refused);
+    EXPECT_TRUE(Logged("EnumItunesUserData begin..."));
     EXPECT_TRUE(Logged("ERR:previous task is runing,can not exec new task"));
     EXPECT_FALSE(cancel);
     EXPECT_EQ(Category(1, 1).nCount, 1);
@@ -385,8 +386,13 @@ TEST_F(UserDataTest, JunkFilesGoOneByOneAndALockedOneIsReported) {
                                          L"c:\\users\\tarn\\appdata\\roaming\\apple computer\\itunes\\cookies\\cookies.binarycookies"}));
 }
 
+// Each folder level still open meets the flag at its next entry and says so.
 TEST_F(UserDataTest, CancelStopsTheDeletionAndSkipsTheJunk) {
-    for (int i = 0; i < 30; ++i) WriteFile(kMedia + L"\\Movies\\m" + std::to_wstring(i), 10);
+    // A Chinese Windows, whose OEM code page writes the log's Chinese text.
+    machine_->Edit([](sim::MachineState& state) { state.codePages.oem = 936; });
+    for (int i = 0; i < 30; ++i) WriteFile(kMedia + L"\\Movies\\a\\b\\m" + std::to_wstring(i), 10);
+    WriteFile(kMedia + L"\\Movies\\a\\y.m4v", 10);
+    WriteFile(kMedia + L"\\Movies\\z.m4v", 10);
     WriteFile(kAppData + L"\\Apple Computer\\stray.tmp", 5);
     Scan(false);
     bool cancel = false;
@@ -399,6 +405,11 @@ TEST_F(UserDataTest, CancelStopsTheDeletionAndSkipsTheJunk) {
     EXPECT_EQ(deletion_.back().deleted, 100);  // the first ten files
     EXPECT_TRUE(Exists(kAppData + L"\\Apple Computer\\stray.tmp"));
     EXPECT_TRUE(Logged("Cancle Success"));
+    const std::string log = LoadTimeLog();
+    size_t stops = 0;
+    const std::string stop = Os().CodePages().FromWide(platform::kCpOemCp, L"已取消删除3\n");
+    for (size_t at = log.find(stop); at != std::string::npos; at = log.find(stop, at + 1)) ++stops;
+    EXPECT_EQ(stops, 3u);
 }
 
 // Paths a deletion reaches come from the machine's folders: a link inside a
@@ -433,11 +444,12 @@ TEST_F(UserDataTest, LinksWindowsFolderAndVanishedBackupsAreLeftAlone) {
     EXPECT_TRUE(Exists(planted + L"\\00\\f"));
 }
 
-// Links below the roots: a category folder that is a link to other data,
-// a category folder whose parent is a link (to the media folder, whose
-// files count under category 20, and to a folder of unrelated data). The
-// scan counts nothing behind them and the deletion removes nothing there.
-TEST_F(UserDataTest, LinksBelowTheRootsAreNeitherCountedNorDeletedThrough) {
+// Links below the roots: a category folder that is itself a link, a link on
+// the way to category folders (an iTunes folder moved elsewhere, followed),
+// one into another root (the media folder, whose files count under
+// category 20; not followed). The scan counts exactly what the deletion
+// removes, and nothing behind a link it does not follow goes.
+TEST_F(UserDataTest, LinksBelowTheRootsAreFollowedOnlyOnTheWayToACategory) {
     for (int i = 0; i < 3; ++i) WriteFile(kMedia + L"\\Music\\s" + std::to_wstring(i) + L".mp3", 100);
     for (int i = 0; i < 5; ++i) WriteFile(L"C:\\Shared\\Downloads\\d" + std::to_wstring(i), 50);
     Link(kMedia + L"\\Downloads", L"C:\\Shared\\Downloads");
@@ -460,33 +472,93 @@ TEST_F(UserDataTest, LinksBelowTheRootsAreNeitherCountedNorDeletedThrough) {
     EXPECT_EQ(Category(2, 12).nSize, 0);
     EXPECT_EQ(Category(1, 1).nSize, 300);
     EXPECT_EQ(Category(1, 11).nCount, 0);
-    EXPECT_EQ(Category(3, 14).nCount, 0);
+    EXPECT_EQ(Category(3, 14).nSize, 40);
     EXPECT_EQ(Category(4, 16).nCount, 0);
-    EXPECT_EQ(Category(4, 17).nCount, 0);
+    EXPECT_EQ(Category(4, 17).nSize, 30);
     EXPECT_EQ(Category(5, 20).nSize, 70);
-
     EXPECT_EQ(Category(4, 19).nSize, 0);
 
     Delete({1, 11, 14, 16, 17, 19});
     const DeleteRecord& last = deletion_.back();
-    EXPECT_EQ(last.total, 300);
-    EXPECT_EQ(last.deleted, 300);
+    EXPECT_EQ(last.total, 370);
+    EXPECT_EQ(last.deleted, 370);
     EXPECT_FALSE(Exists(kMedia + L"\\Music"));
     EXPECT_FALSE(fs::is_symlink(Host(kMedia + L"\\Downloads")));  // the link goes, as a link
     for (int i = 0; i < 5; ++i) EXPECT_TRUE(Exists(L"C:\\Shared\\Downloads\\d" + std::to_wstring(i)));
     EXPECT_TRUE(Exists(kMedia + L"\\Cache\\art.jpg"));
-    EXPECT_TRUE(Exists(L"C:\\Other\\Cookies\\c.txt"));
-    EXPECT_TRUE(Exists(L"C:\\Other\\iPhone Software Updates\\fw.ipsw"));
+    EXPECT_FALSE(Exists(L"C:\\Other\\Cookies"));
+    EXPECT_FALSE(Exists(L"C:\\Other\\iPhone Software Updates"));
     EXPECT_FALSE(fs::is_symlink(Host(kComputer + L"\\Stray\\big.lnk")));
     EXPECT_TRUE(Exists(L"C:\\Shared\\big.bin"));
     // What the user picked and the deletion would not reach stays, and says so.
     EXPECT_FALSE(last.success);
     EXPECT_EQ(last.residual,
-              (std::vector<std::wstring>{
-                  L"c:\\users\\tarn\\appdata\\roaming\\apple computer\\itunes\\cookies\\",
-                  L"c:\\users\\tarn\\appdata\\roaming\\apple computer\\itunes\\iphone software updates\\",
-                  L"c:\\users\\tarn\\music\\itunes\\album artwork\\cache\\"}));
+              (std::vector<std::wstring>{L"c:\\users\\tarn\\music\\itunes\\album artwork\\cache\\"}));
     EXPECT_TRUE(Logged("is reached through the link"));
+}
+
+// A media folder moved to a second drive through a junction, cloud
+// placeholder folders (reparse points that are no links) and a root that
+// is itself a junction: scanned to the seeded totals and deleted to exactly
+// them. Links that lead to protected places, or that stand below a
+// category folder, are never followed, counted or deleted through.
+TEST_F(UserDataTest, MovedAndCloudFoldersScanAndDeleteToTheSeededTotals) {
+    machine_->Edit([](sim::MachineState& s) {
+        s.drives.push_back({L'D', platform::DriveType::Fixed, 100ull << 30, 50ull << 30});
+    });
+    machine_->CreateDriveFolders();
+    for (int i = 0; i < 3; ++i) WriteFile(L"D:\\Media\\Music\\s" + std::to_wstring(i) + L".mp3", 100);
+    WriteFile(L"D:\\Media\\Music\\Album\\t.m4a", 100);
+    MarkCloudFolder(L"D:\\Media\\Music\\Album");
+    WriteFile(L"D:\\Media\\Podcasts\\p.mp3", 25);
+    MarkCloudFolder(L"D:\\Media\\Podcasts");
+    fs::remove_all(Host(kMedia));
+    fs::create_directories(Host(kMusic + L"\\iTunes"));
+    Link(kMedia, L"D:\\Media");
+    WriteFile(kMusic + L"\\iTunes\\Album Artwork\\Cache\\a.jpg", 70);
+    MarkCloudFolder(kMusic + L"\\iTunes\\Album Artwork");
+    // Hostile links below a category folder: never followed.
+    WriteFile(L"C:\\Users\\Tarn\\Documents\\thesis.doc", 10);
+    WriteFile(L"C:\\Windows\\System32\\k.dll", 10);
+    Link(L"D:\\Media\\Music\\docs", L"C:\\Users\\Tarn\\Documents");
+    Link(L"D:\\Media\\Music\\win", L"C:\\Windows");
+    Link(L"D:\\Media\\Music\\drive", L"C:\\");
+    fs::create_directory_symlink(Host(L"D:\\"), Host(L"D:\\Media\\Music") + "/...");
+    // Hostile links on the way to a category folder, and a root that leads
+    // into the Windows folder: never followed either.
+    fs::create_directories(Host(kComputer));
+    Link(kComputer + L"\\iTunes", L"C:\\Users\\Tarn\\Documents");
+    WriteFile(L"C:\\Users\\Tarn\\Documents\\Cookies\\c.txt", 10);
+    WriteFile(L"C:\\Windows\\Apple Software Update\\u.msi", 10);
+    fs::remove_all(Host(L"C:\\Users\\Tarn\\AppData\\Local\\Apple"));
+    Link(L"C:\\Users\\Tarn\\AppData\\Local\\Apple", L"C:\\Windows");
+    // A root that is itself a junction to another drive: its junk counts and goes.
+    fs::remove_all(Host(L"C:\\ProgramData\\Apple Computer"));
+    Link(L"C:\\ProgramData\\Apple Computer", L"D:\\AppleComputer");
+    WriteFile(L"D:\\AppleComputer\\stray.tmp", 5);
+
+    Scan(false);
+    EXPECT_EQ(Category(1, 1).nSize, 400);
+    EXPECT_EQ(Category(1, 5).nSize, 25);
+    EXPECT_EQ(Category(4, 16).nSize, 70);
+    EXPECT_EQ(Category(4, 17).nCount, 0);
+    EXPECT_EQ(Category(3, 13).nCount, 0);
+    EXPECT_EQ(Category(4, 19).nSize, 5);
+    EXPECT_TRUE(Logged("is reached through the link"));  // the root into the Windows folder
+
+    Delete({1, 5, 13, 16, 17, 19});
+    const DeleteRecord& last = deletion_.back();
+    EXPECT_EQ(last.total, 500);
+    EXPECT_EQ(last.deleted, 500);
+    EXPECT_FALSE(Exists(L"D:\\Media\\Music"));
+    EXPECT_FALSE(Exists(L"D:\\Media\\Podcasts"));
+    EXPECT_FALSE(Exists(kMusic + L"\\iTunes\\Album Artwork\\Cache"));
+    EXPECT_FALSE(Exists(L"D:\\AppleComputer\\stray.tmp"));
+    EXPECT_TRUE(Exists(L"C:\\Users\\Tarn\\Documents\\thesis.doc"));
+    EXPECT_TRUE(Exists(L"C:\\Users\\Tarn\\Documents\\Cookies\\c.txt"));
+    EXPECT_TRUE(Exists(L"C:\\Windows\\System32\\k.dll"));
+    EXPECT_TRUE(Exists(L"C:\\Windows\\Apple Software Update\\u.msi"));
+    EXPECT_TRUE(Exists(L"D:\\AppleComputer"));
 }
 
 // A root that is a link to another root: walked through it, the pairing
