@@ -43,6 +43,10 @@ std::wstring ImportFile(const std::string& hostPath, const std::wstring& folder)
 // Makes `link` a junction or a symbolic link to the folder `target`; a
 // Windows error code, 0 on success.
 uint32_t MakeLink(const std::wstring& link, const std::wstring& target, bool junction);
+// Makes the existing folder `folder` a reparse point that is no link (a
+// tag without the name-surrogate bit), as a cloud placeholder folder is;
+// the tag it carries in `tag`. A Windows error code, 0 on success.
+uint32_t MakePlaceholder(const std::wstring& folder, uint32_t& tag);
 // RegDeleteTree of HKLM\`path` in the 64-bit view.
 void DeleteMachineKey(const std::wstring& path);
 // A command line whose program runs for a minute unless ended, and the file

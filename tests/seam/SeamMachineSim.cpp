@@ -54,6 +54,13 @@ uint32_t MakeLink(const std::wstring& link, const std::wstring& target, bool /*j
     return ec ? platform::kErrAccessDenied : platform::kErrSuccess;
 }
 
+uint32_t MakePlaceholder(const std::wstring& folder, uint32_t& tag) {
+    sim::FileMeta meta = current->machine->Meta(folder);
+    meta.reparseTag = tag = platform::kReparseTagCloudFiles;
+    current->machine->SetMeta(folder, meta);
+    return platform::kErrSuccess;
+}
+
 void DeleteMachineKey(const std::wstring& path) {
     const std::wstring key = L"HKLM\\" + path;
     current->machine->Edit<sim::Registry>([&](sim::Registry& registry) {

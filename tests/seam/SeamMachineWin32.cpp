@@ -70,6 +70,25 @@ uint32_t MakeLink(const std::wstring& link, const std::wstring& target, bool jun
     return ::CreateSymbolicLinkW(link.c_str(), target.c_str(), SYMBOLIC_LINK_FLAG_DIRECTORY) ? 0 : ::GetLastError();
 }
 
+// The cloud tags are the cloud filter's own; a third party's tag, set with
+// a GUID buffer, makes the same kind of reparse point: no name surrogate,
+// its files where it stands.
+uint32_t MakePlaceholder(const std::wstring& folder, uint32_t& tag) {
+    tag = 0x00000099;
+    HANDLE handle = ::CreateFileW(folder.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                  FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) return ::GetLastError();
+    REPARSE_GUID_DATA_BUFFER buffer{};
+    buffer.ReparseTag = tag;
+    buffer.ReparseGuid = GUID{0x6b1f3c2a, 0x53d4, 0x4e0b, {0x9a, 0x61, 0x2c, 0x8e, 0x17, 0x40, 0xb3, 0x5d}};
+    DWORD returned = 0;
+    const BOOL set = ::DeviceIoControl(handle, FSCTL_SET_REPARSE_POINT, &buffer, REPARSE_GUID_DATA_BUFFER_HEADER_SIZE,
+                                       nullptr, 0, &returned, nullptr);
+    const DWORD error = set ? 0 : ::GetLastError();
+    ::CloseHandle(handle);
+    return error;
+}
+
 void DeleteMachineKey(const std::wstring& path) {
     // The registry here is a real one: only a key of the suite's own
     // naming is ever removed.

@@ -182,6 +182,8 @@ TEST_F(SeamTest, Links) {
         auto found = Files().FindFirst(link, entry);
         ASSERT_TRUE(found);
         EXPECT_EQ(entry.attributes, kAttrDirectory | kAttrReparsePoint);
+        EXPECT_TRUE(entry.IsLink()) << std::hex << entry.reparseTag;
+        if (junction) EXPECT_EQ(entry.reparseTag, kReparseTagMountPoint);
         EXPECT_EQ(ReadAll(link + L"\\inside.txt"), "i");
         EXPECT_EQ(Files().FinalPathName(link + L"\\inside.txt"), In(L"Target\\inside.txt"));
         // Removing the link leaves what it leads to.
@@ -197,9 +199,36 @@ TEST_F(SeamTest, Links) {
     auto found = Files().FindFirst(hostLink, entry);
     ASSERT_TRUE(found);
     EXPECT_EQ(entry.attributes & (kAttrDirectory | kAttrReparsePoint), kAttrDirectory | kAttrReparsePoint);
+    // Wine 8 fills in no tag for it; a reparse point of unknown tag is a link.
+    EXPECT_TRUE(entry.IsLink()) << std::hex << entry.reparseTag;
     EXPECT_EQ(Files().FinalPathName(hostLink), L"Z:\\usr\\bin");
 #endif
     if (!refused.empty()) SEAM_SKIP("Wine refuses to make links:" + refused);
+}
+
+// A reparse point that is no name surrogate, such as a cloud placeholder
+// folder: it reports the attribute and its tag, and is an ordinary folder
+// in every other way.
+TEST_F(SeamTest, ReparseFoldersThatAreNoLinks) {
+    const std::wstring folder = In(L"Placeholder");
+    ASSERT_EQ(Files().CreateDirectory(folder), 0u);
+    Write(folder + L"\\inside.txt", "i");
+    uint32_t tag = 0;
+    const uint32_t made = seam::MakePlaceholder(folder, tag);
+    if (!seam::kSimulated && made != 0) {
+        SEAM_SKIP("Wine makes no reparse points but its own links (error " + std::to_string(made) + ")");
+    }
+    ASSERT_EQ(made, 0u);
+    EXPECT_EQ(Files().GetAttributes(folder), kAttrDirectory | kAttrReparsePoint);
+    FindData entry;
+    ASSERT_TRUE(Files().FindFirst(folder, entry));
+    EXPECT_EQ(entry.reparseTag, tag);
+    EXPECT_FALSE(entry.IsLink());
+    EXPECT_EQ(Files().FinalPathName(folder + L"\\inside.txt"), folder + L"\\inside.txt");
+    EXPECT_EQ(ReadAll(folder + L"\\inside.txt"), "i");
+    ASSERT_EQ(Files().DeleteFile(folder + L"\\inside.txt"), 0u);
+    EXPECT_EQ(Files().RemoveDirectory(folder), 0u);
+    EXPECT_FALSE(Files().Exists(folder));
 }
 
 // The junctions Windows keeps for the folder names of Windows XP: hidden,

@@ -21,6 +21,8 @@ ud_drive="$WINEPREFIX/drive_c"
 # run that died half-way is cleaned up by the next one.
 ud_snapshot="$WINEPREFIX/.brisalen-user-data-snapshot.json"
 ud_manifest="$ud_out/manifest.json"
+# The second drive the moved-media step maps as D:.
+ud_drive_d="$WINEPREFIX/.brisalen-drive-d"
 
 # Runs the host, its standard output (without the CRs) in $ud_out/NAME.
 ud_host() {
@@ -92,6 +94,32 @@ ud_delete() {
         "$ud_manifest" "$ud_drive"
 }
 
+# The iTunes Media folder moved to a second drive and reached through a link
+# in its old place (Wine shows a Unix symbolic link as a reparse point of
+# unknown tag, which the library takes for a link): the quick scan counts
+# what it counted in place, and deleting the movies category through the
+# link removes exactly what was counted. The folder is put back after.
+ud_moved_media() {
+    local media moved rc=0 failed=0
+    media="$(python3 "$ud_check" unix "$ud_drive" "$(python3 -c 'import json,sys; print(json.load(open(sys.argv[1]))["folders"]["my_music"] + "\\iTunes\\iTunes Media")' "$ud_manifest")")"
+    moved="$ud_drive_d/Media"
+    ud_host moved-in-place.json scan --json || { echo "  scan in place failed"; return 1; }
+    rm -rf -- "$ud_drive_d" && mkdir -p "$ud_drive_d" && ln -sfn "$ud_drive_d" "$WINEPREFIX/dosdevices/d:"
+    mv -- "$media" "$moved" && ln -s "$moved" "$media" || { echo "  moving the media folder failed"; return 1; }
+    ud_host moved-scan.json scan --json || rc=$?
+    [ "$rc" -eq 0 ] || { echo "  scan of the moved media exit $rc"; failed=1; }
+    if [ "$failed" -eq 0 ]; then
+        ud_host moved-delete.json delete --category 2 --json || rc=$?
+        [ "$rc" -eq 0 ] || { echo "  delete of the moved movies exit $rc"; failed=1; }
+    fi
+    [ "$failed" -eq 0 ] && { python3 "$ud_check" moved "$ud_out/moved-in-place.json" "$ud_out/moved-scan.json" \
+        "$ud_out/moved-delete.json" "$moved/Movies" || failed=1; }
+    rm -f -- "$media" && mv -- "$moved" "$media"
+    rm -f -- "$WINEPREFIX/dosdevices/d:"
+    rm -rf -- "$ud_drive_d"
+    return "$failed"
+}
+
 user_data_scenarios() {
     local started
     started=$(date +%s)
@@ -107,6 +135,7 @@ user_data_scenarios() {
     scenario "user data: deleting music and a backup removes exactly their files" ud_delete
     scenario "user data: the library file loses exactly the entries of deleted files" \
         python3 "$ud_check" library "$ud_manifest" "$ud_drive"
+    scenario "user data: media moved to another drive behind a link scans and deletes to its totals" ud_moved_media
     ud_cleanup
     echo "  user-data scenarios took $(($(date +%s) - started)) s"
 }
