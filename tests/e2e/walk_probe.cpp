@@ -10,7 +10,9 @@
 // name as handed over, does not name an existing entry: a name spoiled on
 // the way, or a long path cut), "inside-excluded N" (entries heard from
 // within an excluded folder), "counters F G" (the walker's own file and
-// folder counts) and "end finished|cancelled|none". With --cancel-after the
+// folder counts) and "end finished|cancelled|cancelled-finished|none" (a
+// cancel met inside the last start folder ends the run with its finish
+// notice too). With --cancel-after the
 // handler sets the cancel flag once it has heard N files.
 #include <algorithm>
 #include <cstdio>
@@ -36,8 +38,8 @@ struct Tally {
 
 bool Hear(void* context, std::wstring dirPath, const platform::FindData* entry, uint32_t code, uint32_t) {
     Tally& tally = *static_cast<Tally*>(context);
-    if (code == kWalkFinished) tally.end = "finished";
     if (code == kWalkCancelled) tally.end = "cancelled";
+    if (code == kWalkFinished) tally.end = std::string(tally.end) == "cancelled" ? "cancelled-finished" : "finished";
     if (code >= kWalkStartFolderDone || entry == nullptr) return true;
     const std::wstring path = dirPath + entry->name;
     tally.longest = std::max(tally.longest, path.size());

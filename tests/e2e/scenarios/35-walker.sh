@@ -77,7 +77,7 @@ walker_cancelled() {
     local ok=0
     walker_probe walk-cancel.txt --cancel-after 100 || return 1
     walker_expect walk-cancel.txt files 100 || ok=1
-    walker_expect walk-cancel.txt end cancelled || ok=1
+    walker_expect walk-cancel.txt end cancelled-finished || ok=1
     return "$ok"
 }
 
