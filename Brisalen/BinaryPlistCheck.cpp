@@ -53,15 +53,11 @@ private:
         return offset >= kHeaderSize && offset < tableOffset_;
     }
 
-    // libplist hands dates out as 32-bit seconds by a plain conversion of
-    // the stored double, which is undefined for a value out of that range.
-    bool IsDateInRange(uint64_t offset) const {
-        if (data_[offset] != 0x33 || offset + 9 > tableOffset_) return false;
-        const uint64_t bits = ReadBigEndian(data_ + offset + 1, 8);
-        double seconds = 0;
-        std::memcpy(&seconds, &bits, sizeof seconds);
-        return seconds >= -2147483648.0 && seconds < 2147483648.0;  // false for NaN as well
-    }
+    // A date is an eight-byte double inside the object area. Its value is
+    // not judged here: a date far in the future anywhere in the list must
+    // not cost the backup its device fields. The one date the library reads
+    // goes through PlistDateSeconds, which never converts out of range.
+    bool IsDateWellFormed(uint64_t offset) const { return data_[offset] == 0x33 && offset + 9 <= tableOffset_; }
 
     // The element count of a container whose marker is at `offset`, and
     // where its references start.
@@ -98,7 +94,7 @@ private:
         own.nodes = 1;
         own.height = 1;
         const unsigned type = data_[offset] >> 4;
-        if (type == 0x3 && !IsDateInRange(offset)) return false;
+        if (type == 0x3 && !IsDateWellFormed(offset)) return false;
         if (type == 0xA || type == 0xC || type == 0xD) {
             uint64_t count = 0;
             uint64_t refs = 0;

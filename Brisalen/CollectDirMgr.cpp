@@ -173,11 +173,11 @@ bool CCollectDirMgr::ReadBackupPlist(ST_ITUNES_USER_DATA_ITEM& item, const std::
     if (root == nullptr || plist_get_node_type(root.get()) != PLIST_DICT) return false;
     if (item.nDate == 0) {
         plist_t date = plist_dict_get_item(root.get(), "Date");
-        if (date != nullptr && plist_get_node_type(date) == PLIST_DATE) {
-            int32_t seconds = 0;
-            int32_t microseconds = 0;
-            plist_get_date_val(date, &seconds, &microseconds);
+        int32_t seconds = 0;
+        if (PlistDateSeconds(date, seconds)) {
             if (seconds > 0) item.nDate = KeptTo32Bits(int64_t{seconds} + kAppleEpochFromUnix);
+        } else if (date != nullptr && plist_get_node_type(date) == PLIST_DATE) {
+            LOG_INFO_W(L"WARN:plist [%s]: Date beyond what 32-bit seconds hold, not used\n", file);
         }
     }
     plist_t lockdown = plist_dict_get_item(root.get(), "Lockdown");

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 
 #include "Brisalen/PlistNode.h"
@@ -17,3 +18,9 @@ public:
 private:
     std::string m_strWhy;
 };
+
+// The seconds since 2001-01-01 of a date node, as libplist hands them out
+// (truncated toward zero), or false when the node is no date or its value
+// does not fit 32 bits: plist_get_date_val converts such a value without a
+// bound, which is undefined, so it is never asked for one.
+bool PlistDateSeconds(plist_t node, int32_t& seconds);

@@ -6,6 +6,8 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
+#include <limits>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -80,6 +82,34 @@ std::string ArrayOf(const std::vector<int>& refs) {
     std::string object(1, static_cast<char>(0xA0 | refs.size()));
     for (int ref : refs) object += static_cast<char>(ref);
     return object;
+}
+
+// A dictionary object of up to 14 entries: key references, then value references.
+std::string DictOf(const std::vector<int>& keys, const std::vector<int>& values) {
+    std::string object(1, static_cast<char>(0xD0 | keys.size()));
+    for (int ref : keys) object += static_cast<char>(ref);
+    for (int ref : values) object += static_cast<char>(ref);
+    return object;
+}
+
+// An ASCII string object of up to 14 characters.
+std::string AsciiOf(const std::string& text) { return static_cast<char>(0x50 | text.size()) + text; }
+
+// A date object: seconds since 2001-01-01 as a big-endian double.
+std::string DateOf(double seconds) {
+    uint64_t bits = 0;
+    std::memcpy(&bits, &seconds, sizeof bits);
+    std::string object(1, '\x33');
+    for (int shift = 56; shift >= 0; shift -= 8) object += static_cast<char>((bits >> shift) & 0xFF);
+    return object;
+}
+
+// A binary manifest: "Date" as given, "Lockdown" naming the device, and a
+// far-future date under an unrelated key and inside an array.
+std::string ManifestWithDates(double date, double elsewhere) {
+    return Bplist({DictOf({1, 2, 3}, {4, 5, 6}), AsciiOf("Date"), AsciiOf("Lockdown"), AsciiOf("Expires"),
+                   DateOf(date), DictOf({7}, {8}), ArrayOf({9}), AsciiOf("DeviceName"), AsciiOf("iPhone"),
+                   DateOf(elsewhere)});
 }
 
 PlistPtr Parse(const std::string& bytes, std::string* why = nullptr) {
@@ -223,6 +253,47 @@ TEST_F(BackupDirTest, BinaryManifestAndXmlInfoAreBothReadInfoLast) {
     EXPECT_EQ(item.strVersion, L"");
     EXPECT_EQ(item.strDeviceId, L"");
     EXPECT_EQ(item.nDate, kNewYear2020);
+}
+
+// Seconds from 2001 of 2050-01-01, 2100-01-01 and 2020-01-01, all UTC.
+constexpr double kSeconds2050 = 1546300800;
+constexpr double kSeconds2100 = 3124137600;
+constexpr double kSeconds2020 = 599529600;
+
+// A date past 2038 is no reason to refuse a list: elsewhere in it, it is not
+// read at all; as "Date" it is kept to 32 bits and sign-extended while its
+// seconds from 2001 fit 32 bits, and beyond that (or not a number) the
+// files' creation time decides, with the device still named.
+TEST_F(BackupDirTest, DatesPastTwentyThirtyEightKeepTheDeviceAndFollowTheThirtyTwoBitRule) {
+    const int64_t created = 1557185400;  // 2019-05-06T23:30:00Z
+    const auto parsedWith = [&](const std::wstring& folder, const std::string& manifest) {
+        MakeLayout(folder);
+        WriteBytes(folder + L"\\Manifest.plist", manifest);
+        SetCreationTime(folder + L"\\Manifest.plist", created);
+        return Parsed(folder);
+    };
+
+    const ST_ITUNES_USER_DATA_ITEM elsewhere = parsedWith(L"C:\\B\\elsewhere", ManifestWithDates(kSeconds2020, kSeconds2100));
+    EXPECT_EQ(elsewhere.strDeviceName, L"iPhone");
+    EXPECT_EQ(elsewhere.nDate, kNewYear2020);
+
+    // 2050: 2524608000 seconds from 1970, which 32 bits hold as -1770359296,
+    // a time before 1970 that the C runtime gives no calendar date for.
+    const ST_ITUNES_USER_DATA_ITEM wrapped = parsedWith(L"C:\\B\\2050", ManifestWithDates(kSeconds2050, kSeconds2100));
+    EXPECT_EQ(wrapped.strDeviceName, L"iPhone");
+    EXPECT_EQ(wrapped.nDate, -1770359296);
+    EXPECT_EQ(wrapped.strDate, L"");
+
+    int case_ = 0;
+    for (const double date : {kSeconds2100, std::numeric_limits<double>::infinity(),
+                              std::numeric_limits<double>::quiet_NaN(), -kSeconds2100}) {
+        SCOPED_TRACE(date);
+        const ST_ITUNES_USER_DATA_ITEM beyond =
+            parsedWith(L"C:\\B\\beyond" + std::to_wstring(++case_), ManifestWithDates(date, date));
+        EXPECT_EQ(beyond.strDeviceName, L"iPhone");
+        EXPECT_EQ(beyond.nDate, created);
+        EXPECT_EQ(beyond.strDate, L"2019-05-06");
+    }
 }
 
 TEST_F(BackupDirTest, PlistDateIsShownInTheMachinesTimeZone) {
@@ -538,6 +609,22 @@ TEST_F(BackupDirTest, PlistsNestedAHundredThousandLevelsAreRefused) {
     }
 }
 
+// A comment inside an internal DTD subset that holds "]>" and then a
+// hundred thousand open arrays: a reader that ends the subset at the first
+// "]>" (libplist's own XML reader does, and then overflows the stack
+// freeing what it built) sees them all; an XML parser sees one comment. The
+// document is read as what it is, an empty array.
+TEST(PlistParser, MarkupHiddenInADtdCommentIsNotNesting) {
+    std::string doc = "<?xml version=\"1.0\"?>\n<!DOCTYPE plist [ <!-- ]> <plist><array>";
+    for (int i = 0; i < 100000; ++i) doc += "<array>";
+    doc += " --> ]>\n<plist version=\"1.0\"><array/></plist>\n";
+    std::string why;
+    const PlistPtr root = Parse(doc, &why);
+    ASSERT_NE(root, nullptr) << why;
+    EXPECT_EQ(plist_get_node_type(root.get()), PLIST_ARRAY);
+    EXPECT_EQ(plist_array_get_size(root.get()), 0u);
+}
+
 TEST(PlistParser, SharedAndCyclicBinaryObjectsAreRefusedBeforeExpansion) {
     // Eight levels of arrays that each name the next level 14 times: 14^8
     // nodes once expanded, from a file of 200 bytes.
@@ -552,10 +639,10 @@ TEST(PlistParser, SharedAndCyclicBinaryObjectsAreRefusedBeforeExpansion) {
 
     // Two levels of sharing stay well inside the bound and are read.
     EXPECT_NE(Parse(Bplist({ArrayOf({1, 1, 1}), ArrayOf({2, 2}), "\x09"})), nullptr);
-    // A cycle, a reference past the last object, and a date libplist could not hand out.
+    // A cycle, a reference past the last object, and a date cut short.
     EXPECT_EQ(Parse(Bplist({ArrayOf({1}), ArrayOf({0})})), nullptr);
     EXPECT_EQ(Parse(Bplist({ArrayOf({5}), "\x09"})), nullptr);
-    EXPECT_EQ(Parse(Bplist({std::string("\x33\x7f\xf0\0\0\0\0\0\0", 9)})), nullptr);  // +infinity
+    EXPECT_EQ(Parse(Bplist({std::string("\x33\x7f\xf0\0\0", 5)})), nullptr);
 }
 
 TEST_F(BackupDirTest, StringWithANulByteEndsThereInsteadOfEndingTheProcess) {
