@@ -404,11 +404,6 @@ std::vector<std::wstring> LinksOnPath(const std::wstring& path, bool includeLast
     return links;
 }
 
-std::wstring FirstLinkOnPath(const std::wstring& path, bool includeLast) {
-    const std::vector<std::wstring> links = LinksOnPath(path, includeLast);
-    return links.empty() ? std::wstring() : links.front();
-}
-
 bool IsLink(const std::wstring& path) {
     platform::IFileSystem& files = platform::Os().Files();
     const uint32_t attributes = files.GetAttributes(path);

@@ -34,9 +34,6 @@ bool IsLink(const std::wstring& path);
 // when each of these is one it follows.
 std::vector<std::wstring> LinksOnPath(const std::wstring& path, bool includeLast);
 
-// The first of LinksOnPath, or empty.
-std::wstring FirstLinkOnPath(const std::wstring& path, bool includeLast);
-
 // Whether the host's cancel flag (which may be null) is set now.
 bool IsCancelSet(const bool* flag);
 

@@ -10,6 +10,7 @@
 #include "Brisalen/MsiInstaller.h"
 #include "Brisalen/OneKeyuninstall.h"
 #include "FixturePackages.h"
+#include "OneKeyMachineTest.h"
 #include "common/FileHelpers.h"
 #include "platform/sim/SimLibraries.h"
 #include "platform/sim/SimProcesses.h"
@@ -25,18 +26,8 @@ struct Report {
     ST_ONEKEY_UNINSTALL_INFO info;
 };
 
-class OneKeyUninstallOutcomesTest : public FixtureMachineTest {
+class OneKeyUninstallOutcomesTest : public OneKeyMachineTest {
 protected:
-    void SetUp() override {
-        FixtureMachineTest::SetUp();
-        CreateDirTree(CMsiInstaller::Instance().InstallCacheDir());
-        WriteFile(CMsiInstaller::Instance().MsiZapPath(), 64);
-    }
-    void TearDown() override {
-        COneKeyuninstall::Instance().WaitIdle();
-        FixtureMachineTest::TearDown();
-    }
-
     static void Callback(void* user, int32_t state, const void* data) {
         auto* self = static_cast<OneKeyUninstallOutcomesTest*>(user);
         self->reports_.push_back({state, *static_cast<const ST_ONEKEY_UNINSTALL_INFO*>(data)});

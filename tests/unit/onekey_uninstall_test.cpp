@@ -14,6 +14,7 @@
 #include "Brisalen/MsiInstaller.h"
 #include "Brisalen/OneKeyuninstall.h"
 #include "FixturePackages.h"
+#include "OneKeyMachineTest.h"
 #include "common/FileHelpers.h"
 #include "platform/KnownFolders.h"
 #include "platform/sim/SimLibraries.h"
@@ -74,19 +75,8 @@ struct Recorder {
     const ST_ONEKEY_UNINSTALL_INFO& Final() const { return events.back().info; }
 };
 
-class OneKeyUninstallTest : public FixtureMachineTest {
+class OneKeyUninstallTest : public OneKeyMachineTest {
 protected:
-    void SetUp() override {
-        FixtureMachineTest::SetUp();
-        // The installer's cache and MsiZap.exe, as the host folder has them.
-        CreateDirTree(CMsiInstaller::Instance().InstallCacheDir());
-        WriteFile(CMsiInstaller::Instance().MsiZapPath(), 64);
-    }
-    void TearDown() override {
-        COneKeyuninstall::Instance().WaitIdle();
-        FixtureMachineTest::TearDown();
-    }
-
     bool Registered(const std::string& file) { return sim::FindProduct(*machine_, Fixture(file).productCode).has_value(); }
     bool Exists(const std::wstring& path) { return Os().Files().Exists(path); }
     bool Logged(const std::string& text) { return LoadTimeLog().find(text) != std::string::npos; }
