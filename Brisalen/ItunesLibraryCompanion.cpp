@@ -1,5 +1,6 @@
 #include "Brisalen/ItunesLibraryCompanion.h"
 
+#include "Brisalen/CompanionCall.h"
 #include "logging/Log.h"
 #include "platform/Platform.h"
 
@@ -8,17 +9,11 @@ namespace {
 constexpr wchar_t kCompanionName[] = L"ITunesLibrary.dll";
 constexpr char kCreateExport[] = "CreateITunesLibrary";
 
-void LogException(const wchar_t* operation) {
-    LOG_INFO_W(L"ERR:Exception at %s.%s", logging::Widen(__FILE__), operation);
-}
-
-// Runs `call` under the fault guard; a fault is logged against `operation`.
+// Runs `call` under the fault guard; an exception or refusal is logged
+// against `operation`.
 template <typename Call>
 bool Guarded(const wchar_t* operation, Call& call) {
-    const bool completed = platform::Os().Process().RunGuarded(
-        [](void* context) { (*static_cast<Call*>(context))(); }, &call);
-    if (!completed) LogException(operation);
-    return completed;
+    return CallCompanion(kCompanionName, __FILE__, operation, call);
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "Brisalen/CompanionCall.h"
 #include "common/FileHelpers.h"
 #include "common/OsInfo.h"
 #include "common/PathHelpers.h"
@@ -13,6 +14,7 @@
 namespace {
 
 constexpr int32_t kNoAnswer = -100;
+constexpr wchar_t kCompanionName[] = L"RemovePackage.dll";
 
 template <typename Function>
 Function ExportOf(platform::ILibrary& library, const char* name) {
@@ -32,10 +34,6 @@ struct UninstallCall {
     int32_t code;
 };
 
-void LogException(const wchar_t* operation) {
-    LOG_INFO_W(L"ERR:Exception at %s.%s", logging::Widen(__FILE__), operation);
-}
-
 }  // namespace
 
 CWin10AppStore& CWin10AppStore::Instance() { return Singleton<CWin10AppStore>::Instance(); }
@@ -45,7 +43,7 @@ CWin10AppStore::CWin10AppStore() {
         LOG_INFO_W(L"CHECK:not need handle micro app store iTunes(OS not win10+)");
         return;
     }
-    auto loaded = platform::Os().Libraries().Load(L"RemovePackage.dll");
+    auto loaded = platform::Os().Libraries().Load(kCompanionName);
     if (!loaded) {
         LOG_INFO_W(L"load RemovePackage.dll fail 0x%x", loaded.Error());
         return;
@@ -61,14 +59,8 @@ bool CWin10AppStore::CheckInstallMicrosoftStoreItunesSafe() {
     if (pfnCheckInstall == nullptr) return false;
     std::vector<wchar_t> version(kVersionUnits, L'\0');
     CheckCall call{pfnCheckInstall, version.data(), false};
-    const bool completed = platform::Os().Process().RunGuarded(
-        [](void* context) {
-            auto& c = *static_cast<CheckCall*>(context);
-            c.installed = c.function(c.version, 0);
-        },
-        &call);
-    if (!completed) {
-        LogException(L"CWin10AppStore::CheckInstallMicrosoftStoreItunesSafe");
+    auto check = [&call] { call.installed = call.function(call.version, 0); };
+    if (!CallCompanion(kCompanionName, __FILE__, L"CWin10AppStore::CheckInstallMicrosoftStoreItunesSafe", check)) {
         return call.installed;
     }
     // The companion owes a terminated text; the last unit stays zero
@@ -82,16 +74,9 @@ bool CWin10AppStore::CheckInstallMicrosoftStoreItunesSafe() {
 bool CWin10AppStore::UninstallMicrosoftStoreItunesSafe() {
     if (pfnUninstall == nullptr) return false;
     UninstallCall call{pfnUninstall, kNoAnswer};
-    const bool completed = platform::Os().Process().RunGuarded(
-        [](void* context) {
-            auto& c = *static_cast<UninstallCall*>(context);
-            c.code = c.function();
-        },
-        &call);
-    if (completed) {
+    auto uninstall = [&call] { call.code = call.function(); };
+    if (CallCompanion(kCompanionName, __FILE__, L"CWin10AppStore::UninstallMicrosoftStoreItunesSafe", uninstall)) {
         LOG_INFO_W(L"[UninstallMicrosoftStoreItunesSafe] ret = %d", call.code);
-    } else {
-        LogException(L"CWin10AppStore::UninstallMicrosoftStoreItunesSafe");
     }
     CleanUpAfterRemoval();
     return call.code == 0;

@@ -162,7 +162,11 @@ void LogGuarded(const Char* function, const Char* file, int32_t line, int32_t le
                 const Char* format, Args args) {
     if (format == nullptr || *format == Char(0)) return;
     FormatJob<Char, Args> job{format, args, std::string(), false};
-    const bool completed = platform::Os().Process().RunGuarded(&FormatMessage<Char, Args>, &job);
+    const platform::GuardOutcome outcome = platform::Os().Process().RunGuarded(&FormatMessage<Char, Args>, &job);
+    // A thread the guard cannot serve still gets its log lines: the text is
+    // the host's own arguments, formatted as they stand.
+    if (outcome.end == platform::GuardOutcome::End::kRefused) FormatMessage<Char, Args>(&job);
+    const bool completed = outcome.end != platform::GuardOutcome::End::kException;
     if (completed && !job.failed) {
         try {
             WriteText(level, job.text);

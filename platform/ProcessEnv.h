@@ -10,6 +10,26 @@
 
 namespace platform {
 
+// How a guarded run ended.
+struct GuardOutcome {
+    enum class End {
+        kReturned,   // the code ran to its end
+        kException,  // an exception ended it; `exceptionCode` says which
+        kRefused,    // the code was not run; `refusal` says why
+    };
+    End end = End::kReturned;
+    uint32_t exceptionCode = 0;
+    const wchar_t* refusal = L"";  // a static text
+
+    bool Returned() const { return end == End::kReturned; }
+    static GuardOutcome Exception(uint32_t code) { return {End::kException, code, L""}; }
+    static GuardOutcome Refused(const wchar_t* why) { return {End::kRefused, 0, why}; }
+};
+
+// The code a C++ exception compiled by Microsoft's compiler raises; the
+// simulated machine reports a C++ exception out of guarded code with it too.
+inline constexpr uint32_t kCxxExceptionCode = 0xE06D7363;
+
 class IProcessEnv {
 public:
     virtual ~IProcessEnv() = default;
@@ -49,9 +69,11 @@ public:
     // from the calling thread when it is one of them.
     virtual void WaitForWorkers() = 0;
 
-    // Runs `body`, turning an access violation or other hardware fault
-    // inside it into a false result instead of the end of the process.
-    virtual bool RunGuarded(void (*body)(void*), void* context) = 0;
+    // Runs `body` so that any exception it leaves unhandled (a hardware
+    // fault, a raised code, a C++ exception, a stack overflow) ends `body`
+    // instead of the process. When the guard cannot be set up on this
+    // thread, `body` is not run at all.
+    virtual GuardOutcome RunGuarded(void (*body)(void*), void* context) = 0;
 };
 
 }  // namespace platform

@@ -1,7 +1,9 @@
 #include "platform/sim/FaultGuard.h"
 
+#include <atomic>
 #include <csetjmp>
 #include <csignal>
+#include <cstdint>
 #include <mutex>
 
 namespace sim {
@@ -19,6 +21,24 @@ struct sigaction g_previous[kSignalCount];
 // at creation, so that read never makes the loader allocate thread storage,
 // which is not safe inside a signal handler.
 __attribute__((tls_model("initial-exec"))) thread_local sigjmp_buf* t_resume = nullptr;
+// The Windows code of the fault that ended the innermost guarded call.
+__attribute__((tls_model("initial-exec"))) thread_local uint32_t t_faultCode = 0;
+
+std::atomic<bool> g_available{true};
+
+// The code Windows raises for the fault a signal stands for.
+uint32_t WindowsCodeOf(int signal, const siginfo_t* info) {
+    switch (signal) {
+        case SIGFPE:
+            if (info->si_code == FPE_INTDIV) return 0xC0000094;  // EXCEPTION_INT_DIVIDE_BY_ZERO
+            if (info->si_code == FPE_INTOVF) return 0xC0000095;  // EXCEPTION_INT_OVERFLOW
+            return 0xC0000090;                                  // EXCEPTION_FLT_INVALID_OPERATION
+        case SIGILL:
+            return 0xC000001D;  // EXCEPTION_ILLEGAL_INSTRUCTION
+        default:
+            return 0xC0000005;  // EXCEPTION_ACCESS_VIOLATION
+    }
+}
 
 void ChainToPrevious(int signal, siginfo_t* info, void* ucontext) {
     for (int i = 0; i < kSignalCount; ++i) {
@@ -41,7 +61,10 @@ void ChainToPrevious(int signal, siginfo_t* info, void* ucontext) {
 }
 
 void OnFault(int signal, siginfo_t* info, void* ucontext) {
-    if (sigjmp_buf* resume = t_resume) siglongjmp(*resume, 1);
+    if (sigjmp_buf* resume = t_resume) {
+        t_faultCode = WindowsCodeOf(signal, info);
+        siglongjmp(*resume, 1);
+    }
     ChainToPrevious(signal, info, ucontext);
 }
 
@@ -55,7 +78,10 @@ void InstallHandlers() {
 
 }  // namespace
 
-bool RunWithFaultGuard(void (*body)(void*), void* context) {
+void SetFaultGuardAvailable(bool available) { g_available.store(available); }
+
+platform::GuardOutcome RunWithFaultGuard(void (*body)(void*), void* context) {
+    if (!g_available.load()) return platform::GuardOutcome::Refused(L"the machine gives no fault guard");
     static std::once_flag installed;
     std::call_once(installed, InstallHandlers);
 
@@ -65,12 +91,17 @@ bool RunWithFaultGuard(void (*body)(void*), void* context) {
     // signal blocked, and the next fault must reach it again.
     if (sigsetjmp(resume, 1) != 0) {
         t_resume = outer;
-        return false;
+        return platform::GuardOutcome::Exception(t_faultCode);
     }
     t_resume = &resume;
-    body(context);
+    try {
+        body(context);
+    } catch (...) {
+        t_resume = outer;
+        return platform::GuardOutcome::Exception(platform::kCxxExceptionCode);
+    }
     t_resume = outer;
-    return true;
+    return {};
 }
 
 }  // namespace sim

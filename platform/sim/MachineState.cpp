@@ -21,6 +21,9 @@ void SetRedirectedFolders(std::map<int, std::wstring>& folders, bool windows64) 
     folders[csidl::kProgramFilesCommon] = programFiles + L"\\Common Files";
     folders[csidl::kProgramFilesCommonX86] = programFiles + L"\\Common Files";
     folders[csidl::kSystem] = windows64 ? L"C:\\Windows\\SysWOW64" : L"C:\\Windows\\System32";
+    // The x86 system folder, the same on both kinds of Windows for a 32-bit
+    // module.
+    folders[csidl::kSystemX86] = folders[csidl::kSystem];
 }
 
 struct DriveTypeName {

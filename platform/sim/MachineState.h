@@ -40,7 +40,7 @@ struct FileMeta {
     bool listDenied = false;
     // A reparse point that is no link (a cloud placeholder, a deduplicated
     // file): the entry keeps its contents and reports the attribute and tag.
-    std::optional<uint32_t> reparseTag;
+    std::optional<uint32_t> reparseTag = std::nullopt;
     bool Empty() const { return !attributes && !creationTime && !listDenied && !reparseTag; }
     bool operator==(const FileMeta& other) const {
         return attributes == other.attributes && creationTime == other.creationTime &&

@@ -260,6 +260,8 @@ bool SimProcessEnv::MayWaitForWorkersAtUnload() { return true; }
 
 void SimProcessEnv::WaitForWorkers() { Workers().JoinAll(); }
 
-bool SimProcessEnv::RunGuarded(void (*body)(void*), void* context) { return RunWithFaultGuard(body, context); }
+platform::GuardOutcome SimProcessEnv::RunGuarded(void (*body)(void*), void* context) {
+    return RunWithFaultGuard(body, context);
+}
 
 }  // namespace sim

@@ -32,7 +32,7 @@ public:
     bool StartThread(std::function<void()> body) override;
     bool MayWaitForWorkersAtUnload() override;
     void WaitForWorkers() override;
-    bool RunGuarded(void (*body)(void*), void* context) override;
+    platform::GuardOutcome RunGuarded(void (*body)(void*), void* context) override;
 
     // SetLastError for the calling thread.
     static void SetLastError(uint32_t error);

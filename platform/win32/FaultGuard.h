@@ -1,46 +1,43 @@
-// Runs code so that a hardware fault inside it (an access violation, a bad
-// instruction, an integer division by zero) ends the code instead of the
+// Runs code so that any exception it leaves unhandled (a hardware fault, a
+// code raised with RaiseException, a C++ exception of any compiler, a
+// non-continuable exception, a stack overflow) ends the code instead of the
 // process.
 #pragma once
 
-#include <atomic>
-
+#include "platform/ProcessEnv.h"
 #include "platform/win32/ThreadSlot.h"
-#include "platform/win32/VectoredHandler.h"
-#include "platform/win32/WinApi.h"
 
 namespace platform::win32 {
 
-// MinGW has no __try/__except, so the guard works with a vectored handler.
-// On entry the guard sets a jump point (__builtin_setjmp). When a fault hits
-// a thread inside a guard, the handler lets Windows finish the exception
-// normally but resumes the thread in a small routine, on fresh stack below
-// the fault, that jumps back to that point. The jump is left to the
-// compiler, which knows what it must reload at the landing, so nothing
-// depends on how a register snapshot would describe an optimised frame.
-// Guards nest; each thread has its own chain.
+// MinGW has no __try/__except, so the guard builds its own: the code runs
+// from a small assembly routine that registers a frame-based handler (an
+// fs:0 record on x86, an unwind-table handler on x64). Windows asks that
+// handler only once every frame inside the code has declined the
+// exception, so exceptions the code handles itself never reach the guard.
+// The handler jumps back to a point the guard set (__builtin_setjmp); the
+// jump is left to the compiler, which knows what it must reload at the
+// landing. Guards nest.
 //
-// Like __except without unwinding, the faulting code's stack is abandoned:
+// Like __except without unwinding, the ended code's stack is abandoned:
 // destructors below the guard do not run and locks taken there stay taken.
 //
-// One instance per process: the handler finds it through a static.
+// A stack overflow is handled on the little stack Windows keeps for it,
+// which the guard asks for on each thread (SetThreadStackGuarantee), with
+// a guard page above it where Windows raises the overflow. An overflow
+// takes that guard page, so it is put back after one; where that cannot be
+// done, the thread's later guarded calls are refused, as they are when the
+// guard cannot be set up at all.
 class FaultGuard {
 public:
-    FaultGuard();
-    ~FaultGuard();
+    FaultGuard() = default;
     FaultGuard(const FaultGuard&) = delete;
     FaultGuard& operator=(const FaultGuard&) = delete;
 
-    // True when `body` returned, false when a fault ended it.
-    bool Run(void (*body)(void*), void* context);
+    GuardOutcome Run(void (*body)(void*), void* context);
 
 private:
-    static LONG CALLBACK OnException(EXCEPTION_POINTERS* info);
-
-    static inline std::atomic<FaultGuard*> instance_{nullptr};
-
-    ThreadSlot innermost_;  // the calling thread's innermost guard, if any
-    VectoredHandler handler_;
+    // Bits of what the guard knows of the calling thread.
+    ThreadSlot threadState_;
 };
 
 }  // namespace platform::win32

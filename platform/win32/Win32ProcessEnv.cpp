@@ -118,6 +118,8 @@ bool Win32ProcessEnv::MayWaitForWorkersAtUnload() { return false; }
 
 void Win32ProcessEnv::WaitForWorkers() { WaitForWorkerThreads(); }
 
-bool Win32ProcessEnv::RunGuarded(void (*body)(void*), void* context) { return guard_.Run(body, context); }
+platform::GuardOutcome Win32ProcessEnv::RunGuarded(void (*body)(void*), void* context) {
+    return guard_.Run(body, context);
+}
 
 }  // namespace platform::win32

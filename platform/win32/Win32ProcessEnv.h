@@ -29,7 +29,7 @@ public:
     bool StartThread(std::function<void()> body) override;
     bool MayWaitForWorkersAtUnload() override;
     void WaitForWorkers() override;
-    bool RunGuarded(void (*body)(void*), void* context) override;
+    platform::GuardOutcome RunGuarded(void (*body)(void*), void* context) override;
 
 private:
     FaultGuard guard_;

@@ -14,6 +14,7 @@
 #undef CreateDirectory
 #undef CreateProcess
 #undef DeleteFile
+#undef ExpandEnvironmentStrings
 #undef GetDriveType
 #undef GetPrivateProfileInt
 #undef MoveFile

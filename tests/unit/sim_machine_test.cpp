@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "SimMachineFixture.h"
+#include "platform/sim/FaultGuard.h"
 #include "platform/sim/NameMatch.h"
 #include "platform/sim/Sanitizer.h"
 #include "platform/sim/SimProducts.h"
@@ -607,16 +608,42 @@ void ReadThroughNull(void*) {
     (void)*nowhere;
 }
 
+void DivideByZero(void* result) {
+    volatile int zero = 0;
+    *static_cast<int*>(result) = 7 / zero;
+}
+
+void Throw(void*) { throw std::runtime_error("out of a guarded call"); }
+
 void Increment(void* counter) { ++*static_cast<int*>(counter); }
 
-TEST_F(ProcessTest, RunGuardedSurvivesAccessViolation) {
-    if (sim::RunningUnderSanitizer()) GTEST_SKIP() << "the sanitizer claims the fault first";
+// Each end of a guarded call carries the code Windows would give it, and a
+// guard the machine cannot give refuses the call without running it.
+TEST_F(ProcessTest, RunGuardedEndsFaultsAndExceptionsWithTheirWindowsCodes) {
     IProcessEnv& process = Os().Process();
-    // Twice: the fault signal must be usable again after the first recovery.
-    EXPECT_FALSE(process.RunGuarded(ReadThroughNull, nullptr));
-    EXPECT_FALSE(process.RunGuarded(ReadThroughNull, nullptr));
+    using End = platform::GuardOutcome::End;
+    const platform::GuardOutcome thrown = process.RunGuarded(Throw, nullptr);
+    EXPECT_EQ(thrown.end, End::kException);
+    EXPECT_EQ(thrown.exceptionCode, platform::kCxxExceptionCode);
+    if (!sim::RunningUnderSanitizer()) {
+        // Twice: the fault signal must be usable again after the first recovery.
+        for (int round = 0; round < 2; ++round) {
+            const platform::GuardOutcome fault = process.RunGuarded(ReadThroughNull, nullptr);
+            EXPECT_EQ(fault.end, End::kException);
+            EXPECT_EQ(fault.exceptionCode, 0xC0000005u);
+        }
+        int quotient = 0;
+        EXPECT_EQ(process.RunGuarded(DivideByZero, &quotient).exceptionCode, 0xC0000094u);
+    }
     int counter = 0;
-    EXPECT_TRUE(process.RunGuarded(Increment, &counter));
+    EXPECT_TRUE(process.RunGuarded(Increment, &counter).Returned());
+    EXPECT_EQ(counter, 1);
+
+    sim::SetFaultGuardAvailable(false);
+    const platform::GuardOutcome refused = process.RunGuarded(Increment, &counter);
+    sim::SetFaultGuardAvailable(true);
+    EXPECT_EQ(refused.end, End::kRefused);
+    EXPECT_NE(std::wstring(refused.refusal), L"");
     EXPECT_EQ(counter, 1);
 }
 

@@ -9,6 +9,7 @@
 #include "Brisalen/Win10AppStore.h"
 #include "FixturePackages.h"
 #include "include/Brisalen.h"
+#include "platform/sim/FaultGuard.h"
 #include "platform/sim/SimLibraries.h"
 #include "platform/sim/SimProcesses.h"
 #include "platform/sim/Utf8.h"
@@ -124,10 +125,32 @@ TEST_F(Win10AppStoreTest, ACrashingCheckIsLoggedAndAnswersFalse) {
     EXPECT_FALSE(Check());
     EXPECT_EQ(Logged("ERR:Exception at "), 2u);
     EXPECT_EQ(Logged("Win10AppStore.cpp.CWin10AppStore::CheckInstallMicrosoftStoreItunesSafe\n"), 2u);
+    EXPECT_EQ(Logged(" ERR:RemovePackage.dll ended by exception 0xC0000005\n"), 2u);
     EXPECT_EQ(Logged("[CheckInstallMicrosoftStoreItunes] ret"), 0u);
     // The companion's other export still works after the faults.
     EXPECT_TRUE(Remove());
     EXPECT_FALSE(StoreInstalled());
+}
+
+// Without a guard the companion is not called at all: the check answers
+// false, the removal keeps its "no answer" and still cleans up.
+TEST_F(Win10AppStoreTest, WithoutAFaultGuardTheCompanionIsNotCalled) {
+    const uint32_t service = Leftovers();
+    ASSERT_TRUE(Check());
+    sim::SetFaultGuardAvailable(false);
+    const bool checked = Check();
+    const bool removed = Remove();
+    sim::SetFaultGuardAvailable(true);
+
+    EXPECT_FALSE(checked);
+    EXPECT_FALSE(removed);
+    EXPECT_TRUE(StoreInstalled());
+    EXPECT_EQ(Logged(" ERR:RemovePackage.dll not called at "), 2u);
+    EXPECT_EQ(Logged("Win10AppStore.cpp.CWin10AppStore::CheckInstallMicrosoftStoreItunesSafe: the machine gives no fault guard\n"), 1u);
+    EXPECT_EQ(Logged("Win10AppStore.cpp.CWin10AppStore::UninstallMicrosoftStoreItunesSafe: the machine gives no fault guard\n"), 1u);
+    EXPECT_EQ(Logged("[CheckInstallMicrosoftStoreItunes] ret"), 1u);
+    EXPECT_EQ(Logged("[UninstallMicrosoftStoreItunesSafe] ret"), 0u);
+    ExpectCleanedUp(service);
 }
 
 TEST_F(Win10AppStoreTest, AFailedRemovalStillEndsTheDeviceServiceAndDeletesTheCommonAppleFolder) {
