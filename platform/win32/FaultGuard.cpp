@@ -23,35 +23,31 @@ constexpr DWORD kUnwindFlags = 0x66;
 // Thread state outside the stack and the callee-saved registers that
 // abandoned code can leave in a bad shape. The x87 register stack must be
 // empty between calls, and a fault in the middle of floating-point work
-// leaves values on it and may leave other control words. On x86 the chain
-// of frame-based handlers lives in the thread block and, after the jump,
-// still names records on the abandoned stack (the dispatcher's own among
-// them); x64 finds its handlers through tables.
+// leaves values on it and may leave other control words. The head of the
+// thread block's handler chain still names records on the abandoned stack
+// after the jump: on x86 the chain of frame-based handlers (the dispatcher's
+// own record among them), on x64 the frames Wine's dispatcher pushes there
+// around each handler it calls (Windows leaves it empty on x64).
 struct ThreadExtras {
     unsigned short x87Control;
     uint32_t sseControl;
-#if defined(__i386__)
     void* handlerChain;
-#endif
 };
+
+NT_TIB& ThreadBlock() { return *reinterpret_cast<NT_TIB*>(::NtCurrentTeb()); }
 
 ThreadExtras SaveExtras() {
     ThreadExtras extras{};
     __asm__ __volatile__("fnstcw %0" : "=m"(extras.x87Control));
     __asm__ __volatile__("stmxcsr %0" : "=m"(extras.sseControl));
-#if defined(__i386__)
-    // The chain's head is the first word of the thread block, at fs:0.
-    __asm__ __volatile__("movl %%fs:0, %0" : "=r"(extras.handlerChain));
-#endif
+    extras.handlerChain = ThreadBlock().ExceptionList;
     return extras;
 }
 
 void RestoreExtras(const ThreadExtras& extras) {
     __asm__ __volatile__("fninit\n\tfldcw %0" : : "m"(extras.x87Control));
     __asm__ __volatile__("ldmxcsr %0" : : "m"(extras.sseControl));
-#if defined(__i386__)
-    __asm__ __volatile__("movl %0, %%fs:0" : : "r"(extras.handlerChain) : "memory");
-#endif
+    ThreadBlock().ExceptionList = static_cast<EXCEPTION_REGISTRATION_RECORD*>(extras.handlerChain);
 }
 
 }  // namespace

@@ -32,6 +32,9 @@ namespace seam {
 
 // True against the simulated machine, false against Win32 (Wine).
 extern const bool kSimulated;
+// Whether a hardware fault reaches the seam's fault guard: not where a
+// sanitizer claims it first.
+bool FaultsReachTheGuard();
 
 void SetUpMachine();
 void TearDownMachine();

@@ -6,6 +6,7 @@
 #include "../unit/ScratchFolder.h"
 #include "SeamMachine.h"
 #include "platform/sim/Machine.h"
+#include "platform/sim/Sanitizer.h"
 #include "platform/sim/SimPlatform.h"
 #include "platform/sim/SimProcesses.h"
 #include "platform/sim/SimRegistry.h"
@@ -14,6 +15,8 @@
 namespace seam {
 
 const bool kSimulated = true;
+
+bool FaultsReachTheGuard() { return !sim::RunningUnderSanitizer(); }
 
 namespace {
 
