@@ -73,6 +73,10 @@ scenario() {
     fi
 }
 
+# A scenario that has put another build of RemovePackage.dll beside the
+# host says so; only the session host, which keeps the library loaded,
+# cares.
+companion_swapped() { :; }
 if [ "$bits" = 32 ]; then
     # shellcheck source=SCRIPTDIR/lib/session.sh
     source "$here/lib/session.sh"

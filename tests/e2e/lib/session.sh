@@ -65,6 +65,14 @@ session_call() {
     return "$code"
 }
 
+# Restarts the session in the scenario's own shell. The check in wine()
+# below restarts it too, but host commands run in subshells (pipelines),
+# where the new session would last for that one command.
+companion_swapped() {
+    session_stop
+    session_start >&2
+}
+
 wine() {
     if [ "${1:-}" = 'C:\Tarnwick\brisalen.exe' ]; then
         shift
