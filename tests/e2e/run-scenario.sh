@@ -65,6 +65,7 @@ failures=0
 scenario() {
     local name="$1" started
     shift
+    session_ensure
     started=$(date +%s)
     if "$@"; then
         echo "PASS [$label] $name ($(($(date +%s) - started)) s)"; passed=$((passed + 1))
@@ -77,6 +78,8 @@ scenario() {
 # host says so; only the session host, which keeps the library loaded,
 # cares.
 companion_swapped() { :; }
+# Before each scenario: only the session host can have ended.
+session_ensure() { :; }
 if [ "$bits" = 32 ]; then
     # shellcheck source=SCRIPTDIR/lib/session.sh
     source "$here/lib/session.sh"

@@ -73,6 +73,16 @@ companion_swapped() {
     session_start >&2
 }
 
+# A session host that ended in the last scenario (a crash is that
+# scenario's failure) is started again here, in the scenario's own shell,
+# so that the next scenarios do not each start their own.
+session_ensure() {
+    [ -z "$session_pid" ] || kill -0 "$session_pid" 2>/dev/null && return 0
+    echo "  the session host had ended: it starts again" >&2
+    session_stop
+    session_start >&2
+}
+
 wine() {
     if [ "${1:-}" = 'C:\Tarnwick\brisalen.exe' ]; then
         shift
