@@ -74,10 +74,11 @@ scenario() {
     fi
 }
 
-# A scenario that has put another build of RemovePackage.dll beside the
-# host says so; only the session host, which keeps the library loaded,
-# cares.
-companion_swapped() { :; }
+# A scenario that has changed what a running host cannot see again (another
+# build of RemovePackage.dll beside it, which the library keeps loaded, or
+# a drive mapped, as Wine reads its drives once a process) says so; only
+# the session host, one long-lived process, cares.
+host_restart() { :; }
 # Before each scenario: only the session host can have ended.
 session_ensure() { :; }
 if [ "$bits" = 32 ]; then

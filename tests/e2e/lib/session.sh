@@ -68,7 +68,7 @@ session_call() {
 # Restarts the session in the scenario's own shell. The check in wine()
 # below restarts it too, but host commands run in subshells (pipelines),
 # where the new session would last for that one command.
-companion_swapped() {
+host_restart() {
     session_stop
     session_start >&2
 }

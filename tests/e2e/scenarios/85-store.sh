@@ -96,7 +96,7 @@ i386_emulated() {
 store_crashing_companion() {
     installer_windows10
     local rc=0 kind code needle
-    if cp "$bin/crashing/RemovePackage.dll" "$app/RemovePackage.dll" && companion_swapped; then
+    if cp "$bin/crashing/RemovePackage.dll" "$app/RemovePackage.dll" && host_restart; then
         while read -r kind code; do
             printf '%s\n' "$kind" >"$app/RemovePackage.fault"
             echo "  companion fails with $kind"
@@ -120,7 +120,7 @@ store_crashing_companion() {
         rc=1
     fi
     rm -f "$app/RemovePackage.fault"
-    { cp "$bin/RemovePackage.dll" "$app/RemovePackage.dll" && companion_swapped; } || rc=1
+    { cp "$bin/RemovePackage.dll" "$app/RemovePackage.dll" && host_restart; } || rc=1
     installer_restore_windows
     return "$rc"
 }

@@ -104,7 +104,8 @@ ud_moved_media() {
     media="$(python3 "$ud_check" unix "$ud_drive" "$(python3 -c 'import json,sys; print(json.load(open(sys.argv[1]))["folders"]["my_music"] + "\\iTunes\\iTunes Media")' "$ud_manifest")")"
     moved="$ud_drive_d/Media"
     ud_host moved-in-place.json scan --json || { echo "  scan in place failed"; return 1; }
-    rm -rf -- "$ud_drive_d" && mkdir -p "$ud_drive_d" && ln -sfn "$ud_drive_d" "$WINEPREFIX/dosdevices/d:"
+    rm -rf -- "$ud_drive_d" && mkdir -p "$ud_drive_d" && ln -sfn "$ud_drive_d" "$WINEPREFIX/dosdevices/d:" &&
+        host_restart || { echo "  mapping drive D: failed"; return 1; }
     mv -- "$media" "$moved" && ln -s "$moved" "$media" || { echo "  moving the media folder failed"; return 1; }
     ud_host moved-scan.json scan --json || rc=$?
     [ "$rc" -eq 0 ] || { echo "  scan of the moved media exit $rc"; failed=1; }
