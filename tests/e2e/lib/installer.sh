@@ -151,9 +151,12 @@ PY
 installer_windows10() {
     # Written once and removed only by the restore, so a run cut short
     # between the two does not take Windows 10 for the version to go back to.
-    local saved="$WINEPREFIX/brisalen-windows-version"
-    [ -s "$saved" ] || wine winecfg -v 2>/dev/null | tr -d '\r' >"$saved" || true
+    local saved="$WINEPREFIX/brisalen-windows-version" before
+    before="$(wine winecfg -v 2>/dev/null | tr -d '\r')"
+    [ -s "$saved" ] || printf '%s\n' "$before" >"$saved" || true
     wine winecfg -v win10 >/dev/null 2>&1 || true
+    # A host that is running read the version when it started.
+    [ "$before" = win10 ] || host_restart
 }
 
 installer_restore_windows() {
