@@ -23,17 +23,6 @@ Function ExportOf(platform::ILibrary& library, const char* name) {
     return reinterpret_cast<Function>(library.Export(name));
 }
 
-struct CheckCall {
-    CWin10AppStore::CheckInstallFn function;
-    wchar_t* version;
-    bool installed;
-};
-
-struct UninstallCall {
-    CWin10AppStore::UninstallFn function;
-    int32_t code;
-};
-
 }  // namespace
 
 CWin10AppStore& CWin10AppStore::Instance() { return Singleton<CWin10AppStore>::Instance(); }
@@ -58,28 +47,30 @@ CWin10AppStore::CWin10AppStore() {
 bool CWin10AppStore::CheckInstallMicrosoftStoreItunesSafe() {
     if (pfnCheckInstall == nullptr) return false;
     std::vector<wchar_t> version(kVersionUnits, L'\0');
-    CheckCall call{pfnCheckInstall, version.data(), false};
-    auto check = [&call] { call.installed = call.function(call.version, 0); };
+    // Written by the companion's call only: it stays false unless the call
+    // returned.
+    bool installed = false;
+    auto check = [&] { installed = pfnCheckInstall(version.data(), 0); };
     if (!CallCompanion(kCompanionName, __FILE__, L"CWin10AppStore::CheckInstallMicrosoftStoreItunesSafe", check)) {
-        return call.installed;
+        return installed;
     }
     // The companion owes a terminated text; the last unit stays zero
     // whatever it wrote, so the log never reads past the buffer.
     version.back() = L'\0';
-    LOG_INFO_W(L"[CheckInstallMicrosoftStoreItunes] ret = %d,version = %s", call.installed ? 1 : 0,
+    LOG_INFO_W(L"[CheckInstallMicrosoftStoreItunes] ret = %d,version = %s", installed ? 1 : 0,
                std::wstring(version.data()));
-    return call.installed;
+    return installed;
 }
 
 bool CWin10AppStore::UninstallMicrosoftStoreItunesSafe() {
     if (pfnUninstall == nullptr) return false;
-    UninstallCall call{pfnUninstall, kNoAnswer};
-    auto uninstall = [&call] { call.code = call.function(); };
+    int32_t code = kNoAnswer;
+    auto uninstall = [&] { code = pfnUninstall(); };
     if (CallCompanion(kCompanionName, __FILE__, L"CWin10AppStore::UninstallMicrosoftStoreItunesSafe", uninstall)) {
-        LOG_INFO_W(L"[UninstallMicrosoftStoreItunesSafe] ret = %d", call.code);
+        LOG_INFO_W(L"[UninstallMicrosoftStoreItunesSafe] ret = %d", code);
     }
     CleanUpAfterRemoval();
-    return call.code == 0;
+    return code == 0;
 }
 
 void CWin10AppStore::CleanUpAfterRemoval() {

@@ -56,8 +56,7 @@ session_call() {
     done
     # Callers run in subshells of pipelines, so how much of the session's
     # error output was passed on is kept in a file, not a variable.
-    local seen size
-    local added
+    local seen size added
     seen=$(cat "$session_dir/err.seen")
     size=$(stat -c %s "$session_dir/err")
     added=$(tail -c +"$((seen + 1))" "$session_dir/err" | head -c "$((size - seen))" | tr -d '\r') || true
@@ -86,8 +85,7 @@ host_restart() {
 session_ensure() {
     [ -z "$session_pid" ] || kill -0 "$session_pid" 2>/dev/null && return 0
     echo "  the session host had ended: it starts again" >&2
-    session_stop
-    session_start >&2
+    host_restart
 }
 
 wine() {
@@ -95,12 +93,11 @@ wine() {
         shift
         if [ "$(companion_sum)" != "$companion_loaded" ] || ! kill -0 "$session_pid" 2>/dev/null; then
             echo "  RemovePackage.dll was replaced or the session ended: the session starts again" >&2
-            session_stop
-            session_start >&2 || return 125
+            host_restart || return 125
         fi
         local rc=0
         session_call "$@" || rc=$?
-        # Seen twice in four full runs, at the same step (the first check
+        # Seen in 2 of 5 full runs, at the same step (the first check
         # after the one-key install), never in shorter runs of the same
         # files: the i386 emulator ends the 32-bit Wine process, a signal
         # it found no way to deliver. Faults in the code Wine runs do reach
@@ -109,8 +106,7 @@ wine() {
         # once more in a new session; the log says so.
         if [ "$rc" = 124 ]; then
             echo "  the i386 emulator ended the session host: the command runs once more in a new one" >&2
-            session_stop
-            session_start >&2 || return 125
+            host_restart || return 125
             rc=0
             session_call "$@" || rc=$?
         fi
