@@ -11,7 +11,7 @@
 #include "common/PathHelpers.h"
 #include "common/TextHelpers.h"
 #include "logging/Log.h"
-#include "platform/Platform.h"
+#include "Brisalen/LibraryContext.h"
 
 namespace {
 
@@ -28,12 +28,13 @@ bool StartItunes() {
     QueryItunesInfoReg(installDir, version);
     const std::wstring program = installDir + L"\\iTunes.exe";
     LOG_INFO_W(L"open itunes[%s]...\n", program);
-    if (!FileExists(program)) {
+    platform::Platform& os = LibraryPlatform();
+    if (!FileExists(os.Files(), program)) {
         LOG_INFO_W(L"itunes not exist!\n");
         return false;
     }
     constexpr uint32_t kShow = 5;
-    platform::Os().Processes().WinExec(WideToNarrow(program), kShow);
+    os.Processes().WinExec(WideToNarrow(program), kShow);
     return true;
 }
 
@@ -50,7 +51,7 @@ bool CFixItunesMgr::CheckMicrosoftStoreItunes() {
 }
 
 bool CFixItunesMgr::IsOs64Bit() {
-    return NeverThrow(false, [] { return GetOsInfo().bIsWow64; });
+    return NeverThrow(false, [] { return COsInfo(LibraryPlatform().Machine()).bIsWow64; });
 }
 
 bool CFixItunesMgr::OpenItunes() { return NeverThrow(false, &StartItunes); }
@@ -66,7 +67,7 @@ bool CFixItunesMgr::RepairAllItunesComponent(std::wstring strPackagePath, TaskCa
     return NeverThrow(false, [&] {
         LOG_INFO_W(L"[$$RepairAllItunesComponent]...");
         NormalizePath(strPackagePath);
-        if (!FileExists(strPackagePath)) {
+        if (!FileExists(LibraryPlatform().Files(), strPackagePath)) {
             LOG_INFO_W(L"package [%s]not exist!\n", strPackagePath);
             return false;
         }
@@ -94,7 +95,7 @@ bool CFixItunesMgr::OneKeyInstall(std::wstring strUnzipPath, TaskCallback pfn, v
     return NeverThrow(false, [&] {
         LOG_INFO_W(L"[$$OneKeyInstall]:%s...", strUnzipPath);
         NormalizePath(strUnzipPath);
-        if (!FileExists(strUnzipPath)) {
+        if (!FileExists(LibraryPlatform().Files(), strUnzipPath)) {
             LOG_INFO_W(L"ERR:install package [%s] not exist!\n", strUnzipPath);
             return false;
         }

@@ -1,5 +1,4 @@
 #include "Brisalen/CollectDirMgr.h"
-#include "common/Singleton.h"
 
 #include <cstdlib>
 #include <memory>
@@ -52,25 +51,25 @@ void SplitProgramFilesPair(std::wstring& programFiles, std::wstring& programFile
     programFiles = parent + L"\\Program Files";
 }
 
-void InsertIfExists(const std::wstring& folder, const wchar_t* name, std::set<std::wstring>& folders) {
+void InsertIfExists(platform::IFileSystem& files, const std::wstring& folder, const wchar_t* name,
+                    std::set<std::wstring>& folders) {
     std::wstring candidate = folder + L"\\" + name;
     NormalizePath(candidate);
     candidate = AsciiLower(candidate);
-    if (FileExists(candidate)) folders.insert(candidate);
+    if (FileExists(files, candidate)) folders.insert(candidate);
 }
 
 }  // namespace
 
-CCollectDirMgr& CCollectDirMgr::Instance() { return Singleton<CCollectDirMgr>::Instance(); }
-
-CCollectDirMgr::CCollectDirMgr() {
-    m_strAppData = GetSpecialFolder(kAppData);
-    m_strLocalAppData = GetSpecialFolder(kLocalAppData);
-    m_strMyMusic = GetSpecialFolder(kMyMusic);
-    m_strProgramData = GetSpecialFolder(kCommonAppData);
-    m_strProgramFiles = GetSpecialFolder(kProgramFiles);
-    m_strProgramFilesX86 = GetSpecialFolder(kProgramFilesX86);
-    if (GetOsInfo().bIsWow64 && m_strProgramFiles == m_strProgramFilesX86) {
+CCollectDirMgr::CCollectDirMgr(platform::Platform& os) : m_os(os) {
+    platform::IMachineInfo& machine = os.Machine();
+    m_strAppData = GetSpecialFolder(machine, kAppData);
+    m_strLocalAppData = GetSpecialFolder(machine, kLocalAppData);
+    m_strMyMusic = GetSpecialFolder(machine, kMyMusic);
+    m_strProgramData = GetSpecialFolder(machine, kCommonAppData);
+    m_strProgramFiles = GetSpecialFolder(machine, kProgramFiles);
+    m_strProgramFilesX86 = GetSpecialFolder(machine, kProgramFilesX86);
+    if (COsInfo(machine).bIsWow64 && m_strProgramFiles == m_strProgramFilesX86) {
         SplitProgramFilesPair(m_strProgramFiles, m_strProgramFilesX86);
     }
     m_strCommonFiles = m_strProgramFiles + L"\\Common Files";
@@ -83,25 +82,26 @@ CCollectDirMgr::CCollectDirMgr() {
 }
 
 void CCollectDirMgr::CollectAppleProgramFolders(std::set<std::wstring>& folders) const {
-    std::wstring programFiles = GetSpecialFolder(kProgramFiles);
-    std::wstring programFilesX86 = GetSpecialFolder(kProgramFilesX86);
+    std::wstring programFiles = GetSpecialFolder(m_os.Machine(), kProgramFiles);
+    std::wstring programFilesX86 = GetSpecialFolder(m_os.Machine(), kProgramFilesX86);
     if (programFiles == programFilesX86) SplitProgramFilesPair(programFiles, programFilesX86);
-    if (FileExists(programFiles)) CollectAppleFoldersUnder(programFiles, folders);
-    if (FileExists(programFilesX86)) CollectAppleFoldersUnder(programFilesX86, folders);
+    if (FileExists(m_os.Files(), programFiles)) CollectAppleFoldersUnder(programFiles, folders);
+    if (FileExists(m_os.Files(), programFilesX86)) CollectAppleFoldersUnder(programFilesX86, folders);
 }
 
-void CCollectDirMgr::CollectAppleFoldersUnder(const std::wstring& programFiles, std::set<std::wstring>& folders) {
-    for (const wchar_t* name : {L"iTunes", L"Bonjour", L"iPod"}) InsertIfExists(programFiles, name, folders);
+void CCollectDirMgr::CollectAppleFoldersUnder(const std::wstring& programFiles, std::set<std::wstring>& folders) const {
+    platform::IFileSystem& files = m_os.Files();
+    for (const wchar_t* name : {L"iTunes", L"Bonjour", L"iPod"}) InsertIfExists(files, programFiles, name, folders);
     const std::wstring appleCommon = programFiles + L"\\Common Files\\Apple";
-    if (!FileExists(appleCommon)) return;
+    if (!FileExists(files, appleCommon)) return;
     for (const wchar_t* name : {L"Mobile Device Support", L"Apple Application Support", L"CoreFP"}) {
-        InsertIfExists(appleCommon, name, folders);
+        InsertIfExists(files, appleCommon, name, folders);
     }
 }
 
-bool CCollectDirMgr::IsBackupLayout(const std::wstring& folder) {
+bool CCollectDirMgr::IsBackupLayout(const std::wstring& folder) const {
     platform::FindData entry;
-    auto search = platform::Os().Files().FindFirst(FormatString(L"%s\\*.*", folder), entry);
+    auto search = m_os.Files().FindFirst(FormatString(L"%s\\*.*", folder), entry);
     if (!search) return false;
     int entries = 0;
     int shortFolders = 0;
@@ -125,15 +125,15 @@ bool CCollectDirMgr::ParseBackupDir(ST_ITUNES_USER_DATA_ITEM& item, const std::w
     const std::wstring info = FormatString(L"%s\\Info.plist", folder);
     if (!IsBackupLayout(folder)) return false;
     item.strPath = folder;
-    if (FileExists(manifest)) ReadBackupPlist(item, manifest);
+    if (FileExists(m_os.Files(), manifest)) ReadBackupPlist(item, manifest);
     // Info.plist goes second, so what it has wins.
-    if (FileExists(info)) ReadBackupPlist(item, info);
+    if (FileExists(m_os.Files(), info)) ReadBackupPlist(item, info);
     if (item.nDate == 0) {
         DateFromCreationTime(item, folder);
     } else {
         DateFromPlistDate(item);
     }
-    item.nSize = static_cast<int64_t>(GetDirSize(folder));
+    item.nSize = static_cast<int64_t>(GetDirSize(m_os.Files(), folder));
     LOG_INFO_W(L"backup:[%s][%s][%s][%s][%s] => [%s]\n", item.strDeviceName, item.strVersion, item.strDeviceId,
                FormatFileSize(item.nSize), item.strDate, folder);
     return true;
@@ -141,12 +141,12 @@ bool CCollectDirMgr::ParseBackupDir(ST_ITUNES_USER_DATA_ITEM& item, const std::w
 
 // The creation day of the first of the backup's own files that exists, in
 // local time; a file whose time cannot be read or converted is passed over.
-void CCollectDirMgr::DateFromCreationTime(ST_ITUNES_USER_DATA_ITEM& item, const std::wstring& folder) {
-    platform::IFileSystem& files = platform::Os().Files();
-    platform::IProcessEnv& process = platform::Os().Process();
+void CCollectDirMgr::DateFromCreationTime(ST_ITUNES_USER_DATA_ITEM& item, const std::wstring& folder) const {
+    platform::IFileSystem& files = m_os.Files();
+    platform::IProcessEnv& process = m_os.Process();
     for (const wchar_t* name : {L"manifest.db", L"Manifest.mbdb", L"Info.plist", L"Status.plist", L"Manifest.plist"}) {
         const std::wstring file = FormatString(L"%s\\%s", folder, name);
-        if (!FileExists(file)) continue;
+        if (!FileExists(files, file)) continue;
         const auto attributes = files.GetAttributesEx(file);
         platform::LocalTime local;
         local.year = 0;
@@ -163,12 +163,12 @@ void CCollectDirMgr::DateFromCreationTime(ST_ITUNES_USER_DATA_ITEM& item, const 
     }
 }
 
-void CCollectDirMgr::DateFromPlistDate(ST_ITUNES_USER_DATA_ITEM& item) {
+void CCollectDirMgr::DateFromPlistDate(ST_ITUNES_USER_DATA_ITEM& item) const {
     platform::LocalTime local;
-    if (platform::Os().Process().UnixTimeToLocalTime(item.nDate, local)) item.strDate = DateText(local);
+    if (m_os.Process().UnixTimeToLocalTime(item.nDate, local)) item.strDate = DateText(local);
 }
 
-bool CCollectDirMgr::ReadBackupPlist(ST_ITUNES_USER_DATA_ITEM& item, const std::wstring& file) {
+bool CCollectDirMgr::ReadBackupPlist(ST_ITUNES_USER_DATA_ITEM& item, const std::wstring& file) const {
     const PlistPtr root = LoadPlistFile(file);
     if (root == nullptr || plist_get_node_type(root.get()) != PLIST_DICT) return false;
     if (item.nDate == 0) {
@@ -189,9 +189,9 @@ bool CCollectDirMgr::ReadBackupPlist(ST_ITUNES_USER_DATA_ITEM& item, const std::
     return true;
 }
 
-PlistPtr CCollectDirMgr::LoadPlistFile(const std::wstring& file) {
+PlistPtr CCollectDirMgr::LoadPlistFile(const std::wstring& file) const {
     uint64_t size = 0;
-    const std::unique_ptr<char, MallocFree> data(ReadWholeFile(file, &size, kMaxPlistFileBytes));
+    const std::unique_ptr<char, MallocFree> data(ReadWholeFile(m_os.Files(), file, &size, kMaxPlistFileBytes));
     if (data == nullptr) {
         LOG_INFO_W(L"WARN:plist [%s] not read: missing, empty, unreadable or above %s\n", file,
                    FormatFileSize(static_cast<int64_t>(kMaxPlistFileBytes)));

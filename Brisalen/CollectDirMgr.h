@@ -8,11 +8,12 @@
 
 #include "Brisalen/PlistNode.h"
 #include "include/Brisalen.h"
+#include "platform/Platform.h"
 
 class CCollectDirMgr {
 public:
     static CCollectDirMgr& Instance();
-    CCollectDirMgr();
+    explicit CCollectDirMgr(platform::Platform& os);
 
     std::wstring GetAppDataDir() const { return m_strAppData; }
     std::wstring GetLocalAppDataDir() const { return m_strLocalAppData; }
@@ -34,20 +35,22 @@ public:
     bool ParseBackupDir(ST_ITUNES_USER_DATA_ITEM& item, const std::wstring& folder) const;
     // Ten folders of two-character names or ten files of 40 (hashed names)
     // among the folder's first 300 entries.
-    static bool IsBackupLayout(const std::wstring& folder);
+    bool IsBackupLayout(const std::wstring& folder) const;
     // Takes "Date" (when the record has no date yet) and the device fields
     // of "Lockdown" from one property list. False when the file gives no
     // dictionary; the record is then untouched.
-    static bool ReadBackupPlist(ST_ITUNES_USER_DATA_ITEM& item, const std::wstring& file);
+    bool ReadBackupPlist(ST_ITUNES_USER_DATA_ITEM& item, const std::wstring& file) const;
     // The property list in the file, binary or XML, or none for a missing,
     // empty, damaged or hostile file and one above kMaxPlistFileBytes
     // (which is not read).
-    static PlistPtr LoadPlistFile(const std::wstring& file);
+    PlistPtr LoadPlistFile(const std::wstring& file) const;
 
 private:
-    static void DateFromCreationTime(ST_ITUNES_USER_DATA_ITEM& item, const std::wstring& folder);
-    static void DateFromPlistDate(ST_ITUNES_USER_DATA_ITEM& item);
-    static void CollectAppleFoldersUnder(const std::wstring& programFiles, std::set<std::wstring>& folders);
+    void DateFromCreationTime(ST_ITUNES_USER_DATA_ITEM& item, const std::wstring& folder) const;
+    void DateFromPlistDate(ST_ITUNES_USER_DATA_ITEM& item) const;
+    void CollectAppleFoldersUnder(const std::wstring& programFiles, std::set<std::wstring>& folders) const;
+
+    platform::Platform& m_os;
 
     std::wstring m_strAppData;
     std::wstring m_strLocalAppData;

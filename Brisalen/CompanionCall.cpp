@@ -1,11 +1,6 @@
 #include "Brisalen/CompanionCall.h"
 
 #include "logging/Log.h"
-#include "platform/Platform.h"
-
-platform::GuardOutcome RunCompanionCall(void (*body)(void*), void* context) {
-    return platform::Os().Process().RunGuarded(body, context);
-}
 
 bool ReportCompanionCall(const platform::GuardOutcome& outcome, const wchar_t* companion, const char* file,
                          const wchar_t* operation) {

@@ -11,13 +11,12 @@
 bool ReportCompanionCall(const platform::GuardOutcome& outcome, const wchar_t* companion, const char* file,
                          const wchar_t* operation);
 
-platform::GuardOutcome RunCompanionCall(void (*body)(void*), void* context);
-
-// Runs `call()` under the guard and reports how it ended; true when it
-// returned.
+// Runs `call()` under `process`'s guard and reports how it ended; true when
+// it returned.
 template <typename Call>
-bool CallCompanion(const wchar_t* companion, const char* file, const wchar_t* operation, Call& call) {
+bool CallCompanion(platform::IProcessEnv& process, const wchar_t* companion, const char* file,
+                   const wchar_t* operation, Call& call) {
     const platform::GuardOutcome outcome =
-        RunCompanionCall([](void* context) { (*static_cast<Call*>(context))(); }, &call);
+        process.RunGuarded([](void* context) { (*static_cast<Call*>(context))(); }, &call);
     return ReportCompanionCall(outcome, companion, file, operation);
 }

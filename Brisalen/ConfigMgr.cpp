@@ -1,5 +1,4 @@
 #include "Brisalen/ConfigMgr.h"
-#include "common/Singleton.h"
 
 #include "common/OsInfo.h"
 #include "common/PathHelpers.h"
@@ -20,10 +19,10 @@ constexpr int64_t kGiB = kMiB * 1024;
 
 }  // namespace
 
-CConfigMgr& CConfigMgr::Instance() { return Singleton<CConfigMgr>::Instance(); }
-
-CConfigMgr::CConfigMgr()
-    : m_strSettingsPath(FormatString(L"%s\\ScanCache.ini", GetExeDir())), m_nTotalDiskSize(GetTotalFixedDiskSize()) {
+CConfigMgr::CConfigMgr(platform::Platform& os)
+    : m_files(os.Files()),
+      m_strSettingsPath(FormatString(L"%s\\ScanCache.ini", GetExeDir(os.Process()))),
+      m_nTotalDiskSize(GetTotalFixedDiskSize(os)) {
     m_nEstimatedFolders = EstimateFolderCount(m_nTotalDiskSize);
     LOG_INFO_W(L"%s => %d foder，%s => %d foder(*1.5)\n", FormatFileSize(static_cast<int64_t>(kReferenceCapacity)),
                kReferenceFolderCount, FormatFileSize(static_cast<int64_t>(m_nTotalDiskSize)), m_nEstimatedFolders);
@@ -39,7 +38,7 @@ int32_t CConfigMgr::EstimateFolderCount(uint64_t capacity) {
 }
 
 void CConfigMgr::SaveScanCache(int32_t folderCount) {
-    platform::IFileSystem& files = platform::Os().Files();
+    platform::IFileSystem& files = m_files;
     files.WritePrivateProfileString(kSection, kDeepKey, FormatString(L"%d", folderCount), m_strSettingsPath);
     files.WritePrivateProfileString(kSection, kCapacityKey, FormatString(L"%dM", m_nTotalDiskSize / 1024 / 1024),
                                     m_strSettingsPath);

@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/Platform.h"
+
 class CConfigMgr {
 public:
     // A machine with this much fixed-drive capacity holds about this many
@@ -17,7 +19,7 @@ public:
     // The process's settings, read on first use.
     static CConfigMgr& Instance();
     // Reads the machine afresh; Instance() is the one the scan shares.
-    CConfigMgr();
+    explicit CConfigMgr(platform::Platform& os);
 
     // The folder estimate for a machine with `capacity` bytes of fixed
     // drives, with half again as much for safety.
@@ -31,6 +33,7 @@ public:
     uint64_t TotalDiskSize() const { return m_nTotalDiskSize; }
 
 private:
+    platform::IFileSystem& m_files;
     std::wstring m_strSettingsPath;
     int32_t m_nEstimatedFolders = 0;
     uint64_t m_nTotalDiskSize = 0;

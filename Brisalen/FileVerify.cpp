@@ -1,5 +1,4 @@
 #include "Brisalen/FileVerify.h"
-#include "common/Singleton.h"
 
 #include "Brisalen/ItunesRegistry.h"
 #include "Brisalen/MsiDB.h"
@@ -11,7 +10,6 @@
 #include "logging/Log.h"
 #include "platform/Platform.h"
 
-CFileVerify& CFileVerify::Instance() { return Singleton<CFileVerify>::Instance(); }
 
 bool CFileVerify::VerifyByFi(const std::wstring& fiPath, const std::wstring& installDir) {
     // "ERR: 该功能已废弃!" ("this function is retired") as GBK bytes, as it
@@ -23,7 +21,7 @@ bool CFileVerify::VerifyByFi(const std::wstring& fiPath, const std::wstring& ins
 bool CFileVerify::VerifyByMsi(int productType, const std::wstring& packagePath, const std::wstring& installDir,
                               int& checkedCount, std::vector<std::wstring>& badFiles,
                               std::vector<std::wstring>& missFiles) {
-    CMsiDB package;
+    CMsiDB package(m_os, m_folders);
     if (!package.Init(packagePath)) return false;
     if (!package.CheckItunesProductFile(productType, installDir, checkedCount, badFiles, missFiles)) return false;
     std::lock_guard<std::mutex> lock(m_lock);
@@ -39,20 +37,20 @@ std::vector<std::wstring> CFileVerify::ProductFiles(int productType) const {
 
 void CFileVerify::DeleteProductInstallFiles(int productType) {
     LOG_INFO_W(L"[DeleteProductInstallFiles]:%s... \n", ProductTypeName(productType));
-    platform::IFileSystem& files = platform::Os().Files();
-    const DeletionGuard guard;
+    platform::IFileSystem& files = m_os.Files();
+    const DeletionGuard guard(m_os);
     std::vector<std::wstring> leftovers;
     std::vector<std::wstring> programNames;
     int found = 0;
     for (const std::wstring& listed : ProductFiles(productType)) {
-        if (!FileExists(listed)) continue;
+        if (!FileExists(files, listed)) continue;
         ++found;
         // The list comes from a package; a name that climbs out of its
         // folder or lands in Windows is refused and counts as gone.
         std::wstring path;
         if (!guard.AllowsFile(listed, path)) continue;
         files.DeleteFile(path);
-        if (!FileExists(path)) continue;
+        if (!FileExists(files, path)) continue;
         leftovers.push_back(path);
         const std::wstring name = AsciiLower(GetFileNameFromPath(path));
         if (name.find(L".exe") != std::wstring::npos) programNames.push_back(name);
@@ -65,12 +63,12 @@ void CFileVerify::DeleteProductInstallFiles(int productType) {
     // rest; libraries alone give no process name to end.
     if (!programNames.empty()) {
         LOG_INFO_W(L"There are [%d] exe files in Residual file,try terminater their process...", programNames.size());
-        KillProcessByPartName(programNames);
+        KillProcessByPartName(m_os, programNames);
         LOG_INFO_W(L"delete Residual file again..\n");
         for (const std::wstring& path : leftovers) {
-            if (!FileExists(path)) continue;
+            if (!FileExists(files, path)) continue;
             files.DeleteFile(path);
-            if (FileExists(path)) {
+            if (FileExists(files, path)) {
                 LOG_INFO_W(L"ERR:File[%s]still can not delete !", path);
             } else {
                 LOG_INFO_W(L"File[%s] has delete SUCCESS!!!", path);

@@ -8,11 +8,13 @@
 #include <string>
 #include <vector>
 
-#include "common/Singleton.h"
+#include "Brisalen/CollectDirMgr.h"
+#include "platform/Platform.h"
 
 class CFileVerify {
 public:
     static CFileVerify& Instance();
+    CFileVerify(platform::Platform& os, const CCollectDirMgr& folders) : m_os(os), m_folders(folders) {}
 
     // The prepared-list route is retired: it logs so and reports success.
     bool VerifyByFi(const std::wstring& fiPath, const std::wstring& installDir);
@@ -31,8 +33,8 @@ public:
     void DeleteProductInstallFiles(int productType);
 
 private:
-    friend class Singleton<CFileVerify>;
-    CFileVerify() = default;
+    platform::Platform& m_os;
+    const CCollectDirMgr& m_folders;
 
     std::map<int, std::vector<std::wstring>> m_mapProductFiles;
     mutable std::mutex m_lock;

@@ -34,7 +34,7 @@ std::wstring RootOf(const std::wstring& canonical) {
 
 }  // namespace
 
-CGoneMediaRule::CGoneMediaRule(const std::set<std::wstring>& removedFolders) {
+CGoneMediaRule::CGoneMediaRule(platform::Platform& os, const std::set<std::wstring>& removedFolders) : os_(os) {
     for (const std::wstring& folder : removedFolders) {
         std::wstring canonical = Canonical(folder);
         if (canonical.empty()) continue;
@@ -49,7 +49,7 @@ std::wstring CGoneMediaRule::Canonical(const std::wstring& path) const {
     if (!IsDrivePath(path) && !IsSharePath(path)) return std::wstring();
     std::wstring normal = path;
     std::replace(normal.begin(), normal.end(), L'/', L'\\');
-    platform::IFileSystem& files = platform::Os().Files();
+    platform::IFileSystem& files = os_.Files();
     const std::wstring full = files.FullPathName(normal);
     // A path that FullPathName turns into another kind is not judged.
     if (full.empty() || (IsDrivePath(normal) != IsDrivePath(full))) return std::wstring();
@@ -57,7 +57,7 @@ std::wstring CGoneMediaRule::Canonical(const std::wstring& path) const {
 }
 
 bool CGoneMediaRule::IsGone(const std::wstring& path) {
-    if (FileExists(path)) return false;
+    if (FileExists(os_.Files(), path)) return false;
     const std::wstring canonical = Canonical(path);
     if (canonical.empty() || RootOf(canonical).empty()) return false;
     return OnPresentFixedDrive(canonical) || (BelowRemovedFolder(canonical) && RootReachable(canonical));
@@ -69,7 +69,7 @@ bool CGoneMediaRule::OnPresentFixedDrive(const std::wstring& canonical) {
     const auto known = fixedDrives_.find(letter);
     if (known != fixedDrives_.end()) return known->second;
     const std::wstring root = std::wstring(1, letter) + L":\\";
-    const bool fixed = platform::Os().Machine().GetDriveType(root) == platform::DriveType::Fixed && RootReachable(root);
+    const bool fixed = os_.Machine().GetDriveType(root) == platform::DriveType::Fixed && RootReachable(root);
     fixedDrives_[letter] = fixed;
     return fixed;
 }
@@ -79,9 +79,9 @@ bool CGoneMediaRule::BelowRemovedFolder(const std::wstring& canonical) const {
                        [&](const std::wstring& folder) { return canonical.compare(0, folder.size(), folder) == 0; });
 }
 
-bool CGoneMediaRule::RootReachable(const std::wstring& canonical) {
+bool CGoneMediaRule::RootReachable(const std::wstring& canonical) const {
     const std::wstring root = RootOf(canonical);
     if (root.empty()) return false;
-    const uint32_t attributes = platform::Os().Files().GetAttributes(root);
+    const uint32_t attributes = os_.Files().GetAttributes(root);
     return attributes != platform::kInvalidFileAttributes && (attributes & platform::kAttrDirectory) != 0;
 }

@@ -18,10 +18,12 @@
 #include <string>
 #include <vector>
 
+#include "platform/Platform.h"
+
 class CGoneMediaRule {
 public:
     // `removedFolders`: the folders the deletion worked on, as it named them.
-    explicit CGoneMediaRule(const std::set<std::wstring>& removedFolders);
+    CGoneMediaRule(platform::Platform& os, const std::set<std::wstring>& removedFolders);
 
     // `path`: the entry's local path as the library gives it (a drive path
     // or a "//server/share" path, with either kind of slash).
@@ -33,7 +35,9 @@ private:
     std::wstring Canonical(const std::wstring& path) const;
     bool OnPresentFixedDrive(const std::wstring& canonical);
     bool BelowRemovedFolder(const std::wstring& canonical) const;
-    static bool RootReachable(const std::wstring& canonical);
+    bool RootReachable(const std::wstring& canonical) const;
+
+    platform::Platform& os_;
 
     std::vector<std::wstring> removed_;   // canonical, each ending in '\'
     std::map<wchar_t, bool> fixedDrives_;  // drive letter -> present, fixed, reachable

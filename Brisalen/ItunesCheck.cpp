@@ -30,7 +30,7 @@ std::wstring ServiceStates(int type) {
     std::wstring text;
     for (size_t i = 0; i < names.size(); ++i) {
         const wchar_t* format = i + 1 < names.size() ? L"%s:[%s] , " : L"%s:[%s]";
-        text += FormatString(format, names[i], GetServiceStateText(names[i]));
+        text += FormatString(format, names[i], GetServiceStateText(platform::Os().Services(), names[i]));
         LOG_INFO_W(L"[Service] %s", text);
     }
     return text;
@@ -54,9 +54,9 @@ const wchar_t* PackageKey(int type) {
 }  // namespace
 
 CItunesCheck::CItunesCheck()
-    : m_strHostDir(GetExeDir()),
-      m_checkTask(FinalReportOrder::ReportThenRelease, L"ERR:check fail because last Task is Running!\n"),
-      m_repairTask(FinalReportOrder::ReportThenRelease, kRepairRefusal) {}
+    : m_strHostDir(GetExeDir(platform::Os().Process())),
+      m_checkTask(platform::Os().Process(), FinalReportOrder::ReportThenRelease, L"ERR:check fail because last Task is Running!\n"),
+      m_repairTask(platform::Os().Process(), FinalReportOrder::ReportThenRelease, kRepairRefusal) {}
 
 CItunesCheck& CItunesCheck::Instance() { return Singleton<CItunesCheck>::Instance(); }
 
@@ -128,7 +128,7 @@ void CItunesCheck::LoadItunesInfo() {
     m_mapInstalled.clear();
     // Asked at every check rather than once, so a machine whose Windows
     // changes (the simulated one) is judged as it is now.
-    m_bWindows64 = COsInfo().bIsWow64;
+    m_bWindows64 = COsInfo(platform::Os().Machine()).bIsWow64;
     CMsiEnum& products = CMsiEnum::Instance();
     products.LoadAllInstallProduct(false);
     std::vector<ST_MSI_PRODUCT_RAW_DATA> records;
@@ -147,7 +147,7 @@ void CItunesCheck::LoadItunesInfo() {
             LOG_INFO_W(L"itunes version = %s,package = %s", m_strItunesVersion, packageName);
             const std::wstring lockdown =
                 FormatString(L"%s\\Apple\\Lockdown", CCollectDirMgr::Instance().GetProgramDataDir());
-            if (!FileExists(lockdown)) CreateDirTree(lockdown);
+            if (!FileExists(platform::Os().Files(), lockdown)) CreateDirTree(platform::Os().Files(), lockdown);
             if (packageName == L"iTunes64.msi") {
                 itunes64 = true;
                 LOG_INFO_W(L"iTunes64.msi => ituens 64bit !");
@@ -177,7 +177,7 @@ ST_MSI_PRODUCT_UI_INFO CItunesCheck::CheckItunesImp() {
     const std::vector<ST_MSI_PRODUCT_REPAIR_INFO> repairs = RepairList();
     summary.nRepairCount = static_cast<int32_t>(repairs.size());
     for (const ST_MSI_PRODUCT_REPAIR_INFO& entry : repairs) {
-        if (!FileExists(entry.strLocalPackage)) {
+        if (!FileExists(platform::Os().Files(), entry.strLocalPackage)) {
             LOG_INFO_W(L"Need Download iTunes install package!");
             summary.bNeedPackage = true;
             break;
@@ -248,7 +248,7 @@ CItunesCheck::InstalledProduct CItunesCheck::DescribeInstalled(const ST_MSI_PROD
     repair.strProductCode = product.code;
     repair.strLocalPackage = product.localPackage;
     repair.strPackageName = packageName;
-    item.bNeedPackage = !FileExists(product.localPackage);
+    item.bNeedPackage = !FileExists(platform::Os().Files(), product.localPackage);
     LOG_INFO_W(L"{");
     LOG_INFO_W(L"     ProductName = %s", product.name);
     LOG_INFO_W(L"     PackageName = %s", packageName);
@@ -319,7 +319,7 @@ void CItunesCheck::ReportVerdict(int type, const InstalledProduct& product, ST_M
 
 bool CItunesCheck::FindComponentPackage(int type, const std::wstring& folder, std::wstring& path) {
     std::vector<std::wstring> files;
-    ListFilesRecursive(folder, files);
+    ListFilesRecursive(platform::Os().Files(), folder, files);
     if (files.empty()) return false;
     const wchar_t* key = PackageKey(type);
     if (key == nullptr) return false;
@@ -419,8 +419,8 @@ bool CItunesCheck::RepairEntry(const ST_MSI_PRODUCT_REPAIR_INFO& entry, int& err
     NotifyRepair(kRepairItunesState_Item_Begin, record);
 
     std::wstring package = entry.strLocalPackage;
-    if (!FileExists(package)) FindComponentPackage(entry.nType, m_strPackageFolder, package);
-    if (!FileExists(package)) {
+    if (!FileExists(platform::Os().Files(), package)) FindComponentPackage(entry.nType, m_strPackageFolder, package);
+    if (!FileExists(platform::Os().Files(), package)) {
         error = kNoPackageFound;
         record.nErrorCode = kNoPackageFound;
         record.strMessage = FormatString(L"ERR:匹配不上[%s]的安装包(%s)...", name,

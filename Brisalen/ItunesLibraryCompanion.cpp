@@ -2,30 +2,30 @@
 
 #include "Brisalen/CompanionCall.h"
 #include "logging/Log.h"
-#include "platform/Platform.h"
 
 namespace {
 
 constexpr wchar_t kCompanionName[] = L"ITunesLibrary.dll";
 constexpr char kCreateExport[] = "CreateITunesLibrary";
 
+}  // namespace
+
 // Runs `call` under the fault guard; an exception or refusal is logged
 // against `operation`.
 template <typename Call>
-bool Guarded(const wchar_t* operation, Call& call) {
-    return CallCompanion(kCompanionName, __FILE__, operation, call);
+bool CItunesLibraryCompanion::Guarded(const wchar_t* operation, Call& call) {
+    return CallCompanion(m_os.Process(), kCompanionName, __FILE__, operation, call);
 }
 
-}  // namespace
-
 void CItunesLibraryCompanion::Deleter::operator()(ITL::IITunesLibrary* library) const {
+    if (process == nullptr) return;
     auto call = [library] { delete library; };
-    Guarded(L"CItunesLibraryCompanion::Destroy", call);
+    CallCompanion(*process, kCompanionName, __FILE__, L"CItunesLibraryCompanion::Destroy", call);
 }
 
 bool CItunesLibraryCompanion::Bind() {
     if (pfnCreate != nullptr) return true;
-    auto loaded = platform::Os().Libraries().Load(kCompanionName);
+    auto loaded = m_os.Libraries().Load(kCompanionName);
     if (!loaded) {
         LOG_INFO_W(L"WARN:load %s fail 0x%x\n", std::wstring(kCompanionName), loaded.Error());
         return false;
@@ -48,7 +48,7 @@ CItunesLibraryCompanion::LibraryPtr CItunesLibraryCompanion::Create() {
     auto call = [this, &made] { made = pfnCreate(); };
     if (!Guarded(L"CItunesLibraryCompanion::Create", call)) return nullptr;
     if (made == nullptr) LOG_INFO_W(L"WARN:%s made no library object\n", logging::Widen(kCreateExport));
-    return LibraryPtr(made);
+    return LibraryPtr(made, Deleter{&m_os.Process()});
 }
 
 ITL::ITL_SE_ERROR CItunesLibraryCompanion::Read(ITL::IITunesLibrary& library, const std::wstring& path) {

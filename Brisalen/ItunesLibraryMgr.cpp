@@ -15,10 +15,10 @@ constexpr size_t kLocalPrefixLength = sizeof(kLocalPrefix) / sizeof(kLocalPrefix
 
 }  // namespace
 
-CItunesLibraryMgr& CItunesLibraryMgr::Instance() { return Singleton<CItunesLibraryMgr>::Instance(); }
-
-CItunesLibraryMgr::CItunesLibraryMgr()
-    : m_strItlPath(FormatString(L"%s\\itunes\\iTunes Library.itl", CCollectDirMgr::Instance().GetMyMusicDir())) {}
+CItunesLibraryMgr::CItunesLibraryMgr(platform::Platform& os, const CCollectDirMgr& folders)
+    : m_os(os),
+      m_companion(os),
+      m_strItlPath(FormatString(L"%s\\itunes\\iTunes Library.itl", folders.GetMyMusicDir())) {}
 
 bool CItunesLibraryMgr::Init() {
     // Handles of the old object die with it, so the map goes first.
@@ -27,11 +27,11 @@ bool CItunesLibraryMgr::Init() {
     m_library = m_companion.Create();
     LOG_INFO_W(L"解析ITL:%s...\n", m_strItlPath);
     if (!m_library) return false;
-    if (!FileExists(m_strItlPath)) {
+    if (!FileExists(m_os.Files(), m_strItlPath)) {
         LOG_INFO_W(L"WARN:itl文件不存在![%s]\n", m_strItlPath);
         return false;
     }
-    const ITL::ITL_SE_ERROR read = CItunesLibraryCompanion::Read(*m_library, m_strItlPath);
+    const ITL::ITL_SE_ERROR read = m_companion.Read(*m_library, m_strItlPath);
     if (read != ITL::ITL_SE_OK) {
         if (read == ITL::ITL_SE_NESTED_TOO_DEEPLY) {
             LOG_INFO_W(L"ERR:itl file [%s] is nested too deeply to be read, left as it is\n", m_strItlPath);
@@ -39,15 +39,15 @@ bool CItunesLibraryMgr::Init() {
         LOG_INFO_W(L"解析ITL失败!\n");
         return false;
     }
-    CItunesLibraryCompanion::EnumMediaBlock(*m_library, &CItunesLibraryMgr::MediaFilterCallback, this);
+    m_companion.EnumMediaBlock(*m_library, &CItunesLibraryMgr::MediaFilterCallback, this);
     return true;
 }
 
 bool CItunesLibraryMgr::MediaFilterCallback(ITL::eEnumAndDeleteItunesState state, std::string text, void* block,
-                                            void* /*context*/) {
+                                            void* context) {
     switch (state) {
         case ITL::eEnumItunesBegin: LOG_INFO_W(L"枚举ITL所有媒体文件:%s...\n", Utf8ToWide(text)); break;
-        case ITL::eEnumItunesMedia: Instance().OnFindMedia(text, block); break;
+        case ITL::eEnumItunesMedia: static_cast<CItunesLibraryMgr*>(context)->OnFindMedia(text, block); break;
         case ITL::eEnumItunesEnd: LOG_INFO_W(L"枚举ITL结束!\n"); break;
     }
     return true;
@@ -64,7 +64,7 @@ void CItunesLibraryMgr::OnFindMedia(std::string location, void* block) {
 
 bool CItunesLibraryMgr::UpdateItunesLibrary(const std::set<std::wstring>& removedFolders) {
     Init();
-    CGoneMediaRule rule(removedFolders);
+    CGoneMediaRule rule(m_os, removedFolders);
     bool changed = false;
     for (auto it = m_mapMedia.begin(); it != m_mapMedia.end();) {
         if (!rule.IsGone(it->second)) {
@@ -75,7 +75,7 @@ bool CItunesLibraryMgr::UpdateItunesLibrary(const std::set<std::wstring>& remove
         changed = true;
         void* const block = it->first;
         it = m_mapMedia.erase(it);
-        CItunesLibraryCompanion::RemoveMediaBlock(*m_library, block);
+        m_companion.RemoveMediaBlock(*m_library, block);
     }
     if (!changed) {
         LOG_INFO_W(L"WARN:没有本地媒体被删除,不需要更新ITL文件!\n");
@@ -86,7 +86,7 @@ bool CItunesLibraryMgr::UpdateItunesLibrary(const std::set<std::wstring>& remove
 }
 
 void CItunesLibraryMgr::WriteBack() {
-    switch (CItunesLibraryCompanion::Write(*m_library, m_strItlPath)) {
+    switch (m_companion.Write(*m_library, m_strItlPath)) {
         case ITL::ITL_SE_OK: LOG_INFO_W(L"已更新ITL文件成功!\n"); return;
         case ITL::ITL_SE_READ_ONLY:
             LOG_INFO_W(L"WARN:itl file [%s] is read-only, left as it is\n", m_strItlPath);

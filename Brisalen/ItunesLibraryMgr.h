@@ -11,11 +11,15 @@
 #include <string>
 
 #include "Brisalen/ItunesLibraryCompanion.h"
-#include "common/Singleton.h"
+#include "Brisalen/CollectDirMgr.h"
+#include "platform/Platform.h"
 
 class CItunesLibraryMgr {
 public:
     static CItunesLibraryMgr& Instance();
+    // The library file under `folders`' Music folder, read and written
+    // through the companion loaded from `os`.
+    CItunesLibraryMgr(platform::Platform& os, const CCollectDirMgr& folders);
 
     // Reads the library file anew into a fresh library object and collects
     // its local media entries. False when the companion, the file or its
@@ -34,11 +38,10 @@ public:
     bool UpdateItunesLibrary(const std::set<std::wstring>& removedFolders = {});
 
 private:
-    friend class Singleton<CItunesLibraryMgr>;
-    CItunesLibraryMgr();
     void WriteBack();
 
     // Declared first so that it outlives the object it made.
+    platform::Platform& m_os;
     CItunesLibraryCompanion m_companion;
     CItunesLibraryCompanion::LibraryPtr m_library;
     std::wstring m_strItlPath;

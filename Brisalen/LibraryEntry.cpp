@@ -1,6 +1,7 @@
 // The library's load entry: it sets up logging before any export can be
 // called and arranges the orderly shutdown of the library's objects, and
 // does nothing else.
+#include "Brisalen/LibraryContext.h"
 #include "common/Singleton.h"
 #include "logging/Log.h"
 
@@ -10,7 +11,7 @@ void OnLibraryLoaded() {
     logging::SetupAtLoad();
     // After the log set-up, so the shutdown runs before the logging back
     // end's statics go and the workers it waits for can still log.
-    RegisterLibraryShutdown();
+    RegisterLibraryShutdown(LibraryPlatform().Process());
 }
 
 }  // namespace

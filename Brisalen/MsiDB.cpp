@@ -62,28 +62,27 @@ bool IsRuntimeComponent(const std::wstring& component) {
 
 }  // namespace
 
-CMsiDB::CMsiDB() {
-    // Asked afresh rather than through the process-wide facts so a machine
-    // whose Windows changes (the simulated one) is judged as it is now.
-    const COsInfo os;
-    VersionNT = static_cast<int32_t>(os.dwVersion);
+CMsiDB::CMsiDB(platform::Platform& os, const CCollectDirMgr& folders) : m_os(os) {
+    // Asked afresh for each package so a machine whose Windows changes (the
+    // simulated one) is judged as it is now.
+    const COsInfo version(os.Machine());
+    VersionNT = static_cast<int32_t>(version.dwVersion);
     isWin81OrLater = VersionNT >= 603;
-    const CCollectDirMgr& folders = CCollectDirMgr::Instance();
     m_strCommonFiles64 = FormatString(L"%s\\Common Files", folders.GetProgramFilesDir());
     m_strCommonFiles = FormatString(L"%s\\Common Files", folders.GetProgramFilesX86Dir());
     m_strCommonAppData = folders.GetProgramDataDir();
-    LogVersionOnce(os, VersionNT, isWin81OrLater);
+    LogVersionOnce(version, VersionNT, isWin81OrLater);
 }
 
 bool CMsiDB::Init(std::wstring packagePath) {
     NormalizePath(packagePath);
-    if (!FileExists(packagePath)) {
+    if (!FileExists(m_os.Files(), packagePath)) {
         LOG_INFO_W(L"[CMsiDB] file not exist [%s]! \n", packagePath);
         return false;
     }
     m_strPackagePath = packagePath;
     m_hDatabase.reset();
-    auto opened = platform::Os().Installer().OpenDatabase(packagePath);
+    auto opened = m_os.Installer().OpenDatabase(packagePath);
     if (!opened) {
         LOG_INFO_W(L"[CMsiDB] open [%s] fail! err = %d\n", packagePath, opened.Error());
         return false;
@@ -269,7 +268,7 @@ bool CMsiDB::QueryComponent() {
             if (isWin81OrLater) return;
             if (IsRuntimeComponent(component)) {
                 runtime[component] = directory;
-                if (FileExists(FormatString(L"%s\\%s", m_strInstallDir, component))) ++present;
+                if (FileExists(m_os.Files(), FormatString(L"%s\\%s", m_strInstallDir, component))) ++present;
             } else {
                 m_mapComponent[component] = directory;
             }
@@ -315,7 +314,7 @@ bool CMsiDB::QueryFileInfo() {
         std::wstring path = folder->second.second + name;
         NormalizePath(path);
         int64_t size = 0;
-        if (!ProbeFileSize(path, size)) {
+        if (!ProbeFileSize(m_os.Files(), path, size)) {
             m_vecMissFile.push_back(path);
         } else if (static_cast<uint32_t>(size) != static_cast<uint32_t>(packageSize)) {
             m_vecBadFile.push_back(path);

@@ -11,11 +11,13 @@
 #include <utility>
 #include <vector>
 
-#include "platform/Installer.h"
+#include "Brisalen/CollectDirMgr.h"
+#include "platform/Platform.h"
 
 class CMsiDB {
 public:
-    CMsiDB();
+    // Reads packages through `os`; the folders resolve a package's roots.
+    CMsiDB(platform::Platform& os, const CCollectDirMgr& folders);
     CMsiDB(const CMsiDB&) = delete;
     CMsiDB& operator=(const CMsiDB&) = delete;
 
@@ -41,6 +43,7 @@ public:
     int32_t VersionNT = 0;
     bool isWin81OrLater = false;
 
+    platform::Platform& m_os;
     std::wstring m_strInstallDir;
     std::wstring m_strPackagePath;
     std::unique_ptr<platform::IMsiDatabase> m_hDatabase;

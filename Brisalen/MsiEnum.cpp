@@ -121,8 +121,8 @@ void CMsiEnum::EnumProduct(const std::wstring& productCode, bool bAll) {
 }
 
 void CMsiEnum::UpdateServicesFromPackage(int type, const std::wstring& localPackage) {
-    if (!FileExists(localPackage)) return;
-    CMsiDB package;
+    if (!FileExists(platform::Os().Files(), localPackage)) return;
+    CMsiDB package(platform::Os(), CCollectDirMgr::Instance());
     package.Init(localPackage);  // an unreadable package just lists nothing
     std::vector<std::wstring> services;
     package.QueryServiceInstall(services);

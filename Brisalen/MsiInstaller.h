@@ -9,13 +9,20 @@
 #include <cstdint>
 #include <string>
 
-#include "common/Singleton.h"
+#include <functional>
+
+#include "Brisalen/CollectDirMgr.h"
+#include "Brisalen/FileVerify.h"
+#include "platform/Platform.h"
 
 class CMsiInstaller {
 public:
     static constexpr int kNeedRestart = -3;
 
     static CMsiInstaller& Instance();
+    // Installs through `os`; `verify` knows the files an uninstall leaves,
+    // `folders` resolve the packages' roots.
+    CMsiInstaller(platform::Platform& os, CFileVerify& verify, const CCollectDirMgr& folders);
 
     bool Uninstall(int productType, const std::wstring& productCode, int* err);
     bool ForceUninstall(const std::wstring& productCode);
@@ -29,12 +36,32 @@ public:
     const std::wstring& MsiZapPath() const { return m_strMsiZapPath; }
 
 private:
-    friend class Singleton<CMsiInstaller>;
-    CMsiInstaller();
-    // The one retry the refusal `result` allows; the code of the last attempt.
+    // What the recovery ladder logs for one operation, the retries' results
+    // included.
+    struct RecoveryLines {
+        const wchar_t* killInstaller = L"";
+        const wchar_t* retryAfterKill = L"";
+        std::function<void(uint32_t)> afterKill;
+        const wchar_t* repairService = L"";
+        const wchar_t* retryAfterRepair = L"";
+        std::function<void(uint32_t)> afterRepair;
+    };
+
+    uint32_t LastError() const;
+    uint32_t InstallPackage(const std::wstring& packagePath) const;
+    uint32_t RemoveProduct(const std::wstring& productCode) const;
+    // The one retry a refusal allows: with another installation running
+    // (1618) its msiexec is ended, with the Installer service broken (1601)
+    // the service is enabled, then `attempt` runs again. The code of the
+    // last attempt; the refusal itself when no step applies.
+    uint32_t Recover(uint32_t refusal, const RecoveryLines& lines, const std::function<uint32_t()>& attempt) const;
+    // The uninstall's retry of the refusal `result`; the code of the last attempt.
     uint32_t RetryUninstall(const std::wstring& productCode, uint32_t result);
     void DeleteInstallDir(int productType, const std::wstring& productCode, const std::wstring& location);
 
+    platform::Platform& m_os;
+    CFileVerify& m_verify;
+    const CCollectDirMgr& m_folders;
     std::wstring m_strInstallCacheDir;
     std::wstring m_strMsiZapPath;
 };

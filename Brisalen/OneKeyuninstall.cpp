@@ -23,7 +23,7 @@ constexpr size_t kLeftoversLogged = 5;
 
 }  // namespace
 
-COneKeyuninstall::COneKeyuninstall() : m_task(FinalReportOrder::ReleaseThenReport, kRefusal) {}
+COneKeyuninstall::COneKeyuninstall() : m_task(platform::Os().Process(), FinalReportOrder::ReleaseThenReport, kRefusal) {}
 
 COneKeyuninstall& COneKeyuninstall::Instance() { return Singleton<COneKeyuninstall>::Instance(); }
 
@@ -139,7 +139,7 @@ bool COneKeyuninstall::OneKeyUninstallImp(int& error) {
     LOG_INFO_W(L"=> analyze folder...");
     CCollectDirMgr::Instance().CollectAppleProgramFolders(m_setResidual);
     LOG_INFO_W(L"=> kill third process...");
-    KillProcessWhenPathInFolderSafe(DeletableResidualFolders());
+    KillProcessWhenPathInFolderSafe(platform::Os(), DeletableResidualFolders());
     LOG_INFO_W(L"=> delete Residual file ...");
     DeleteResidualFolders();
     LOG_INFO_W(L"=> collect Residual file infomation,and try delete again...");
@@ -190,11 +190,11 @@ void COneKeyuninstall::QueueInstallFolder(int type, std::wstring location) {
 }
 
 std::vector<std::wstring> COneKeyuninstall::DeletableResidualFolders() {
-    const DeletionGuard guard(m_vecLeavingCodes);
+    const DeletionGuard guard(platform::Os(), m_vecLeavingCodes);
     std::vector<std::wstring> folders;
     for (auto it = m_setResidual.begin(); it != m_setResidual.end();) {
         std::wstring canonical;
-        if (!FileExists(*it)) {
+        if (!FileExists(platform::Os().Files(), *it)) {
             ++it;
         } else if (guard.AllowsProductTree(*it, canonical)) {
             folders.push_back(*it++);
@@ -209,11 +209,11 @@ void COneKeyuninstall::DeleteResidualFolders() {
     ST_ONEKEY_UNINSTALL_INFO info;
     for (const std::wstring& folder : DeletableResidualFolders()) {
         // One spelling of a folder may already have taken another.
-        if (!FileExists(folder)) continue;
+        if (!FileExists(platform::Os().Files(), folder)) continue;
         info.strPath = folder;
         Notify(kOneKeyUninstallState_DeleteResidualDir, info);
         LOG_INFO_W(L"delete dir :%s...", folder);
-        DeleteProductDir(folder, m_vecLeavingCodes);
+        DeleteProductDir(platform::Os(), folder, m_vecLeavingCodes);
     }
 }
 
@@ -224,7 +224,7 @@ void COneKeyuninstall::EndProgramsAmongLeftovers() {
     GetCantDeleteList(leftovers);
     std::vector<std::wstring> programs;
     for (const std::wstring& file : leftovers) {
-        if (!FileExists(file)) continue;
+        if (!FileExists(platform::Os().Files(), file)) continue;
         const std::wstring name = AsciiLower(GetFileNameFromPath(file));
         if (name.find(L".exe") != std::wstring::npos) programs.push_back(name);
     }
@@ -233,16 +233,16 @@ void COneKeyuninstall::EndProgramsAmongLeftovers() {
                static_cast<int>(programs.size()));
     // Only the program the file is: a leftover named ".exe" or "e.exe" must
     // not end every process whose name merely contains that text.
-    KillProcessByImageName(programs);
+    KillProcessByImageName(platform::Os(), programs);
 }
 
 void COneKeyuninstall::GetCantDeleteList(std::vector<std::wstring>& files) {
     files.clear();
     std::set<std::wstring> paths;
     for (const std::wstring& folder : DeletableResidualFolders()) {
-        if (IsLink(folder)) continue;
+        if (IsLink(platform::Os().Files(), folder)) continue;
         std::vector<std::wstring> listed;
-        ListFilesRecursive(folder, listed);
+        ListFilesRecursive(platform::Os().Files(), folder, listed);
         for (std::wstring& path : listed) {
             NormalizePath(path);
             AsciiLowerInPlace(path);
@@ -252,7 +252,7 @@ void COneKeyuninstall::GetCantDeleteList(std::vector<std::wstring>& files) {
     platform::IFileSystem& fs = platform::Os().Files();
     for (const std::wstring& path : paths) {
         fs.DeleteFile(path);
-        if (FileExists(path)) {
+        if (FileExists(platform::Os().Files(), path)) {
             LOG_INFO_W(L"Find Residual file :%s", path);
             files.push_back(path);
         } else {
@@ -278,7 +278,7 @@ void COneKeyuninstall::OnDeleteItunesUserData(std::vector<std::wstring>& files) 
         LOG_INFO_W(L"WARN:操作被取消,不检测残留文件!\n");
         return;
     }
-    DeleteFilesInFolders(roots, files);
+    DeleteFilesInFolders(platform::Os(), roots, files);
     LOG_INFO_W(L"[删除用户数据]残留文件个数=%d!\n", static_cast<int>(files.size()));
 }
 
@@ -286,9 +286,9 @@ void COneKeyuninstall::OnDeleteItunesUserData(std::vector<std::wstring>& files) 
 // refuses, removes a linked sub-folder as a link without entering it, and
 // reaches names of dots literally; each folder it enters is reported.
 void COneKeyuninstall::DeleteDirWithCancel(std::wstring folder) {
-    if (IsCancle() || !FileExists(folder)) return;
+    if (IsCancle() || !FileExists(platform::Os().Files(), folder)) return;
     RemoveTrailingBackslash(folder);
-    DeleteTree(
+    DeleteTree(platform::Os(), 
         folder, [this] { return IsCancle(); }, {},
         [this](const std::wstring& entered) {
             ST_ONEKEY_UNINSTALL_INFO info;

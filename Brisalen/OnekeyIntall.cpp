@@ -3,8 +3,6 @@
 #include <memory>
 #include <utility>
 
-#include "Brisalen/ItunesCheck.h"
-#include "Brisalen/MsiInstaller.h"
 #include "logging/Log.h"
 
 namespace {
@@ -18,32 +16,22 @@ struct InstallOutcome {
 
 }  // namespace
 
-COnekeyIntall::COnekeyIntall() : m_task(FinalReportOrder::ReleaseThenReport, kRefusal) {}
-
-COnekeyIntall& COnekeyIntall::Instance() { return Singleton<COnekeyIntall>::Instance(); }
-
-bool COnekeyIntall::IsRunning() const { return m_task.IsRunning(); }
-
-void COnekeyIntall::WaitIdle() const { m_task.WaitIdle(); }
-
-void COnekeyIntall::Notify(int state, const ST_ONEKEY_INSTALL_INFO& info) const {
-    if (pfnCallback != nullptr) pfnCallback(pUser, state, &info);
-}
+COnekeyIntall::COnekeyIntall(platform::IProcessEnv& process, CItunesCheck& check, CMsiInstaller& installer)
+    : TaskEngine(process, FinalReportOrder::ReleaseThenReport, kRefusal), m_check(check), m_installer(installer) {}
 
 bool COnekeyIntall::OneKeyInstall(std::wstring folder, TaskCallback pfn, void* user) {
     // Built into fresh storage: a running task keeps the list it has.
     std::vector<std::wstring> packages;
-    if (!CItunesCheck::Instance().CheckItuensPackageFile(folder, packages)) {
+    if (!m_check.CheckItuensPackageFile(folder, packages)) {
         LOG_INFO_W(L"invalid iTunes unzip path!\n");
         return false;
     }
     auto outcome = std::make_shared<InstallOutcome>();
-    return m_task.Start(
+    return Task().Start(
         [&] {
             vecPackages = std::move(packages);
             strUnzipPath = std::move(folder);
-            pfnCallback = pfn;
-            pUser = user;
+            SetCallback(pfn, user);
         },
         [this, outcome] {
             outcome->success = OneKeyInstallImp(outcome->error);
@@ -68,7 +56,7 @@ bool COnekeyIntall::OneKeyInstallImp(int& error) {
         info.strPackage = package;
         LOG_INFO_W(L"安装:[%s]\n", package);
         Notify(kOneKeyInstallState_Item_Begin, info);
-        if (CMsiInstaller::Instance().Install(package, &info.nErrorCode)) {
+        if (m_installer.Install(package, &info.nErrorCode)) {
             Notify(kOneKeyInstallState_Item_Success, info);
             continue;
         }

@@ -9,32 +9,28 @@
 #include <string>
 #include <vector>
 
-#include "common/Singleton.h"
-#include "common/TaskSlot.h"
+#include "Brisalen/ItunesCheck.h"
+#include "Brisalen/MsiInstaller.h"
+#include "Brisalen/TaskEngine.h"
 #include "include/Brisalen.h"
 
-class COnekeyIntall {
+class COnekeyIntall : public TaskEngine<ST_ONEKEY_INSTALL_INFO> {
 public:
     static COnekeyIntall& Instance();
+    // Finds the packages through `check` and installs them through `installer`.
+    COnekeyIntall(platform::IProcessEnv& process, CItunesCheck& check, CMsiInstaller& installer);
+    ~COnekeyIntall() { WaitForTaskEnd(); }
 
     // `folder` is normalised and known to exist. False, with no callback,
     // when it holds fewer than four of the family's packages or while a
     // task runs (which then keeps its own inputs).
     bool OneKeyInstall(std::wstring folder, TaskCallback pfn, void* pUser);
-    bool IsRunning() const;
-    // Blocks until no task runs (tests and orderly shutdown).
-    void WaitIdle() const;
 
 private:
-    friend class Singleton<COnekeyIntall>;
-    COnekeyIntall();
-
     bool OneKeyInstallImp(int& error);
-    void Notify(int state, const ST_ONEKEY_INSTALL_INFO& info) const;
 
+    CItunesCheck& m_check;
+    CMsiInstaller& m_installer;
     std::wstring strUnzipPath;
     std::vector<std::wstring> vecPackages;  // in installation order
-    TaskCallback pfnCallback = nullptr;
-    void* pUser = nullptr;
-    TaskSlot m_task;
 };

@@ -171,7 +171,7 @@ void CItunesUserDataMgr::DeleteItunesUserDataImp() {
     // A folder left whole is left over while it is there; another
     // category's deletion or the junk may have emptied it since.
     for (const std::wstring& folder : refused) {
-        if (FileExists(folder)) remaining.insert(FolderEntry(folder));
+        if (FileExists(platform::Os().Files(), folder)) remaining.insert(FolderEntry(folder));
     }
     record.vecResidual.insert(record.vecResidual.end(), remaining.begin(), remaining.end());
     LOG_INFO_W(L"Find [%d] Residual file!", static_cast<int>(record.vecResidual.size()));
@@ -188,7 +188,7 @@ void CItunesUserDataMgr::DeleteJunkFiles(const DeletionPlan& plan, ST_ITUNES_DEL
     const std::set<std::wstring>& junkFiles = plan.junkFiles;
     LOG_INFO_W(L"clear garbage: %d...", static_cast<int>(junkFiles.size()));
     platform::IFileSystem& files = platform::Os().Files();
-    const DeletionGuard guard;
+    const DeletionGuard guard(platform::Os());
     for (const std::wstring& path : junkFiles) {
         if (IsCancle()) {
             LOG_INFO_W(L"canle delete2");
@@ -205,7 +205,7 @@ void CItunesUserDataMgr::DeleteJunkFiles(const DeletionPlan& plan, ST_ITUNES_DEL
         if (hasParent && plan.reach.Reaches(parent, true, link) && guard.AllowsFile(path, target)) {
             files.DeleteFile(target);
         }
-        if (FileExists(path)) {
+        if (FileExists(platform::Os().Files(), path)) {
             record.vecResidual.push_back(path);
             continue;
         }
@@ -222,13 +222,13 @@ void CItunesUserDataMgr::DeleteJunkFiles(const DeletionPlan& plan, ST_ITUNES_DEL
 CItunesUserDataMgr::FolderOutcome CItunesUserDataMgr::FinalDeleletDir(const std::wstring& folder,
                                                                       const DeletionPlan& plan,
                                                                       const SpareFolder& spare) {
-    if (!FileExists(folder)) return FolderOutcome::Absent;
+    if (!FileExists(platform::Os().Files(), folder)) return FolderOutcome::Absent;
     std::wstring link;
     if (!plan.reach.Reaches(folder, false, link)) {
         LOG_INFO_W(L"WARN:not delete [%s]: it is reached through the link [%s]\n", folder, link);
         return FolderOutcome::Refused;
     }
-    const bool allowed = DeleteTree(
+    const bool allowed = DeleteTree(platform::Os(), 
         folder,
         // Asked before each entry of each open folder, so every level that
         // still had entries says that it stopped.
@@ -254,20 +254,20 @@ CItunesUserDataMgr::FolderOutcome CItunesUserDataMgr::FinalDeleletDir(const std:
 // reach, or not removable), the folder.
 void CItunesUserDataMgr::RetryFolder(const std::wstring& folder, const DeletionPlan& plan, const SpareFolder& spare,
                                      std::set<std::wstring>& remaining) {
-    if (!FileExists(folder)) return;
+    if (!FileExists(platform::Os().Files(), folder)) return;
     std::wstring link;
     if (!plan.reach.Reaches(folder, false, link)) {
         remaining.insert(FolderEntry(folder));  // swapped for a link since: its files are not named here
         return;
     }
-    DeleteTree(
+    DeleteTree(platform::Os(), 
         folder, [] { return false; }, {}, {},
         [this](const platform::FindData& entry, bool deleted) {
             if (deleted) m_nDeletedSize += static_cast<int64_t>(entry.size);
         },
         spare);
     std::vector<std::wstring> left;
-    ListRemains(folder, spare, left);
+    ListRemains(platform::Os().Files(), folder, spare, left);
     remaining.insert(left.begin(), left.end());
 }
 

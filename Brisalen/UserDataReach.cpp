@@ -14,8 +14,10 @@ bool Nested(const std::wstring& a, const std::wstring& b) { return StartsWith(a,
 
 }  // namespace
 
-UserDataReach::UserDataReach(const std::vector<std::wstring>& roots, const std::vector<std::wstring>& categoryFolders) {
-    platform::IFileSystem& files = platform::Os().Files();
+UserDataReach::UserDataReach(platform::Platform& os, const std::vector<std::wstring>& roots,
+                             const std::vector<std::wstring>& categoryFolders)
+    : os_(&os) {
+    platform::IFileSystem& files = os.Files();
     for (const std::wstring& root : roots) {
         const std::wstring target = files.FinalPathName(root);
         // A final path never runs through a link, so only where a root
@@ -39,13 +41,13 @@ bool UserDataReach::Follows(const std::wstring& link) const {
     for (const std::wstring& category : categories_) {
         towardCategory = towardCategory || (StartsWith(category, form) && category != form);
     }
-    if (!towardRoot && !towardCategory) return false;
-    const std::wstring target = platform::Os().Files().FinalPathName(link);
+    if (os_ == nullptr || (!towardRoot && !towardCategory)) return false;
+    const std::wstring target = os_->Files().FinalPathName(link);
     if (target.empty() || Overlaps(Form(target), form)) return false;
     // Where it leads must be a place the deletion could take as a whole:
     // never the Windows folder, a drive root or a known folder.
     std::wstring canonical;
-    return DeletionGuard().AllowsTree(target, canonical);
+    return DeletionGuard(*os_).AllowsTree(target, canonical);
 }
 
 // A target inside or around a root that the link does not stand on the way
@@ -60,7 +62,11 @@ bool UserDataReach::Overlaps(const std::wstring& target, const std::wstring& lin
 }
 
 bool UserDataReach::Reaches(const std::wstring& path, bool includeLast, std::wstring& refusedLink) const {
-    for (const std::wstring& link : LinksOnPath(path, includeLast)) {
+    if (os_ == nullptr) {
+        refusedLink = path;
+        return false;
+    }
+    for (const std::wstring& link : LinksOnPath(os_->Files(), path, includeLast)) {
         if (!Follows(link)) {
             refusedLink = link;
             return false;

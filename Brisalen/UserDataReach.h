@@ -16,12 +16,17 @@
 #include <string>
 #include <vector>
 
+#include "platform/Platform.h"
+
 class UserDataReach {
 public:
+    // A placeholder to assign a real one to: it reaches nothing.
     UserDataReach() = default;
     // `roots` the scan's start folders, `categoryFolders` the registered
-    // folders of every category, in any spelling.
-    UserDataReach(const std::vector<std::wstring>& roots, const std::vector<std::wstring>& categoryFolders);
+    // folders of every category, in any spelling; links are resolved and
+    // judged on `os`.
+    UserDataReach(platform::Platform& os, const std::vector<std::wstring>& roots,
+                  const std::vector<std::wstring>& categoryFolders);
 
     // Whether the walk may go through the link at `link` (as the walk
     // reached it, in any case, with or without a trailing backslash).
@@ -40,6 +45,7 @@ private:
         std::wstring form;    // folder form
         std::wstring target;  // folder form of where it resolves (as spelled when it does not)
     };
+    platform::Platform* os_ = nullptr;
     std::vector<Root> roots_;
     std::vector<std::wstring> categories_;  // folder form
 };

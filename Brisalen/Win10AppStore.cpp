@@ -25,14 +25,12 @@ Function ExportOf(platform::ILibrary& library, const char* name) {
 
 }  // namespace
 
-CWin10AppStore& CWin10AppStore::Instance() { return Singleton<CWin10AppStore>::Instance(); }
-
-CWin10AppStore::CWin10AppStore() {
-    if (!GetOsInfo().bIsWin10OrLater) {
+CWin10AppStore::CWin10AppStore(platform::Platform& os) : m_os(os) {
+    if (!COsInfo(os.Machine()).bIsWin10OrLater) {
         LOG_INFO_W(L"CHECK:not need handle micro app store iTunes(OS not win10+)");
         return;
     }
-    auto loaded = platform::Os().Libraries().Load(kCompanionName);
+    auto loaded = m_os.Libraries().Load(kCompanionName);
     if (!loaded) {
         LOG_INFO_W(L"load RemovePackage.dll fail 0x%x", loaded.Error());
         return;
@@ -51,7 +49,7 @@ bool CWin10AppStore::CheckInstallMicrosoftStoreItunesSafe() {
     // returned.
     bool installed = false;
     auto check = [&] { installed = pfnCheckInstall(version.data(), 0); };
-    if (!CallCompanion(kCompanionName, __FILE__, L"CWin10AppStore::CheckInstallMicrosoftStoreItunesSafe", check)) {
+    if (!CallCompanion(m_os.Process(), kCompanionName, __FILE__, L"CWin10AppStore::CheckInstallMicrosoftStoreItunesSafe", check)) {
         return installed;
     }
     // The companion owes a terminated text; the last unit stays zero
@@ -66,7 +64,7 @@ bool CWin10AppStore::UninstallMicrosoftStoreItunesSafe() {
     if (pfnUninstall == nullptr) return false;
     int32_t code = kNoAnswer;
     auto uninstall = [&] { code = pfnUninstall(); };
-    if (CallCompanion(kCompanionName, __FILE__, L"CWin10AppStore::UninstallMicrosoftStoreItunesSafe", uninstall)) {
+    if (CallCompanion(m_os.Process(), kCompanionName, __FILE__, L"CWin10AppStore::UninstallMicrosoftStoreItunesSafe", uninstall)) {
         LOG_INFO_W(L"[UninstallMicrosoftStoreItunesSafe] ret = %d", code);
     }
     CleanUpAfterRemoval();
@@ -74,13 +72,13 @@ bool CWin10AppStore::UninstallMicrosoftStoreItunesSafe() {
 }
 
 void CWin10AppStore::CleanUpAfterRemoval() {
-    KillProcessByPartName(std::wstring(L"AppleMobileDevice"));
-    const std::wstring system = GetSpecialFolder(platform::csidl::kSystem);
+    KillProcessByPartName(m_os, std::wstring(L"AppleMobileDevice"));
+    const std::wstring system = GetSpecialFolder(m_os.Machine(), platform::csidl::kSystem);
     if (system.empty()) return;
     std::wstring commonApple;
     commonApple += system[0];
     commonApple += L":\\Program Files (x86)\\Common Files\\Apple";
     // Other vendors' programs may live in the shared Apple folder: a folder
     // that holds an installed product's location stays.
-    if (FileExists(commonApple)) DeleteProductDir(commonApple, {});
+    if (FileExists(m_os.Files(), commonApple)) DeleteProductDir(m_os, commonApple, {});
 }

@@ -8,8 +8,7 @@
 #include <memory>
 
 #include "include/Brisalen.h"
-#include "common/Singleton.h"
-#include "platform/Libraries.h"
+#include "platform/Platform.h"
 
 class CWin10AppStore {
 public:
@@ -19,6 +18,8 @@ public:
     static constexpr size_t kVersionUnits = 1024;
 
     static CWin10AppStore& Instance();
+    // Loads the companion through `os` on Windows 10 and later.
+    explicit CWin10AppStore(platform::Platform& os);
 
     bool CheckInstallMicrosoftStoreItunesSafe();
     // Whatever the companion answers, the Store edition's leftovers (its
@@ -26,9 +27,9 @@ public:
     bool UninstallMicrosoftStoreItunesSafe();
 
 private:
-    friend class Singleton<CWin10AppStore>;
-    CWin10AppStore();
-    static void CleanUpAfterRemoval();
+    void CleanUpAfterRemoval();
+
+    platform::Platform& m_os;
 
     // Kept for as long as the object: the companion stays loaded.
     std::unique_ptr<platform::ILibrary> m_library;

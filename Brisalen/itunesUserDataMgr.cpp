@@ -31,8 +31,8 @@ const wchar_t* const kBackupProbes[] = {L"manifest.db", L"manifest.mbdb"};
 CItunesUserDataMgr& CItunesUserDataMgr::Instance() { return Singleton<CItunesUserDataMgr>::Instance(); }
 
 CItunesUserDataMgr::CItunesUserDataMgr()
-    : m_scanTask(FinalReportOrder::ReportThenRelease, L"ERR:previous task is runing,can not exec new task\n"),
-      m_deleteTask(FinalReportOrder::ReportThenRelease, L"ERR:previous task is runing ,cant exec new task!\n") {}
+    : m_scanTask(platform::Os().Process(), FinalReportOrder::ReportThenRelease, L"ERR:previous task is runing,can not exec new task\n"),
+      m_deleteTask(platform::Os().Process(), FinalReportOrder::ReportThenRelease, L"ERR:previous task is runing ,cant exec new task!\n") {}
 
 void CItunesUserDataMgr::WaitIdle() const {
     m_scanTask.WaitIdle();
@@ -103,13 +103,13 @@ void CItunesUserDataMgr::EnumItunesUserDataImp() {
     const std::vector<std::wstring> roots = CCollectDirMgr::Instance().GetScanRoots();
     std::vector<std::wstring> categoryFolders;
     for (const auto& [folder, entry] : m_vecClassifyFolders) categoryFolders.push_back(folder);
-    m_reach = UserDataReach(roots, categoryFolders);
+    m_reach = UserDataReach(platform::Os(), roots, categoryFolders);
     LOG_INFO_W(L"Scan itunes user data (%d folder)...", static_cast<int>(roots.size()));
-    CFolderWalker walker;
+    CFolderWalker walker(platform::Os().Files());
     walker.AddStartFolders(ReachableRoots(roots));
     walker.SetLinkFilter([this](const std::wstring& link) { return m_reach.Follows(link); });
-    walker.AddExcludedFolder(GetSpecialFolder(platform::csidl::kSystem));
-    walker.AddExcludedFolder(GetSpecialFolder(platform::csidl::kSystemX86));
+    walker.AddExcludedFolder(GetSpecialFolder(platform::Os().Machine(), platform::csidl::kSystem));
+    walker.AddExcludedFolder(GetSpecialFolder(platform::Os().Machine(), platform::csidl::kSystemX86));
     walker.SetHandler(&CItunesUserDataMgr::OnScanFile, this, m_pCancelScan);
     if (m_pCancelScan != nullptr) *m_pCancelScan = false;
     m_nPass = 1;
@@ -145,9 +145,9 @@ void CItunesUserDataMgr::RunDeepPass(CFolderWalker& walker, const std::vector<st
     walker.ClearStartFolders();
     for (const std::wstring& root : roots) walker.AddExcludedFolder(root);
     std::vector<std::wstring> drives;
-    GetFixedDrives(drives);
+    GetFixedDrives(platform::Os().Machine(), drives);
     for (const std::wstring& drive : drives) {
-        if (FileExists(drive)) walker.AddStartFolder(drive);
+        if (FileExists(platform::Os().Files(), drive)) walker.AddStartFolder(drive);
     }
     m_nPass = 2;
     SendEnumCallback(kEnumItunesUserDataState_DeepScan_Begin);
@@ -189,7 +189,7 @@ bool CItunesUserDataMgr::OnScanFolder(const std::wstring& dirPath, const platfor
 
 bool CItunesUserDataMgr::TryAddBackup(const std::wstring& folder) {
     for (const wchar_t* probe : kBackupProbes) {
-        if (!FileExists(folder + L"\\" + probe)) continue;
+        if (!FileExists(platform::Os().Files(), folder + L"\\" + probe)) continue;
         ST_ITUNES_USER_DATA_ITEM item = NewUserDataItem();
         if (!CCollectDirMgr::Instance().ParseBackupDir(item, folder)) continue;
         auto backup = m_index.find(kCategoryBackup);
@@ -220,7 +220,7 @@ void CItunesUserDataMgr::ClassifyFile(const std::wstring& dirPath, const std::ws
         std::wstring path = dirPath;
         AddTrailingBackslash(path);
         path += name;
-        if (FileExists(path)) m_setJunkFiles.insert(std::move(path));
+        if (FileExists(platform::Os().Files(), path)) m_setJunkFiles.insert(std::move(path));
     }
     claimed->pInfo->nSize += size;
     *claimed->pGroupSize += size;

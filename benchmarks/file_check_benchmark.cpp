@@ -125,7 +125,7 @@ Scene Prepare(sim::Machine& machine, const std::string& fixtures) {
 // One full check; false with `why` set when the result is not a clean pass
 // over every file, which would make the timing meaningless.
 bool RunCheck(const Scene& scene, std::vector<std::wstring>* checkedPaths, std::string& why) {
-    CMsiDB db;
+    CMsiDB db(platform::Os(), CCollectDirMgr::Instance());
     if (!db.Init(kPackagePath)) {
         why = "CMsiDB::Init failed";
         return false;
@@ -169,7 +169,7 @@ void ReadTables(benchmark::State& state) {
     };
     size_t rows = 0;
     for (auto _ : state) {
-        CMsiDB db;
+        CMsiDB db(platform::Os(), CCollectDirMgr::Instance());
         if (!db.Init(kPackagePath)) {
             state.SkipWithError("CMsiDB::Init failed");
             return;
@@ -196,7 +196,7 @@ void ProbeFiles(benchmark::State& state) {
     for (auto _ : state) {
         for (const std::wstring& path : paths) {
             int64_t size = 0;
-            if (!ProbeFileSize(path, size)) {
+            if (!ProbeFileSize(platform::Os().Files(), path, size)) {
                 state.SkipWithError("a checked file is missing");
                 return;
             }

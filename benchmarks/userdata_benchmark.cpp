@@ -100,10 +100,10 @@ class MachineInUse {
 public:
     explicit MachineInUse(const std::string& folder) : machine_(sim::Machine::Open(folder)) {
         sim::UseMachine(machine_);
-        LibraryShutdown();
+        LibraryShutdown(platform::Os().Process());
     }
     ~MachineInUse() {
-        LibraryShutdown();
+        LibraryShutdown(platform::Os().Process());
         sim::UseMachine(nullptr);
     }
     MachineInUse(const MachineInUse&) = delete;
@@ -177,7 +177,7 @@ struct ProbingCount : EntryCount {
         if (entry == nullptr || !entry->IsDirectory() || code >= kWalkStartFolderDone) return true;
         if (Lower) AsciiLowerInPlace(dirPath);
         for (const wchar_t* probe : {L"\\manifest.db", L"\\manifest.mbdb"}) {
-            if (FileExists(dirPath + entry->name + probe)) return false;
+            if (FileExists(platform::Os().Files(), dirPath + entry->name + probe)) return false;
         }
         return true;
     }
@@ -189,11 +189,11 @@ enum class Probes { None, Lowered, AsSpelled };
 
 int64_t BareWalk(const std::vector<std::wstring>& starts, const std::vector<std::wstring>& excluded,
                  Probes probes = Probes::None) {
-    CFolderWalker walker;
+    CFolderWalker walker(platform::Os().Files());
     EntryCount count;
     walker.AddStartFolders(starts);
-    walker.AddExcludedFolder(GetSpecialFolder(platform::csidl::kSystem));
-    walker.AddExcludedFolder(GetSpecialFolder(platform::csidl::kSystemX86));
+    walker.AddExcludedFolder(GetSpecialFolder(platform::Os().Machine(), platform::csidl::kSystem));
+    walker.AddExcludedFolder(GetSpecialFolder(platform::Os().Machine(), platform::csidl::kSystemX86));
     for (const std::wstring& folder : excluded) walker.AddExcludedFolder(folder);
     FolderWalkHandler handler = &EntryCount::Count;
     if (probes == Probes::Lowered) handler = &ProbingCount<true>::Count;
@@ -205,9 +205,9 @@ int64_t BareWalk(const std::vector<std::wstring>& starts, const std::vector<std:
 
 std::vector<std::wstring> FixedDrives() {
     std::vector<std::wstring> drives, present;
-    GetFixedDrives(drives);
+    GetFixedDrives(platform::Os().Machine(), drives);
     for (const std::wstring& drive : drives) {
-        if (FileExists(drive)) present.push_back(drive);
+        if (FileExists(platform::Os().Files(), drive)) present.push_back(drive);
     }
     return present;
 }

@@ -101,7 +101,7 @@ struct WalkCount {
 };
 
 int64_t WalkerWalk() {
-    CFolderWalker walker;
+    CFolderWalker walker(platform::Os().Files());
     WalkCount count;
     walker.AddStartFolder(L"C:\\Tree");
     walker.SetHandler(&WalkCount::Count, &count, nullptr);

@@ -101,7 +101,7 @@ struct CheckScene {
 };
 
 bool FullCheck(const CheckScene& scene, std::vector<std::wstring>* paths) {
-    CMsiDB db;
+    CMsiDB db(platform::Os(), CCollectDirMgr::Instance());
     if (!db.Init(scene.package)) return false;
     int checked = 0;
     std::vector<std::wstring> bad, missing;
@@ -120,7 +120,7 @@ bool FullCheck(const CheckScene& scene, std::vector<std::wstring>* paths) {
 // The three tables the check reads, fetched as it fetches them (the same
 // fields as text or integer), no file touched.
 bool ReadTables(const CheckScene& scene) {
-    CMsiDB db;
+    CMsiDB db(platform::Os(), CCollectDirMgr::Instance());
     if (!db.Init(scene.package)) return false;
     struct Query {
         const wchar_t* sql;
@@ -157,7 +157,7 @@ bool ReadTables(const CheckScene& scene) {
 bool ProbeFiles(const CheckScene& scene) {
     for (const std::wstring& path : scene.paths) {
         int64_t size = 0;
-        if (!ProbeFileSize(path, size)) return false;
+        if (!ProbeFileSize(platform::Os().Files(), path, size)) return false;
     }
     return true;
 }
@@ -274,7 +274,7 @@ bool CountEntry(void* context, std::wstring dirPath, const platform::FindData* e
 
 WalkTotals WalkerWalk(const std::wstring& root) {
     WalkTotals totals;
-    CFolderWalker walker;
+    CFolderWalker walker(platform::Os().Files());
     walker.AddStartFolder(root);
     walker.SetHandler(CountEntry, &totals, nullptr);
     walker.Run();

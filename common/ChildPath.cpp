@@ -14,14 +14,14 @@ bool NeedsLiteralPath(const std::wstring& name) {
     return !name.empty() && (name.back() == L'.' || name.back() == L' ');
 }
 
-std::wstring ChildPath(const std::wstring& folder, const std::wstring& name) {
+std::wstring ChildPath(platform::IFileSystem& files, const std::wstring& folder, const std::wstring& name) {
     const bool separated = !folder.empty() && folder.back() == L'\\';
     if (!NeedsLiteralPath(name) || IsLiteral(folder)) return separated ? folder + name : folder + L"\\" + name;
     if (folder.size() < 2 || folder[1] != L':') return std::wstring();
     // The literal form takes no "." or ".." and no doubled separators, so
     // the folder is made canonical first; for the folders walks hold that
     // changes nothing.
-    std::wstring canonical = platform::Os().Files().FullPathName(folder);
+    std::wstring canonical = files.FullPathName(folder);
     if (canonical.empty()) return std::wstring();
     if (canonical.back() != L'\\') canonical.push_back(L'\\');
     return kLiteralPrefix + canonical + name;

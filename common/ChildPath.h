@@ -7,6 +7,8 @@
 
 #include <string>
 
+#include "platform/FileSystem.h"
+
 // A name the plain Win32 form would rewrite: dots only, or trailing dots or
 // blanks.
 bool NeedsLiteralPath(const std::wstring& name);
@@ -15,4 +17,4 @@ bool NeedsLiteralPath(const std::wstring& name);
 // backslash), in the "\\?\" form when only that form reaches the entry by
 // its real name. Empty when the entry has no such form here (a relative or
 // UNC folder): callers leave it alone.
-std::wstring ChildPath(const std::wstring& folder, const std::wstring& name);
+std::wstring ChildPath(platform::IFileSystem& files, const std::wstring& folder, const std::wstring& name);

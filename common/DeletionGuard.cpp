@@ -129,7 +129,8 @@ std::wstring AsDriveForm(const std::wstring& text, bool anyServer) {
 // A path's root and names as Windows will act on it, "." and ".." and the
 // trimming of plain names done; false for a path that names no absolute
 // place.
-bool CanonicalText(const std::wstring& path, std::wstring& root, std::vector<std::wstring>& names) {
+bool CanonicalText(platform::IFileSystem& files, const std::wstring& path, std::wstring& root,
+                   std::vector<std::wstring>& names) {
     if (path.empty()) return false;
     std::wstring text = path;
     std::replace(text.begin(), text.end(), L'/', L'\\');
@@ -160,7 +161,7 @@ bool CanonicalText(const std::wstring& path, std::wstring& root, std::vector<std
     // process's current folder, which says nothing of what was meant.
     const bool unc = text.rfind(L"\\\\", 0) == 0;
     if (!unc && !(IsDriveForm(text) && text.size() >= 3)) return false;
-    const std::wstring full = platform::Os().Files().FullPathName(text);
+    const std::wstring full = files.FullPathName(text);
     if (IsDriveForm(full)) {
         root = full.substr(0, 2);
         names = SplitAt(full, 2);
@@ -192,7 +193,7 @@ std::wstring Joined(const std::wstring& root, const std::vector<std::wstring>& n
 }
 
 // The folded root and names of a final path the file system gave.
-bool FoldedParts(const std::wstring& final, std::vector<std::wstring>& parts) {
+bool FoldedParts(platform::IFileSystem& files, const std::wstring& final, std::vector<std::wstring>& parts) {
     std::wstring root;
     std::vector<std::wstring> names;
     std::wstring text = final;
@@ -212,7 +213,6 @@ bool FoldedParts(const std::wstring& final, std::vector<std::wstring>& parts) {
     } else {
         return false;
     }
-    platform::IFileSystem& files = platform::Os().Files();
     parts.clear();
     parts.push_back(files.CaseFoldedPath(root));
     for (const std::wstring& name : names) parts.push_back(files.CaseFoldedPath(name));
@@ -235,13 +235,13 @@ std::wstring TrimmedLocation(std::wstring text) {
 // The folders holding the key paths of a product's installed components,
 // from its cached package's Component table. Registry key paths ("02:\...")
 // are no folder. Each package is read once per process and version of it.
-std::vector<std::wstring> ComponentFolders(const std::wstring& productCode) {
-    platform::IInstaller& installer = platform::Os().Installer();
+std::vector<std::wstring> ComponentFolders(platform::Platform& os, const std::wstring& productCode) {
+    platform::IInstaller& installer = os.Installer();
     std::wstring package;
     if (installer.GetProductInfo(productCode, L"LocalPackage", package) != platform::kErrSuccess || package.empty()) {
         return {};
     }
-    const auto info = platform::Os().Files().GetAttributesEx(package);
+    const auto info = os.Files().GetAttributesEx(package);
     if (!info) return {};
     const std::wstring key = productCode + L"|" + package + L"|" + std::to_wstring(info->size) + L"|" +
                              std::to_wstring(info->lastWriteTime);
@@ -276,9 +276,9 @@ std::vector<std::wstring> ComponentFolders(const std::wstring& productCode) {
     return folders;
 }
 
-std::vector<std::wstring> MachineDrives() {
+std::vector<std::wstring> MachineDrives(platform::IMachineInfo& machine) {
     std::vector<std::wstring> drives;
-    for (const std::wstring& root : platform::Os().Machine().LogicalDrives()) {
+    for (const std::wstring& root : machine.LogicalDrives()) {
         if (!root.empty() && IsDriveLetter(root[0])) drives.push_back(root.substr(0, 1) + L":");
     }
     return drives;
@@ -286,8 +286,9 @@ std::vector<std::wstring> MachineDrives() {
 
 }  // namespace
 
-DeletionGuard::DeletionGuard(std::vector<std::wstring> leavingProducts) : leaving_(std::move(leavingProducts)) {
-    platform::IMachineInfo& machine = platform::Os().Machine();
+DeletionGuard::DeletionGuard(platform::Platform& os, std::vector<std::wstring> leavingProducts)
+    : os_(os), leaving_(std::move(leavingProducts)) {
+    platform::IMachineInfo& machine = os_.Machine();
     for (int id : {platform::csidl::kWindows, platform::csidl::kSystem, platform::csidl::kSystemX86}) {
         Protect(windows_, machine.SpecialFolder(id));
     }
@@ -334,7 +335,7 @@ DeletionGuard::DeletionGuard(std::vector<std::wstring> leavingProducts) : leavin
 void DeletionGuard::Protect(std::vector<Parts>& set, const std::wstring& folder) {
     // A folder that is not there is lost by no deletion, and nearly all the
     // names a profile may hold are missing from any one profile.
-    if (!platform::Os().Files().Exists(folder)) return;
+    if (!os_.Files().Exists(folder)) return;
     const Judged judged = Judge(folder);
     if (!judged.valid) return;
     set.push_back(judged.where);
@@ -345,7 +346,7 @@ void DeletionGuard::Protect(std::vector<Parts>& set, const std::wstring& folder)
 // Default, from which new profiles are made).
 void DeletionGuard::ProtectProfiles(const std::wstring& profilesFolder) {
     Protect(known_, profilesFolder);
-    platform::IFileSystem& files = platform::Os().Files();
+    platform::IFileSystem& files = os_.Files();
     std::vector<std::wstring> profiles;
     platform::FindData entry;
     if (auto search = files.FindFirst(profilesFolder + L"\\*", entry)) {
@@ -381,8 +382,8 @@ void DeletionGuard::ProtectProfiles(const std::wstring& profilesFolder) {
 void DeletionGuard::ReadProductLocations() const {
     if (productsRead_) return;
     productsRead_ = true;
-    platform::IInstaller& installer = platform::Os().Installer();
-    platform::IFileSystem& files = platform::Os().Files();
+    platform::IInstaller& installer = os_.Installer();
+    platform::IFileSystem& files = os_.Files();
     std::vector<std::wstring> leaving;
     for (const std::wstring& code : leaving_) leaving.push_back(files.CaseFoldedPath(code));
     for (uint32_t index = 0;; ++index) {
@@ -394,7 +395,7 @@ void DeletionGuard::ReadProductLocations() const {
         if (TrimmedLocation(location).empty()) {
             // No location recorded does not make the product's files fair
             // game: its components say where they are.
-            for (const std::wstring& folder : ComponentFolders(code)) {
+            for (const std::wstring& folder : ComponentFolders(os_, code)) {
                 for (Parts& form : LocationForms(folder)) products_.push_back(std::move(form));
             }
             continue;
@@ -403,32 +404,32 @@ void DeletionGuard::ReadProductLocations() const {
     }
 }
 
-DeletionGuard::Judged DeletionGuard::Judge(const std::wstring& path) {
+DeletionGuard::Judged DeletionGuard::Judge(const std::wstring& path) const {
     Judged judged;
     std::wstring root;
     std::vector<std::wstring> names;
-    if (!CanonicalText(path, root, names)) return judged;
+    if (!CanonicalText(os_.Files(), path, root, names)) return judged;
     judged.path = Joined(root, names, names.size());
-    platform::IFileSystem& files = platform::Os().Files();
+    platform::IFileSystem& files = os_.Files();
     // The folder the entry stands in, every link on the way followed: that
     // is where deleting the entry takes something away.
     const std::wstring folder = names.empty() ? judged.path : Joined(root, names, names.size() - 1);
     const std::wstring finalFolder = files.FinalPathName(folder);
-    if (finalFolder.empty() || !FoldedParts(finalFolder, judged.where)) return judged;
+    if (finalFolder.empty() || !FoldedParts(files, finalFolder, judged.where)) return judged;
     if (!names.empty()) judged.where.push_back(files.CaseFoldedPath(names.back()));
     const std::wstring finalEntry = names.empty() ? finalFolder : files.FinalPathName(judged.path);
-    if (finalEntry.empty() || !FoldedParts(finalEntry, judged.leadsTo)) judged.leadsTo = judged.where;
+    if (finalEntry.empty() || !FoldedParts(files, finalEntry, judged.leadsTo)) judged.leadsTo = judged.where;
     judged.valid = true;
     return judged;
 }
 
-std::vector<std::vector<std::wstring>> DeletionGuard::LocationForms(const std::wstring& location) {
+std::vector<std::vector<std::wstring>> DeletionGuard::LocationForms(const std::wstring& location) const {
     std::vector<std::wstring> spellings;
     const std::wstring trimmed = TrimmedLocation(location);
     if (trimmed.empty()) return {};
     spellings.push_back(trimmed);
     if (trimmed.find(L'%') != std::wstring::npos) {
-        spellings.push_back(TrimmedLocation(platform::Os().Process().ExpandEnvironmentStrings(trimmed)));
+        spellings.push_back(TrimmedLocation(os_.Process().ExpandEnvironmentStrings(trimmed)));
     }
     std::vector<std::wstring> forms;
     for (std::wstring spelling : spellings) {
@@ -451,7 +452,7 @@ std::vector<std::vector<std::wstring>> DeletionGuard::LocationForms(const std::w
             std::wstring rest = spelling;
             if (rest.size() >= 2 && rest[1] == L':') rest = rest.substr(2);
             while (!rest.empty() && rest.front() == L'\\') rest.erase(0, 1);
-            for (const std::wstring& drive : MachineDrives()) forms.push_back(drive + L"\\" + rest);
+            for (const std::wstring& drive : MachineDrives(os_.Machine())) forms.push_back(drive + L"\\" + rest);
         }
     }
     std::vector<Parts> result;
@@ -459,7 +460,7 @@ std::vector<std::vector<std::wstring>> DeletionGuard::LocationForms(const std::w
         Judged judged = Judge(form);
         if (!judged.valid) {
             // Names Win32 would trim still say where the folder is meant.
-            judged = Judge(platform::Os().Files().FullPathName(form));
+            judged = Judge(os_.Files().FullPathName(form));
             if (!judged.valid) continue;
         }
         result.push_back(judged.where);
@@ -564,16 +565,16 @@ bool DeletionGuard::AllowsFile(const std::wstring& path, std::wstring& canonical
     }
     std::wstring root;
     std::vector<std::wstring> names;
-    if (!CanonicalText(path, root, names) || names.empty()) {
+    if (!CanonicalText(os_.Files(), path, root, names) || names.empty()) {
         Refuse(path, L"is no plain absolute path");
         return false;
     }
-    platform::IFileSystem& files = platform::Os().Files();
+    platform::IFileSystem& files = os_.Files();
     const std::wstring folder = Joined(root, names, names.size() - 1);
     if (folder != lastFolder_) {
         const std::wstring final = files.FinalPathName(folder);
         lastFolder_.clear();
-        if (final.empty() || !FoldedParts(final, lastFolderParts_)) {
+        if (final.empty() || !FoldedParts(files, final, lastFolderParts_)) {
             Refuse(path, L"is no plain absolute path on this machine");
             return false;
         }

@@ -36,13 +36,15 @@
 #include <string>
 #include <vector>
 
+#include "platform/Platform.h"
+
 class DeletionGuard {
 public:
     // Reads the machine's protected folders. `leavingProducts` are the
     // product codes being uninstalled: their own locations are theirs to
     // lose. The installed products' locations are read on the first folder
     // judged, so a guard that only judges files costs no enumeration.
-    explicit DeletionGuard(std::vector<std::wstring> leavingProducts = {});
+    explicit DeletionGuard(platform::Platform& os, std::vector<std::wstring> leavingProducts = {});
 
     // Whether `folder` may be deleted with everything in it. On true,
     // `canonical` is the form to delete; `keep` lists further folders
@@ -69,7 +71,7 @@ public:
     // without its drive taken on every drive), each as the folded names of
     // the folder Windows would reach, the root first. Empty for a location
     // that names no folder.
-    static std::vector<std::vector<std::wstring>> LocationForms(const std::wstring& location);
+    std::vector<std::vector<std::wstring>> LocationForms(const std::wstring& location) const;
 
 private:
     using Parts = std::vector<std::wstring>;  // case-folded: the root first, then each name
@@ -81,7 +83,7 @@ private:
         Parts leadsTo;      // where the entry itself leads: `where` unless it is a link
     };
 
-    static Judged Judge(const std::wstring& path);
+    Judged Judge(const std::wstring& path) const;
     const wchar_t* TreeRefusal(const Judged& folder, const std::vector<Parts>& keep) const;
     bool Allows(const std::wstring& folder, std::wstring& canonical, const std::vector<std::wstring>& keep,
                 bool productFolder) const;
@@ -90,6 +92,7 @@ private:
     void ReadProductLocations() const;
     bool InsideAnotherProduct(const Parts& folder) const;
 
+    platform::Platform& os_;
     std::vector<std::wstring> leaving_;
     std::vector<Parts> windows_;        // the Windows folder and the system folders: nothing below goes
     std::vector<Parts> known_;          // known folders: neither they nor their ancestors go

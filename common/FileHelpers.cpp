@@ -38,7 +38,7 @@ public:
 // deep tree (long paths are allowed) cannot exhaust the thread's stack.
 class TreeWalk {
 public:
-    explicit TreeWalk(WalkVisitor& visitor) : visitor_(visitor) {}
+    TreeWalk(platform::IFileSystem& files, WalkVisitor& visitor) : files_(files), visitor_(visitor) {}
 
     // `folder` without a trailing backslash. False when it cannot be
     // searched; the visitor then hears nothing about it.
@@ -55,7 +55,7 @@ public:
                 continue;
             }
             if (IsDotEntry(level.entry.name)) continue;
-            std::wstring child = ChildPath(level.folder, level.entry.name);
+            std::wstring child = ChildPath(files_, level.folder, level.entry.name);
             if (child.empty()) continue;
             if (visitor_.Visit(child, level.entry) && child.size() < kLongestPath) Open(child);  // invalidates `level`
         }
@@ -73,7 +73,7 @@ private:
 
     bool Open(const std::wstring& folder) {
         Level level;
-        auto search = platform::Os().Files().FindFirst(folder + L"\\*.*", level.entry);
+        auto search = files_.FindFirst(folder + L"\\*.*", level.entry);
         if (!search) return false;
         level.search = search.Take();
         level.folder = folder;
@@ -81,6 +81,7 @@ private:
         return true;
     }
 
+    platform::IFileSystem& files_;
     WalkVisitor& visitor_;
     std::vector<Level> levels_;
 };
@@ -88,9 +89,9 @@ private:
 class Deletion : public WalkVisitor {
 public:
     using Entered = std::function<void(const std::wstring&)>;
-    Deletion(const std::function<bool()>& cancelled, const Entered& entered, const FileTried& fileTried,
-             const SpareFolder& spare)
-        : cancelled_(cancelled), entered_(entered), fileTried_(fileTried), spare_(spare) {}
+    Deletion(platform::IFileSystem& files, const std::function<bool()>& cancelled, const Entered& entered,
+             const FileTried& fileTried, const SpareFolder& spare)
+        : cancelled_(cancelled), entered_(entered), fileTried_(fileTried), spare_(spare), files_(files) {}
 
     bool Stop() override { return cancelled_ && cancelled_(); }
 
@@ -120,7 +121,7 @@ private:
     const Entered& entered_;
     const FileTried& fileTried_;
     const SpareFolder& spare_;
-    platform::IFileSystem& files_ = platform::Os().Files();
+    platform::IFileSystem& files_;
 };
 
 // The same folder spelled plainly or in the "\\?\" form a walk switches to
@@ -193,11 +194,10 @@ private:
 
 }  // namespace
 
-bool CreateDirTree(std::wstring folder) {
-    if (FileExists(folder)) return true;
+bool CreateDirTree(platform::IFileSystem& files, std::wstring folder) {
+    if (FileExists(files, folder)) return true;
     RemoveTrailingBackslash(folder);
     if (folder.empty()) return false;
-    platform::IFileSystem& files = platform::Os().Files();
     folder.push_back(L'\\');
     // Every prefix ending before a backslash, skipping a leading "\" and a
     // drive's "C:", is a folder that must exist before the next.
@@ -208,117 +208,119 @@ bool CreateDirTree(std::wstring folder) {
         if (error != platform::kErrSuccess && error != platform::kErrAlreadyExists) break;
     }
     folder.pop_back();
-    return FileExists(folder);
+    return FileExists(files, folder);
 }
 
 namespace {
 
 // The walk of a folder the guard has allowed, in its canonical form.
-void DeleteAllowedTree(std::wstring target, const std::function<bool()>& cancelled,
+void DeleteAllowedTree(platform::IFileSystem& files, std::wstring target, const std::function<bool()>& cancelled,
                        const std::function<void(const std::wstring&)>& entered, const FileTried& fileTried,
                        const SpareFolder& spare = {}) {
     RemoveTrailingBackslash(target);
-    if (IsLink(target)) {
+    if (IsLink(files, target)) {
         // A link given as the folder is removed as a link too.
-        platform::Os().Files().RemoveDirectory(target);
+        files.RemoveDirectory(target);
         return;
     }
-    Deletion deletion(cancelled, entered, fileTried, spare);
+    Deletion deletion(files, cancelled, entered, fileTried, spare);
     deletion.Enter(target);
-    TreeWalk(deletion).Run(target);
+    TreeWalk(files, deletion).Run(target);
 }
 
 }  // namespace
 
-bool DeleteTree(std::wstring folder, const std::function<bool()>& cancelled, const std::vector<std::wstring>& keep,
-                const std::function<void(const std::wstring&)>& entered, const FileTried& fileTried,
-                const SpareFolder& spare) {
-    if (!FileExists(folder)) return true;
+bool DeleteTree(platform::Platform& os, std::wstring folder, const std::function<bool()>& cancelled,
+                const std::vector<std::wstring>& keep, const std::function<void(const std::wstring&)>& entered,
+                const FileTried& fileTried, const SpareFolder& spare) {
+    if (!FileExists(os.Files(), folder)) return true;
     std::wstring target;
-    if (!DeletionGuard().AllowsTree(folder, target, keep)) return false;
-    DeleteAllowedTree(target, cancelled, entered, fileTried, spare);
+    if (!DeletionGuard(os).AllowsTree(folder, target, keep)) return false;
+    DeleteAllowedTree(os.Files(), target, cancelled, entered, fileTried, spare);
     return true;
 }
 
-void ListRemains(const std::wstring& folder, const SpareFolder& spare, std::vector<std::wstring>& remaining) {
-    if (!FileExists(folder)) return;
+void ListRemains(platform::IFileSystem& files, const std::wstring& folder, const SpareFolder& spare,
+                 std::vector<std::wstring>& remaining) {
+    if (!FileExists(files, folder)) return;
     std::wstring top = folder;
     RemoveTrailingBackslash(top);
-    if (IsLink(top)) {
+    if (IsLink(files, top)) {
         remaining.push_back(AsciiLower(top) + L"\\");
         return;
     }
     std::vector<std::wstring> leaves;
     Remains remains(spare, leaves);
-    TreeWalk(remains).Run(top);
+    TreeWalk(files, remains).Run(top);
     remains.AddEmptyFolders(top);
     remaining.insert(remaining.end(), leaves.begin(), leaves.end());
 }
 
-bool DeleteDir(std::wstring folder, const bool* cancel, const std::vector<std::wstring>& keep) {
-    if (!FileExists(folder)) return true;
+bool DeleteDir(platform::Platform& os, std::wstring folder, const bool* cancel, const std::vector<std::wstring>& keep) {
+    if (!FileExists(os.Files(), folder)) return true;
     // A refused folder counts as gone: the caller goes on as if it were.
-    if (!DeleteTree(folder, [cancel] { return IsCancelSet(cancel); }, keep)) return true;
-    if (FileExists(folder)) {
+    if (!DeleteTree(os, folder, [cancel] { return IsCancelSet(cancel); }, keep)) return true;
+    if (FileExists(os.Files(), folder)) {
         LOG_INFO_W(L"ERR:Can not Delete dir = [%s]!\n", folder);
         return false;
     }
     return true;
 }
 
-bool DeleteProductDir(std::wstring folder, const std::vector<std::wstring>& leavingProducts,
+bool DeleteProductDir(platform::Platform& os, std::wstring folder, const std::vector<std::wstring>& leavingProducts,
                       const std::vector<std::wstring>& keep) {
-    if (!FileExists(folder)) return true;
+    if (!FileExists(os.Files(), folder)) return true;
     std::wstring target;
     // A refused folder counts as gone, as in DeleteDir.
-    if (!DeletionGuard(leavingProducts).AllowsProductTree(folder, target, keep)) return true;
-    DeleteAllowedTree(target, [] { return false; }, {}, {});
-    if (FileExists(folder)) {
+    if (!DeletionGuard(os, leavingProducts).AllowsProductTree(folder, target, keep)) return true;
+    DeleteAllowedTree(os.Files(), target, [] { return false; }, {}, {});
+    if (FileExists(os.Files(), folder)) {
         LOG_INFO_W(L"ERR:Can not Delete dir = [%s]!\n", folder);
         return false;
     }
     return true;
 }
 
-bool EnumDir(std::wstring folder, std::vector<std::wstring>& files, std::vector<std::wstring>& folders,
-             uint64_t& total, bool recursive) {
-    if (!FileExists(folder)) return false;
+bool EnumDir(platform::IFileSystem& fs, std::wstring folder, std::vector<std::wstring>& files,
+             std::vector<std::wstring>& folders, uint64_t& total, bool recursive) {
+    if (!FileExists(fs, folder)) return false;
     RemoveTrailingBackslash(folder);
     Listing listing(files, folders, total, recursive);
-    return TreeWalk(listing).Run(folder);
+    return TreeWalk(fs, listing).Run(folder);
 }
 
-uint64_t GetDirSize(std::wstring folder) {
+uint64_t GetDirSize(platform::IFileSystem& fs, std::wstring folder) {
     std::vector<std::wstring> files;
     std::vector<std::wstring> folders;
     uint64_t total = 0;
-    EnumDir(std::move(folder), files, folders, total, true);
+    EnumDir(fs, std::move(folder), files, folders, total, true);
     return total;
 }
 
-bool ListFilesRecursive(std::wstring folder, std::vector<std::wstring>& files) {
+bool ListFilesRecursive(platform::IFileSystem& fs, std::wstring folder, std::vector<std::wstring>& files) {
     std::vector<std::wstring> folders;
     uint64_t total = 0;
-    return EnumDir(std::move(folder), files, folders, total, true);
+    return EnumDir(fs, std::move(folder), files, folders, total, true);
 }
 
-void DeleteFilesInFolders(const std::vector<std::wstring>& folders, std::vector<std::wstring>& undeletable) {
+void DeleteFilesInFolders(platform::Platform& os, const std::vector<std::wstring>& folders,
+                          std::vector<std::wstring>& undeletable) {
     undeletable.clear();
-    platform::IFileSystem& fs = platform::Os().Files();
+    platform::IFileSystem& fs = os.Files();
     std::set<std::wstring> remaining;
-    const DeletionGuard guard;
+    const DeletionGuard guard(os);
     for (const std::wstring& folder : folders) {
-        if (!FileExists(folder)) continue;
+        if (!FileExists(fs, folder)) continue;
         std::wstring root;
         if (!guard.AllowsTree(folder, root)) continue;
         RemoveTrailingBackslash(root);
-        if (IsLink(root)) continue;  // its files are not below this tree
+        if (IsLink(fs, root)) continue;  // its files are not below this tree
         std::vector<std::wstring> files;
-        ListFilesRecursive(root, files);
+        ListFilesRecursive(fs, root, files);
         for (std::wstring& file : files) {
             NormalizePath(file);
             fs.DeleteFile(file);
-            if (!FileExists(file)) continue;
+            if (!FileExists(fs, file)) continue;
             AsciiLowerInPlace(file);
             remaining.insert(std::move(file));
         }
@@ -326,9 +328,9 @@ void DeleteFilesInFolders(const std::vector<std::wstring>& folders, std::vector<
     undeletable.assign(remaining.begin(), remaining.end());
 }
 
-char* ReadWholeFile(std::wstring path, uint64_t* size, uint64_t maxBytes) {
+char* ReadWholeFile(platform::IFileSystem& files, std::wstring path, uint64_t* size, uint64_t maxBytes) {
     NormalizePath(path);
-    const auto opened = platform::Os().Files().Open(path, platform::OpenMode::Read);
+    const auto opened = files.Open(path, platform::OpenMode::Read);
     if (!opened) return nullptr;
     platform::IFile& file = **opened;
     const uint64_t length = file.Size();
@@ -346,9 +348,9 @@ char* ReadWholeFile(std::wstring path, uint64_t* size, uint64_t maxBytes) {
     return buffer;
 }
 
-bool ProbeFileSize(const std::wstring& path, int64_t& size) {
+bool ProbeFileSize(platform::IFileSystem& files, const std::wstring& path, int64_t& size) {
     size = 0;
-    const auto file = platform::Os().Files().Open(path, platform::OpenMode::Read);
+    const auto file = files.Open(path, platform::OpenMode::Read);
     if (file) {
         const uint64_t length = (*file)->Size();
         size = length > static_cast<uint64_t>(std::numeric_limits<int64_t>::max()) ? 0 : static_cast<int64_t>(length);
@@ -356,11 +358,11 @@ bool ProbeFileSize(const std::wstring& path, int64_t& size) {
     }
     if (file.Error() == platform::kErrFileNotFound || file.Error() == platform::kErrPathNotFound) return false;
     // Held, locked or a folder: it is there, only its length cannot be read.
-    return platform::Os().Files().Exists(path);
+    return files.Exists(path);
 }
 
-int64_t GetFileSizeByPath(std::wstring path) {
-    const auto file = platform::Os().Files().Open(path, platform::OpenMode::Read);
+int64_t GetFileSizeByPath(platform::IFileSystem& files, std::wstring path) {
+    const auto file = files.Open(path, platform::OpenMode::Read);
     if (!file) return 0;
     const uint64_t length = (*file)->Size();
     return length > static_cast<uint64_t>(std::numeric_limits<int64_t>::max()) ? 0 : static_cast<int64_t>(length);
@@ -377,7 +379,7 @@ bool IsCancelSet(const bool* flag) {
 #endif
 }
 
-std::vector<std::wstring> LinksOnPath(const std::wstring& path, bool includeLast) {
+std::vector<std::wstring> LinksOnPath(platform::IFileSystem& files, const std::wstring& path, bool includeLast) {
     std::vector<std::wstring> links;
     std::wstring text = path;
     RemoveTrailingBackslash(text);
@@ -396,16 +398,15 @@ std::vector<std::wstring> LinksOnPath(const std::wstring& path, bool includeLast
         const bool last = cut == std::wstring::npos;
         if (last && !includeLast) break;
         const std::wstring prefix = last ? text : text.substr(0, cut);
-        const uint32_t attributes = platform::Os().Files().GetAttributes(prefix);
+        const uint32_t attributes = files.GetAttributes(prefix);
         if (attributes == platform::kInvalidFileAttributes) break;  // nothing beyond it to lead anywhere
-        if ((attributes & platform::kAttrReparsePoint) != 0 && IsLink(prefix)) links.push_back(prefix);
+        if ((attributes & platform::kAttrReparsePoint) != 0 && IsLink(files, prefix)) links.push_back(prefix);
         if (last) break;
     }
     return links;
 }
 
-bool IsLink(const std::wstring& path) {
-    platform::IFileSystem& files = platform::Os().Files();
+bool IsLink(platform::IFileSystem& files, const std::wstring& path) {
     const uint32_t attributes = files.GetAttributes(path);
     if (attributes == platform::kInvalidFileAttributes || (attributes & platform::kAttrReparsePoint) == 0) return false;
     // Only a search reports the tag: one for the entry itself, by its name.

@@ -29,7 +29,7 @@ struct CFolderWalker::Level {
     bool fetchNext = false;  // the first entry comes with the search
 };
 
-CFolderWalker::CFolderWalker() = default;
+CFolderWalker::CFolderWalker(platform::IFileSystem& files) : files_(files) {}
 CFolderWalker::~CFolderWalker() = default;
 
 std::wstring CFolderWalker::FolderForm(std::wstring folder) {
@@ -43,7 +43,7 @@ std::wstring CFolderWalker::FolderForm(std::wstring folder) {
 }
 
 bool CFolderWalker::AddStartFolder(const std::wstring& folder) {
-    if (!FileExists(folder)) return false;
+    if (!FileExists(files_, folder)) return false;
     const std::wstring added = FolderForm(folder);
     for (const std::wstring& stored : startFolders_) {
         if (added.find(stored) != std::wstring::npos) return true;  // already walked with `stored`
@@ -63,7 +63,7 @@ bool CFolderWalker::AddStartFolders(const std::vector<std::wstring>& folders) {
 void CFolderWalker::ClearStartFolders() { startFolders_.clear(); }
 
 bool CFolderWalker::AddExcludedFolder(const std::wstring& folder) {
-    if (!FileExists(folder)) return false;
+    if (!FileExists(files_, folder)) return false;
     excludedFolders_.insert(FolderForm(folder));
     return true;
 }
@@ -90,7 +90,7 @@ void CFolderWalker::Run() {
             Notify(start, kNoEntry, kWalkCancelled);
             return;
         }
-        if (!FileExists(start)) continue;
+        if (!FileExists(files_, start)) continue;
         Walk(start);
         Notify(start, kNoEntry, kWalkStartFolderDone);
     }
@@ -104,7 +104,7 @@ bool CFolderWalker::Open(std::wstring folder, uint32_t depth) {
     Level level;
     // The folder already ends in a backslash; a doubled one would not be
     // folded in the "\\?\" form.
-    auto search = platform::Os().Files().FindFirst(folder + L"*.*", level.entry);
+    auto search = files_.FindFirst(folder + L"*.*", level.entry);
     if (!search) return false;  // gone or unreadable: the walk goes on without it
     level.search = search.Take();
     level.folder = std::move(folder);
@@ -137,7 +137,7 @@ void CFolderWalker::Walk(const std::wstring& startFolder) {
             continue;
         }
         ++folderCount_;
-        std::wstring child = ChildPath(level.folder, entry.name);
+        std::wstring child = ChildPath(files_, level.folder, entry.name);
         if (child.empty()) continue;  // no path reaches it by its own name
         child.push_back(L'\\');
         if (!excludedFolders_.empty() && excludedFolders_.count(FolderForm(child)) != 0) continue;

@@ -38,7 +38,7 @@ using FolderWalkHandler = bool (*)(void* context, std::wstring dirPath, const pl
 
 class CFolderWalker {
 public:
-    CFolderWalker();
+    explicit CFolderWalker(platform::IFileSystem& files);
     ~CFolderWalker();
     CFolderWalker(const CFolderWalker&) = delete;
     CFolderWalker& operator=(const CFolderWalker&) = delete;
@@ -83,6 +83,7 @@ private:
     bool Notify(const std::wstring& path, const platform::FindData& entry, uint32_t code);
     bool Cancelled() const;
 
+    platform::IFileSystem& files_;
     std::set<std::wstring> startFolders_;
     std::set<std::wstring> excludedFolders_;
     FolderWalkHandler handler_ = nullptr;

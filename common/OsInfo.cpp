@@ -1,11 +1,9 @@
 #include "common/OsInfo.h"
-#include "common/Singleton.h"
 
 #include "common/PathHelpers.h"
 #include "platform/Platform.h"
 
-COsInfo::COsInfo() {
-    auto& machine = platform::Os().Machine();
+COsInfo::COsInfo(platform::IMachineInfo& machine) {
     bool wow64Known = false;
     bIsWow64 = machine.Is64BitWindows(wow64Known) && wow64Known;
 
@@ -34,35 +32,33 @@ bool COsInfo::GetVersion(uint32_t& version, uint32_t& major, uint32_t& minor,
     return true;
 }
 
-const COsInfo& GetOsInfo() { return Singleton<COsInfo>::Instance(); }
-
-bool GetDiskSpace(const std::wstring& root, uint64_t& freeToCaller, uint64_t& total, uint64_t& totalFree) {
+bool GetDiskSpace(platform::IMachineInfo& machine, const std::wstring& root, uint64_t& freeToCaller, uint64_t& total,
+                  uint64_t& totalFree) {
     platform::DiskSpace space;
-    if (!platform::Os().Machine().GetDiskSpace(root, space)) return false;
+    if (!machine.GetDiskSpace(root, space)) return false;
     freeToCaller = space.freeToCaller;
     total = space.total;
     totalFree = space.totalFree;
     return true;
 }
 
-bool GetFixedDrives(std::vector<std::wstring>& drives) {
-    auto& machine = platform::Os().Machine();
+bool GetFixedDrives(platform::IMachineInfo& machine, std::vector<std::wstring>& drives) {
     for (const std::wstring& root : machine.LogicalDrives()) {
         if (machine.GetDriveType(root) == platform::DriveType::Fixed) drives.push_back(root);
     }
     return true;
 }
 
-uint64_t GetTotalFixedDiskSize() {
+uint64_t GetTotalFixedDiskSize(platform::Platform& os) {
     std::vector<std::wstring> drives;
-    GetFixedDrives(drives);
+    GetFixedDrives(os.Machine(), drives);
     uint64_t sum = 0;
     for (const std::wstring& root : drives) {
-        if (!FileExists(root)) continue;
+        if (!FileExists(os.Files(), root)) continue;
         uint64_t freeToCaller = 0, total = 0, totalFree = 0;
-        if (GetDiskSpace(root, freeToCaller, total, totalFree)) sum += total;
+        if (GetDiskSpace(os.Machine(), root, freeToCaller, total, totalFree)) sum += total;
     }
     return sum;
 }
 
-std::wstring GetSpecialFolder(int csidl) { return platform::Os().Machine().SpecialFolder(csidl); }
+std::wstring GetSpecialFolder(platform::IMachineInfo& machine, int csidl) { return machine.SpecialFolder(csidl); }

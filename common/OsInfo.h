@@ -5,9 +5,15 @@
 #include <string>
 #include <vector>
 
+namespace platform {
+class IMachineInfo;
+class Platform;
+}  // namespace platform
+
+// Cheap to build: each user reads the facts where it needs them.
 class COsInfo {
 public:
-    COsInfo();
+    explicit COsInfo(platform::IMachineInfo& machine);
 
     // Always true; kept for callers that test it.
     bool GetVersion(uint32_t& version, uint32_t& major, uint32_t& minor, std::wstring& description) const;
@@ -20,9 +26,8 @@ public:
     std::wstring strDescription;
 };
 
-const COsInfo& GetOsInfo();
-
-bool GetDiskSpace(const std::wstring& root, uint64_t& freeToCaller, uint64_t& total, uint64_t& totalFree);
-bool GetFixedDrives(std::vector<std::wstring>& drives);
-uint64_t GetTotalFixedDiskSize();
-std::wstring GetSpecialFolder(int csidl);
+bool GetDiskSpace(platform::IMachineInfo& machine, const std::wstring& root, uint64_t& freeToCaller, uint64_t& total,
+                  uint64_t& totalFree);
+bool GetFixedDrives(platform::IMachineInfo& machine, std::vector<std::wstring>& drives);
+uint64_t GetTotalFixedDiskSize(platform::Platform& os);
+std::wstring GetSpecialFolder(platform::IMachineInfo& machine, int csidl);

@@ -1,7 +1,8 @@
 #include "common/PathHelpers.h"
 
 #include "platform/NoDestructor.h"
-#include "platform/Platform.h"
+#include "platform/FileSystem.h"
+#include "platform/ProcessEnv.h"
 
 void ReplaceAll(std::wstring& text, const std::wstring& from, const std::wstring& to) {
     if (from.empty()) return;
@@ -22,9 +23,9 @@ void NormalizePath(std::wstring& path) {
     if (literal) path.insert(0, L"\\\\?\\");
 }
 
-bool FileExists(std::wstring path) {
+bool FileExists(platform::IFileSystem& files, std::wstring path) {
     NormalizePath(path);
-    return platform::Os().Files().Exists(path);
+    return files.Exists(path);
 }
 
 void RemoveTrailingBackslash(std::wstring& path) {
@@ -60,9 +61,9 @@ std::wstring ProgramFolderOf(const std::wstring& programPath) {
     return cut == std::wstring::npos ? std::wstring() : programPath.substr(0, cut);
 }
 
-const wchar_t* GetExeDir() {
-    // Kept for the whole process, as callers hold the pointer.
-    static const platform::NoDestructor<std::wstring> folder(
-        ProgramFolderOf(platform::Os().Process().ExecutablePath()));
+const wchar_t* GetExeDir(platform::IProcessEnv& process) {
+    // Kept for the whole process, as callers hold the pointer; the program
+    // does not change while it runs.
+    static const platform::NoDestructor<std::wstring> folder(ProgramFolderOf(process.ExecutablePath()));
     return folder->c_str();
 }

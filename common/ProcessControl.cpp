@@ -21,13 +21,13 @@ constexpr uint32_t kInspectAndTerminate =
 
 // The folders that exist, each normalised, without a trailing backslash and
 // lower-cased, ready for a substring test against module paths.
-std::vector<std::wstring> PrepareFolders(const std::vector<std::wstring>& folders) {
+std::vector<std::wstring> PrepareFolders(platform::IFileSystem& files, const std::vector<std::wstring>& folders) {
     std::vector<std::wstring> prepared;
     for (std::wstring folder : folders) {
         NormalizePath(folder);
         RemoveTrailingBackslash(folder);
         AsciiLowerInPlace(folder);
-        if (FileExists(folder)) prepared.push_back(folder);
+        if (FileExists(files, folder)) prepared.push_back(folder);
     }
     return prepared;
 }
@@ -43,8 +43,8 @@ bool Condemns(const std::wstring& modulePath, const std::vector<std::wstring>& f
 
 // Ends the process when one of its modules lies in the folders; true when
 // it tried. Processes it may not inspect are passed over.
-bool EndIfLoadedFrom(uint32_t processId, const std::vector<std::wstring>& folders) {
-    const auto opened = platform::Os().Processes().Open(processId, kInspectAndTerminate);
+bool EndIfLoadedFrom(platform::Platform& os, uint32_t processId, const std::vector<std::wstring>& folders) {
+    const auto opened = os.Processes().Open(processId, kInspectAndTerminate);
     if (!opened) return false;
     platform::IProcess& process = **opened;
     std::vector<std::wstring> modules;
@@ -70,11 +70,11 @@ bool EndIfLoadedFrom(uint32_t processId, const std::vector<std::wstring>& folder
 
 }  // namespace
 
-bool TerminateProcessById(uint32_t processId) {
-    const auto process = platform::Os().Processes().Open(processId, platform::kProcessTerminate);
+bool TerminateProcessById(platform::Platform& os, uint32_t processId) {
+    const auto process = os.Processes().Open(processId, platform::kProcessTerminate);
     if (!process) return false;
     const bool ended = (*process)->Terminate(kKilledProcessExitCode) == platform::kErrSuccess;
-    platform::Os().Process().Sleep(kTerminationWaitMs);
+    os.Process().Sleep(kTerminationWaitMs);
     return ended;
 }
 
@@ -82,29 +82,30 @@ namespace {
 
 // Ends every process of a snapshot whose lower-cased image name the rule
 // condemns, logging each outcome.
-void EndProcessesNamed(const std::function<bool(const std::wstring&)>& condemned, bool spareSelf) {
-    const auto taken = platform::Os().Processes().Snapshot();
+void EndProcessesNamed(platform::Platform& os, const std::function<bool(const std::wstring&)>& condemned, bool spareSelf) {
+    const auto taken = os.Processes().Snapshot();
     if (!taken) return;
     platform::IProcessSnapshot& snapshot = **taken;
     platform::ProcessEntry entry;
     if (!snapshot.First(entry)) {
-        LOG_INFO_W(L"ERR:Process32First 0x%x", platform::Os().Process().LastError());
+        LOG_INFO_W(L"ERR:Process32First 0x%x", os.Process().LastError());
         return;
     }
-    const uint32_t self = platform::Os().Process().CurrentProcessId();
+    const uint32_t self = os.Process().CurrentProcessId();
     do {
         if (spareSelf && entry.id == self) continue;
         if (!condemned(AsciiLower(entry.exeFile))) continue;
-        const bool ended = TerminateProcessById(entry.id);
+        const bool ended = TerminateProcessById(os, entry.id);
         LOG_INFO_W(L"%s (PID=%d) %s\n", entry.exeFile, entry.id, ended ? L"成功" : L"失败");
     } while (snapshot.Next(entry));
 }
 
 }  // namespace
 
-void KillProcessByPartName(std::vector<std::wstring>& nameParts) {
+void KillProcessByPartName(platform::Platform& os, std::vector<std::wstring>& nameParts) {
     for (std::wstring& part : nameParts) AsciiLowerInPlace(part);
     EndProcessesNamed(
+        os,
         [&](const std::wstring& name) {
             return std::any_of(nameParts.begin(), nameParts.end(),
                                [&](const std::wstring& part) { return name.find(part) != std::wstring::npos; });
@@ -112,7 +113,7 @@ void KillProcessByPartName(std::vector<std::wstring>& nameParts) {
         false);
 }
 
-void KillProcessByImageName(const std::vector<std::wstring>& imageNames) {
+void KillProcessByImageName(platform::Platform& os, const std::vector<std::wstring>& imageNames) {
     std::vector<std::wstring> names;
     for (const std::wstring& name : imageNames) {
         const std::wstring lower = AsciiLower(name);
@@ -123,27 +124,28 @@ void KillProcessByImageName(const std::vector<std::wstring>& imageNames) {
     }
     if (names.empty()) return;
     EndProcessesNamed(
+        os,
         [&](const std::wstring& name) { return std::find(names.begin(), names.end(), name) != names.end(); }, true);
 }
 
-void KillProcessByPartName(const std::wstring& namePart) {
+void KillProcessByPartName(platform::Platform& os, const std::wstring& namePart) {
     std::vector<std::wstring> parts{namePart};
-    KillProcessByPartName(parts);
+    KillProcessByPartName(os, parts);
 }
 
-bool KillProcessWhenPathInFolderSafe(const std::vector<std::wstring>& folders) {
+bool KillProcessWhenPathInFolderSafe(platform::Platform& os, const std::vector<std::wstring>& folders) {
     LOG_INFO_W(L"[KillProcessWhenPathInFolder]  begin...");
-    const std::vector<std::wstring> prepared = PrepareFolders(folders);
+    const std::vector<std::wstring> prepared = PrepareFolders(os.Files(), folders);
     if (prepared.empty()) return false;
     std::vector<uint32_t> ids;
-    if (const uint32_t error = platform::Os().Processes().ListProcessIds(ids); error != platform::kErrSuccess) {
+    if (const uint32_t error = os.Processes().ListProcessIds(ids); error != platform::kErrSuccess) {
         LOG_INFO_W(L"ERR:EnumProcesses 0x%x", error);
         return false;
     }
-    const uint32_t self = platform::Os().Process().CurrentProcessId();
+    const uint32_t self = os.Process().CurrentProcessId();
     int count = 0;
     for (uint32_t id : ids) {
-        if (id != self && EndIfLoadedFrom(id, prepared)) ++count;
+        if (id != self && EndIfLoadedFrom(os, id, prepared)) ++count;
     }
     LOG_INFO_W(L"[KillProcessWhenPathInFolder] end! (Count = %d)\n", count);
     return count > 0;

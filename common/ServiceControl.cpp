@@ -3,11 +3,10 @@
 #include <fmt/printf.h>
 #include <fmt/xchar.h>
 
-#include "platform/Platform.h"
 #include "platform/Types.h"
 
-CServiceCtrl::CServiceCtrl() {
-    auto manager = platform::Os().Services().OpenManager(platform::kScManagerAllAccess);
+CServiceCtrl::CServiceCtrl(platform::IServiceManager& services) {
+    auto manager = services.OpenManager(platform::kScManagerAllAccess);
     dwLastError = manager.Error();
     if (manager) hScm = manager.Take();
 }
@@ -57,8 +56,8 @@ std::wstring CServiceCtrl::StateName(uint32_t state) {
                            : fmt::sprintf(L"STATE_0x%x", state);
 }
 
-std::wstring GetServiceStateText(const std::wstring& name) {
-    CServiceCtrl service;
+std::wstring GetServiceStateText(platform::IServiceManager& services, const std::wstring& name) {
+    CServiceCtrl service(services);
     if (!service.Open(name)) return fmt::sprintf(L"OPEN_ERR_0x%x", service.GetLastErr());
     uint32_t state = 0;
     // Querying records no error, so a failure here shows the open's.
@@ -66,15 +65,15 @@ std::wstring GetServiceStateText(const std::wstring& name) {
     return CServiceCtrl::StateName(state);
 }
 
-bool DeleteServiceCheckPending(const std::wstring& name) {
-    CServiceCtrl service;
+bool DeleteServiceCheckPending(platform::IServiceManager& services, const std::wstring& name) {
+    CServiceCtrl service(services);
     if (!service.Open(name)) return false;
     if (service.Delete()) return false;
     return service.GetLastErr() == platform::kErrServiceMarkedForDelete;
 }
 
-bool EnableServiceIfDisabled(const std::wstring& name) {
-    CServiceCtrl service;
+bool EnableServiceIfDisabled(platform::IServiceManager& services, const std::wstring& name) {
+    CServiceCtrl service(services);
     if (!service.Open(name)) return false;
     uint32_t startType = 0;
     if (!service.QueryStartType(startType) || startType != platform::kServiceDisabled) return false;

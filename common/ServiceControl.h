@@ -13,7 +13,7 @@
 // operation fails quietly when it could not be (no administrator rights).
 class CServiceCtrl {
 public:
-    CServiceCtrl();
+    explicit CServiceCtrl(platform::IServiceManager& services);
     CServiceCtrl(const CServiceCtrl&) = delete;
     CServiceCtrl& operator=(const CServiceCtrl&) = delete;
 
@@ -44,9 +44,9 @@ private:
 
 // The service's state name, or "OPEN_ERR_0x<hex>" / "QUERY_ERR_0x<hex>"
 // with the error that stopped it.
-std::wstring GetServiceStateText(const std::wstring& name);
+std::wstring GetServiceStateText(platform::IServiceManager& services, const std::wstring& name);
 // Deletes the service. True only when it was already marked for deletion,
 // which means Windows must restart before it can be installed again.
-bool DeleteServiceCheckPending(const std::wstring& name);
+bool DeleteServiceCheckPending(platform::IServiceManager& services, const std::wstring& name);
 // True when the service was disabled and now starts automatically.
-bool EnableServiceIfDisabled(const std::wstring& name);
+bool EnableServiceIfDisabled(platform::IServiceManager& services, const std::wstring& name);

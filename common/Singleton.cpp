@@ -4,7 +4,6 @@
 #include <vector>
 
 #include "platform/NoDestructor.h"
-#include "platform/Platform.h"
 
 namespace {
 
@@ -19,7 +18,12 @@ Registry& TheRegistry() {
     return *registry;
 }
 
-void ShutdownAtExit() { LibraryShutdown(); }
+// The process the library was loaded into, for the shutdown at exit.
+platform::IProcessEnv* loadedInto = nullptr;
+
+void ShutdownAtExit() {
+    if (loadedInto != nullptr) LibraryShutdown(*loadedInto);
+}
 
 }  // namespace
 
@@ -48,10 +52,12 @@ void SingletonRegistry::DestroyAll() {
     }
 }
 
-void LibraryShutdown() {
-    platform::IProcessEnv& process = platform::Os().Process();
+void LibraryShutdown(platform::IProcessEnv& process) {
     if (process.MayWaitForWorkersAtUnload()) process.WaitForWorkers();
     SingletonRegistry::DestroyAll();
 }
 
-void RegisterLibraryShutdown() { std::atexit(&ShutdownAtExit); }
+void RegisterLibraryShutdown(platform::IProcessEnv& process) {
+    loadedInto = &process;
+    std::atexit(&ShutdownAtExit);
+}

@@ -13,6 +13,8 @@
 #include <memory>
 #include <mutex>
 
+#include "platform/ProcessEnv.h"
+
 class SingletonRegistry {
 public:
     // Held while an object is built, so two threads never build the same
@@ -28,19 +30,26 @@ public:
 template <typename T>
 class Singleton {
 public:
-    static T& Instance() {
+    // The object, built by `make` (returning std::unique_ptr<T>) on the
+    // first call; later calls return the same one until DestroyAll.
+    template <typename Make>
+    static T& Instance(Make&& make) {
         if (T* existing = instance_.load(std::memory_order_acquire)) return *existing;
         std::lock_guard<std::recursive_mutex> lock(SingletonRegistry::CreationLock());
         if (T* existing = instance_.load(std::memory_order_relaxed)) return *existing;
-        // Built through Singleton<T> so classes can keep their constructor
-        // private and befriend this template.
-        std::shared_ptr<T> owner(new T());
+        std::shared_ptr<T> owner(make());
         instance_.store(owner.get(), std::memory_order_release);
         SingletonRegistry::Register([owner]() mutable {
             instance_.store(nullptr, std::memory_order_release);
             owner.reset();
         });
         return *instance_.load(std::memory_order_relaxed);
+    }
+
+    // The object built by its default constructor, which T may keep private
+    // by befriending Singleton<T>.
+    static T& Instance() {
+        return Instance([] { return std::unique_ptr<T>(new T()); });
     }
 
 private:
@@ -51,9 +60,9 @@ private:
 // allows waiting), then destroys the singletons. Runs when the library is
 // unloaded or the process exits, before any other static of the library
 // goes; tests call it to start each case from a fresh library.
-void LibraryShutdown();
+void LibraryShutdown(platform::IProcessEnv& process);
 
 // Registers LibraryShutdown to run at unload. Called once from the load
 // entry, after logging is set up, so it runs before the logging back end's
 // own statics are destroyed.
-void RegisterLibraryShutdown();
+void RegisterLibraryShutdown(platform::IProcessEnv& process);

@@ -47,13 +47,15 @@ void RunFinalReport(const std::function<void(const TaskEnd&)>& finalReport, cons
 
 }  // namespace
 
-TaskSlot::TaskSlot(FinalReportOrder order, std::wstring refusalLine)
-    : order_(order), refusalLine_(std::move(refusalLine)) {}
+TaskSlot::TaskSlot(platform::IProcessEnv& process, FinalReportOrder order, std::wstring refusalLine)
+    : process_(process), order_(order), refusalLine_(std::move(refusalLine)) {}
 
-TaskSlot::~TaskSlot() {
+TaskSlot::~TaskSlot() { WaitBeforeDestruction(); }
+
+void TaskSlot::WaitBeforeDestruction() const {
     // The task's state dies with its owner: never pull it from under a live
     // worker when the platform lets us wait (not inside a Windows loader lock).
-    if (platform::Os().Process().MayWaitForWorkersAtUnload()) WaitIdle();
+    if (process_.MayWaitForWorkersAtUnload()) WaitIdle();
 }
 
 bool TaskSlot::Claim() {
@@ -108,7 +110,7 @@ bool TaskSlot::Start(const std::function<void()>& storeInputs, std::function<voi
         auto body = [this, work = std::move(work), finalReport = std::move(finalReport)]() mutable {
             RunWorker(work, finalReport);
         };
-        if (platform::Os().Process().StartThread(std::move(body))) return true;
+        if (process_.StartThread(std::move(body))) return true;
         LOG_INFO_W(L"ERR:no worker thread could be started\n");
     } catch (const std::exception& e) {
         LOG_INFO_W(L"ERR:task not started (%s)\n", WhatOf(e));

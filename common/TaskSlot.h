@@ -19,6 +19,8 @@
 #include <mutex>
 #include <string>
 
+#include "platform/ProcessEnv.h"
+
 enum class FinalReportOrder {
     ReportThenRelease,
     ReleaseThenReport,
@@ -35,7 +37,8 @@ struct TaskEnd {
 
 class TaskSlot {
 public:
-    TaskSlot(FinalReportOrder order, std::wstring refusalLine);
+    // Workers start on `process`'s threads.
+    TaskSlot(platform::IProcessEnv& process, FinalReportOrder order, std::wstring refusalLine);
     ~TaskSlot();
     TaskSlot(const TaskSlot&) = delete;
     TaskSlot& operator=(const TaskSlot&) = delete;
@@ -50,12 +53,16 @@ public:
     bool IsRunning() const;
     // Blocks until no task of this kind runs.
     void WaitIdle() const;
+    // WaitIdle where the platform lets a thread wait for workers (never
+    // inside a Windows loader lock); what the destructor does.
+    void WaitBeforeDestruction() const;
 
 private:
     bool Claim();
     void Release();
     void RunWorker(std::function<void()>& work, std::function<void(const TaskEnd&)>& finalReport);
 
+    platform::IProcessEnv& process_;
     const FinalReportOrder order_;
     const std::wstring refusalLine_;
     mutable std::mutex mutex_;

@@ -89,7 +89,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (!Machine().WritePackage(data, size)) return 0;
-    CMsiDB db;
+    CMsiDB db(platform::Os(), CCollectDirMgr::Instance());
     if (!db.Init(kPackagePath)) return 0;
     std::vector<std::wstring> services;
     db.QueryServiceInstall(services);

@@ -39,9 +39,9 @@ int main(int argc, char** argv) {
     const std::wstring root = AnsiToWide(argv[1]) + L"\\probe";
     const std::wstring readOnly = root + L"\\sub\\ro.txt";
     files.SetAttributes(readOnly, platform::kAttrNormal);  // a run that stopped halfway
-    DeleteDir(root);
+    DeleteDir(platform::Os(), root);
 
-    Check("CreateDirTree builds the missing folders", CreateDirTree(root + L"\\sub\\deep\\"));
+    Check("CreateDirTree builds the missing folders", CreateDirTree(platform::Os().Files(), root + L"\\sub\\deep\\"));
     bool written = true;
     for (const wchar_t* name : {L"\\a.txt", L"\\sub\\b.txt", L"\\sub\\deep\\c.txt", L"\\sub\\ro.txt"}) {
         written = WriteText(root + name, "0123456789") && written;
@@ -60,27 +60,27 @@ int main(int argc, char** argv) {
     std::vector<std::wstring> found, folders;
     uint64_t total = 0;
     Check("EnumDir lists the tree, names of dots once each",
-          EnumDir(root, found, folders, total, true) && found.size() == 6 && folders.size() == 4 && total == 60 &&
-              GetDirSize(root) == 60);
+          EnumDir(platform::Os().Files(), root, found, folders, total, true) && found.size() == 6 && folders.size() == 4 && total == 60 &&
+              GetDirSize(platform::Os().Files(), root) == 60);
 
-    const bool first = DeleteDir(root);
+    const bool first = DeleteDir(platform::Os(), root);
     std::printf("DeleteDir with a read-only file = %s\n", first ? "true" : "false");
     Check("DeleteDir reports the read-only file", !first);
-    Check("the read-only file remains", FileExists(readOnly));
-    Check("everything else is gone", !FileExists(root + L"\\a.txt") && !FileExists(root + L"\\sub\\b.txt") &&
-                                         !FileExists(root + L"\\sub\\deep") && !FileExists(literal + L"\\...") &&
-                                         !FileExists(literal + L"\\trail."));
+    Check("the read-only file remains", FileExists(platform::Os().Files(), readOnly));
+    Check("everything else is gone", !FileExists(platform::Os().Files(), root + L"\\a.txt") && !FileExists(platform::Os().Files(), root + L"\\sub\\b.txt") &&
+                                         !FileExists(platform::Os().Files(), root + L"\\sub\\deep") && !FileExists(platform::Os().Files(), literal + L"\\...") &&
+                                         !FileExists(platform::Os().Files(), literal + L"\\trail."));
 
     uint64_t size = 0;
-    char* data = ReadWholeFile(readOnly, &size);
+    char* data = ReadWholeFile(platform::Os().Files(), readOnly, &size);
     Check("ReadWholeFile reads it whole", data != nullptr && size == 10 && std::string(data) == "0123456789");
     std::free(data);
-    Check("GetFileSizeByPath agrees", GetFileSizeByPath(readOnly) == 10);
+    Check("GetFileSizeByPath agrees", GetFileSizeByPath(platform::Os().Files(), readOnly) == 10);
 
     files.SetAttributes(readOnly, platform::kAttrNormal);
-    const bool second = DeleteDir(root);
+    const bool second = DeleteDir(platform::Os(), root);
     std::printf("DeleteDir once writable = %s\n", second ? "true" : "false");
-    Check("DeleteDir removes the rest", second && !FileExists(root));
+    Check("DeleteDir removes the rest", second && !FileExists(platform::Os().Files(), root));
 
     std::printf("%d mismatch(es)\n", g_mismatches);
     return g_mismatches == 0 ? 0 : 1;

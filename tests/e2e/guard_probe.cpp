@@ -34,7 +34,7 @@ std::string Narrow(const std::wstring& text) { return WideToNarrow(text); }
 
 bool WriteText(const std::wstring& path, const std::string& text) {
     std::wstring folder;
-    if (GetParentDir(path, folder)) CreateDirTree(folder);
+    if (GetParentDir(path, folder)) CreateDirTree(platform::Os().Files(), folder);
     const auto file = platform::Os().Files().Open(path, platform::OpenMode::Truncate);
     return file && (*file)->Write(text.data(), text.size());
 }
@@ -140,10 +140,10 @@ int main(int argc, char** argv) {
     };
     if (junctionError == 0) hostile.push_back(junction);
     for (const std::wstring& folder : hostile) {
-        DeleteDir(folder);
-        DeleteProductDir(folder, {});
+        DeleteDir(platform::Os(), folder);
+        DeleteProductDir(platform::Os(), folder, {});
         bool kept = true;
-        for (const std::wstring& file : sentinels) kept = FileExists(file) && kept;
+        for (const std::wstring& file : sentinels) kept = FileExists(platform::Os().Files(), file) && kept;
         Check("nothing protected deleted through " + Narrow(folder), kept);
     }
 
@@ -151,7 +151,7 @@ int main(int argc, char** argv) {
     const std::wstring doomed = documents + L"\\brisalen-doomed";
     WriteText(doomed + L"\\sub\\a.txt", "go");
     Check("a folder below a link's target goes through the link",
-          DeleteDir(links + L"\\Docs\\brisalen-doomed") && !FileExists(doomed));
+          DeleteDir(platform::Os(), links + L"\\Docs\\brisalen-doomed") && !FileExists(platform::Os().Files(), doomed));
 
     for (const std::wstring& file : sentinels) files.DeleteFile(file);
     if (junctionError == 0) RemoveDirectoryW(junction.c_str());

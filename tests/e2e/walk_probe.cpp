@@ -67,7 +67,7 @@ int main(int argc, char** argv) {
     }
     logging::Setup(L"walk_probe.log", nullptr);
     Tally tally;
-    CFolderWalker walker;
+    CFolderWalker walker(platform::Os().Files());
     if (!walker.AddStartFolder(AnsiToWide(argv[1]))) {
         std::fprintf(stderr, "no such folder: %s\n", argv[1]);
         return 1;

@@ -12,7 +12,7 @@ class OneKeyMachineTest : public FixtureMachineTest {
 protected:
     void SetUp() override {
         FixtureMachineTest::SetUp();
-        CreateDirTree(CMsiInstaller::Instance().InstallCacheDir());
+        CreateDirTree(platform::Os().Files(), CMsiInstaller::Instance().InstallCacheDir());
         WriteFile(CMsiInstaller::Instance().MsiZapPath(), 64);
     }
     void TearDown() override {

@@ -25,12 +25,12 @@ protected:
         machine_ = sim::Machine::Open(folder_);
         sim::UseMachine(machine_);
         // Each case starts from a library that has not been used yet.
-        LibraryShutdown();
+        LibraryShutdown(platform::Os().Process());
     }
 
     void TearDown() override {
         // Workers of this case end on its machine, before it goes.
-        LibraryShutdown();
+        LibraryShutdown(platform::Os().Process());
     }
 
     platform::Platform& Os() { return platform::Os(); }

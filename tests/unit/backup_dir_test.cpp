@@ -165,39 +165,39 @@ protected:
 
 TEST_F(BackupDirTest, LayoutNeedsTenMarksWithinTheFirstThreeHundredEntries) {
     MakeLayout(L"C:\\A");
-    EXPECT_TRUE(CCollectDirMgr::IsBackupLayout(L"C:\\A"));
+    EXPECT_TRUE(CCollectDirMgr::Instance().IsBackupLayout(L"C:\\A"));
 
     // Nine marks and 291 other entries reach the entry limit first; a
     // tenth two-character folder listed after them comes too late.
     for (int i = 0; i < 9; ++i) MakeFolder(L"C:\\B\\0" + std::to_wstring(i));
     for (int i = 0; i < 291; ++i) WriteBytes(L"C:\\B\\other" + std::to_wstring(1000 + i), "x");
     MakeFolder(L"C:\\B\\zz");
-    EXPECT_FALSE(CCollectDirMgr::IsBackupLayout(L"C:\\B"));
+    EXPECT_FALSE(CCollectDirMgr::Instance().IsBackupLayout(L"C:\\B"));
 
     // Ten files of 40 characters (the hashed names of older backups).
     const std::wstring hash = L"0123456789abcdef0123456789abcdef0123456";
     for (int i = 0; i < 10; ++i) WriteBytes(L"C:\\C\\" + hash + std::to_wstring(i), "x");
-    EXPECT_TRUE(CCollectDirMgr::IsBackupLayout(L"C:\\C"));
+    EXPECT_TRUE(CCollectDirMgr::Instance().IsBackupLayout(L"C:\\C"));
 
     // Two-character files and 40-character folders are not marks.
     for (int i = 0; i < 10; ++i) {
         WriteBytes(L"C:\\D\\f" + std::to_wstring(i), "x");
         MakeFolder(L"C:\\D\\" + hash + std::to_wstring(i));
     }
-    EXPECT_FALSE(CCollectDirMgr::IsBackupLayout(L"C:\\D"));
+    EXPECT_FALSE(CCollectDirMgr::Instance().IsBackupLayout(L"C:\\D"));
 }
 
 TEST_F(BackupDirTest, FoldersThatCannotBeListedAreNoBackups) {
     MakeFolder(L"C:\\Empty");
-    EXPECT_FALSE(CCollectDirMgr::IsBackupLayout(L"C:\\Empty"));
-    EXPECT_FALSE(CCollectDirMgr::IsBackupLayout(L"C:\\Missing"));
+    EXPECT_FALSE(CCollectDirMgr::Instance().IsBackupLayout(L"C:\\Empty"));
+    EXPECT_FALSE(CCollectDirMgr::Instance().IsBackupLayout(L"C:\\Missing"));
     WriteBytes(L"C:\\AFile", "x");
-    EXPECT_FALSE(CCollectDirMgr::IsBackupLayout(L"C:\\AFile"));
+    EXPECT_FALSE(CCollectDirMgr::Instance().IsBackupLayout(L"C:\\AFile"));
     // A junction whose target is gone is listed as a folder but cannot be opened.
     MakeLayout(L"C:\\Gone");
     fs::create_directory_symlink(Host(L"C:\\Gone"), Host(L"C:\\Dangling"));
     fs::remove_all(Host(L"C:\\Gone"));
-    EXPECT_FALSE(CCollectDirMgr::IsBackupLayout(L"C:\\Dangling"));
+    EXPECT_FALSE(CCollectDirMgr::Instance().IsBackupLayout(L"C:\\Dangling"));
     ST_ITUNES_USER_DATA_ITEM item = Parsed(L"C:\\Dangling", false);
     EXPECT_TRUE(item.strPath.empty());
 }
@@ -462,17 +462,17 @@ TEST_F(BackupDirTest, OversizedPlistIsRefusedUnread) {
     WriteBytes(L"C:\\Big\\at.plist", atBound);
     atBound.clear();
     atBound.shrink_to_fit();
-    EXPECT_NE(CCollectDirMgr::LoadPlistFile(L"C:\\Big\\at.plist"), nullptr) << LoadTimeLog();
+    EXPECT_NE(CCollectDirMgr::Instance().LoadPlistFile(L"C:\\Big\\at.plist"), nullptr) << LoadTimeLog();
 
     // A sparse 512 MiB file: reading it would show in the peak memory.
     WriteBytes(L"C:\\Big\\over.plist", document);
     fs::resize_file(Host(L"C:\\Big\\over.plist"), 512ull << 20);
     const long rssBefore = PeakRssKiB();
-    EXPECT_EQ(CCollectDirMgr::LoadPlistFile(L"C:\\Big\\over.plist"), nullptr);
+    EXPECT_EQ(CCollectDirMgr::Instance().LoadPlistFile(L"C:\\Big\\over.plist"), nullptr);
     EXPECT_LT(PeakRssKiB() - rssBefore, 64 * 1024);
     // One byte over the bound is already refused.
     fs::resize_file(Host(L"C:\\Big\\over.plist"), kMaxPlistFileBytes + 1);
-    EXPECT_EQ(CCollectDirMgr::LoadPlistFile(L"C:\\Big\\over.plist"), nullptr);
+    EXPECT_EQ(CCollectDirMgr::Instance().LoadPlistFile(L"C:\\Big\\over.plist"), nullptr);
 }
 
 TEST(PlistParser, ReadsBothFormsWithEveryValueType) {

@@ -91,26 +91,26 @@ TEST_F(DeletionGuardTest, FoldersWhoseDeletionWouldLeaveTheirTreeAreRefused) {
         L"\\\\?\\C:\\Windows",
     };
     for (const std::wstring& folder : hostile) {
-        EXPECT_TRUE(DeleteDir(folder)) << "a refused folder counts as gone: " << sim::ToUtf8(folder);
+        EXPECT_TRUE(DeleteDir(platform::Os(), folder)) << "a refused folder counts as gone: " << sim::ToUtf8(folder);
         EXPECT_TRUE(Logged(L"WARN:delete refused: [" + folder + L"]")) << sim::ToUtf8(folder);
         ExpectSentinelsKept(folder);
     }
     EXPECT_TRUE(Exists(L"C:\\Program Files\\Bonjour\\mdnsNSP.dll"));
 
     std::vector<std::wstring> left;
-    DeleteFilesInFolders({L"C:\\Windows\\..", L"C:\\Users\\Tarn\\"}, left);
+    DeleteFilesInFolders(platform::Os(), {L"C:\\Windows\\..", L"C:\\Users\\Tarn\\"}, left);
     ExpectSentinelsKept(L"DeleteFilesInFolders");
 }
 
 TEST_F(DeletionGuardTest, AnOrdinaryFolderGoesInEverySpellingAndALinkAloneWithoutItsTarget) {
     WriteFile(L"C:\\Program Files\\Bonjour\\Resources\\a.dll", 8);
-    EXPECT_TRUE(DeleteDir(L"C:/Program Files//Bonjour/./"));
+    EXPECT_TRUE(DeleteDir(platform::Os(), L"C:/Program Files//Bonjour/./"));
     EXPECT_FALSE(Exists(L"C:\\Program Files\\Bonjour"));
 
     // An install folder that is a link to the Windows folder: the link goes,
     // Windows stays.
     fs::create_directory_symlink(Host(L"C:\\Windows"), Host(L"C:\\Program Files\\Bonjour"));
-    EXPECT_TRUE(DeleteDir(L"C:\\Program Files\\Bonjour\\"));
+    EXPECT_TRUE(DeleteDir(platform::Os(), L"C:\\Program Files\\Bonjour\\"));
     EXPECT_FALSE(Exists(L"C:\\Program Files\\Bonjour"));
     ExpectSentinelsKept(L"the link");
 }
@@ -125,12 +125,12 @@ TEST_F(DeletionGuardTest, NamesOfDotsAreWalkedLiterallyAndNeverMistakenForTheirP
     }
 
     std::vector<std::wstring> files;
-    ASSERT_TRUE(ListFilesRecursive(L"C:\\Data", files));
+    ASSERT_TRUE(ListFilesRecursive(platform::Os().Files(), L"C:\\Data", files));
     EXPECT_EQ(files.size(), 4u);
     for (const std::wstring& file : files) EXPECT_TRUE(Exists(file)) << sim::ToUtf8(file);
-    EXPECT_EQ(GetDirSize(L"C:\\Data"), 4u);
+    EXPECT_EQ(GetDirSize(platform::Os().Files(), L"C:\\Data"), 4u);
 
-    EXPECT_TRUE(DeleteDir(L"C:\\Data"));
+    EXPECT_TRUE(DeleteDir(platform::Os(), L"C:\\Data"));
     EXPECT_FALSE(fs::exists(Host(L"C:\\Data")));
     ExpectSentinelsKept(L"C:\\Data");
 }
@@ -263,8 +263,8 @@ TEST_F(LinkedMachineGuardTest, FoldersReachedThroughLinksOrOtherSpellingsAreJudg
         L"C:\\Users\\Tarn\\Pictures\\..\\..\\Tarn\\.\\Desktop",
     };
     for (const std::wstring& folder : hostile) {
-        DeleteDir(folder);
-        DeleteProductDir(folder, {});
+        DeleteDir(platform::Os(), folder);
+        DeleteProductDir(platform::Os(), folder, {});
         ExpectUserFilesKept(folder);
     }
     EXPECT_TRUE(Logged(L"WARN:delete refused: [C:\\Documents and Settings\\Tarn\\Documents\\] is or holds a known folder"));
@@ -274,11 +274,11 @@ TEST_F(LinkedMachineGuardTest, FoldersReachedThroughLinksOrOtherSpellingsAreJudg
     // What is no known folder still goes through a link, and only the link
     // of a linked folder goes.
     WriteFile(L"C:\\Users\\Tarn\\Music\\iTunes\\Album\\a.m4a", 4);
-    EXPECT_TRUE(DeleteDir(L"C:\\Documents and Settings\\Tarn\\Music\\iTunes"));
+    EXPECT_TRUE(DeleteDir(platform::Os(), L"C:\\Documents and Settings\\Tarn\\Music\\iTunes"));
     ASSERT_FALSE(Exists(L"C:\\Users\\Tarn\\Music\\iTunes")) << LoadTimeLog();
     Link(L"C:\\Users\\Tarn\\Music\\iTunes", L"C:\\Users\\Tarn\\Pictures\\Shared");
     WriteFile(L"C:\\Users\\Tarn\\Pictures\\Shared\\s.jpg", 4);
-    EXPECT_TRUE(DeleteDir(L"C:\\Users\\Tarn\\Music\\iTunes"));
+    EXPECT_TRUE(DeleteDir(platform::Os(), L"C:\\Users\\Tarn\\Music\\iTunes"));
     EXPECT_FALSE(fs::is_symlink(Host(L"C:\\Users\\Tarn\\Music\\iTunes")));
     EXPECT_TRUE(Exists(L"C:\\Users\\Tarn\\Pictures\\Shared\\s.jpg"));
     ExpectUserFilesKept(L"the folders that may go");
@@ -309,10 +309,10 @@ TEST_F(LinkedMachineGuardTest, AProductFolderGoesOnlyBelowTheProgramFoldersAndNe
         WriteFile(apple + L"\\Apple Application Support\\a.dll", 8);
         other.properties[L"InstallLocation"] = location;
         sim::RegisterProduct(*machine_, other);
-        DeleteProductDir(apple, {});
+        DeleteProductDir(platform::Os(), apple, {});
         EXPECT_TRUE(Exists(vendorFile)) << sim::ToUtf8(location);
         // The product being uninstalled may lose its own folder.
-        DeleteProductDir(apple + L"\\Other Vendor", {other.productCode});
+        DeleteProductDir(platform::Os(), apple + L"\\Other Vendor", {other.productCode});
         EXPECT_FALSE(Exists(vendorFile)) << sim::ToUtf8(location);
     }
     // A product folder inside another product's own folder is that
@@ -321,16 +321,16 @@ TEST_F(LinkedMachineGuardTest, AProductFolderGoesOnlyBelowTheProgramFoldersAndNe
     other.properties[L"InstallLocation"] = apple + L"\\Other Vendor";
     sim::RegisterProduct(*machine_, other);
     WriteFile(apple + L"\\Other Vendor\\Plugin\\p.dll", 8);
-    DeleteProductDir(apple + L"\\Other Vendor\\Plugin", {});
+    DeleteProductDir(platform::Os(), apple + L"\\Other Vendor\\Plugin", {});
     EXPECT_TRUE(Exists(apple + L"\\Other Vendor\\Plugin\\p.dll"));
     other.properties[L"InstallLocation"] = L"C:\\Program Files (x86)\\Common Files\\";
     sim::RegisterProduct(*machine_, other);
-    EXPECT_TRUE(DeleteProductDir(apple + L"\\Other Vendor", {}));
+    EXPECT_TRUE(DeleteProductDir(platform::Os(), apple + L"\\Other Vendor", {}));
     EXPECT_FALSE(Exists(apple + L"\\Other Vendor"));
 
     ASSERT_TRUE(sim::ForgetProduct(*machine_, other.productCode));
     WriteFile(vendorFile, 8);
-    EXPECT_TRUE(DeleteProductDir(apple, {}));
+    EXPECT_TRUE(DeleteProductDir(platform::Os(), apple, {}));
     EXPECT_FALSE(Exists(apple));
 
     // Outside the program folders a product's folder is refused, where a
@@ -338,11 +338,11 @@ TEST_F(LinkedMachineGuardTest, AProductFolderGoesOnlyBelowTheProgramFoldersAndNe
     for (const std::wstring& folder : {std::wstring(L"C:\\Intel"), std::wstring(L"C:\\Users\\Tarn\\AppData\\Local\\Apple"),
                                        std::wstring(L"C:\\Apps\\iTunes")}) {
         WriteFile(folder + L"\\x.dat", 4);
-        DeleteProductDir(folder, {});
+        DeleteProductDir(platform::Os(), folder, {});
         EXPECT_TRUE(Exists(folder + L"\\x.dat")) << sim::ToUtf8(folder);
         EXPECT_TRUE(Logged(L"WARN:delete refused: [" + folder + L"] is not below a folder programs are installed into"));
     }
-    EXPECT_TRUE(DeleteDir(L"C:\\Intel"));
+    EXPECT_TRUE(DeleteDir(platform::Os(), L"C:\\Intel"));
     EXPECT_FALSE(Exists(L"C:\\Intel"));
     ExpectUserFilesKept(L"product folders");
 }
@@ -356,11 +356,11 @@ TEST_F(LinkedMachineGuardTest, AProductWithNoRecordedLocationKeepsTheFoldersOfIt
     ASSERT_TRUE(GetParentDir(support.installDir.substr(0, support.installDir.size() - 1), shared));
     for (const wchar_t* location : {L"", L"  ", L"\"\""}) {
         BendInstallLocation(support.file, location);
-        DeleteProductDir(shared, {});
+        DeleteProductDir(platform::Os(), shared, {});
         ExpectKept(placed, L"the shared folder");
     }
     // Its own uninstall may take them.
-    EXPECT_TRUE(DeleteProductDir(shared, {support.productCode}));
+    EXPECT_TRUE(DeleteProductDir(platform::Os(), shared, {support.productCode}));
     EXPECT_FALSE(Exists(shared));
 }
 
@@ -379,7 +379,7 @@ TEST_F(LinkedMachineGuardTest, FinalPathsFollowEveryLinkAndNeverLeaveTheMachine)
     fs::create_directory_symlink(outside.Path(), Host(L"C:\\Elsewhere"));
     EXPECT_EQ(files.FinalPathName(L"C:\\Elsewhere\\x"), L"");
     std::wstring canonical;
-    EXPECT_FALSE(DeletionGuard().AllowsTree(L"C:\\Elsewhere\\x", canonical));
+    EXPECT_FALSE(DeletionGuard(platform::Os()).AllowsTree(L"C:\\Elsewhere\\x", canonical));
     EXPECT_EQ(files.FinalPathName(L"relative\\x"), files.FinalPathName(L"C:\\Tarnwick\\relative\\x"));
 
     EXPECT_EQ(Os().Process().ExpandEnvironmentStrings(L"%ProgramFiles(x86)%\\A;%windir%;%NoSuchName%;%"),
@@ -388,7 +388,7 @@ TEST_F(LinkedMachineGuardTest, FinalPathsFollowEveryLinkAndNeverLeaveTheMachine)
 
 TEST_F(LinkedMachineGuardTest, FilesAreJudgedInTheFolderTheyAreReachedIn) {
     Link(L"C:\\Program Files\\Bonjour\\sys", L"C:\\Windows\\System32");
-    const DeletionGuard guard;
+    const DeletionGuard guard(platform::Os());
     std::wstring canonical;
     EXPECT_FALSE(guard.AllowsFile(L"C:\\Program Files\\Bonjour\\sys\\kernel32.dll", canonical));
     EXPECT_FALSE(guard.AllowsFile(L"C:\\Documents and Settings\\Tarn\\My Documents", canonical));
@@ -397,7 +397,7 @@ TEST_F(LinkedMachineGuardTest, FilesAreJudgedInTheFolderTheyAreReachedIn) {
 }
 
 TEST_F(DeletionGuardTest, SingleFilesAreJudgedByTheirCanonicalPath) {
-    const DeletionGuard guard;
+    const DeletionGuard guard(platform::Os());
     std::wstring canonical;
     for (const wchar_t* refused : {L"C:\\Program Files\\Bonjour\\..\\..\\Windows\\System32\\kernel32.dll",
                                    L"C:\\Windows\\System32\\kernel32.dll", L"c:/windows/win.ini",

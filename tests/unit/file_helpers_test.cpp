@@ -70,24 +70,24 @@ protected:
 
 TEST_F(FileHelpersTest, ExistenceAndTreeCreation) {
     WriteFile(L"C:\\Data\\f.txt", 1);
-    EXPECT_TRUE(FileExists(L"C:/Data//"));
-    EXPECT_TRUE(FileExists(L"C:\\Data\\f.txt"));
-    EXPECT_FALSE(FileExists(L""));
-    EXPECT_TRUE(CreateDirTree(L"C:\\New\\a\\b\\"));
+    EXPECT_TRUE(FileExists(platform::Os().Files(), L"C:/Data//"));
+    EXPECT_TRUE(FileExists(platform::Os().Files(), L"C:\\Data\\f.txt"));
+    EXPECT_FALSE(FileExists(platform::Os().Files(), L""));
+    EXPECT_TRUE(CreateDirTree(platform::Os().Files(), L"C:\\New\\a\\b\\"));
     EXPECT_TRUE(Exists(L"C:\\New\\a\\b"));
-    EXPECT_TRUE(CreateDirTree(L"C:\\New\\a"));
-    EXPECT_FALSE(CreateDirTree(L"C:\\Data\\f.txt\\sub"));  // a file stands where a folder must go
-    EXPECT_FALSE(CreateDirTree(L""));
+    EXPECT_TRUE(CreateDirTree(platform::Os().Files(), L"C:\\New\\a"));
+    EXPECT_FALSE(CreateDirTree(platform::Os().Files(), L"C:\\Data\\f.txt\\sub"));  // a file stands where a folder must go
+    EXPECT_FALSE(CreateDirTree(platform::Os().Files(), L""));
 }
 
 TEST_F(FileHelpersTest, DeleteDirLeavesReadOnlyFileAndReports) {
-    EXPECT_TRUE(DeleteDir(L"C:\\Missing"));
+    EXPECT_TRUE(DeleteDir(platform::Os(), L"C:\\Missing"));
     EXPECT_FALSE(Logged(L"C:\\Missing"));
 
     for (auto p : {L"C:\\Doomed\\sub\\a.txt", L"C:\\Doomed\\sub\\ro.txt", L"C:\\Doomed\\b.txt"}) WriteFile(p, 3);
     Os().Files().CreateDirectory(L"C:\\Doomed\\empty");
     Os().Files().SetAttributes(L"C:\\Doomed\\sub\\ro.txt", platform::kAttrReadOnly);
-    EXPECT_FALSE(DeleteDir(L"C:\\Doomed"));
+    EXPECT_FALSE(DeleteDir(platform::Os(), L"C:\\Doomed"));
     EXPECT_TRUE(Logged(L"C:\\Doomed"));
     EXPECT_TRUE(Exists(L"C:\\Doomed\\sub\\ro.txt"));
     for (auto p : {L"C:\\Doomed\\sub\\a.txt", L"C:\\Doomed\\b.txt", L"C:\\Doomed\\empty"}) EXPECT_FALSE(Exists(p)) << p;
@@ -98,13 +98,13 @@ TEST_F(FileHelpersTest, CancelStopsTheWalkButEnteredFoldersAreStillRemoved) {
         for (int i = 0; i < 5; ++i) WriteFile(L"C:\\Big\\" + std::wstring(dir) + L"\\f" + std::to_wstring(i), 1);
     WriteFile(L"C:\\Big\\c.txt", 1);
     // Turns true once b\f1 has gone: a is emptied and removed, b is cut short.
-    DeleteTree(L"C:\\Big", [&] { return !Exists(L"C:\\Big\\b\\f1"); });
+    DeleteTree(platform::Os(), L"C:\\Big", [&] { return !Exists(L"C:\\Big\\b\\f1"); });
     EXPECT_FALSE(Exists(L"C:\\Big\\a"));
     EXPECT_FALSE(Exists(L"C:\\Big\\b\\f0"));
     for (auto p : {L"C:\\Big\\b\\f2", L"C:\\Big\\b\\f4", L"C:\\Big\\c.txt"}) EXPECT_TRUE(Exists(p)) << p;
 
     const bool cancel = true;  // set before the call: nothing goes
-    EXPECT_FALSE(DeleteDir(L"C:\\Big", &cancel));
+    EXPECT_FALSE(DeleteDir(platform::Os(), L"C:\\Big", &cancel));
     EXPECT_TRUE(Exists(L"C:\\Big\\b\\f2"));
     EXPECT_TRUE(Logged(L"C:\\Big"));
 }
@@ -117,17 +117,17 @@ TEST_F(FileHelpersTest, JunctionsAreRemovedAsLinksAndNeverEntered) {
 
     Paths files, folders;
     uint64_t total = 0;
-    ASSERT_TRUE(EnumDir(L"C:\\Tree", files, folders, total, true));
+    ASSERT_TRUE(EnumDir(platform::Os().Files(), L"C:\\Tree", files, folders, total, true));
     EXPECT_EQ(files, Paths{L"C:\\Tree\\own.txt"});
     EXPECT_EQ(folders, Paths{L"C:\\Tree\\link"});
     EXPECT_EQ(total, 2u);
 
     Paths left;
-    DeleteFilesInFolders({L"C:\\Tree", L"C:\\RootLink"}, left);
+    DeleteFilesInFolders(platform::Os(), {L"C:\\Tree", L"C:\\RootLink"}, left);
     EXPECT_TRUE(left.empty());
     EXPECT_TRUE(Exists(L"C:\\Outside\\keep.txt"));
-    EXPECT_TRUE(DeleteDir(L"C:\\Tree"));
-    EXPECT_TRUE(DeleteDir(L"C:\\RootLink"));
+    EXPECT_TRUE(DeleteDir(platform::Os(), L"C:\\Tree"));
+    EXPECT_TRUE(DeleteDir(platform::Os(), L"C:\\RootLink"));
     EXPECT_TRUE(Exists(L"C:\\Outside\\keep.txt"));
 }
 
@@ -137,18 +137,18 @@ TEST_F(FileHelpersTest, EnumDirOrderAndSixtyFourBitSizes) {
     WriteFile(L"C:\\E\\b.txt", 1);
     Paths files, folders;
     uint64_t total = 0;
-    ASSERT_TRUE(EnumDir(L"C:\\E\\", files, folders, total, true));
+    ASSERT_TRUE(EnumDir(platform::Os().Files(), L"C:\\E\\", files, folders, total, true));
     EXPECT_EQ(folders, (Paths{L"C:\\E\\a", L"C:\\E\\a\\y"}));
     EXPECT_EQ(files, (Paths{L"C:\\E\\a\\huge.bin", L"C:\\E\\a\\y\\z.txt", L"C:\\E\\b.txt"}));
     EXPECT_EQ(total, k5GiB + 11);
-    EXPECT_EQ(GetDirSize(L"C:\\E\\a"), k5GiB + 10);
-    EXPECT_EQ(GetFileSizeByPath(L"C:\\E\\a\\huge.bin"), static_cast<int64_t>(k5GiB));
-    EXPECT_EQ(GetDirSize(L"C:\\Nowhere"), 0u);
-    EXPECT_FALSE(EnumDir(L"C:\\Nowhere", files, folders, total, true));
+    EXPECT_EQ(GetDirSize(platform::Os().Files(), L"C:\\E\\a"), k5GiB + 10);
+    EXPECT_EQ(GetFileSizeByPath(platform::Os().Files(), L"C:\\E\\a\\huge.bin"), static_cast<int64_t>(k5GiB));
+    EXPECT_EQ(GetDirSize(platform::Os().Files(), L"C:\\Nowhere"), 0u);
+    EXPECT_FALSE(EnumDir(platform::Os().Files(), L"C:\\Nowhere", files, folders, total, true));
 
     Paths top, topFolders;
     total = 0;
-    ASSERT_TRUE(EnumDir(L"C:\\E", top, topFolders, total, false));
+    ASSERT_TRUE(EnumDir(platform::Os().Files(), L"C:\\E", top, topFolders, total, false));
     EXPECT_EQ(top, Paths{L"C:\\E\\b.txt"});
     EXPECT_EQ(total, 1u);
 }
@@ -158,7 +158,7 @@ TEST_F(FileHelpersTest, DeleteFilesInFoldersReportsSurvivorsOnce) {
     WriteFile(L"C:\\Res\\gone.txt", 1);
     Os().Files().SetAttributes(L"C:\\Res\\Sub\\Locked.TXT", platform::kAttrReadOnly);
     Paths left{L"stale"};
-    DeleteFilesInFolders({L"C:\\Res", L"C:/Res/", L"C:\\Missing"}, left);
+    DeleteFilesInFolders(platform::Os(), {L"C:\\Res", L"C:/Res/", L"C:\\Missing"}, left);
     EXPECT_EQ(left, Paths{L"c:\\res\\sub\\locked.txt"});
     EXPECT_FALSE(Exists(L"C:\\Res\\gone.txt"));
     EXPECT_TRUE(Exists(L"C:\\Res\\Sub"));
@@ -167,16 +167,16 @@ TEST_F(FileHelpersTest, DeleteFilesInFoldersReportsSurvivorsOnce) {
 TEST_F(FileHelpersTest, ReadWholeFileAndSize) {
     WriteFile(L"C:\\R\\empty", 0);
     WriteFile(L"C:\\R\\ten", 10);
-    EXPECT_EQ(ReadWholeFile(L"C:\\R\\empty"), nullptr);
-    EXPECT_EQ(ReadWholeFile(L"C:\\R\\missing"), nullptr);
+    EXPECT_EQ(ReadWholeFile(platform::Os().Files(), L"C:\\R\\empty"), nullptr);
+    EXPECT_EQ(ReadWholeFile(platform::Os().Files(), L"C:\\R\\missing"), nullptr);
     uint64_t size = 0;
-    std::unique_ptr<char, decltype(&std::free)> data(ReadWholeFile(L"C:/R//ten", &size), &std::free);
+    std::unique_ptr<char, decltype(&std::free)> data(ReadWholeFile(platform::Os().Files(), L"C:/R//ten", &size), &std::free);
     ASSERT_NE(data, nullptr);
     EXPECT_EQ(size, 10u);
     EXPECT_EQ(std::string(data.get(), 11), std::string(10, 'x') + '\0');
-    EXPECT_EQ(GetFileSizeByPath(L"C:\\R\\ten"), 10);
-    EXPECT_EQ(GetFileSizeByPath(L"C:\\R\\missing"), 0);
-    EXPECT_EQ(GetFileSizeByPath(L"C:\\R"), 0);
+    EXPECT_EQ(GetFileSizeByPath(platform::Os().Files(), L"C:\\R\\ten"), 10);
+    EXPECT_EQ(GetFileSizeByPath(platform::Os().Files(), L"C:\\R\\missing"), 0);
+    EXPECT_EQ(GetFileSizeByPath(platform::Os().Files(), L"C:\\R"), 0);
 }
 
 }  // namespace

@@ -72,12 +72,17 @@ protected:
         fs::create_directory_symlink(Host(target), Host(link));
     }
     void Walk(std::initializer_list<const wchar_t*> starts) {
-        for (const wchar_t* start : starts) ASSERT_TRUE(walker.AddStartFolder(start)) << sim::ToUtf8(start);
-        walker.SetHandler(&Recorder::Handle, &recorder, &recorder.cancel);
-        walker.Run();
+        for (const wchar_t* start : starts) ASSERT_TRUE(walker->AddStartFolder(start)) << sim::ToUtf8(start);
+        walker->SetHandler(&Recorder::Handle, &recorder, &recorder.cancel);
+        walker->Run();
     }
 
-    CFolderWalker walker;
+    void SetUp() override {
+        SimMachineTest::SetUp();
+        walker.emplace(Os().Files());  // on this case's machine
+    }
+
+    std::optional<CFolderWalker> walker;
     Recorder recorder;
 };
 
@@ -85,21 +90,21 @@ TEST_F(FolderWalkerTest, StartFoldersNeverNestAndMissingFoldersAreRefused) {
     Dir(L"C:\\Users\\u\\Music\\iTunes");
     Dir(L"C:\\Users\\u\\Videos");
     Dir(L"C:\\Windows\\System32");
-    EXPECT_TRUE(walker.AddStartFolder(L"C:/Users//u\\Music"));
-    EXPECT_TRUE(walker.AddStartFolder(L"C:\\Users\\u\\Music\\iTunes"));
-    EXPECT_TRUE(walker.AddStartFolder(L"c:\\users\\u\\music\\"));
-    EXPECT_EQ(walker.StartFolders(), Folders{L"c:\\users\\u\\music\\"});
-    EXPECT_FALSE(walker.AddStartFolder(L"C:\\Users\\u\\Missing"));
-    EXPECT_TRUE(walker.AddStartFolders({L"C:\\Users\\u\\Videos", L"C:\\Nowhere"}));
-    EXPECT_EQ(walker.StartFolders(), (Folders{L"c:\\users\\u\\music\\", L"c:\\users\\u\\videos\\"}));
-    EXPECT_TRUE(walker.AddStartFolder(L"C:\\"));
-    EXPECT_EQ(walker.StartFolders(), Folders{L"c:\\"});
+    EXPECT_TRUE(walker->AddStartFolder(L"C:/Users//u\\Music"));
+    EXPECT_TRUE(walker->AddStartFolder(L"C:\\Users\\u\\Music\\iTunes"));
+    EXPECT_TRUE(walker->AddStartFolder(L"c:\\users\\u\\music\\"));
+    EXPECT_EQ(walker->StartFolders(), Folders{L"c:\\users\\u\\music\\"});
+    EXPECT_FALSE(walker->AddStartFolder(L"C:\\Users\\u\\Missing"));
+    EXPECT_TRUE(walker->AddStartFolders({L"C:\\Users\\u\\Videos", L"C:\\Nowhere"}));
+    EXPECT_EQ(walker->StartFolders(), (Folders{L"c:\\users\\u\\music\\", L"c:\\users\\u\\videos\\"}));
+    EXPECT_TRUE(walker->AddStartFolder(L"C:\\"));
+    EXPECT_EQ(walker->StartFolders(), Folders{L"c:\\"});
 
-    EXPECT_FALSE(walker.AddExcludedFolder(L"C:\\Windows\\Missing"));
-    EXPECT_TRUE(walker.AddExcludedFolder(L"C:/WINDOWS/System32"));
-    walker.ClearStartFolders();
-    EXPECT_TRUE(walker.StartFolders().empty());
-    EXPECT_EQ(walker.ExcludedFolders(), Folders{L"c:\\windows\\system32\\"});
+    EXPECT_FALSE(walker->AddExcludedFolder(L"C:\\Windows\\Missing"));
+    EXPECT_TRUE(walker->AddExcludedFolder(L"C:/WINDOWS/System32"));
+    walker->ClearStartFolders();
+    EXPECT_TRUE(walker->StartFolders().empty());
+    EXPECT_EQ(walker->ExcludedFolders(), Folders{L"c:\\windows\\system32\\"});
 }
 
 TEST_F(FolderWalkerTest, DepthFirstWithDepthCodesAndCountersThatKeepCountingAcrossRuns) {
@@ -113,16 +118,16 @@ TEST_F(FolderWalkerTest, DepthFirstWithDepthCodesAndCountersThatKeepCountingAcro
         {L"", L"", kWalkFinished, 2},
     };
     EXPECT_EQ(recorder.events, expected);
-    EXPECT_EQ(walker.FileCount(), 3u);
-    EXPECT_EQ(walker.FolderCount(), 2u);
+    EXPECT_EQ(walker->FileCount(), 3u);
+    EXPECT_EQ(walker->FolderCount(), 2u);
 
     recorder.events.clear();
-    walker.Run();
+    walker->Run();
     ASSERT_EQ(recorder.events.size(), expected.size());
     EXPECT_EQ(recorder.events.front().folderCount, 3u);
     EXPECT_EQ(recorder.events.back(), (Event{L"", L"", kWalkFinished, 4}));
-    EXPECT_EQ(walker.FileCount(), 6u);
-    EXPECT_EQ(walker.FolderCount(), 4u);
+    EXPECT_EQ(walker->FileCount(), 6u);
+    EXPECT_EQ(walker->FolderCount(), 4u);
 }
 
 TEST_F(FolderWalkerTest, ExcludedAndRefusedFoldersAreCountedButNeverEntered) {
@@ -130,13 +135,13 @@ TEST_F(FolderWalkerTest, ExcludedAndRefusedFoldersAreCountedButNeverEntered) {
     WriteFile(L"C:\\Win\\Fonts\\arial.ttf", 1);
     WriteFile(L"C:\\Win\\Temp\\t.tmp", 1);
     WriteFile(L"C:\\Win\\explorer.exe", 1);
-    ASSERT_TRUE(walker.AddExcludedFolder(L"c:/win/SYSTEM32/"));
+    ASSERT_TRUE(walker->AddExcludedFolder(L"c:/win/SYSTEM32/"));
     recorder.refused = {L"Temp"};
     Walk({L"C:\\Win"});
     const std::vector<std::wstring> names{L"explorer.exe", L"Fonts", L"arial.ttf", L"Temp", L"", L""};
     EXPECT_EQ(recorder.Names(), names);
-    EXPECT_EQ(walker.FolderCount(), 3u);
-    EXPECT_EQ(walker.FileCount(), 2u);
+    EXPECT_EQ(walker->FolderCount(), 3u);
+    EXPECT_EQ(walker->FileCount(), 2u);
 }
 
 TEST_F(FolderWalkerTest, CancelSetBeforeRunIsTheOnlyNotice) {
@@ -144,7 +149,7 @@ TEST_F(FolderWalkerTest, CancelSetBeforeRunIsTheOnlyNotice) {
     recorder.cancel = true;
     Walk({L"C:\\W"});
     EXPECT_EQ(recorder.events, (std::vector<Event>{{L"c:\\w\\", L"", kWalkCancelled, 0}}));
-    EXPECT_EQ(walker.FileCount(), 0u);
+    EXPECT_EQ(walker->FileCount(), 0u);
 }
 
 TEST_F(FolderWalkerTest, CancelDuringRunUnwindsLevelByLevelAndTheNextStartFolderReportsIt) {
@@ -162,7 +167,7 @@ TEST_F(FolderWalkerTest, CancelDuringRunUnwindsLevelByLevelAndTheNextStartFolder
         {L"c:\\d\\", L"", kWalkCancelled, 1},       // the next start folder is not walked
     };
     EXPECT_EQ(recorder.events, expected);
-    EXPECT_EQ(walker.FileCount(), 1u);
+    EXPECT_EQ(walker->FileCount(), 1u);
 }
 
 // A cancel met inside the last start folder, or after its last entry,
@@ -182,7 +187,7 @@ TEST_F(FolderWalkerTest, ACancelInTheLastStartFolderEndsTheRunWithItsFinish) {
 
     recorder = Recorder{};
     recorder.cancelAtCode = kWalkStartFolderDone;
-    walker.Run();
+    walker->Run();
     EXPECT_EQ(recorder.Count(kWalkCancelled), 0u);
     EXPECT_EQ(recorder.Count(kWalkFinished), 1u);
     EXPECT_EQ(recorder.events.back().code, kWalkFinished);
@@ -199,7 +204,7 @@ TEST_F(FolderWalkerTest, LinksAreEnteredOnlyWhenVouchedForAndPlaceholdersAlways)
     Link(L"C:\\J\\up", L"C:\\");
     Link(L"C:\\J\\moved", L"C:\\Moved");
     std::vector<std::wstring> asked;
-    walker.SetLinkFilter([&](const std::wstring& link) {
+    walker->SetLinkFilter([&](const std::wstring& link) {
         asked.push_back(link);
         return link == L"C:\\J\\moved\\" || link == L"c:\\j\\moved\\";
     });
@@ -210,10 +215,10 @@ TEST_F(FolderWalkerTest, LinksAreEnteredOnlyWhenVouchedForAndPlaceholdersAlways)
     }
     EXPECT_EQ(files, (std::set<std::wstring>{L"c:\\j\\sub\\f.txt", L"c:\\j\\moved\\m.txt", L"c:\\j\\cloud\\c.txt"}));
     EXPECT_EQ(asked.size(), 3u);  // each link once, the placeholder never
-    EXPECT_EQ(walker.FolderCount(), 5u);
+    EXPECT_EQ(walker->FolderCount(), 5u);
 
     // Without a filter no link is entered.
-    CFolderWalker plain;
+    CFolderWalker plain(platform::Os().Files());
     Recorder heard;
     ASSERT_TRUE(plain.AddStartFolder(L"C:\\J"));
     plain.SetHandler(&Recorder::Handle, &heard, &heard.cancel);
@@ -229,14 +234,14 @@ TEST_F(FolderWalkerTest, NamesOfDotsAreWalkedLiterallyAndNeverReenterTheirParent
         std::ofstream(root + file) << "x";
     }
     Walk({L"C:\\D"});
-    EXPECT_EQ(walker.FileCount(), 6u);
-    EXPECT_EQ(walker.FolderCount(), 4u);
+    EXPECT_EQ(walker->FileCount(), 6u);
+    EXPECT_EQ(walker->FolderCount(), 4u);
     std::set<std::wstring> paths;
     for (const Event& e : recorder.events) {
         if (e.code >= kWalkStartFolderDone) continue;
         // The folder handed over, joined with the name as walks join them,
         // reaches the very entry.
-        const std::wstring path = ChildPath(e.dir, e.name);
+        const std::wstring path = ChildPath(platform::Os().Files(), e.dir, e.name);
         const uint32_t attributes = Os().Files().GetAttributes(path);
         ASSERT_NE(attributes, platform::kInvalidFileAttributes) << e;
         EXPECT_EQ(attributes & platform::kAttrDirectory, e.attributes & platform::kAttrDirectory) << e;
@@ -268,8 +273,8 @@ TEST_F(FolderWalkerTest, CountsMatchTheHostEvenWhenAFolderVanishesMidway) {
         if (name == L"gone") fs::remove_all(Host(L"C:\\T\\z\\gone"));
     };
     Walk({L"C:\\T"});
-    EXPECT_EQ(walker.FileCount(), hostFiles - 1);
-    EXPECT_EQ(walker.FolderCount(), hostFolders);
+    EXPECT_EQ(walker->FileCount(), hostFiles - 1);
+    EXPECT_EQ(walker->FolderCount(), hostFolders);
     EXPECT_EQ(recorder.Count(kWalkFinished), 1u);
 }
 

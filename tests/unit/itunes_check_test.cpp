@@ -251,7 +251,7 @@ protected:
         ItunesCheckTest::SetUp();
         // The installer empties and creates its package cache once per
         // process, on whichever machine came first.
-        CreateDirTree(CMsiInstaller::Instance().InstallCacheDir());
+        CreateDirTree(platform::Os().Files(), CMsiInstaller::Instance().InstallCacheDir());
     }
 };
 

@@ -32,7 +32,7 @@ protected:
             db_.m_mapDirectory[L"d" + std::to_wstring(i)] = {parent, L"s" + std::to_wstring(i)};
         }
     }
-    CMsiDB db_;
+    CMsiDB db_{platform::Os(), CCollectDirMgr::Instance()};
 };
 
 TEST_F(MsiDirectoryTest, ResolvesLongNamesUpToARootFolder) {
@@ -105,7 +105,7 @@ protected:
         std::vector<std::wstring> bad, missing, all;
     };
     Result Check(const FixturePackage& package, int type = kProductItunes) {
-        CMsiDB db;
+        CMsiDB db(platform::Os(), CCollectDirMgr::Instance());
         Result result;
         EXPECT_TRUE(db.Init(CopyPackage(package.file)));
         result.ran = db.CheckItunesProductFile(type, package.installDir, result.checked, result.bad, result.missing);
@@ -115,7 +115,7 @@ protected:
 };
 
 TEST_F(MsiPackageTest, DirectoryTableSkipsTheTopLevelFoldersAndLowerCases) {
-    CMsiDB db;
+    CMsiDB db(platform::Os(), CCollectDirMgr::Instance());
     ASSERT_TRUE(db.Init(CopyPackage("iTunes64.msi")));
     ASSERT_TRUE(db.QueryDirInfo());
     EXPECT_EQ(db.m_mapDirectory.count(L"programfiles64folder"), 0u);
@@ -127,21 +127,21 @@ TEST_F(MsiPackageTest, DirectoryTableSkipsTheTopLevelFoldersAndLowerCases) {
 
 TEST_F(MsiPackageTest, ReadsServiceNames) {
     std::vector<std::wstring> names;
-    CMsiDB bonjour;
+    CMsiDB bonjour(platform::Os(), CCollectDirMgr::Instance());
     ASSERT_TRUE(bonjour.Init(CopyPackage("Bonjour64.msi")));
     bonjour.QueryServiceInstall(names);
     EXPECT_EQ(names, Fixture("Bonjour64.msi").services);
-    CMsiDB support;
+    CMsiDB support(platform::Os(), CCollectDirMgr::Instance());
     ASSERT_TRUE(support.Init(CopyPackage("AppleApplicationSupport.msi")));
     support.QueryServiceInstall(names);
     EXPECT_EQ(names.size(), 1u);
 }
 
 TEST_F(MsiPackageTest, MissingAndInvalidPackagesAreLoggedAndAnswerNothing) {
-    CMsiDB missing;
+    CMsiDB missing(platform::Os(), CCollectDirMgr::Instance());
     EXPECT_FALSE(missing.Init(L"C:/Packages//none.msi"));
     WriteFile(L"C:\\Packages\\text.msi", 4096);
-    CMsiDB invalid;
+    CMsiDB invalid(platform::Os(), CCollectDirMgr::Instance());
     EXPECT_FALSE(invalid.Init(L"C:\\Packages\\text.msi"));
     std::vector<std::wstring> names;
     invalid.QueryServiceInstall(names);

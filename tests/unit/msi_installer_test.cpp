@@ -26,7 +26,7 @@ protected:
         FixtureMachineTest::SetUp();
         // The object outlives the machine it was created on; each machine
         // gets the cache folder and the tool it would have had.
-        CreateDirTree(Installer().InstallCacheDir());
+        CreateDirTree(platform::Os().Files(), Installer().InstallCacheDir());
         WriteFile(Installer().MsiZapPath(), 64);
     }
 
@@ -291,7 +291,7 @@ TEST_F(MsiInstallerTest, RepairInstallsFromACachedCopyOrElseFromTheGivenPackage)
     EXPECT_EQ(calls[1].compare(0, copyPrefix.size(), copyPrefix), 0) << sim::ToUtf8(calls[1]);
 
     // Without the cache folder no copy can be made.
-    ASSERT_TRUE(DeleteDir(Installer().InstallCacheDir()));
+    ASSERT_TRUE(DeleteDir(platform::Os(), Installer().InstallCacheDir()));
     const std::wstring package = L"C:\\Packages\\Bonjour64.msi";
     callsBefore_ = sim::InstallerCalls(*machine_).size();
     EXPECT_TRUE(Installer().UninstallAndInstall(4, Bonjour().productCode, package, L"Bonjour.msi", &err));

@@ -56,7 +56,7 @@ class OneKeyInstallTest : public FixtureMachineTest {
 protected:
     void SetUp() override {
         FixtureMachineTest::SetUp();
-        CreateDirTree(CMsiInstaller::Instance().InstallCacheDir());
+        CreateDirTree(platform::Os().Files(), CMsiInstaller::Instance().InstallCacheDir());
     }
     void TearDown() override {
         COnekeyIntall::Instance().WaitIdle();

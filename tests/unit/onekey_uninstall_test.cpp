@@ -293,6 +293,9 @@ TEST_F(OneKeyUninstallTest, HostileFoldersAreRefusedAndNoProcessIsEndedForThem) 
         s.specialFolders[platform::csidl::kPersonal] = L"C:\\ProgramData\\Apple\\Documents";
         return 0;
     });
+    // The library resolves the known folders once, when it first needs
+    // them; the installs above already had it do so.
+    LibraryShutdown(Os().Process());
 
     Recorder recorder;
     Run(recorder, true);

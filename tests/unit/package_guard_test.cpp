@@ -122,7 +122,7 @@ TEST_F(PackageGuardTest, TheReproducersStillFaultLibmsi) {
 TEST_F(PackageGuardTest, APackageThatFaultsTheReaderIsInvalidEverywhere) {
     const std::wstring package = Place(TestData("open-crash.msi"), L"C:\\Packages\\Bonjour64.msi");
     EXPECT_EQ(Open(package), kInvalidPackage);
-    CMsiDB db;
+    CMsiDB db(platform::Os(), CCollectDirMgr::Instance());
     EXPECT_FALSE(db.Init(package));
     EXPECT_EQ(Msi().InstallProduct(package, L""), kInvalidPackage);
     EXPECT_TRUE(sim::ListProducts(*machine_).empty());
@@ -171,7 +171,7 @@ TEST_F(PackageGuardTest, EachVersionOfAPackageIsCheckedOnce) {
     EXPECT_EQ(Open(package), 0u);
     EXPECT_EQ(sim::PackageChecksStarted(), before + 1);
     // The library's whole read of a package needs no further check.
-    CMsiDB db;
+    CMsiDB db(platform::Os(), CCollectDirMgr::Instance());
     ASSERT_TRUE(db.Init(package));
     std::vector<std::wstring> services;
     db.QueryServiceInstall(services);

@@ -127,7 +127,7 @@ TEST_F(ProcessControlTest, NamePartsMatchAnywhereWithoutRegardToCase) {
     const uint32_t other = sim::AddProcess(*machine_, L"C:\\x\\explorer.exe");
     const uint32_t guarded = sim::AddProcess(*machine_, L"C:\\x\\iTunesGuard.exe", {}, {}, true);
     std::vector<std::wstring> parts{L"NoSuchThing", L"iTunes"};
-    KillProcessByPartName(parts);
+    KillProcessByPartName(platform::Os(), parts);
     EXPECT_EQ(parts, (std::vector<std::wstring>{L"nosuchthing", L"itunes"}));
     EXPECT_FALSE(Running(helper));
     EXPECT_FALSE(Running(mine));
@@ -143,7 +143,7 @@ TEST_F(ProcessControlTest, EndingAHolderByNameMakesItsFileDeletable) {
     WriteFile(library, 8);
     sim::AddProcess(*machine_, L"C:\\Program Files\\iTunes\\iTunes.exe", {}, {library});
     EXPECT_EQ(Os().Files().DeleteFile(library), 32u);
-    KillProcessByPartName(L"ITUNES.EXE");
+    KillProcessByPartName(platform::Os(), L"ITUNES.EXE");
     EXPECT_EQ(Os().Files().DeleteFile(library), 0u);
 }
 
@@ -157,7 +157,7 @@ TEST_F(ProcessControlTest, ImageNamesEndOnlyTheProgramOfThatNameAndNeverByAPartO
     }
     // Names of the leftovers a residual folder may hold: an extension
     // alone and dots name no program.
-    KillProcessByImageName({L".exe", L"..exe", L"...", L"", L"e.exe", L"ITUNESHELPER.EXE"});
+    KillProcessByImageName(platform::Os(), {L".exe", L"..exe", L"...", L"", L"e.exe", L"ITUNESHELPER.EXE"});
     EXPECT_FALSE(Running(leftover));
     EXPECT_FALSE(Running(helper));
     for (uint32_t pid : bystanders) EXPECT_TRUE(Running(pid)) << pid;
@@ -181,7 +181,7 @@ TEST_F(KillByFolderTest, ModulesBelowTheFolderOrASiblingPrefixCondemnTheirProces
                                             {L"C:\\Windows\\shell32.dll", L"C:/Program Files/ITUNES2/old.dll"});
     const uint32_t unrelated = sim::AddProcess(*machine_, L"C:\\Windows\\notepad.exe", {L"C:\\Windows\\x.dll"});
     const uint32_t guarded = sim::AddProcess(*machine_, L"C:\\Program Files\\iTunes\\svc.exe", {}, {}, true);
-    EXPECT_TRUE(KillProcessWhenPathInFolderSafe({L"C:/Program Files//iTunes\\", L"C:\\missing"}));
+    EXPECT_TRUE(KillProcessWhenPathInFolderSafe(platform::Os(), {L"C:/Program Files//iTunes\\", L"C:\\missing"}));
     EXPECT_FALSE(Running(viaExe));
     EXPECT_FALSE(Running(viaDll));
     EXPECT_TRUE(Running(unrelated));
@@ -203,7 +203,7 @@ TEST_F(KillByFolderTest, SixtyFourBitProgramsAreJudgedByTheirImagePath) {
     auto opened = Os().Processes().Open(itunes, kProcessQueryInformation | kProcessVmRead);
     ASSERT_TRUE(opened);
     EXPECT_EQ((*opened)->ModulePaths(modules), platform::kErrPartialCopy);
-    EXPECT_TRUE(KillProcessWhenPathInFolderSafe({L"C:\\Program Files\\iTunes"}));
+    EXPECT_TRUE(KillProcessWhenPathInFolderSafe(platform::Os(), {L"C:\\Program Files\\iTunes"}));
     EXPECT_FALSE(Running(itunes));
     // Its hidden modules cannot condemn it: only what can be read does.
     EXPECT_TRUE(Running(elsewhere));
@@ -218,7 +218,7 @@ TEST_F(KillByFolderTest, TheNameServiceProviderAndTheHostAreSpared) {
                                            {L"C:\\Program Files\\Bonjour\\mdnsNSP.dll"});
     const uint32_t responder = sim::AddProcess(*machine_, L"C:\\Program Files\\Bonjour\\mDNSResponder.exe",
                                                {L"C:\\Program Files\\Bonjour\\mdnsNSP.dll"});
-    EXPECT_TRUE(KillProcessWhenPathInFolderSafe({L"C:\\Program Files\\Bonjour"}));
+    EXPECT_TRUE(KillProcessWhenPathInFolderSafe(platform::Os(), {L"C:\\Program Files\\Bonjour"}));
     EXPECT_TRUE(Running(shell));
     EXPECT_FALSE(Running(responder));
     EXPECT_FALSE(LogHasAscii("brisalen.exe]=>"));
@@ -227,7 +227,7 @@ TEST_F(KillByFolderTest, TheNameServiceProviderAndTheHostAreSpared) {
 
 TEST_F(KillByFolderTest, NoExistingFolderEndsNothingAndLooksAtNoProcess) {
     const uint32_t pid = sim::AddProcess(*machine_, L"C:\\Nowhere\\a.exe");
-    EXPECT_FALSE(KillProcessWhenPathInFolderSafe({L"C:\\Nowhere", L""}));
+    EXPECT_FALSE(KillProcessWhenPathInFolderSafe(platform::Os(), {L"C:\\Nowhere", L""}));
     EXPECT_TRUE(Running(pid));
     EXPECT_TRUE(LogHasAscii(" [KillProcessWhenPathInFolder]  begin...\n"));
     EXPECT_FALSE(LogHasAscii("end! (Count"));

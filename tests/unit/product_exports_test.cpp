@@ -18,7 +18,7 @@ class ProductExportsTest : public FixtureMachineTest {
 protected:
     void SetUp() override {
         FixtureMachineTest::SetUp();
-        CreateDirTree(CMsiInstaller::Instance().InstallCacheDir());
+        CreateDirTree(platform::Os().Files(), CMsiInstaller::Instance().InstallCacheDir());
         WriteFile(CMsiInstaller::Instance().MsiZapPath(), 64);
     }
 };
@@ -103,8 +103,8 @@ TEST_F(ProductExportsTest, UninstallOfAnUnknownCodeStillDeletesTheRememberedFile
     int err = 0;
     EXPECT_TRUE(UninstallProduct(kProductBonjour, bonjour.productCode, &err));
     EXPECT_EQ(err, 1605);
-    for (const std::wstring& path : listed) EXPECT_FALSE(FileExists(path)) << sim::ToUtf8(path);
-    EXPECT_TRUE(FileExists(L"C:\\Program Files\\Bonjour\\user-notes.txt"));
+    for (const std::wstring& path : listed) EXPECT_FALSE(FileExists(platform::Os().Files(), path)) << sim::ToUtf8(path);
+    EXPECT_TRUE(FileExists(platform::Os().Files(), L"C:\\Program Files\\Bonjour\\user-notes.txt"));
 }
 
 }  // namespace

@@ -109,7 +109,7 @@ TEST_F(ScanSettingsTest, EstimateScalesWithCapacityAndTheCacheIsRewrittenInPlace
         s.codePages.oem = 936;  // the log line's full-width comma survives in GBK
         return 0;
     });
-    CConfigMgr settings;
+    CConfigMgr settings(platform::Os());
     EXPECT_EQ(settings.EstimatedFolderCount(), 135639);
     EXPECT_EQ(CConfigMgr::EstimateFolderCount(CConfigMgr::kReferenceCapacity * 2), 271278);
     EXPECT_EQ(CConfigMgr::EstimateFolderCount(0), 0);

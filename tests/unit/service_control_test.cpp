@@ -56,23 +56,23 @@ TEST_F(ServiceControlTest, StateTextFollowsTheServiceOrTheOpenError) {
     Install(L"Bonjour Service", kServiceRunning, kServiceAutoStart);
     Install(L"iPod Service", kServiceStopped, kServiceDemandStart);
     Install(L"Odd Service", 8, kServiceDemandStart);
-    EXPECT_EQ(GetServiceStateText(L"Bonjour Service"), L"RUNNING");
-    EXPECT_EQ(GetServiceStateText(L"BONJOUR SERVICE"), L"RUNNING");  // names ignore case
-    EXPECT_EQ(GetServiceStateText(L"iPod Service"), L"STOPPED");
-    EXPECT_EQ(GetServiceStateText(L"Odd Service"), L"STATE_0x8");
-    EXPECT_EQ(GetServiceStateText(L"No Such Service"), L"OPEN_ERR_0x424");
-    EXPECT_EQ(GetServiceStateText(L""), L"OPEN_ERR_0x7b");
+    EXPECT_EQ(GetServiceStateText(platform::Os().Services(), L"Bonjour Service"), L"RUNNING");
+    EXPECT_EQ(GetServiceStateText(platform::Os().Services(), L"BONJOUR SERVICE"), L"RUNNING");  // names ignore case
+    EXPECT_EQ(GetServiceStateText(platform::Os().Services(), L"iPod Service"), L"STOPPED");
+    EXPECT_EQ(GetServiceStateText(platform::Os().Services(), L"Odd Service"), L"STATE_0x8");
+    EXPECT_EQ(GetServiceStateText(platform::Os().Services(), L"No Such Service"), L"OPEN_ERR_0x424");
+    EXPECT_EQ(GetServiceStateText(platform::Os().Services(), L""), L"OPEN_ERR_0x7b");
 }
 
 TEST_F(ServiceControlTest, WithoutAdministratorRightsEverythingFailsWithAccessDenied) {
     Install(L"msiserver", kServiceStopped, kServiceDisabled);
     sim::SetAdministrator(*machine_, false);
 
-    EXPECT_EQ(GetServiceStateText(L"msiserver"), L"OPEN_ERR_0x5");
-    EXPECT_EQ(GetServiceStateText(L"No Such Service"), L"OPEN_ERR_0x5");  // the manager already refused
-    EXPECT_FALSE(EnableServiceIfDisabled(L"msiserver"));
-    EXPECT_FALSE(DeleteServiceCheckPending(L"msiserver"));
-    CServiceCtrl control;
+    EXPECT_EQ(GetServiceStateText(platform::Os().Services(), L"msiserver"), L"OPEN_ERR_0x5");
+    EXPECT_EQ(GetServiceStateText(platform::Os().Services(), L"No Such Service"), L"OPEN_ERR_0x5");  // the manager already refused
+    EXPECT_FALSE(EnableServiceIfDisabled(platform::Os().Services(), L"msiserver"));
+    EXPECT_FALSE(DeleteServiceCheckPending(platform::Os().Services(), L"msiserver"));
+    CServiceCtrl control(platform::Os().Services());
     EXPECT_FALSE(control.Open(L"msiserver"));
     EXPECT_FALSE(control.IsOpen());
     EXPECT_EQ(control.GetLastErr(), 5u);
@@ -91,10 +91,10 @@ TEST_F(ServiceControlTest, WithoutAdministratorRightsEverythingFailsWithAccessDe
 
 TEST_F(ServiceControlTest, DeletionCompletesWhenTheLastHandleCloses) {
     Install(L"Apple Mobile Device Service", kServiceStopped, kServiceAutoStart);
-    EXPECT_FALSE(DeleteServiceCheckPending(L"Apple Mobile Device Service"));
+    EXPECT_FALSE(DeleteServiceCheckPending(platform::Os().Services(), L"Apple Mobile Device Service"));
     EXPECT_FALSE(Find(L"Apple Mobile Device Service"));
-    EXPECT_EQ(GetServiceStateText(L"Apple Mobile Device Service"), L"OPEN_ERR_0x424");
-    EXPECT_FALSE(DeleteServiceCheckPending(L"Apple Mobile Device Service"));  // nothing left to delete
+    EXPECT_EQ(GetServiceStateText(platform::Os().Services(), L"Apple Mobile Device Service"), L"OPEN_ERR_0x424");
+    EXPECT_FALSE(DeleteServiceCheckPending(platform::Os().Services(), L"Apple Mobile Device Service"));  // nothing left to delete
 }
 
 TEST_F(ServiceControlTest, DeletionStaysPendingWhileAnotherHandleIsOpen) {
@@ -102,20 +102,20 @@ TEST_F(ServiceControlTest, DeletionStaysPendingWhileAnotherHandleIsOpen) {
     auto elsewhere = HoldOpen(L"Bonjour Service");
     ASSERT_TRUE(elsewhere);
 
-    EXPECT_FALSE(DeleteServiceCheckPending(L"Bonjour Service"));  // marked now: no restart needed yet
+    EXPECT_FALSE(DeleteServiceCheckPending(platform::Os().Services(), L"Bonjour Service"));  // marked now: no restart needed yet
     auto marked = Find(L"Bonjour Service");
     ASSERT_TRUE(marked);
     EXPECT_TRUE(marked->pendingDelete);
     EXPECT_EQ(marked->startType, kServiceDisabled);  // Windows disables a marked service
-    EXPECT_EQ(GetServiceStateText(L"Bonjour Service"), L"STOPPED");
+    EXPECT_EQ(GetServiceStateText(platform::Os().Services(), L"Bonjour Service"), L"STOPPED");
 
-    EXPECT_TRUE(DeleteServiceCheckPending(L"Bonjour Service"));
-    CServiceCtrl control;
+    EXPECT_TRUE(DeleteServiceCheckPending(platform::Os().Services(), L"Bonjour Service"));
+    CServiceCtrl control(platform::Os().Services());
     ASSERT_TRUE(control.Open(L"Bonjour Service"));
     EXPECT_FALSE(control.Delete());
     EXPECT_EQ(control.GetLastErr(), 1072u);
     // A marked service cannot be re-enabled either.
-    EXPECT_FALSE(EnableServiceIfDisabled(L"Bonjour Service"));
+    EXPECT_FALSE(EnableServiceIfDisabled(platform::Os().Services(), L"Bonjour Service"));
     EXPECT_FALSE(control.ChangeStartType(kServiceAutoStart));
     EXPECT_EQ(control.GetLastErr(), 1072u);
 
@@ -127,12 +127,12 @@ TEST_F(ServiceControlTest, DeletionStaysPendingWhileAnotherHandleIsOpen) {
 
 TEST_F(ServiceControlTest, RunningServiceStaysMarkedUntilItStops) {
     Install(L"iPod Service", kServiceRunning, kServiceAutoStart);
-    EXPECT_FALSE(DeleteServiceCheckPending(L"iPod Service"));
-    EXPECT_EQ(GetServiceStateText(L"iPod Service"), L"RUNNING");
-    EXPECT_TRUE(DeleteServiceCheckPending(L"iPod Service"));
+    EXPECT_FALSE(DeleteServiceCheckPending(platform::Os().Services(), L"iPod Service"));
+    EXPECT_EQ(GetServiceStateText(platform::Os().Services(), L"iPod Service"), L"RUNNING");
+    EXPECT_TRUE(DeleteServiceCheckPending(platform::Os().Services(), L"iPod Service"));
 
     sim::SetServiceState(*machine_, L"iPod Service", kServiceStopped);
-    EXPECT_EQ(GetServiceStateText(L"iPod Service"), L"OPEN_ERR_0x424");
+    EXPECT_EQ(GetServiceStateText(platform::Os().Services(), L"iPod Service"), L"OPEN_ERR_0x424");
 }
 
 TEST_F(ServiceControlTest, EnablesOnlyADisabledService) {
@@ -140,19 +140,19 @@ TEST_F(ServiceControlTest, EnablesOnlyADisabledService) {
     Install(L"Manual Service", kServiceStopped, kServiceDemandStart);
     Install(L"Auto Service", kServiceRunning, kServiceAutoStart);
 
-    EXPECT_TRUE(EnableServiceIfDisabled(L"msiserver"));
+    EXPECT_TRUE(EnableServiceIfDisabled(platform::Os().Services(), L"msiserver"));
     EXPECT_EQ(Find(L"msiserver")->startType, kServiceAutoStart);
-    EXPECT_FALSE(EnableServiceIfDisabled(L"msiserver"));  // already enabled
+    EXPECT_FALSE(EnableServiceIfDisabled(platform::Os().Services(), L"msiserver"));  // already enabled
 
-    EXPECT_FALSE(EnableServiceIfDisabled(L"Manual Service"));
+    EXPECT_FALSE(EnableServiceIfDisabled(platform::Os().Services(), L"Manual Service"));
     EXPECT_EQ(Find(L"Manual Service")->startType, kServiceDemandStart);
-    EXPECT_FALSE(EnableServiceIfDisabled(L"Auto Service"));
-    EXPECT_FALSE(EnableServiceIfDisabled(L"No Such Service"));
+    EXPECT_FALSE(EnableServiceIfDisabled(platform::Os().Services(), L"Auto Service"));
+    EXPECT_FALSE(EnableServiceIfDisabled(platform::Os().Services(), L"No Such Service"));
 }
 
 TEST_F(ServiceControlTest, ChangeStartTypeAcceptsOnlyProgramStartTypes) {
     Install(L"msiserver", kServiceStopped, kServiceDemandStart);
-    CServiceCtrl control;
+    CServiceCtrl control(platform::Os().Services());
     ASSERT_TRUE(control.Open(L"msiserver"));
     uint32_t startType = 0;
     ASSERT_TRUE(control.QueryStartType(startType));
@@ -173,7 +173,7 @@ TEST_F(ServiceControlTest, ChangeStartTypeAcceptsOnlyProgramStartTypes) {
 }
 
 TEST_F(ServiceControlTest, ClosedWrapperRefusesEveryOperation) {
-    CServiceCtrl control;
+    CServiceCtrl control(platform::Os().Services());
     uint32_t value = 77;
     EXPECT_FALSE(control.IsOpen());
     EXPECT_FALSE(control.QueryState(value));

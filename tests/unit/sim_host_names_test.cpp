@@ -113,12 +113,12 @@ TEST_F(HostNamesTest, WalksAndDeletionsStayInTheirFolderAndEndQuickly) {
 
     const auto started = Clock::now();
     std::vector<std::wstring> listed;
-    ASSERT_TRUE(ListFilesRecursive(kLogs, listed));
+    ASSERT_TRUE(ListFilesRecursive(platform::Os().Files(), kLogs, listed));
     EXPECT_EQ(listed, (std::vector<std::wstring>{L"\\\\?\\" + std::wstring(kLogs) + L"\\...\\dots.txt",
                                                  kLogs + std::wstring(L"\\plain.log")}));
 
     size_t heard = 0;
-    CFolderWalker walker;
+    CFolderWalker walker(platform::Os().Files());
     ASSERT_TRUE(walker.AddStartFolder(L"C:\\Users\\Tarn\\AppData\\Roaming\\Vendor"));
     walker.SetHandler(&CountEntry, &heard, nullptr);
     walker.Run();
@@ -127,7 +127,7 @@ TEST_F(HostNamesTest, WalksAndDeletionsStayInTheirFolderAndEndQuickly) {
     EXPECT_EQ(walker.FolderCount(), 2u);
 
     // The hostile entries keep the folder from going; all else in it goes.
-    EXPECT_FALSE(DeleteDir(kLogs));
+    EXPECT_FALSE(DeleteDir(platform::Os(), kLogs));
     EXPECT_LT(Clock::now() - started, std::chrono::seconds(5));
     ExpectOutsideUntouched();
     EXPECT_FALSE(fs::exists(logs_ + "/plain.log"));

@@ -112,7 +112,7 @@ TEST_F(StockLinksTest, FoldersListAsOnWindowsAndWalksNeverEnterTheLinks) {
     WriteFile(L"C:\\Users\\Tarn\\Music\\song.m4a", 2);
     WriteFile(L"C:\\Users\\Tarn\\Documents\\note.txt", 2);
     std::vector<std::wstring> found;
-    ASSERT_TRUE(ListFilesRecursive(L"C:\\Users\\Tarn", found));
+    ASSERT_TRUE(ListFilesRecursive(platform::Os().Files(), L"C:\\Users\\Tarn", found));
     size_t songs = 0;
     for (const std::wstring& file : found) songs += file.find(L"song.m4a") != std::wstring::npos;
     EXPECT_EQ(songs, 1u);
@@ -124,7 +124,7 @@ TEST_F(StockLinksTest, FoldersListAsOnWindowsAndWalksNeverEnterTheLinks) {
     EXPECT_EQ(Os().Files().GetAttributes(L"C:\\Users\\Default\\Documents\\My Music"), kStockLink);
     EXPECT_TRUE(fs::equivalent(Host(L"C:\\Users\\Default\\Application Data\\Vendor\\a.txt"),
                                Host(L"C:\\Users\\Default\\AppData\\Roaming\\Vendor\\a.txt")));
-    ASSERT_TRUE(DeleteDir(L"C:\\Users\\Default"));
+    ASSERT_TRUE(DeleteDir(platform::Os(), L"C:\\Users\\Default"));
     EXPECT_TRUE(Os().Files().Exists(L"C:\\Users\\Default User\\AppData\\Roaming\\Vendor\\a.txt"));
     EXPECT_TRUE(fs::exists(Host(L"C:\\Users\\Tarn\\Music\\song.m4a")));
     EXPECT_TRUE(fs::exists(Host(L"C:\\Users\\Tarn\\Documents\\note.txt")));

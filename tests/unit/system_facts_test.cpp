@@ -34,7 +34,7 @@ TEST_F(OsInfoTest, TrueVersionWinsOverWhatWindowsReportsWithoutAManifest) {
     };
     for (const Case& c : cases) {
         machine_->SetWindows(c.release, false);
-        const COsInfo info;
+        const COsInfo info(platform::Os().Machine());
         EXPECT_EQ(info.dwVersion, c.version);
         EXPECT_EQ(info.strDescription, c.description);
         EXPECT_EQ(info.bIsWin10OrLater, c.win10OrLater);
@@ -42,7 +42,7 @@ TEST_F(OsInfoTest, TrueVersionWinsOverWhatWindowsReportsWithoutAManifest) {
     }
     machine_->SetWindows(sim::WindowsRelease::Windows81, true);
     EXPECT_EQ(Os().Machine().ReportedVersion().minor, 2u);
-    EXPECT_TRUE(COsInfo().bIsWow64);
+    EXPECT_TRUE(COsInfo(platform::Os().Machine()).bIsWow64);
 }
 
 TEST_F(OsInfoTest, OnlyFixedDrivesCountTowardsTheDiskSize) {
@@ -55,15 +55,15 @@ TEST_F(OsInfoTest, OnlyFixedDrivesCountTowardsTheDiskSize) {
     });
     machine_->CreateDriveFolders();
     std::vector<std::wstring> drives;
-    GetFixedDrives(drives);
+    GetFixedDrives(platform::Os().Machine(), drives);
     EXPECT_EQ(drives, (std::vector<std::wstring>{L"C:\\", L"E:\\"}));
-    EXPECT_EQ(GetTotalFixedDiskSize(), 300ull << 30);
+    EXPECT_EQ(GetTotalFixedDiskSize(platform::Os()), 300ull << 30);
 }
 
 using KnownFoldersTest = SimMachineTest;
 
 TEST_F(KnownFoldersTest, ProgramFilesPairIsRepairedForA32BitProcessOn64BitWindows) {
-    const CCollectDirMgr dirs;
+    const CCollectDirMgr dirs(platform::Os());
     EXPECT_EQ(dirs.GetProgramFilesDir(), L"C:\\Program Files");
     EXPECT_EQ(dirs.GetProgramFilesX86Dir(), L"C:\\Program Files (x86)");
     EXPECT_EQ(dirs.GetCommonFilesDir(), L"C:\\Program Files\\Common Files");
@@ -83,8 +83,8 @@ TEST_F(KnownFoldersTest, AppleProgramFoldersAreCollectedOnceLowerCased) {
     // No Common Files\Apple under the x86 folder: only its own three names count.
     WriteFile(L"C:\\Program Files (x86)\\Common Files\\CoreFP\\x.dll", 1);
     std::set<std::wstring> folders{L"c:\\already\\there"};
-    CCollectDirMgr().CollectAppleProgramFolders(folders);
-    CCollectDirMgr().CollectAppleProgramFolders(folders);
+    CCollectDirMgr(platform::Os()).CollectAppleProgramFolders(folders);
+    CCollectDirMgr(platform::Os()).CollectAppleProgramFolders(folders);
     EXPECT_EQ(folders, (std::set<std::wstring>{
                            L"c:\\already\\there",
                            L"c:\\program files\\bonjour",

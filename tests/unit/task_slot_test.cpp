@@ -19,7 +19,7 @@ using namespace std::chrono_literals;
 // A task of the test's own: it stores an input, waits until the test lets it
 // finish, and reports once at its end.
 struct ToyTask {
-    explicit ToyTask(FinalReportOrder order) : slot(order, L"ERR:toy task is running\n") {}
+    explicit ToyTask(FinalReportOrder order) : slot(platform::Os().Process(), order, L"ERR:toy task is running\n") {}
 
     bool Start(int newInput, std::function<void()> onFinalReport = [] {}) {
         return slot.Start([this, newInput] { input = newInput; },

@@ -92,7 +92,7 @@ TEST_F(Win10AppStoreTest, EachMissingExportDisablesItsOwnOperationOnly) {
     EXPECT_FALSE(StoreInstalled());
 
     // A fresh library binds the companion anew.
-    LibraryShutdown();
+    LibraryShutdown(platform::Os().Process());
     sim::SetStoreItunes(*machine_, L"12.13.2.3");
     sim::StoreCompanion noUninstall;
     noUninstall.exportsUninstall = false;

@@ -1,0 +1,50 @@
+#include "Brisalen/LibraryContext.h"
+
+#include <memory>
+
+#include "Brisalen/CollectDirMgr.h"
+#include "Brisalen/ConfigMgr.h"
+#include "Brisalen/FileVerify.h"
+#include "Brisalen/ItunesCheck.h"
+#include "Brisalen/ItunesLibraryMgr.h"
+#include "Brisalen/MsiInstaller.h"
+#include "Brisalen/OnekeyIntall.h"
+#include "Brisalen/Win10AppStore.h"
+#include "common/Singleton.h"
+
+platform::Platform& LibraryPlatform() { return platform::Os(); }
+
+CCollectDirMgr& CCollectDirMgr::Instance() {
+    return Singleton<CCollectDirMgr>::Instance([] { return std::make_unique<CCollectDirMgr>(LibraryPlatform()); });
+}
+
+CConfigMgr& CConfigMgr::Instance() {
+    return Singleton<CConfigMgr>::Instance([] { return std::make_unique<CConfigMgr>(LibraryPlatform()); });
+}
+
+CFileVerify& CFileVerify::Instance() {
+    return Singleton<CFileVerify>::Instance(
+        [] { return std::make_unique<CFileVerify>(LibraryPlatform(), CCollectDirMgr::Instance()); });
+}
+
+CMsiInstaller& CMsiInstaller::Instance() {
+    return Singleton<CMsiInstaller>::Instance([] {
+        return std::make_unique<CMsiInstaller>(LibraryPlatform(), CFileVerify::Instance(), CCollectDirMgr::Instance());
+    });
+}
+
+CWin10AppStore& CWin10AppStore::Instance() {
+    return Singleton<CWin10AppStore>::Instance([] { return std::make_unique<CWin10AppStore>(LibraryPlatform()); });
+}
+
+CItunesLibraryMgr& CItunesLibraryMgr::Instance() {
+    return Singleton<CItunesLibraryMgr>::Instance(
+        [] { return std::make_unique<CItunesLibraryMgr>(LibraryPlatform(), CCollectDirMgr::Instance()); });
+}
+
+COnekeyIntall& COnekeyIntall::Instance() {
+    return Singleton<COnekeyIntall>::Instance([] {
+        return std::make_unique<COnekeyIntall>(LibraryPlatform().Process(), CItunesCheck::Instance(),
+                                               CMsiInstaller::Instance());
+    });
+}
