@@ -10,6 +10,7 @@
 #include "Brisalen/MsiInstaller.h"
 #include "Brisalen/MsiEnum.h"
 #include "FixturePackages.h"
+#include "PlatformWithFiles.h"
 #include "ScratchFolder.h"
 #include "common/DeletionGuard.h"
 #include "common/FileHelpers.h"
@@ -198,6 +199,89 @@ TEST_F(DeletionGuardTest, PackageNamesThatClimbNeverReachTheResidualDeletion) {
     CFileVerify::Instance().DeleteProductInstallFiles(kProductBonjour);
     ExpectSentinelsKept(L"the residual deletion");
     for (const std::wstring& path : listed) EXPECT_FALSE(Exists(path)) << sim::ToUtf8(path);
+}
+
+// Engines built on a platform of the test's own: the machine is the
+// simulated one, but one file system call answers as the test says.
+class FileSystemWithOneRefusal : public ForwardingFileSystem {
+public:
+    FileSystemWithOneRefusal(platform::IFileSystem& inner, std::wstring refused)
+        : ForwardingFileSystem(inner), refused_(std::move(refused)) {}
+    uint32_t DeleteFile(const std::wstring& path) override {
+        if (path == refused_) return platform::kErrAccessDenied;
+        return ForwardingFileSystem::DeleteFile(path);
+    }
+
+private:
+    const std::wstring refused_;
+};
+
+class FileSystemWithoutFinalPaths : public ForwardingFileSystem {
+public:
+    using ForwardingFileSystem::ForwardingFileSystem;
+    // What Windows answers for a link that leaves the machine or loops.
+    std::wstring FinalPathName(const std::wstring&) override { return std::wstring(); }
+};
+
+TEST_F(DeletionGuardTest, AnEngineOnItsOwnPlatformKeepsTheFileItsFileSystemWouldNotDelete) {
+    const FixturePackage& bonjour = Fixture("Bonjour64.msi");
+    LayOut(bonjour);
+    std::vector<std::wstring> listed;
+    std::wstring held;
+    {
+        int checked = 0;
+        std::vector<std::wstring> bad, missing;
+        CFileVerify probe(Os(), CCollectDirMgr::Instance());
+        ASSERT_TRUE(probe.VerifyByMsi(kProductBonjour, CopyPackage(bonjour.file), bonjour.installDir, checked, bad,
+                                      missing));
+        listed = probe.ProductFiles(kProductBonjour);
+    }
+    ASSERT_GE(listed.size(), 2u);
+    for (const std::wstring& path : listed) {
+        if (path.size() > 4 && path.compare(path.size() - 4, 4, L".exe") == 0) held = path;
+    }
+    ASSERT_FALSE(held.empty()) << "the package places no program";
+
+    FileSystemWithOneRefusal files(Os().Files(), held);
+    PlatformWithFiles platform(Os(), files);
+    CFileVerify verify(platform, CCollectDirMgr::Instance());
+    int checked = 0;
+    std::vector<std::wstring> bad, missing;
+    ASSERT_TRUE(verify.VerifyByMsi(kProductBonjour, CopyPackage(bonjour.file), bonjour.installDir, checked, bad,
+                                   missing));
+    verify.DeleteProductInstallFiles(kProductBonjour);
+
+    EXPECT_TRUE(Exists(held));
+    for (const std::wstring& path : listed) {
+        if (path != held) EXPECT_FALSE(Exists(path)) << sim::ToUtf8(path);
+    }
+    EXPECT_TRUE(Logged(L"WARN:File [" + held + L"] Can not be deleted!"));
+    EXPECT_TRUE(Logged(L"ERR:File[" + held + L"]still can not delete !"));
+    ExpectSentinelsKept(L"a deletion on a platform of its own");
+}
+
+TEST_F(DeletionGuardTest, WithoutFinalPathsTheGuardRefusesAndNothingIsDeleted) {
+    WriteFile(L"C:\\Program Files\\iTunes\\iTunes.exe", 16);
+    WriteFile(L"C:\\Users\\Tarn\\Music\\iTunes\\a.m4a", 16);
+    FileSystemWithoutFinalPaths files(Os().Files());
+    PlatformWithFiles platform(Os(), files);
+
+    const DeletionGuard guard(platform);
+    std::wstring canonical;
+    EXPECT_FALSE(guard.AllowsTree(L"C:\\Users\\Tarn\\Music\\iTunes", canonical));
+    EXPECT_FALSE(guard.AllowsProductTree(L"C:\\Program Files\\iTunes", canonical));
+    EXPECT_FALSE(guard.AllowsFile(L"C:\\Users\\Tarn\\Music\\iTunes\\a.m4a", canonical));
+
+    EXPECT_TRUE(DeleteDir(platform, L"C:\\Users\\Tarn\\Music\\iTunes"));  // refused counts as gone
+    EXPECT_TRUE(DeleteProductDir(platform, L"C:\\Program Files\\iTunes", {}));
+    std::vector<std::wstring> undeletable;
+    DeleteFilesInFolders(platform, {L"C:\\Users\\Tarn\\Music\\iTunes"}, undeletable);
+    EXPECT_TRUE(Exists(L"C:\\Program Files\\iTunes\\iTunes.exe"));
+    EXPECT_TRUE(Exists(L"C:\\Users\\Tarn\\Music\\iTunes\\a.m4a"));
+    // The same folders go on the machine's own platform.
+    EXPECT_TRUE(DeleteDir(Os(), L"C:\\Users\\Tarn\\Music\\iTunes"));
+    EXPECT_FALSE(Exists(L"C:\\Users\\Tarn\\Music\\iTunes\\a.m4a"));
+    ExpectSentinelsKept(L"a guard without final paths");
 }
 
 // The links every Windows machine has since Vista, and a second profile.
