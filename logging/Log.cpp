@@ -7,7 +7,7 @@
 
 #include "logging/LogBackend.h"
 #include "platform/NoDestructor.h"
-#include "platform/Platform.h"
+#include "logging/LogPlatform.h"
 
 namespace logging {
 namespace {
@@ -21,7 +21,7 @@ std::wstring ParentFolder(const std::wstring& path) {
     return cut == std::wstring::npos ? std::wstring() : path.substr(0, cut);
 }
 
-std::wstring HostProgramFolder() { return ParentFolder(platform::Os().Process().ExecutablePath()); }
+std::wstring HostProgramFolder() { return ParentFolder(LogPlatform().Process().ExecutablePath()); }
 
 // The library module's file name up to its first dot: "Brisalen" for
 // "...\Brisalen.dll". Kept for the process once computed.
@@ -32,12 +32,12 @@ struct LoggerName {
 
 const LoggerName& TheLoggerName() {
     static const platform::NoDestructor<LoggerName> name([] {
-        const std::wstring module = platform::Os().Process().LibraryModulePath();
+        const std::wstring module = LogPlatform().Process().LibraryModulePath();
         std::wstring base = module.substr(module.find_last_of(L"\\/") + 1);
         base = base.substr(0, base.find(L'.'));
         LoggerName result;
-        result.narrow = platform::Os().CodePages().FromWide(platform::kCpAcp, base);
-        result.wide = platform::Os().CodePages().ToWide(platform::kCpAcp, result.narrow);
+        result.narrow = LogPlatform().CodePages().FromWide(platform::kCpAcp, base);
+        result.wide = LogPlatform().CodePages().ToWide(platform::kCpAcp, result.narrow);
         return result;
     }());
     return *name;
@@ -45,7 +45,7 @@ const LoggerName& TheLoggerName() {
 
 // Creates each missing folder of `path` from the root down.
 void CreateFolderTree(const std::wstring& path) {
-    auto& files = platform::Os().Files();
+    auto& files = LogPlatform().Files();
     size_t pos = 0;
     // Skip the drive ("C:") or a UNC server and share prefix.
     if (path.size() >= 2 && path[1] == L':') pos = 2;
@@ -106,7 +106,7 @@ void WriteText(int32_t level, const std::string& text) {
 }
 
 std::string ToLogText(const std::wstring& message) {
-    return platform::Os().CodePages().FromWide(platform::kCpOemCp, message);
+    return LogPlatform().CodePages().FromWide(platform::kCpOemCp, message);
 }
 const std::string& ToLogText(const std::string& message) { return message; }
 
@@ -162,7 +162,7 @@ void LogGuarded(const Char* function, const Char* file, int32_t line, int32_t le
                 const Char* format, Args args) {
     if (format == nullptr || *format == Char(0)) return;
     FormatJob<Char, Args> job{format, args, std::string(), false};
-    const platform::GuardOutcome outcome = platform::Os().Process().RunGuarded(&FormatMessage<Char, Args>, &job);
+    const platform::GuardOutcome outcome = LogPlatform().Process().RunGuarded(&FormatMessage<Char, Args>, &job);
     // A thread the guard cannot serve still gets its log lines: the text is
     // the host's own arguments, formatted as they stand.
     if (outcome.end == platform::GuardOutcome::End::kRefused) FormatMessage<Char, Args>(&job);
@@ -199,7 +199,7 @@ void Setup(const wchar_t* fileName, const wchar_t* directory) {
 void SetupAtLoad() {
     if (g_loadTimeSetupDone.exchange(true)) return;
     Setup(kLoadTimeLogFile, nullptr);
-    platform::Os().Installer().EnableLog(kMsiLogFatalAndErrors, HostProgramFolder() + L"\\msi.log", 0);
+    LogPlatform().Installer().EnableLog(kMsiLogFatalAndErrors, HostProgramFolder() + L"\\msi.log", 0);
 }
 
 void ResetForTesting() {

@@ -7,7 +7,7 @@
 #include <log4cpp/RollingFileAppender.hh>
 
 #include "platform/NoDestructor.h"
-#include "platform/Platform.h"
+#include "logging/LogPlatform.h"
 
 namespace logging {
 namespace {
@@ -21,7 +21,7 @@ public:
     void AddAppender(const std::string& name, const std::wstring& path) override {
         // log4cpp opens its files by 8-bit path; the seam knows which one
         // reaches the same file.
-        const std::string nativePath = platform::Os().Files().NativePath(path);
+        const std::string nativePath = LogPlatform().Files().NativePath(path);
         auto appender = std::make_unique<log4cpp::RollingFileAppender>(
             name, nativePath, kMaxLogFileSize, kLogBackups, true, 0644);
         auto layout = std::make_unique<log4cpp::PatternLayout>();

@@ -10,7 +10,7 @@
 #include <fmt/format.h>
 
 #include "platform/NoDestructor.h"
-#include "platform/Platform.h"
+#include "logging/LogPlatform.h"
 
 namespace logging {
 namespace {
@@ -47,13 +47,13 @@ public:
 private:
     // A log that cannot be opened is not written; nobody is told.
     void OpenLocked() {
-        auto opened = platform::Os().Files().Open(path_, platform::OpenMode::Append);
+        auto opened = LogPlatform().Files().Open(path_, platform::OpenMode::Append);
         file_ = opened ? opened.Take() : nullptr;
     }
 
     void RollOverLocked() {
         file_.reset();
-        auto& files = platform::Os().Files();
+        auto& files = LogPlatform().Files();
         const std::wstring backup = path_ + L".1";
         files.DeleteFile(backup);
         files.MoveFile(path_, backup);
@@ -62,7 +62,7 @@ private:
 
     // log4cpp's default date form: ISO 8601 with milliseconds.
     static std::string TimeStamp() {
-        const platform::LocalTime t = platform::Os().Process().Now();
+        const platform::LocalTime t = LogPlatform().Process().Now();
         return fmt::format("{:04}-{:02}-{:02} {:02}:{:02}:{:02},{:03}", t.year, t.month, t.day, t.hour,
                            t.minute, t.second, t.milliseconds);
     }
