@@ -7,6 +7,7 @@
 #include "Brisalen/FileVerify.h"
 #include "Brisalen/MsiEnum.h"
 #include "Brisalen/MsiInstaller.h"
+#include "Brisalen/ProductFamily.h"
 #include "common/FileHelpers.h"
 #include "common/OsInfo.h"
 #include "common/PathHelpers.h"
@@ -34,21 +35,6 @@ std::wstring ServiceStates(int type) {
         LOG_INFO_W(L"[Service] %s", text);
     }
     return text;
-}
-
-// The file-name part the package of each type is recognised by. Types 5
-// and 6 carry the extension so the 64-bit package never passes for the
-// 32-bit one.
-const wchar_t* PackageKey(int type) {
-    switch (type) {
-        case kProductItunes: return L"itunes";
-        case kProductAppleSoftwareUpdate: return L"applesoftwareupdate";
-        case kProductMobileDeviceSupport: return L"applemobiledevicesupport";
-        case kProductBonjour: return L"bonjour";
-        case kProductAppleApplicationSupport: return L"appleapplicationsupport.msi";
-        case kProductAppleApplicationSupport64: return L"appleapplicationsupport64.msi";
-        default: return nullptr;
-    }
 }
 
 }  // namespace
@@ -321,8 +307,9 @@ bool CItunesCheck::FindComponentPackage(int type, const std::wstring& folder, st
     std::vector<std::wstring> files;
     ListFilesRecursive(folder, files);
     if (files.empty()) return false;
-    const wchar_t* key = PackageKey(type);
-    if (key == nullptr) return false;
+    const ProductFamilyRecord* product = FamilyRecord(type);
+    if (product == nullptr) return false;
+    const wchar_t* key = product->packageKey;
     for (const std::wstring& file : files) {
         if (AsciiLower(GetFileNameFromPath(file)).find(key) != std::wstring::npos) {
             path = file;
