@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <memory>
 
+#include "Brisalen/CheckPlan.h"
 #include "Brisalen/CollectDirMgr.h"
 #include "Brisalen/FileVerify.h"
 #include "Brisalen/MsiEnum.h"
@@ -131,9 +132,6 @@ void CItunesCheck::LoadItunesInfo() {
             m_strItunesVersion = ProductProperty(record, L"VersionString");
             const std::wstring packageName = ProductProperty(record, L"PackageName");
             LOG_INFO_W(L"itunes version = %s,package = %s", m_strItunesVersion, packageName);
-            const std::wstring lockdown =
-                FormatString(L"%s\\Apple\\Lockdown", CCollectDirMgr::Instance().GetProgramDataDir());
-            if (!FileExists(lockdown)) CreateDirTree(lockdown);
             if (packageName == L"iTunes64.msi") {
                 itunes64 = true;
                 LOG_INFO_W(L"iTunes64.msi => ituens 64bit !");
@@ -154,8 +152,18 @@ void CItunesCheck::LoadItunesInfo() {
     m_bItunes64 = itunes64;
 }
 
+// The device service of an installed iTunes keeps its pairing records
+// there and does not make the folder itself.
+void CItunesCheck::EnsureLockdownFolder() const {
+    if (m_mapInstalled.count(kProductItunes) == 0) return;
+    const std::wstring lockdown =
+        FormatString(L"%s\\Apple\\Lockdown", CCollectDirMgr::Instance().GetProgramDataDir());
+    if (!FileExists(lockdown)) CreateDirTree(lockdown);
+}
+
 ST_MSI_PRODUCT_UI_INFO CItunesCheck::CheckItunesImp() {
     LoadItunesInfo();
+    EnsureLockdownFolder();
     LOG_INFO_W(L"=========[CheckItunesImp begin]===========...");
     for (int type = kFirstType; type <= kLastType; ++type) CheckComponent(type);
 
@@ -172,124 +180,147 @@ ST_MSI_PRODUCT_UI_INFO CItunesCheck::CheckItunesImp() {
     return summary;
 }
 
-bool CItunesCheck::SkippedOnThisMachine(int type) const {
-    if (type == kProductAppleApplicationSupport64 && !m_bWindows64) {
-        LOG_INFO_W(L"WARN:32 OS not need check:AppleApplicationSupport64!!!\n");
-        return true;
-    }
-    if (type == kProductBonjour && m_strItunesVersion.find(L"12.7.0") != std::wstring::npos) {
-        LOG_INFO_W(L"itunes[%s]not need check bonjour service!!!\n", m_strItunesVersion);
-        return true;
-    }
-    return false;
-}
-
-void CItunesCheck::CheckComponent(int type) {
-    LOG_INFO_W(L"==>[%d] Check:%s...", type, ProductTypeName(type));
-    if (SkippedOnThisMachine(type)) return;
-
-    ST_MSI_PRODUCT_UI_INFO item;
-    item.nType = type;
-    item.nInstalledCount = static_cast<int32_t>(m_mapInstalled.size());
-    item.strServices = ServiceStates(type);
-    ST_MSI_PRODUCT_REPAIR_INFO repair;
-    repair.nType = type;
-
+ProductCheckFacts CItunesCheck::ReadProductFacts(int type) const {
+    ProductCheckFacts facts;
+    facts.type = type;
     const auto installed = m_mapInstalled.find(type);
-    if (installed == m_mapInstalled.end()) {
-        LOG_INFO_W(L"=> kCheckItunesProductState_Item_Fail_Miss\n");
-        item.bNeedPackage = true;
-        NotifyCheck(kCheckItunesProductState_Item_Checking, item);
-        ReportMissing(item, repair);
-        return;
-    }
-
-    const InstalledProduct product = DescribeInstalled(installed->second, item, repair);
-    NotifyCheck(kCheckItunesProductState_Item_Checking, item);
-    if (product.location.empty()) {
-        // A registration without a folder cannot be checked or repaired in
-        // place: take it away so the repair installs afresh.
-        LOG_INFO_W(L"InstallDir length 0,Uninstall...");
-        CMsiInstaller::Instance().Uninstall(type, product.code, nullptr);
-        ReportMissing(item, repair);
-        LOG_INFO_W(L"=> kCheckItunesProductState_Item_Fail_Miss\n");
-        return;
-    }
-    ReportVerdict(type, product, item, repair);
-}
-
-CItunesCheck::InstalledProduct CItunesCheck::DescribeInstalled(const ST_MSI_PRODUCT_RAW_DATA& record,
-                                                               ST_MSI_PRODUCT_UI_INFO& item,
-                                                               ST_MSI_PRODUCT_REPAIR_INFO& repair) const {
-    InstalledProduct product;
+    if (installed == m_mapInstalled.end()) return facts;
+    const ST_MSI_PRODUCT_RAW_DATA& record = installed->second;
+    InstalledProductFacts product;
     product.code = record.strProductCode;
     product.version = ProductProperty(record, L"VersionString");
     product.location = ProductProperty(record, L"InstallLocation");
     product.name = ProductProperty(record, L"ProductName");
     product.localPackage = ProductProperty(record, L"LocalPackage");
-    const std::wstring packageName = ProductProperty(record, L"PackageName");
+    product.packageName = ProductProperty(record, L"PackageName");
+    product.localPackageExists = FileExists(product.localPackage);
+    facts.installed = std::move(product);
+    return facts;
+}
+
+ProductCheckPlan CItunesCheck::PlanWithFiles(ProductCheckFacts& facts, ST_MSI_PRODUCT_UI_INFO& item,
+                                             bool verifyFiles) const {
+    facts.files = VerifyFiles(facts.type, *facts.installed, item, verifyFiles);
+    return PlanProductCheck(MachineFacts(), facts);
+}
+
+CheckMachineFacts CItunesCheck::MachineFacts() const {
+    CheckMachineFacts machine;
+    machine.windows64 = m_bWindows64;
+    machine.itunesVersion = m_strItunesVersion;
+    return machine;
+}
+
+std::vector<ProductCheckPlan> CItunesCheck::PreviewCheck(bool bVerifyFiles) {
+    LoadItunesInfo();
+    std::vector<ProductCheckPlan> plans;
+    for (int type = kFirstType; type <= kLastType; ++type) {
+        ProductCheckFacts facts = ReadProductFacts(type);
+        ProductCheckPlan plan = PlanProductCheck(MachineFacts(), facts);
+        ST_MSI_PRODUCT_UI_INFO item;
+        if (plan.verdict == CheckVerdict::FilesToCheck) plan = PlanWithFiles(facts, item, bVerifyFiles);
+        plans.push_back(std::move(plan));
+    }
+    return plans;
+}
+
+void CItunesCheck::CheckComponent(int type) {
+    LOG_INFO_W(L"==>[%d] Check:%s...", type, ProductTypeName(type));
+    ProductCheckFacts facts = ReadProductFacts(type);
+    ProductCheckPlan plan = PlanProductCheck(MachineFacts(), facts);
+    if (plan.verdict == CheckVerdict::Skipped) {
+        LogSkip(plan.skip);
+        return;
+    }
+
+    ST_MSI_PRODUCT_UI_INFO item;
+    item.nType = type;
+    item.nInstalledCount = static_cast<int32_t>(m_mapInstalled.size());
+    item.strServices = ServiceStates(type);
+
+    if (!facts.installed) {
+        LOG_INFO_W(L"=> kCheckItunesProductState_Item_Fail_Miss\n");
+        item.bNeedPackage = plan.needPackage;
+        NotifyCheck(kCheckItunesProductState_Item_Checking, item);
+        ReportMissing(item, plan);
+        return;
+    }
+
+    DescribeInstalled(*facts.installed, item);
+    NotifyCheck(kCheckItunesProductState_Item_Checking, item);
+    if (plan.unregisterCode) {
+        LOG_INFO_W(L"InstallDir length 0,Uninstall...");
+        CMsiInstaller::Instance().Uninstall(type, *plan.unregisterCode, nullptr);
+        ReportMissing(item, plan);
+        LOG_INFO_W(L"=> kCheckItunesProductState_Item_Fail_Miss\n");
+        return;
+    }
+    ReportVerdict(PlanWithFiles(facts, item, m_bVerifyFiles), item);
+}
+
+void CItunesCheck::LogSkip(SkipReason reason) const {
+    if (reason == SkipReason::NoWindows64) {
+        LOG_INFO_W(L"WARN:32 OS not need check:AppleApplicationSupport64!!!\n");
+    } else if (reason == SkipReason::BonjourNotNeeded) {
+        LOG_INFO_W(L"itunes[%s]not need check bonjour service!!!\n", m_strItunesVersion);
+    }
+}
+
+void CItunesCheck::DescribeInstalled(const InstalledProductFacts& product, ST_MSI_PRODUCT_UI_INFO& item) const {
     item.strProductName = product.name;
     item.strVersion = product.version;
-    repair.strInstallLocation = product.location;
-    repair.strProductCode = product.code;
-    repair.strLocalPackage = product.localPackage;
-    repair.strPackageName = packageName;
-    item.bNeedPackage = !FileExists(product.localPackage);
+    item.bNeedPackage = !product.localPackageExists;
     LOG_INFO_W(L"{");
     LOG_INFO_W(L"     ProductName = %s", product.name);
-    LOG_INFO_W(L"     PackageName = %s", packageName);
+    LOG_INFO_W(L"     PackageName = %s", product.packageName);
     LOG_INFO_W(L"     VersionString = %s", product.version);
     LOG_INFO_W(L"     productCode = %s", product.code);
     LOG_INFO_W(L"     localPackage = %s", product.localPackage);
     LOG_INFO_W(L"     installDir = %s", product.location);
     LOG_INFO_W(L"}");
-    return product;
 }
 
 // The end of every check of a product that has to be installed afresh.
-void CItunesCheck::ReportMissing(ST_MSI_PRODUCT_UI_INFO& item, ST_MSI_PRODUCT_REPAIR_INFO& repair) {
-    item.bNeedPackage = true;
+void CItunesCheck::ReportMissing(ST_MSI_PRODUCT_UI_INFO& item, const ProductCheckPlan& plan) {
+    item.bNeedPackage = plan.needPackage;
     item.strMessage = kProductMissing;
     NotifyCheck(kCheckItunesProductState_Item_Fail_Miss, item);
-    repair.nKind = kRepairKindMissing;
-    AppendRepair(repair);
+    AppendRepair(*plan.repair);
 }
 
-bool CItunesCheck::VerifyFiles(int type, const InstalledProduct& product, ST_MSI_PRODUCT_UI_INFO& item,
-                               std::vector<std::wstring>& bad, std::vector<std::wstring>& missing) {
-    if (m_bVerifyFiles) {
+FileCheckFacts CItunesCheck::VerifyFiles(int type, const InstalledProductFacts& product, ST_MSI_PRODUCT_UI_INFO& item,
+                                         bool verifyByList) const {
+    FileCheckFacts files;
+    if (verifyByList) {
         const wchar_t* bitness = IsItunes64Bit() ? L"64" : L"32";
         const std::wstring listPath = FormatString(L"%s\\iTunesConfig\\%s\\%s\\%d\\%s.fi", m_strHostDir, bitness,
                                                    m_strItunesVersion, type, product.version);
         LOG_INFO_W(L"[%s]Fi checking....\n", product.name);
-        const bool verified = CFileVerify::Instance().VerifyByFi(listPath, product.location);
-        if (!verified) {
+        files.verified = CFileVerify::Instance().VerifyByFi(listPath, product.location);
+        if (!files.verified) {
             LOG_INFO_W(L"[%s],Fi=[%s]check file bad，so do not full check!", product.name, listPath);
         }
-        return verified;
+        return files;
     }
     LOG_INFO_W(L"[%s] msi file checking:%s....", product.name, product.localPackage);
     int checked = 0;
-    const bool verified =
-        CFileVerify::Instance().VerifyByMsi(type, product.localPackage, product.location, checked, bad, missing);
+    files.verified = CFileVerify::Instance().VerifyByMsi(type, product.localPackage, product.location, checked,
+                                                         files.bad, files.missing);
     item.nCheckedFiles = checked;
-    if (!verified) {
+    if (!files.verified) {
         LOG_INFO_W(L"[%s],msi=[%s] check file bad,so do not full check!", product.name, product.localPackage);
     }
-    return verified;
+    return files;
 }
 
-void CItunesCheck::ReportVerdict(int type, const InstalledProduct& product, ST_MSI_PRODUCT_UI_INFO& item,
-                                 const ST_MSI_PRODUCT_REPAIR_INFO& repair) {
-    std::vector<std::wstring> bad, missing;
-    if (!VerifyFiles(type, product, item, bad, missing)) {
+void CItunesCheck::ReportVerdict(const ProductCheckPlan& plan, ST_MSI_PRODUCT_UI_INFO& item) {
+    if (plan.verdict == CheckVerdict::NotVerifiable) {
         LOG_INFO_W(L"=> kCheckItunesProductState_Item_Success_NotSure\n");
         NotifyCheck(kCheckItunesProductState_Item_Success_NotSure, item);
         return;
     }
-    item.vecFiles = bad;
-    item.vecFiles.insert(item.vecFiles.end(), missing.begin(), missing.end());
-    if (item.vecFiles.empty()) {
+    item.vecFiles = plan.files;
+    if (plan.verdict == CheckVerdict::Sound) {
         LOG_INFO_W(L"=> kCheckItunesProductState_Item_Success\n");
         NotifyCheck(kCheckItunesProductState_Item_Success, item);
         return;
@@ -297,7 +328,7 @@ void CItunesCheck::ReportVerdict(int type, const InstalledProduct& product, ST_M
     LOG_INFO_W(L"=> kCheckItunesProductState_Item_Fail_Bad\n");
     item.strMessage = kFilesMissOrBad;
     NotifyCheck(kCheckItunesProductState_Item_Fail_Bad, item);
-    AppendRepair(repair);
+    AppendRepair(*plan.repair);
 }
 
 // ---------------------------------------------------------------------------
