@@ -9,6 +9,7 @@
 #include "Brisalen/MsiEnum.h"
 #include "Brisalen/MsiInstaller.h"
 #include "Brisalen/ProductFamily.h"
+#include "Brisalen/RepairPlan.h"
 #include "common/FileHelpers.h"
 #include "common/OsInfo.h"
 #include "common/PathHelpers.h"
@@ -405,6 +406,26 @@ bool CItunesCheck::RepairAllItunesComponent(bool badOnly, std::wstring folder, T
         });
 }
 
+std::vector<RepairEntryFacts> CItunesCheck::ReadRepairFacts(const std::vector<ST_MSI_PRODUCT_REPAIR_INFO>& entries,
+                                                           const std::wstring& folder) {
+    std::vector<RepairEntryFacts> read;
+    for (const ST_MSI_PRODUCT_REPAIR_INFO& entry : entries) {
+        RepairEntryFacts facts;
+        facts.entry = entry;
+        facts.localPackageExists = FileExists(entry.strLocalPackage);
+        std::wstring found;
+        if (!facts.localPackageExists && FindComponentPackage(entry.nType, folder, found) && FileExists(found)) {
+            facts.folderPackage = found;
+        }
+        read.push_back(std::move(facts));
+    }
+    return read;
+}
+
+std::vector<RepairStep> CItunesCheck::PreviewRepair(bool badOnly, const std::wstring& folder) const {
+    return PlanRepair(ReadRepairFacts(RepairList(), folder), badOnly);
+}
+
 bool CItunesCheck::RepairItunesImp(int& error) {
     std::vector<ST_MSI_PRODUCT_REPAIR_INFO> entries;
     {
@@ -417,14 +438,14 @@ bool CItunesCheck::RepairItunesImp(int& error) {
         entries = m_vecRepair;
     }
     LOG_INFO_W(L"修复中(%d个组件)...\n", static_cast<int>(entries.size()));
-    for (const ST_MSI_PRODUCT_REPAIR_INFO& entry : entries) {
-        if (m_bBadOnly && entry.nKind == kRepairKindMissing) continue;
-        if (!RepairEntry(entry, error)) return false;
+    for (const RepairStep& step : PlanRepair(ReadRepairFacts(entries, m_strPackageFolder), m_bBadOnly)) {
+        if (!RepairEntry(step, error)) return false;
     }
     return true;
 }
 
-bool CItunesCheck::RepairEntry(const ST_MSI_PRODUCT_REPAIR_INFO& entry, int& error) {
+bool CItunesCheck::RepairEntry(const RepairStep& step, int& error) {
+    const ST_MSI_PRODUCT_REPAIR_INFO& entry = step.entry;
     ST_REPAIR_PROGRESS_INFO record;
     record.nType = entry.nType;
     record.nKind = entry.nKind;
@@ -436,9 +457,7 @@ bool CItunesCheck::RepairEntry(const ST_MSI_PRODUCT_REPAIR_INFO& entry, int& err
     }
     NotifyRepair(kRepairItunesState_Item_Begin, record);
 
-    std::wstring package = entry.strLocalPackage;
-    if (!FileExists(package)) FindComponentPackage(entry.nType, m_strPackageFolder, package);
-    if (!FileExists(package)) {
+    if (step.action == RepairAction::NoPackage) {
         error = kNoPackageFound;
         record.nErrorCode = kNoPackageFound;
         record.strMessage = FormatString(L"ERR:匹配不上[%s]的安装包(%s)...", name,
@@ -446,15 +465,15 @@ bool CItunesCheck::RepairEntry(const ST_MSI_PRODUCT_REPAIR_INFO& entry, int& err
         NotifyRepair(kRepairItunesState_Item_Fail, record);
         return false;
     }
-    LOG_INFO_W(L"Find : [%s] => [%s]\n", name, package);
+    LOG_INFO_W(L"Find : [%s] => [%s]\n", name, step.package);
 
     CMsiInstaller& installer = CMsiInstaller::Instance();
     bool repaired = false;
-    if (entry.nKind == kRepairKindDamaged) {
-        repaired = installer.UninstallAndInstall(entry.nType, entry.strProductCode, package, entry.strPackageName,
-                                                 &record.nErrorCode);
-    } else if (entry.nKind == kRepairKindMissing) {
-        repaired = installer.Install(package, &record.nErrorCode);
+    if (step.action == RepairAction::Reinstall) {
+        repaired = installer.UninstallAndInstall(entry.nType, entry.strProductCode, step.package,
+                                                 entry.strPackageName, &record.nErrorCode);
+    } else if (step.action == RepairAction::Install) {
+        repaired = installer.Install(step.package, &record.nErrorCode);
     }
     if (repaired) {
         LOG_INFO_W(L"修复成功!\n");

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "Brisalen/CheckPlan.h"
+#include "Brisalen/RepairPlan.h"
 #include "common/Singleton.h"
 #include "common/TaskSlot.h"
 #include "include/Brisalen.h"
@@ -32,6 +33,10 @@ public:
     // acting on any (only between tasks: it reads the machine as the check
     // does, files included).
     std::vector<ProductCheckPlan> PreviewCheck(bool bVerifyFiles);
+
+    // The steps a repair of the current list would take now, without
+    // taking any (only between tasks).
+    std::vector<RepairStep> PreviewRepair(bool badOnly, const std::wstring& folder) const;
 
     bool IsItunes64Bit() const;
     std::vector<ST_MSI_PRODUCT_REPAIR_INFO> RepairList() const;
@@ -60,7 +65,9 @@ private:
                                bool verifyByList) const;
     void ReportVerdict(const ProductCheckPlan& plan, ST_MSI_PRODUCT_UI_INFO& item);
     bool RepairItunesImp(int& error);
-    bool RepairEntry(const ST_MSI_PRODUCT_REPAIR_INFO& entry, int& error);
+    static std::vector<RepairEntryFacts> ReadRepairFacts(const std::vector<ST_MSI_PRODUCT_REPAIR_INFO>& entries,
+                                                         const std::wstring& folder);
+    bool RepairEntry(const RepairStep& step, int& error);
 
     void NotifyCheck(int state, const ST_MSI_PRODUCT_UI_INFO& info) const;
     void NotifyRepair(int state, const ST_REPAIR_PROGRESS_INFO& info) const;
