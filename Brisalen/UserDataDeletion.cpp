@@ -81,7 +81,10 @@ UserDataSelectionFacts CItunesUserDataMgr::SelectionFacts(const std::vector<int3
         facts.categories.push_back({code, GetItunesCategoryName(code), entry.pInfo->vecFolder, entry.pInfo->nSize});
     }
     for (const auto& [id, item] : m_mapBackups) facts.backups.push_back({id, item.strDeviceName, item.strPath, item.nSize});
-    facts.junkFiles = m_setJunkFiles;
+    // The junk list can be long; it is copied only when it is picked.
+    if (std::find(categories.begin(), categories.end(), kCategoryJunk) != categories.end()) {
+        facts.junkFiles = m_setJunkFiles;
+    }
     facts.pickedCategories = categories;
     facts.pickedBackups = items;
     return facts;
