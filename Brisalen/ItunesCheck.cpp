@@ -3,10 +3,13 @@
 #include <algorithm>
 #include <memory>
 
+#include "Brisalen/CheckPlan.h"
 #include "Brisalen/CollectDirMgr.h"
 #include "Brisalen/FileVerify.h"
 #include "Brisalen/MsiEnum.h"
 #include "Brisalen/MsiInstaller.h"
+#include "Brisalen/ProductFamily.h"
+#include "Brisalen/RepairPlan.h"
 #include "common/FileHelpers.h"
 #include "common/OsInfo.h"
 #include "common/PathHelpers.h"
@@ -34,21 +37,6 @@ std::wstring ServiceStates(int type) {
         LOG_INFO_W(L"[Service] %s", text);
     }
     return text;
-}
-
-// The file-name part the package of each type is recognised by. Types 5
-// and 6 carry the extension so the 64-bit package never passes for the
-// 32-bit one.
-const wchar_t* PackageKey(int type) {
-    switch (type) {
-        case kProductItunes: return L"itunes";
-        case kProductAppleSoftwareUpdate: return L"applesoftwareupdate";
-        case kProductMobileDeviceSupport: return L"applemobiledevicesupport";
-        case kProductBonjour: return L"bonjour";
-        case kProductAppleApplicationSupport: return L"appleapplicationsupport.msi";
-        case kProductAppleApplicationSupport64: return L"appleapplicationsupport64.msi";
-        default: return nullptr;
-    }
 }
 
 }  // namespace
@@ -145,9 +133,6 @@ void CItunesCheck::LoadItunesInfo() {
             m_strItunesVersion = ProductProperty(record, L"VersionString");
             const std::wstring packageName = ProductProperty(record, L"PackageName");
             LOG_INFO_W(L"itunes version = %s,package = %s", m_strItunesVersion, packageName);
-            const std::wstring lockdown =
-                FormatString(L"%s\\Apple\\Lockdown", CCollectDirMgr::Instance().GetProgramDataDir());
-            if (!FileExists(platform::Os().Files(), lockdown)) CreateDirTree(platform::Os().Files(), lockdown);
             if (packageName == L"iTunes64.msi") {
                 itunes64 = true;
                 LOG_INFO_W(L"iTunes64.msi => ituens 64bit !");
@@ -168,8 +153,18 @@ void CItunesCheck::LoadItunesInfo() {
     m_bItunes64 = itunes64;
 }
 
+// The device service of an installed iTunes keeps its pairing records
+// there and does not make the folder itself.
+void CItunesCheck::EnsureLockdownFolder() const {
+    if (m_mapInstalled.count(kProductItunes) == 0) return;
+    const std::wstring lockdown =
+        FormatString(L"%s\\Apple\\Lockdown", CCollectDirMgr::Instance().GetProgramDataDir());
+    if (!FileExists(platform::Os().Files(), lockdown)) CreateDirTree(platform::Os().Files(), lockdown);
+}
+
 ST_MSI_PRODUCT_UI_INFO CItunesCheck::CheckItunesImp() {
     LoadItunesInfo();
+    EnsureLockdownFolder();
     LOG_INFO_W(L"=========[CheckItunesImp begin]===========...");
     for (int type = kFirstType; type <= kLastType; ++type) CheckComponent(type);
 
@@ -186,124 +181,147 @@ ST_MSI_PRODUCT_UI_INFO CItunesCheck::CheckItunesImp() {
     return summary;
 }
 
-bool CItunesCheck::SkippedOnThisMachine(int type) const {
-    if (type == kProductAppleApplicationSupport64 && !m_bWindows64) {
-        LOG_INFO_W(L"WARN:32 OS not need check:AppleApplicationSupport64!!!\n");
-        return true;
-    }
-    if (type == kProductBonjour && m_strItunesVersion.find(L"12.7.0") != std::wstring::npos) {
-        LOG_INFO_W(L"itunes[%s]not need check bonjour service!!!\n", m_strItunesVersion);
-        return true;
-    }
-    return false;
-}
-
-void CItunesCheck::CheckComponent(int type) {
-    LOG_INFO_W(L"==>[%d] Check:%s...", type, ProductTypeName(type));
-    if (SkippedOnThisMachine(type)) return;
-
-    ST_MSI_PRODUCT_UI_INFO item;
-    item.nType = type;
-    item.nInstalledCount = static_cast<int32_t>(m_mapInstalled.size());
-    item.strServices = ServiceStates(type);
-    ST_MSI_PRODUCT_REPAIR_INFO repair;
-    repair.nType = type;
-
+ProductCheckFacts CItunesCheck::ReadProductFacts(int type) const {
+    ProductCheckFacts facts;
+    facts.type = type;
     const auto installed = m_mapInstalled.find(type);
-    if (installed == m_mapInstalled.end()) {
-        LOG_INFO_W(L"=> kCheckItunesProductState_Item_Fail_Miss\n");
-        item.bNeedPackage = true;
-        NotifyCheck(kCheckItunesProductState_Item_Checking, item);
-        ReportMissing(item, repair);
-        return;
-    }
-
-    const InstalledProduct product = DescribeInstalled(installed->second, item, repair);
-    NotifyCheck(kCheckItunesProductState_Item_Checking, item);
-    if (product.location.empty()) {
-        // A registration without a folder cannot be checked or repaired in
-        // place: take it away so the repair installs afresh.
-        LOG_INFO_W(L"InstallDir length 0,Uninstall...");
-        CMsiInstaller::Instance().Uninstall(type, product.code, nullptr);
-        ReportMissing(item, repair);
-        LOG_INFO_W(L"=> kCheckItunesProductState_Item_Fail_Miss\n");
-        return;
-    }
-    ReportVerdict(type, product, item, repair);
-}
-
-CItunesCheck::InstalledProduct CItunesCheck::DescribeInstalled(const ST_MSI_PRODUCT_RAW_DATA& record,
-                                                               ST_MSI_PRODUCT_UI_INFO& item,
-                                                               ST_MSI_PRODUCT_REPAIR_INFO& repair) const {
-    InstalledProduct product;
+    if (installed == m_mapInstalled.end()) return facts;
+    const ST_MSI_PRODUCT_RAW_DATA& record = installed->second;
+    InstalledProductFacts product;
     product.code = record.strProductCode;
     product.version = ProductProperty(record, L"VersionString");
     product.location = ProductProperty(record, L"InstallLocation");
     product.name = ProductProperty(record, L"ProductName");
     product.localPackage = ProductProperty(record, L"LocalPackage");
-    const std::wstring packageName = ProductProperty(record, L"PackageName");
+    product.packageName = ProductProperty(record, L"PackageName");
+    product.localPackageExists = FileExists(platform::Os().Files(), product.localPackage);
+    facts.installed = std::move(product);
+    return facts;
+}
+
+ProductCheckPlan CItunesCheck::PlanWithFiles(ProductCheckFacts& facts, ST_MSI_PRODUCT_UI_INFO& item,
+                                             bool verifyFiles) const {
+    facts.files = VerifyFiles(facts.type, *facts.installed, item, verifyFiles);
+    return PlanProductCheck(MachineFacts(), facts);
+}
+
+CheckMachineFacts CItunesCheck::MachineFacts() const {
+    CheckMachineFacts machine;
+    machine.windows64 = m_bWindows64;
+    machine.itunesVersion = m_strItunesVersion;
+    return machine;
+}
+
+std::vector<ProductCheckPlan> CItunesCheck::PreviewCheck(bool bVerifyFiles) {
+    LoadItunesInfo();
+    std::vector<ProductCheckPlan> plans;
+    for (int type = kFirstType; type <= kLastType; ++type) {
+        ProductCheckFacts facts = ReadProductFacts(type);
+        ProductCheckPlan plan = PlanProductCheck(MachineFacts(), facts);
+        ST_MSI_PRODUCT_UI_INFO item;
+        if (plan.verdict == CheckVerdict::FilesToCheck) plan = PlanWithFiles(facts, item, bVerifyFiles);
+        plans.push_back(std::move(plan));
+    }
+    return plans;
+}
+
+void CItunesCheck::CheckComponent(int type) {
+    LOG_INFO_W(L"==>[%d] Check:%s...", type, ProductTypeName(type));
+    ProductCheckFacts facts = ReadProductFacts(type);
+    ProductCheckPlan plan = PlanProductCheck(MachineFacts(), facts);
+    if (plan.verdict == CheckVerdict::Skipped) {
+        LogSkip(plan.skip);
+        return;
+    }
+
+    ST_MSI_PRODUCT_UI_INFO item;
+    item.nType = type;
+    item.nInstalledCount = static_cast<int32_t>(m_mapInstalled.size());
+    item.strServices = ServiceStates(type);
+
+    if (!facts.installed) {
+        LOG_INFO_W(L"=> kCheckItunesProductState_Item_Fail_Miss\n");
+        item.bNeedPackage = plan.needPackage;
+        NotifyCheck(kCheckItunesProductState_Item_Checking, item);
+        ReportMissing(item, plan);
+        return;
+    }
+
+    DescribeInstalled(*facts.installed, item);
+    NotifyCheck(kCheckItunesProductState_Item_Checking, item);
+    if (plan.unregisterCode) {
+        LOG_INFO_W(L"InstallDir length 0,Uninstall...");
+        CMsiInstaller::Instance().Uninstall(type, *plan.unregisterCode, nullptr);
+        ReportMissing(item, plan);
+        LOG_INFO_W(L"=> kCheckItunesProductState_Item_Fail_Miss\n");
+        return;
+    }
+    ReportVerdict(PlanWithFiles(facts, item, m_bVerifyFiles), item);
+}
+
+void CItunesCheck::LogSkip(SkipReason reason) const {
+    if (reason == SkipReason::NoWindows64) {
+        LOG_INFO_W(L"WARN:32 OS not need check:AppleApplicationSupport64!!!\n");
+    } else if (reason == SkipReason::BonjourNotNeeded) {
+        LOG_INFO_W(L"itunes[%s]not need check bonjour service!!!\n", m_strItunesVersion);
+    }
+}
+
+void CItunesCheck::DescribeInstalled(const InstalledProductFacts& product, ST_MSI_PRODUCT_UI_INFO& item) const {
     item.strProductName = product.name;
     item.strVersion = product.version;
-    repair.strInstallLocation = product.location;
-    repair.strProductCode = product.code;
-    repair.strLocalPackage = product.localPackage;
-    repair.strPackageName = packageName;
-    item.bNeedPackage = !FileExists(platform::Os().Files(), product.localPackage);
+    item.bNeedPackage = !product.localPackageExists;
     LOG_INFO_W(L"{");
     LOG_INFO_W(L"     ProductName = %s", product.name);
-    LOG_INFO_W(L"     PackageName = %s", packageName);
+    LOG_INFO_W(L"     PackageName = %s", product.packageName);
     LOG_INFO_W(L"     VersionString = %s", product.version);
     LOG_INFO_W(L"     productCode = %s", product.code);
     LOG_INFO_W(L"     localPackage = %s", product.localPackage);
     LOG_INFO_W(L"     installDir = %s", product.location);
     LOG_INFO_W(L"}");
-    return product;
 }
 
 // The end of every check of a product that has to be installed afresh.
-void CItunesCheck::ReportMissing(ST_MSI_PRODUCT_UI_INFO& item, ST_MSI_PRODUCT_REPAIR_INFO& repair) {
-    item.bNeedPackage = true;
+void CItunesCheck::ReportMissing(ST_MSI_PRODUCT_UI_INFO& item, const ProductCheckPlan& plan) {
+    item.bNeedPackage = plan.needPackage;
     item.strMessage = kProductMissing;
     NotifyCheck(kCheckItunesProductState_Item_Fail_Miss, item);
-    repair.nKind = kRepairKindMissing;
-    AppendRepair(repair);
+    AppendRepair(*plan.repair);
 }
 
-bool CItunesCheck::VerifyFiles(int type, const InstalledProduct& product, ST_MSI_PRODUCT_UI_INFO& item,
-                               std::vector<std::wstring>& bad, std::vector<std::wstring>& missing) {
-    if (m_bVerifyFiles) {
+FileCheckFacts CItunesCheck::VerifyFiles(int type, const InstalledProductFacts& product, ST_MSI_PRODUCT_UI_INFO& item,
+                                         bool verifyByList) const {
+    FileCheckFacts files;
+    if (verifyByList) {
         const wchar_t* bitness = IsItunes64Bit() ? L"64" : L"32";
         const std::wstring listPath = FormatString(L"%s\\iTunesConfig\\%s\\%s\\%d\\%s.fi", m_strHostDir, bitness,
                                                    m_strItunesVersion, type, product.version);
         LOG_INFO_W(L"[%s]Fi checking....\n", product.name);
-        const bool verified = CFileVerify::Instance().VerifyByFi(listPath, product.location);
-        if (!verified) {
+        files.verified = CFileVerify::Instance().VerifyByFi(listPath, product.location);
+        if (!files.verified) {
             LOG_INFO_W(L"[%s],Fi=[%s]check file bad，so do not full check!", product.name, listPath);
         }
-        return verified;
+        return files;
     }
     LOG_INFO_W(L"[%s] msi file checking:%s....", product.name, product.localPackage);
     int checked = 0;
-    const bool verified =
-        CFileVerify::Instance().VerifyByMsi(type, product.localPackage, product.location, checked, bad, missing);
+    files.verified = CFileVerify::Instance().VerifyByMsi(type, product.localPackage, product.location, checked,
+                                                         files.bad, files.missing);
     item.nCheckedFiles = checked;
-    if (!verified) {
+    if (!files.verified) {
         LOG_INFO_W(L"[%s],msi=[%s] check file bad,so do not full check!", product.name, product.localPackage);
     }
-    return verified;
+    return files;
 }
 
-void CItunesCheck::ReportVerdict(int type, const InstalledProduct& product, ST_MSI_PRODUCT_UI_INFO& item,
-                                 const ST_MSI_PRODUCT_REPAIR_INFO& repair) {
-    std::vector<std::wstring> bad, missing;
-    if (!VerifyFiles(type, product, item, bad, missing)) {
+void CItunesCheck::ReportVerdict(const ProductCheckPlan& plan, ST_MSI_PRODUCT_UI_INFO& item) {
+    if (plan.verdict == CheckVerdict::NotVerifiable) {
         LOG_INFO_W(L"=> kCheckItunesProductState_Item_Success_NotSure\n");
         NotifyCheck(kCheckItunesProductState_Item_Success_NotSure, item);
         return;
     }
-    item.vecFiles = bad;
-    item.vecFiles.insert(item.vecFiles.end(), missing.begin(), missing.end());
-    if (item.vecFiles.empty()) {
+    item.vecFiles = plan.files;
+    if (plan.verdict == CheckVerdict::Sound) {
         LOG_INFO_W(L"=> kCheckItunesProductState_Item_Success\n");
         NotifyCheck(kCheckItunesProductState_Item_Success, item);
         return;
@@ -311,7 +329,7 @@ void CItunesCheck::ReportVerdict(int type, const InstalledProduct& product, ST_M
     LOG_INFO_W(L"=> kCheckItunesProductState_Item_Fail_Bad\n");
     item.strMessage = kFilesMissOrBad;
     NotifyCheck(kCheckItunesProductState_Item_Fail_Bad, item);
-    AppendRepair(repair);
+    AppendRepair(*plan.repair);
 }
 
 // ---------------------------------------------------------------------------
@@ -321,8 +339,9 @@ bool CItunesCheck::FindComponentPackage(int type, const std::wstring& folder, st
     std::vector<std::wstring> files;
     ListFilesRecursive(platform::Os().Files(), folder, files);
     if (files.empty()) return false;
-    const wchar_t* key = PackageKey(type);
-    if (key == nullptr) return false;
+    const ProductFamilyRecord* product = FamilyRecord(type);
+    if (product == nullptr) return false;
+    const wchar_t* key = product->packageKey;
     for (const std::wstring& file : files) {
         if (AsciiLower(GetFileNameFromPath(file)).find(key) != std::wstring::npos) {
             path = file;
@@ -387,6 +406,26 @@ bool CItunesCheck::RepairAllItunesComponent(bool badOnly, std::wstring folder, T
         });
 }
 
+std::vector<RepairEntryFacts> CItunesCheck::ReadRepairFacts(const std::vector<ST_MSI_PRODUCT_REPAIR_INFO>& entries,
+                                                           const std::wstring& folder) {
+    std::vector<RepairEntryFacts> read;
+    for (const ST_MSI_PRODUCT_REPAIR_INFO& entry : entries) {
+        RepairEntryFacts facts;
+        facts.entry = entry;
+        facts.localPackageExists = FileExists(platform::Os().Files(), entry.strLocalPackage);
+        std::wstring found;
+        if (!facts.localPackageExists && FindComponentPackage(entry.nType, folder, found) && FileExists(platform::Os().Files(), found)) {
+            facts.folderPackage = found;
+        }
+        read.push_back(std::move(facts));
+    }
+    return read;
+}
+
+std::vector<RepairStep> CItunesCheck::PreviewRepair(bool badOnly, const std::wstring& folder) const {
+    return PlanRepair(ReadRepairFacts(RepairList(), folder), badOnly);
+}
+
 bool CItunesCheck::RepairItunesImp(int& error) {
     std::vector<ST_MSI_PRODUCT_REPAIR_INFO> entries;
     {
@@ -399,14 +438,14 @@ bool CItunesCheck::RepairItunesImp(int& error) {
         entries = m_vecRepair;
     }
     LOG_INFO_W(L"修复中(%d个组件)...\n", static_cast<int>(entries.size()));
-    for (const ST_MSI_PRODUCT_REPAIR_INFO& entry : entries) {
-        if (m_bBadOnly && entry.nKind == kRepairKindMissing) continue;
-        if (!RepairEntry(entry, error)) return false;
+    for (const RepairStep& step : PlanRepair(ReadRepairFacts(entries, m_strPackageFolder), m_bBadOnly)) {
+        if (!RepairEntry(step, error)) return false;
     }
     return true;
 }
 
-bool CItunesCheck::RepairEntry(const ST_MSI_PRODUCT_REPAIR_INFO& entry, int& error) {
+bool CItunesCheck::RepairEntry(const RepairStep& step, int& error) {
+    const ST_MSI_PRODUCT_REPAIR_INFO& entry = step.entry;
     ST_REPAIR_PROGRESS_INFO record;
     record.nType = entry.nType;
     record.nKind = entry.nKind;
@@ -418,9 +457,7 @@ bool CItunesCheck::RepairEntry(const ST_MSI_PRODUCT_REPAIR_INFO& entry, int& err
     }
     NotifyRepair(kRepairItunesState_Item_Begin, record);
 
-    std::wstring package = entry.strLocalPackage;
-    if (!FileExists(platform::Os().Files(), package)) FindComponentPackage(entry.nType, m_strPackageFolder, package);
-    if (!FileExists(platform::Os().Files(), package)) {
+    if (step.action == RepairAction::NoPackage) {
         error = kNoPackageFound;
         record.nErrorCode = kNoPackageFound;
         record.strMessage = FormatString(L"ERR:匹配不上[%s]的安装包(%s)...", name,
@@ -428,15 +465,15 @@ bool CItunesCheck::RepairEntry(const ST_MSI_PRODUCT_REPAIR_INFO& entry, int& err
         NotifyRepair(kRepairItunesState_Item_Fail, record);
         return false;
     }
-    LOG_INFO_W(L"Find : [%s] => [%s]\n", name, package);
+    LOG_INFO_W(L"Find : [%s] => [%s]\n", name, step.package);
 
     CMsiInstaller& installer = CMsiInstaller::Instance();
     bool repaired = false;
-    if (entry.nKind == kRepairKindDamaged) {
-        repaired = installer.UninstallAndInstall(entry.nType, entry.strProductCode, package, entry.strPackageName,
-                                                 &record.nErrorCode);
-    } else if (entry.nKind == kRepairKindMissing) {
-        repaired = installer.Install(package, &record.nErrorCode);
+    if (step.action == RepairAction::Reinstall) {
+        repaired = installer.UninstallAndInstall(entry.nType, entry.strProductCode, step.package,
+                                                 entry.strPackageName, &record.nErrorCode);
+    } else if (step.action == RepairAction::Install) {
+        repaired = installer.Install(step.package, &record.nErrorCode);
     }
     if (repaired) {
         LOG_INFO_W(L"修复成功!\n");

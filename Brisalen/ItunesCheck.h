@@ -13,20 +13,11 @@
 #include <string>
 #include <vector>
 
+#include "Brisalen/CheckPlan.h"
+#include "Brisalen/RepairPlan.h"
 #include "common/Singleton.h"
 #include "common/TaskSlot.h"
 #include "include/Brisalen.h"
-
-
-struct ST_MSI_PRODUCT_REPAIR_INFO {
-    int32_t nType = 0;
-    std::wstring strInstallLocation;
-    std::wstring strProductCode;
-    std::wstring strLocalPackage;
-    std::wstring strPackageName;
-    int32_t nKind = kRepairKindDamaged;
-    bool bEnabled = true;
-};
 
 class CItunesCheck {
 public:
@@ -37,6 +28,15 @@ public:
 
     bool CheckItuensPackageFile(const std::wstring& folder, std::vector<std::wstring>& packages);
     static bool FindComponentPackage(int type, const std::wstring& folder, std::wstring& path);
+
+    // The verdicts a check would reach now, product by product, without
+    // acting on any (only between tasks: it reads the machine as the check
+    // does, files included).
+    std::vector<ProductCheckPlan> PreviewCheck(bool bVerifyFiles);
+
+    // The steps a repair of the current list would take now, without
+    // taking any (only between tasks).
+    std::vector<RepairStep> PreviewRepair(bool badOnly, const std::wstring& folder) const;
 
     bool IsItunes64Bit() const;
     std::vector<ST_MSI_PRODUCT_REPAIR_INFO> RepairList() const;
@@ -51,27 +51,23 @@ private:
     // The check's body; its summary is reported by the task's final report.
     ST_MSI_PRODUCT_UI_INFO CheckItunesImp();
     ST_MSI_PRODUCT_UI_INFO FailedCheckSummary(const TaskEnd& end) const;
-    // What the check needs of an installed product's record.
-    struct InstalledProduct {
-        std::wstring code;
-        std::wstring name;
-        std::wstring version;
-        std::wstring location;
-        std::wstring localPackage;
-    };
-
+    void EnsureLockdownFolder() const;
+    CheckMachineFacts MachineFacts() const;
+    ProductCheckFacts ReadProductFacts(int type) const;
+    // The verdict of a product that waits for its files, once they are checked.
+    ProductCheckPlan PlanWithFiles(ProductCheckFacts& facts, ST_MSI_PRODUCT_UI_INFO& item, bool verifyFiles) const;
     void CheckComponent(int type);
-    bool SkippedOnThisMachine(int type) const;
-    // Fills the item and the repair entry from the record and logs it.
-    InstalledProduct DescribeInstalled(const ST_MSI_PRODUCT_RAW_DATA& record, ST_MSI_PRODUCT_UI_INFO& item,
-                                       ST_MSI_PRODUCT_REPAIR_INFO& repair) const;
-    void ReportMissing(ST_MSI_PRODUCT_UI_INFO& item, ST_MSI_PRODUCT_REPAIR_INFO& repair);
-    bool VerifyFiles(int type, const InstalledProduct& product, ST_MSI_PRODUCT_UI_INFO& item,
-                     std::vector<std::wstring>& bad, std::vector<std::wstring>& missing);
-    void ReportVerdict(int type, const InstalledProduct& product, ST_MSI_PRODUCT_UI_INFO& item,
-                       const ST_MSI_PRODUCT_REPAIR_INFO& repair);
+    void LogSkip(SkipReason reason) const;
+    // Fills the item from the registration and logs it.
+    void DescribeInstalled(const InstalledProductFacts& product, ST_MSI_PRODUCT_UI_INFO& item) const;
+    void ReportMissing(ST_MSI_PRODUCT_UI_INFO& item, const ProductCheckPlan& plan);
+    FileCheckFacts VerifyFiles(int type, const InstalledProductFacts& product, ST_MSI_PRODUCT_UI_INFO& item,
+                               bool verifyByList) const;
+    void ReportVerdict(const ProductCheckPlan& plan, ST_MSI_PRODUCT_UI_INFO& item);
     bool RepairItunesImp(int& error);
-    bool RepairEntry(const ST_MSI_PRODUCT_REPAIR_INFO& entry, int& error);
+    static std::vector<RepairEntryFacts> ReadRepairFacts(const std::vector<ST_MSI_PRODUCT_REPAIR_INFO>& entries,
+                                                         const std::wstring& folder);
+    bool RepairEntry(const RepairStep& step, int& error);
 
     void NotifyCheck(int state, const ST_MSI_PRODUCT_UI_INFO& info) const;
     void NotifyRepair(int state, const ST_REPAIR_PROGRESS_INFO& info) const;

@@ -2,6 +2,7 @@
 
 #include <memory>
 
+#include "Brisalen/ProductFamily.h"
 #include "common/TextHelpers.h"
 #include "logging/Log.h"
 #include "platform/Platform.h"
@@ -9,7 +10,6 @@
 namespace {
 
 constexpr wchar_t kItunesKey[] = L"SOFTWARE\\Apple Computer, Inc.\\iTunes";
-constexpr int32_t kProductTypeItunes = 1;
 
 platform::Result<std::unique_ptr<platform::IRegistryKey>> OpenItunesKey(uint32_t access) {
     return platform::Os().Registry().OpenKey(platform::RegistryRoot::LocalMachine, kItunesKey,
@@ -47,6 +47,7 @@ void ClearItunesInfoReg() {
 }
 
 bool MayDeleteInstallDir(int32_t nType, const std::wstring& strInstallDir) {
-    const std::wstring lower = AsciiLower(strInstallDir);
-    return !(nType == kProductTypeItunes && lower.find(L"itunes") == std::wstring::npos);
+    const ProductFamilyRecord* product = FamilyRecord(nType);
+    if (product == nullptr || product->folderMustSay == nullptr) return true;
+    return AsciiLower(strInstallDir).find(product->folderMustSay) != std::wstring::npos;
 }

@@ -4,6 +4,7 @@
 #include <set>
 
 #include "Brisalen/MsiDB.h"
+#include "Brisalen/ProductFamily.h"
 #include "common/PathHelpers.h"
 #include "common/TextHelpers.h"
 #include "logging/Log.h"
@@ -24,40 +25,13 @@ constexpr const wchar_t* kPropertyNames[] = {
     L"LastUsedType",  L"MediaPackagePath",  L"DiskPrompt",
 };
 
-struct NamedType {
-    const wchar_t* name;
-    int type;
-};
-
-// Names compared without regard to case, then exact ones; the first match
-// decides.
-constexpr NamedType kCaselessNames[] = {
-    {L"iTunes", kProductItunes},
-    {L"Apple Software Update", kProductAppleSoftwareUpdate},
-    {L"Apple Mobile Device Support", kProductMobileDeviceSupport},
-    {L"Bonjour", kProductBonjour},
-};
-constexpr NamedType kExactNames[] = {
-    {L"Apple Application Support (32-bit)", kProductAppleApplicationSupport},
-    {L"Apple 应用程序支持 (32 位)", kProductAppleApplicationSupport},
-    {L"Apple Application Support (64-bit)", kProductAppleApplicationSupport64},
-    {L"Apple 应用程序支持 (64 位)", kProductAppleApplicationSupport64},
-};
-
 bool Contains(const std::wstring& text, const wchar_t* part) { return text.find(part) != std::wstring::npos; }
 
 }  // namespace
 
 const wchar_t* ProductTypeName(int32_t type) {
-    switch (type) {
-        case kProductItunes: return L"iTunes";
-        case kProductAppleSoftwareUpdate: return L"Apple Software Update";
-        case kProductMobileDeviceSupport: return L"Apple Mobile Device Support";
-        case kProductBonjour: return L"Bonjour";
-        case kProductAppleApplicationSupport: return L"Apple Application Support";
-        case kProductAppleApplicationSupport64: return L"Apple Application Support64";
-        default: return L"unknown";
-    }
+    const ProductFamilyRecord* record = FamilyRecord(type);
+    return record != nullptr ? record->typeName : L"unknown";
 }
 
 std::wstring ProductProperty(const ST_MSI_PRODUCT_RAW_DATA& record, const wchar_t* name) {
@@ -69,9 +43,9 @@ CMsiEnum& CMsiEnum::Instance() { return Singleton<CMsiEnum>::Instance(); }
 
 CMsiEnum::CMsiEnum() {
     for (const wchar_t* name : kPropertyNames) m_mapPropertyName[name] = name;
-    m_mapProductService[kProductItunes] = {L"iPod Service"};
-    m_mapProductService[kProductMobileDeviceSupport] = {L"Apple Mobile Device Service"};
-    m_mapProductService[kProductBonjour] = {L"Bonjour Service"};
+    for (const ProductFamilyRecord& record : kProductFamily) {
+        if (record.service != nullptr) m_mapProductService[record.type] = {record.service};
+    }
 }
 
 void CMsiEnum::LoadAllInstallProduct(bool bAll) {
@@ -143,47 +117,37 @@ bool CMsiEnum::QueryProductProperty(const std::wstring& productCode, const std::
 
 bool CMsiEnum::GetItunesProductType(const std::wstring& productName, const std::wstring& installLocation,
                                     const std::wstring& packageName, int& type) {
+    // Names compared without regard to case, then exact ones, then the
+    // package's name, then the folder's; the first match decides.
     const std::wstring lowerName = AsciiLower(productName);
-    for (const NamedType& known : kCaselessNames) {
-        if (lowerName == AsciiLower(known.name)) {
+    for (const ProductFamilyRecord& known : kProductFamily) {
+        if (known.nameIgnoresCase && lowerName == AsciiLower(known.productName)) {
             type = known.type;
             return true;
         }
     }
-    for (const NamedType& known : kExactNames) {
-        if (productName == known.name) {
+    for (const ProductFamilyRecord& known : kProductFamily) {
+        if (known.nameIgnoresCase) continue;
+        if (productName == known.productName ||
+            (known.translatedName != nullptr && productName == known.translatedName)) {
             type = known.type;
             return true;
         }
     }
     const std::wstring lowerPackage = AsciiLower(packageName);
-    if (Contains(lowerPackage, L"appleapplicationsupport.msi")) {
-        type = kProductAppleApplicationSupport;
-        return true;
-    }
-    if (Contains(lowerPackage, L"appleapplicationsupport64.msi")) {
-        type = kProductAppleApplicationSupport64;
-        return true;
+    for (const ProductFamilyRecord& known : kProductFamily) {
+        if (known.packageNamePart != nullptr && Contains(lowerPackage, known.packageNamePart)) {
+            type = known.type;
+            return true;
+        }
     }
     std::wstring folder = AsciiLower(installLocation);
     RemoveTrailingBackslash(folder);
     const std::wstring lastComponent = GetFileNameFromPath(folder);
-    if (lastComponent == L"bonjour") {
-        type = kProductBonjour;
-        return true;
-    }
-    if (lastComponent == L"apple application support") {
-        if (Contains(productName, L"32")) {
-            type = kProductAppleApplicationSupport;
-            return true;
-        }
-        if (Contains(productName, L"64")) {
-            type = kProductAppleApplicationSupport64;
-            return true;
-        }
-    }
-    if (lastComponent == L"mobile device support") {
-        type = kProductMobileDeviceSupport;
+    for (const ProductFamilyRecord& known : kProductFamily) {
+        if (known.folderName == nullptr || lastComponent != known.folderName) continue;
+        if (known.folderBitness != nullptr && !Contains(productName, known.folderBitness)) continue;
+        type = known.type;
         return true;
     }
     return false;

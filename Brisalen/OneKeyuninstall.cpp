@@ -7,6 +7,8 @@
 #include "Brisalen/ItunesRegistry.h"
 #include "Brisalen/MsiEnum.h"
 #include "Brisalen/MsiInstaller.h"
+#include "Brisalen/UninstallFacts.h"
+#include "Brisalen/UninstallPlan.h"
 #include "Brisalen/Win10AppStore.h"
 #include "common/DeletionGuard.h"
 #include "common/FileHelpers.h"
@@ -129,17 +131,22 @@ void COneKeyuninstall::SendFinalReport(const ST_ONEKEY_UNINSTALL_INFO& record, c
 
 bool COneKeyuninstall::OneKeyUninstallImp(int& error) {
     LOG_INFO_W(L"[OneKeyUninstallImp] begin...");
-    m_setResidual.clear();
-    LoadProducts();
+    m_vecResidualFolders.clear();
+    const ProductRemovalPlan plan = PlanProductRemoval(ReadFamilyProducts());
+    LOG_INFO_W(L"Ready uninstall %d module...", static_cast<int>(plan.steps.size()));
+    m_vecLeavingCodes = plan.leavingCodes;
     bool allOk = true;
-    for (size_t i = 0; i < m_vecProducts.size(); ++i) {
-        if (!UninstallProduct(static_cast<int>(i + 1), m_vecProducts[i], error)) allOk = false;
+    for (const ProductRemovalStep& step : plan.steps) {
+        if (!UninstallProduct(step, error)) allOk = false;
     }
 
     LOG_INFO_W(L"=> analyze folder...");
-    CCollectDirMgr::Instance().CollectAppleProgramFolders(m_setResidual);
+    const std::set<std::wstring> candidates = ResidualCandidates(plan);
+    // Judged once: what the guard refused now stays refused, and a folder
+    // deleted later stays in the set so its leftovers are still looked for.
+    m_vecResidualFolders = PlanResidualFolders(JudgeResidualFolders(candidates, m_vecLeavingCodes));
     LOG_INFO_W(L"=> kill third process...");
-    KillProcessWhenPathInFolderSafe(platform::Os(), DeletableResidualFolders());
+    KillProcessWhenPathInFolderSafe(platform::Os(), m_vecResidualFolders);
     LOG_INFO_W(L"=> delete Residual file ...");
     DeleteResidualFolders();
     LOG_INFO_W(L"=> collect Residual file infomation,and try delete again...");
@@ -148,66 +155,22 @@ bool COneKeyuninstall::OneKeyUninstallImp(int& error) {
     return allOk;
 }
 
-void COneKeyuninstall::LoadProducts() {
-    CMsiEnum& products = CMsiEnum::Instance();
-    products.LoadAllInstallProduct(false);
-    m_vecProducts.clear();
-    for (const auto& entry : products.ItunesProducts()) m_vecProducts.push_back(entry.second);
-    std::stable_sort(m_vecProducts.begin(), m_vecProducts.end(),
-                     [](const auto& a, const auto& b) { return a.nProductTypeCopy < b.nProductTypeCopy; });
-    LOG_INFO_W(L"Ready uninstall %d module...", static_cast<int>(m_vecProducts.size()));
-    // The family's own locations are theirs to lose; every other product's
-    // stays whatever a residual folder holds.
-    m_vecLeavingCodes.clear();
-    for (const ST_MSI_PRODUCT_RAW_DATA& product : m_vecProducts) m_vecLeavingCodes.push_back(product.strProductCode);
-}
-
-bool COneKeyuninstall::UninstallProduct(int position, const ST_MSI_PRODUCT_RAW_DATA& product, int& error) {
-    const std::wstring location = ProductProperty(product, L"InstallLocation");
+bool COneKeyuninstall::UninstallProduct(const ProductRemovalStep& step, int& error) {
     ST_ONEKEY_UNINSTALL_INFO info;
-    info.nType = product.nProductTypeCopy;
-    info.strProductName = ProductProperty(product, L"ProductName");
-    LOG_INFO_W(L"=> [%d][%s],InstallLocation = [%s]...", position, info.strProductName, location);
-    QueueInstallFolder(info.nType, location);
+    info.nType = step.product.type;
+    info.strProductName = step.product.name;
+    LOG_INFO_W(L"=> [%d][%s],InstallLocation = [%s]...", step.position, info.strProductName, step.product.location);
+    if (!step.queuesFolder) LOG_INFO_W(L"#######not delete Residual file1!!!######");
     Notify(kOneKeyUninstallState_Item_UninstallBegin, info);
     LOG_INFO_W(L"=> exec Uninstall...");
-    const bool removed = CMsiInstaller::Instance().Uninstall(info.nType, product.strProductCode, &error);
+    const bool removed = CMsiInstaller::Instance().Uninstall(info.nType, step.product.code, &error);
     Notify(kOneKeyUninstallState_Item_UninstallEnd, info);
     return removed;
 }
 
-void COneKeyuninstall::QueueInstallFolder(int type, std::wstring location) {
-    NormalizePath(location);
-    AsciiLowerInPlace(location);
-    // An iTunes folder that does not say "itunes" (a bare drive, say) is no
-    // folder of ours to take. An empty location stays in the set: nothing
-    // exists under that name, so nothing acts on it.
-    if (MayDeleteInstallDir(type, location)) {
-        m_setResidual.insert(location);
-    } else {
-        LOG_INFO_W(L"#######not delete Residual file1!!!######");
-    }
-}
-
-std::vector<std::wstring> COneKeyuninstall::DeletableResidualFolders() {
-    const DeletionGuard guard(platform::Os(), m_vecLeavingCodes);
-    std::vector<std::wstring> folders;
-    for (auto it = m_setResidual.begin(); it != m_setResidual.end();) {
-        std::wstring canonical;
-        if (!FileExists(platform::Os().Files(), *it)) {
-            ++it;
-        } else if (guard.AllowsProductTree(*it, canonical)) {
-            folders.push_back(*it++);
-        } else {
-            it = m_setResidual.erase(it);  // the guard logged why
-        }
-    }
-    return folders;
-}
-
 void COneKeyuninstall::DeleteResidualFolders() {
     ST_ONEKEY_UNINSTALL_INFO info;
-    for (const std::wstring& folder : DeletableResidualFolders()) {
+    for (const std::wstring& folder : m_vecResidualFolders) {
         // One spelling of a folder may already have taken another.
         if (!FileExists(platform::Os().Files(), folder)) continue;
         info.strPath = folder;
@@ -238,17 +201,12 @@ void COneKeyuninstall::EndProgramsAmongLeftovers() {
 
 void COneKeyuninstall::GetCantDeleteList(std::vector<std::wstring>& files) {
     files.clear();
-    std::set<std::wstring> paths;
-    for (const std::wstring& folder : DeletableResidualFolders()) {
-        if (IsLink(platform::Os().Files(), folder)) continue;
-        std::vector<std::wstring> listed;
-        ListFilesRecursive(platform::Os().Files(), folder, listed);
-        for (std::wstring& path : listed) {
-            NormalizePath(path);
-            AsciiLowerInPlace(path);
-            paths.insert(std::move(path));
-        }
-    }
+    const std::set<std::wstring> paths = PlanLeftoverDeletion(ListResidualFiles(m_vecResidualFolders));
+    DeleteLeftovers(paths, files);
+}
+
+// The leftovers lie below folders the guard passed for deletion as a whole.
+void COneKeyuninstall::DeleteLeftovers(const std::set<std::wstring>& paths, std::vector<std::wstring>& files) {
     platform::IFileSystem& fs = platform::Os().Files();
     for (const std::wstring& path : paths) {
         fs.DeleteFile(path);

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "Brisalen/UninstallPlan.h"
 #include "common/Singleton.h"
 #include "common/TaskSlot.h"
 #include "include/Brisalen.h"
@@ -44,15 +45,11 @@ private:
     void SendFinalReport(const ST_ONEKEY_UNINSTALL_INFO& record, const TaskEnd& end) const;
 
     bool OneKeyUninstallImp(int& error);
-    void LoadProducts();
-    bool UninstallProduct(int position, const ST_MSI_PRODUCT_RAW_DATA& product, int& error);
-    void QueueInstallFolder(int type, std::wstring location);
-    // The existing folders of the residual set that the guard lets go;
-    // refused ones leave the set, so nothing acts on them.
-    std::vector<std::wstring> DeletableResidualFolders();
+    bool UninstallProduct(const ProductRemovalStep& step, int& error);
     void DeleteResidualFolders();
     void EndProgramsAmongLeftovers();
     void GetCantDeleteList(std::vector<std::wstring>& files);
+    void DeleteLeftovers(const std::set<std::wstring>& paths, std::vector<std::wstring>& files);
 
     void OnDeleteItunesUserData(std::vector<std::wstring>& files);
     void DeleteDirWithCancel(std::wstring folder);
@@ -64,11 +61,10 @@ private:
     void* m_pUser = nullptr;
     bool m_isDeleteUserData = false;
     bool* m_pCancel = nullptr;
-    std::vector<ST_MSI_PRODUCT_RAW_DATA> m_vecProducts;
     // Product codes of the family being removed: their own locations are
     // not protected from the residual deletion, every other product's is.
     std::vector<std::wstring> m_vecLeavingCodes;
-    // Lower-case folder paths in ordinal order.
-    std::set<std::wstring> m_setResidual;
+    // The residual folders the guard let go, judged once per run.
+    std::vector<std::wstring> m_vecResidualFolders;
     TaskSlot m_task;
 };

@@ -5,6 +5,8 @@
 
 #include "Brisalen/ConfigMgr.h"
 #include "Brisalen/ItunesLibraryMgr.h"
+#include "Brisalen/UserDataDeletionFacts.h"
+#include "Brisalen/UserDataDeletionPlan.h"
 #include "Brisalen/itunesUserDataMgr.h"
 #include "common/DeletionGuard.h"
 #include "common/FileHelpers.h"
@@ -22,28 +24,12 @@ constexpr int32_t kDeleteCancelled = -1;
 
 // What one deletion works on, copied from the scan's tables so that a scan
 // started meanwhile cannot change it underneath.
-struct CItunesUserDataMgr::DeletionPlan {
-    std::set<std::wstring> folders;  // ordered by code unit
-    std::set<std::wstring> junkFiles;
-    // The backups the scan found and the host did not pick, in SpareKey
-    // form: counted under category 12 alone, so a category folder that
-    // holds one leaves it in place.
-    std::set<std::wstring> sparedBackups;
+struct CItunesUserDataMgr::DeletionPlan : UserDataDeletionPlan {
     // The links the scan walked through: the deletion acts through no other.
     UserDataReach reach;
-    bool mediaSelected = false;
-    bool junkSelected = false;
 };
 
 namespace {
-
-// One spelling for a folder whether the walk reached it plainly or in the
-// literal \\?\ form, letters folded as the scan folds them.
-std::wstring SpareKey(const std::wstring& path) {
-    std::wstring key = path.rfind(L"\\\\?\\", 0) == 0 ? path.substr(4) : path;
-    RemoveTrailingBackslash(key);
-    return AsciiLower(key);
-}
 
 std::wstring FolderEntry(const std::wstring& folder) {
     std::wstring entry = AsciiLower(folder);
@@ -88,42 +74,57 @@ bool CItunesUserDataMgr::DeleteItuensUserData(DeleteItunesUserDataCallback callb
 
 bool CItunesUserDataMgr::IsCancle() const { return IsCancelSet(m_pCancelDelete); }
 
-CItunesUserDataMgr::DeletionPlan CItunesUserDataMgr::PlanDeletion() {
-    // A scan still running owns the tables until it ends.
-    std::lock_guard<std::mutex> tables(m_tablesLock);
-    DeletionPlan plan;
-    plan.reach = m_reach;
+UserDataSelectionFacts CItunesUserDataMgr::SelectionFacts(const std::vector<int32_t>& categories,
+                                                          const std::vector<int32_t>& items) const {
+    UserDataSelectionFacts facts;
     for (const auto& [code, entry] : m_index) {
-        if (std::find(m_vecCategory.begin(), m_vecCategory.end(), code) == m_vecCategory.end()) continue;
-        const std::wstring label = GetItunesCategoryName(code);
-        LOG_INFO_W(L"Ready delete %s...\n", label);
-        if (code == kCategorySpecialItl) {
-            LOG_INFO_W(L"not delete [%s]\n", label);
+        facts.categories.push_back({code, GetItunesCategoryName(code), entry.pInfo->vecFolder, entry.pInfo->nSize});
+    }
+    for (const auto& [id, item] : m_mapBackups) facts.backups.push_back({id, item.strDeviceName, item.strPath, item.nSize});
+    // The junk list can be long; it is copied only when it is picked.
+    if (std::find(categories.begin(), categories.end(), kCategoryJunk) != categories.end()) {
+        facts.junkFiles = m_setJunkFiles;
+    }
+    facts.pickedCategories = categories;
+    facts.pickedBackups = items;
+    return facts;
+}
+
+CItunesUserDataMgr::DeletionPlan CItunesUserDataMgr::PlanDeletion() {
+    DeletionPlan plan;
+    {
+        // A scan still running owns the tables until it ends.
+        std::lock_guard<std::mutex> tables(m_tablesLock);
+        static_cast<UserDataDeletionPlan&>(plan) = PlanUserDataDeletion(SelectionFacts(m_vecCategory, m_vecItem));
+        plan.reach = m_reach;
+    }
+    for (const PickedCategory& category : plan.categories) {
+        LOG_INFO_W(L"Ready delete %s...\n", category.label);
+        if (category.kept) {
+            LOG_INFO_W(L"not delete [%s]\n", category.label);
             continue;
         }
-        if (IsMediaCategory(code)) plan.mediaSelected = true;
-        if (code == kCategoryJunk) {
-            plan.junkSelected = true;
-            plan.junkFiles = m_setJunkFiles;
-        }
-        for (const std::wstring& folder : entry.pInfo->vecFolder) {
-            LOG_INFO_W(L"delete %s:%s...\n", label, folder);
-            plan.folders.insert(folder);
-        }
-        m_nTotalSize += entry.pInfo->nSize;
+        for (const std::wstring& folder : category.folders) LOG_INFO_W(L"delete %s:%s...\n", category.label, folder);
     }
-    for (int32_t id : m_vecItem) {
-        auto backup = m_mapBackups.find(id);
-        if (backup == m_mapBackups.end()) continue;
-        const ST_ITUNES_USER_DATA_ITEM& item = backup->second;
-        LOG_INFO_W(L"Ready delete backup: id = %d,name=%s,dir=%s...\n", id, item.strDeviceName, item.strPath);
-        plan.folders.insert(item.strPath);
-        m_nTotalSize += item.nSize;
+    for (const UserDataBackupFacts& backup : plan.backups) {
+        LOG_INFO_W(L"Ready delete backup: id = %d,name=%s,dir=%s...\n", backup.id, backup.deviceName, backup.path);
     }
-    for (const auto& [id, item] : m_mapBackups) {
-        if (plan.folders.count(item.strPath) == 0) plan.sparedBackups.insert(SpareKey(item.strPath));
-    }
+    m_nTotalSize += plan.totalSize;
     return plan;
+}
+
+std::vector<UserDataFileSetEntry> CItunesUserDataMgr::PreviewDeletion(const std::vector<int32_t>& categories,
+                                                                      const std::vector<int32_t>& items) {
+    UserDataDeletionPlan plan;
+    UserDataReach reach;
+    {
+        std::lock_guard<std::mutex> tables(m_tablesLock);
+        plan = PlanUserDataDeletion(SelectionFacts(categories, items));
+        reach = m_reach;
+    }
+    const std::set<std::wstring> junk = plan.junkSelected ? plan.junkFiles : std::set<std::wstring>();
+    return PlanUserDataFileSet(plan, ReadPlannedFolders(plan.folders, reach), ReadJunkFiles(junk, reach),
+                               ReadJunkFolders(junk));
 }
 
 void CItunesUserDataMgr::DeleteItunesUserDataImp() {

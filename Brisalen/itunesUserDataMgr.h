@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "Brisalen/UserDataCategories.h"
+#include "Brisalen/UserDataDeletionPlan.h"
 #include "Brisalen/UserDataReach.h"
 #include "common/FileHelpers.h"
 #include "common/FolderWalker.h"
@@ -36,6 +37,11 @@ public:
 
     // What GetAllItunesTypeInfoMap hands out; empty before the first scan.
     ItunesTypeInfoMap* GetAllItunesTypeInfoMap() { return &m_mapGroups; }
+
+    // Every file and folder a deletion of this pick from the last scan
+    // would remove now, with its size, removing nothing (between tasks).
+    std::vector<UserDataFileSetEntry> PreviewDeletion(const std::vector<int32_t>& categories,
+                                                      const std::vector<int32_t>& items);
 
     bool IsScanning() const { return m_scanTask.IsRunning(); }
     bool IsDeleting() const { return m_deleteTask.IsRunning(); }
@@ -65,6 +71,9 @@ private:
     struct DeletionPlan;
     void DeleteItunesUserDataImp();
     DeletionPlan PlanDeletion();
+    // Under the tables lock.
+    UserDataSelectionFacts SelectionFacts(const std::vector<int32_t>& categories,
+                                          const std::vector<int32_t>& items) const;
     void DeleteJunkFiles(const DeletionPlan& plan, ST_ITUNES_DELETE_INFO& record);
     enum class FolderOutcome { Absent, Walked, Refused };
     FolderOutcome FinalDeleletDir(const std::wstring& folder, const DeletionPlan& plan, const SpareFolder& spare);
