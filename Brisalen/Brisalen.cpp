@@ -18,17 +18,17 @@ namespace {
 std::wstring ItunesVersion() {
     std::wstring installDir;
     std::wstring version;
-    QueryItunesInfoReg(installDir, version);
+    QueryItunesInfoReg(LibraryPlatform().Registry(), installDir, version);
     return version;
 }
 
 bool StartItunes() {
+    platform::Platform& os = LibraryPlatform();
     std::wstring installDir;
     std::wstring version;
-    QueryItunesInfoReg(installDir, version);
+    QueryItunesInfoReg(os.Registry(), installDir, version);
     const std::wstring program = installDir + L"\\iTunes.exe";
     LOG_INFO_W(L"open itunes[%s]...\n", program);
-    platform::Platform& os = LibraryPlatform();
     if (!FileExists(os.Files(), program)) {
         LOG_INFO_W(L"itunes not exist!\n");
         return false;

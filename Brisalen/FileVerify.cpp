@@ -75,6 +75,6 @@ void CFileVerify::DeleteProductInstallFiles(int productType) {
             }
         }
     }
-    if (productType == kProductItunes) ClearItunesInfoReg();
+    if (productType == kProductItunes) ClearItunesInfoReg(m_os.Registry());
     LOG_INFO_W(L"[DeleteProductInstallFiles] end!");
 }

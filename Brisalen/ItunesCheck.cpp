@@ -28,12 +28,12 @@ constexpr wchar_t kFilesMissOrBad[] = L" File Miss or bad";
 constexpr wchar_t kRepairRefusal[] = L"修复失败!(上次修复任务尚未结束)\n";
 
 // "name:[STATE] , name:[STATE]" for the type's services, logged as it grows.
-std::wstring ServiceStates(int type) {
-    const std::vector<std::wstring> names = CMsiEnum::Instance().ServicesOf(type);
+std::wstring ServiceStates(platform::IServiceManager& services, const CMsiEnum& products, int type) {
+    const std::vector<std::wstring> names = products.ServicesOf(type);
     std::wstring text;
     for (size_t i = 0; i < names.size(); ++i) {
         const wchar_t* format = i + 1 < names.size() ? L"%s:[%s] , " : L"%s:[%s]";
-        text += FormatString(format, names[i], GetServiceStateText(platform::Os().Services(), names[i]));
+        text += FormatString(format, names[i], GetServiceStateText(services, names[i]));
         LOG_INFO_W(L"[Service] %s", text);
     }
     return text;
@@ -41,12 +41,16 @@ std::wstring ServiceStates(int type) {
 
 }  // namespace
 
-CItunesCheck::CItunesCheck()
-    : m_strHostDir(GetExeDir(platform::Os().Process())),
-      m_checkTask(platform::Os().Process(), FinalReportOrder::ReportThenRelease, L"ERR:check fail because last Task is Running!\n"),
-      m_repairTask(platform::Os().Process(), FinalReportOrder::ReportThenRelease, kRepairRefusal) {}
-
-CItunesCheck& CItunesCheck::Instance() { return Singleton<CItunesCheck>::Instance(); }
+CItunesCheck::CItunesCheck(platform::Platform& os, CMsiEnum& products, CMsiInstaller& installer, CFileVerify& verify,
+                           const CCollectDirMgr& folders)
+    : m_os(os),
+      m_products(products),
+      m_installer(installer),
+      m_verify(verify),
+      m_folders(folders),
+      m_strHostDir(GetExeDir(os.Process())),
+      m_checkTask(os.Process(), FinalReportOrder::ReportThenRelease, L"ERR:check fail because last Task is Running!\n"),
+      m_repairTask(os.Process(), FinalReportOrder::ReportThenRelease, kRepairRefusal) {}
 
 bool CItunesCheck::IsItunes64Bit() const {
     std::lock_guard<std::mutex> lock(m_lock);
@@ -116,8 +120,8 @@ void CItunesCheck::LoadItunesInfo() {
     m_mapInstalled.clear();
     // Asked at every check rather than once, so a machine whose Windows
     // changes (the simulated one) is judged as it is now.
-    m_bWindows64 = COsInfo(platform::Os().Machine()).bIsWow64;
-    CMsiEnum& products = CMsiEnum::Instance();
+    m_bWindows64 = COsInfo(m_os.Machine()).bIsWow64;
+    CMsiEnum& products = m_products;
     products.LoadAllInstallProduct(false);
     std::vector<ST_MSI_PRODUCT_RAW_DATA> records;
     for (const auto& entry : products.ItunesProducts()) records.push_back(entry.second);
@@ -158,8 +162,8 @@ void CItunesCheck::LoadItunesInfo() {
 void CItunesCheck::EnsureLockdownFolder() const {
     if (m_mapInstalled.count(kProductItunes) == 0) return;
     const std::wstring lockdown =
-        FormatString(L"%s\\Apple\\Lockdown", CCollectDirMgr::Instance().GetProgramDataDir());
-    if (!FileExists(platform::Os().Files(), lockdown)) CreateDirTree(platform::Os().Files(), lockdown);
+        FormatString(L"%s\\Apple\\Lockdown", m_folders.GetProgramDataDir());
+    if (!FileExists(m_os.Files(), lockdown)) CreateDirTree(m_os.Files(), lockdown);
 }
 
 ST_MSI_PRODUCT_UI_INFO CItunesCheck::CheckItunesImp() {
@@ -172,7 +176,7 @@ ST_MSI_PRODUCT_UI_INFO CItunesCheck::CheckItunesImp() {
     const std::vector<ST_MSI_PRODUCT_REPAIR_INFO> repairs = RepairList();
     summary.nRepairCount = static_cast<int32_t>(repairs.size());
     for (const ST_MSI_PRODUCT_REPAIR_INFO& entry : repairs) {
-        if (!FileExists(platform::Os().Files(), entry.strLocalPackage)) {
+        if (!FileExists(m_os.Files(), entry.strLocalPackage)) {
             LOG_INFO_W(L"Need Download iTunes install package!");
             summary.bNeedPackage = true;
             break;
@@ -194,7 +198,7 @@ ProductCheckFacts CItunesCheck::ReadProductFacts(int type) const {
     product.name = ProductProperty(record, L"ProductName");
     product.localPackage = ProductProperty(record, L"LocalPackage");
     product.packageName = ProductProperty(record, L"PackageName");
-    product.localPackageExists = FileExists(platform::Os().Files(), product.localPackage);
+    product.localPackageExists = FileExists(m_os.Files(), product.localPackage);
     facts.installed = std::move(product);
     return facts;
 }
@@ -237,7 +241,7 @@ void CItunesCheck::CheckComponent(int type) {
     ST_MSI_PRODUCT_UI_INFO item;
     item.nType = type;
     item.nInstalledCount = static_cast<int32_t>(m_mapInstalled.size());
-    item.strServices = ServiceStates(type);
+    item.strServices = ServiceStates(m_os.Services(), m_products, type);
 
     if (!facts.installed) {
         LOG_INFO_W(L"=> kCheckItunesProductState_Item_Fail_Miss\n");
@@ -251,7 +255,7 @@ void CItunesCheck::CheckComponent(int type) {
     NotifyCheck(kCheckItunesProductState_Item_Checking, item);
     if (plan.unregisterCode) {
         LOG_INFO_W(L"InstallDir length 0,Uninstall...");
-        CMsiInstaller::Instance().Uninstall(type, *plan.unregisterCode, nullptr);
+        m_installer.Uninstall(type, *plan.unregisterCode, nullptr);
         ReportMissing(item, plan);
         LOG_INFO_W(L"=> kCheckItunesProductState_Item_Fail_Miss\n");
         return;
@@ -297,7 +301,7 @@ FileCheckFacts CItunesCheck::VerifyFiles(int type, const InstalledProductFacts& 
         const std::wstring listPath = FormatString(L"%s\\iTunesConfig\\%s\\%s\\%d\\%s.fi", m_strHostDir, bitness,
                                                    m_strItunesVersion, type, product.version);
         LOG_INFO_W(L"[%s]Fi checking....\n", product.name);
-        files.verified = CFileVerify::Instance().VerifyByFi(listPath, product.location);
+        files.verified = m_verify.VerifyByFi(listPath, product.location);
         if (!files.verified) {
             LOG_INFO_W(L"[%s],Fi=[%s]check file bad，so do not full check!", product.name, listPath);
         }
@@ -305,7 +309,7 @@ FileCheckFacts CItunesCheck::VerifyFiles(int type, const InstalledProductFacts& 
     }
     LOG_INFO_W(L"[%s] msi file checking:%s....", product.name, product.localPackage);
     int checked = 0;
-    files.verified = CFileVerify::Instance().VerifyByMsi(type, product.localPackage, product.location, checked,
+    files.verified = m_verify.VerifyByMsi(type, product.localPackage, product.location, checked,
                                                          files.bad, files.missing);
     item.nCheckedFiles = checked;
     if (!files.verified) {
@@ -335,9 +339,9 @@ void CItunesCheck::ReportVerdict(const ProductCheckPlan& plan, ST_MSI_PRODUCT_UI
 // ---------------------------------------------------------------------------
 // The package lookup
 
-bool CItunesCheck::FindComponentPackage(int type, const std::wstring& folder, std::wstring& path) {
+bool CItunesCheck::FindComponentPackage(int type, const std::wstring& folder, std::wstring& path) const {
     std::vector<std::wstring> files;
-    ListFilesRecursive(platform::Os().Files(), folder, files);
+    ListFilesRecursive(m_os.Files(), folder, files);
     if (files.empty()) return false;
     const ProductFamilyRecord* product = FamilyRecord(type);
     if (product == nullptr) return false;
@@ -407,14 +411,14 @@ bool CItunesCheck::RepairAllItunesComponent(bool badOnly, std::wstring folder, T
 }
 
 std::vector<RepairEntryFacts> CItunesCheck::ReadRepairFacts(const std::vector<ST_MSI_PRODUCT_REPAIR_INFO>& entries,
-                                                           const std::wstring& folder) {
+                                                           const std::wstring& folder) const {
     std::vector<RepairEntryFacts> read;
     for (const ST_MSI_PRODUCT_REPAIR_INFO& entry : entries) {
         RepairEntryFacts facts;
         facts.entry = entry;
-        facts.localPackageExists = FileExists(platform::Os().Files(), entry.strLocalPackage);
+        facts.localPackageExists = FileExists(m_os.Files(), entry.strLocalPackage);
         std::wstring found;
-        if (!facts.localPackageExists && FindComponentPackage(entry.nType, folder, found) && FileExists(platform::Os().Files(), found)) {
+        if (!facts.localPackageExists && FindComponentPackage(entry.nType, folder, found) && FileExists(m_os.Files(), found)) {
             facts.folderPackage = found;
         }
         read.push_back(std::move(facts));
@@ -467,7 +471,7 @@ bool CItunesCheck::RepairEntry(const RepairStep& step, int& error) {
     }
     LOG_INFO_W(L"Find : [%s] => [%s]\n", name, step.package);
 
-    CMsiInstaller& installer = CMsiInstaller::Instance();
+    CMsiInstaller& installer = m_installer;
     bool repaired = false;
     if (step.action == RepairAction::Reinstall) {
         repaired = installer.UninstallAndInstall(entry.nType, entry.strProductCode, step.package,

@@ -15,19 +15,27 @@
 
 #include "Brisalen/CheckPlan.h"
 #include "Brisalen/RepairPlan.h"
-#include "common/Singleton.h"
+#include "Brisalen/CollectDirMgr.h"
+#include "Brisalen/FileVerify.h"
+#include "Brisalen/MsiEnum.h"
+#include "Brisalen/MsiInstaller.h"
+#include "platform/Platform.h"
 #include "common/TaskSlot.h"
 #include "include/Brisalen.h"
 
 class CItunesCheck {
 public:
     static CItunesCheck& Instance();
+    // Judges the products `products` finds on `os`, verifies their files
+    // through `verify` and repairs through `installer`.
+    CItunesCheck(platform::Platform& os, CMsiEnum& products, CMsiInstaller& installer, CFileVerify& verify,
+                 const CCollectDirMgr& folders);
 
     bool CheckAllItunesComponent(TaskCallback pfn, void* pUser, bool bVerifyFiles);
     bool RepairAllItunesComponent(bool badOnly, std::wstring folder, TaskCallback pfn, void* pUser);
 
     bool CheckItuensPackageFile(const std::wstring& folder, std::vector<std::wstring>& packages);
-    static bool FindComponentPackage(int type, const std::wstring& folder, std::wstring& path);
+    bool FindComponentPackage(int type, const std::wstring& folder, std::wstring& path) const;
 
     // The verdicts a check would reach now, product by product, without
     // acting on any (only between tasks: it reads the machine as the check
@@ -44,8 +52,6 @@ public:
     void WaitIdle() const;
 
 private:
-    friend class Singleton<CItunesCheck>;
-    CItunesCheck();
 
     void LoadItunesInfo();
     // The check's body; its summary is reported by the task's final report.
@@ -65,14 +71,19 @@ private:
                                bool verifyByList) const;
     void ReportVerdict(const ProductCheckPlan& plan, ST_MSI_PRODUCT_UI_INFO& item);
     bool RepairItunesImp(int& error);
-    static std::vector<RepairEntryFacts> ReadRepairFacts(const std::vector<ST_MSI_PRODUCT_REPAIR_INFO>& entries,
-                                                         const std::wstring& folder);
+    std::vector<RepairEntryFacts> ReadRepairFacts(const std::vector<ST_MSI_PRODUCT_REPAIR_INFO>& entries,
+                                                  const std::wstring& folder) const;
     bool RepairEntry(const RepairStep& step, int& error);
 
     void NotifyCheck(int state, const ST_MSI_PRODUCT_UI_INFO& info) const;
     void NotifyRepair(int state, const ST_REPAIR_PROGRESS_INFO& info) const;
     void AppendRepair(const ST_MSI_PRODUCT_REPAIR_INFO& entry);
 
+    platform::Platform& m_os;
+    CMsiEnum& m_products;
+    CMsiInstaller& m_installer;
+    CFileVerify& m_verify;
+    const CCollectDirMgr& m_folders;
     // Check task inputs.
     TaskCallback m_checkCallback = nullptr;
     void* m_checkUser = nullptr;

@@ -5,21 +5,20 @@
 #include "Brisalen/ProductFamily.h"
 #include "common/TextHelpers.h"
 #include "logging/Log.h"
-#include "platform/Platform.h"
 
 namespace {
 
 constexpr wchar_t kItunesKey[] = L"SOFTWARE\\Apple Computer, Inc.\\iTunes";
 
-platform::Result<std::unique_ptr<platform::IRegistryKey>> OpenItunesKey(uint32_t access) {
-    return platform::Os().Registry().OpenKey(platform::RegistryRoot::LocalMachine, kItunesKey,
-                                             access | platform::kKeyWow64_64);
+platform::Result<std::unique_ptr<platform::IRegistryKey>> OpenItunesKey(platform::IRegistry& registry,
+                                                                        uint32_t access) {
+    return registry.OpenKey(platform::RegistryRoot::LocalMachine, kItunesKey, access | platform::kKeyWow64_64);
 }
 
 }  // namespace
 
-bool QueryItunesInfoReg(std::wstring& strInstallDir, std::wstring& strVersion) {
-    const auto opened = OpenItunesKey(platform::kKeyRead);
+bool QueryItunesInfoReg(platform::IRegistry& registry, std::wstring& strInstallDir, std::wstring& strVersion) {
+    const auto opened = OpenItunesKey(registry, platform::kKeyRead);
     if (!opened) {
         LOG_INFO_W(L"ERR:query itunes info fail!\n");
         return false;
@@ -32,9 +31,9 @@ bool QueryItunesInfoReg(std::wstring& strInstallDir, std::wstring& strVersion) {
     return true;
 }
 
-void ClearItunesInfoReg() {
+void ClearItunesInfoReg(platform::IRegistry& registry) {
     LOG_INFO_W(L"Clear Reg info begin");
-    auto opened = OpenItunesKey(platform::kKeyWrite);
+    auto opened = OpenItunesKey(registry, platform::kKeyWrite);
     if (!opened) {
         LOG_INFO_W(L"ERR:query itunes info fail!\n");
         return;

@@ -6,11 +6,13 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/Registry.h"
+
 // True when the key could be opened; each output changes only when its value
 // was read.
-bool QueryItunesInfoReg(std::wstring& strInstallDir, std::wstring& strVersion);
+bool QueryItunesInfoReg(platform::IRegistry& registry, std::wstring& strInstallDir, std::wstring& strVersion);
 // Deletes the "Version" and "InstallDir" values; the key stays.
-void ClearItunesInfoReg();
+void ClearItunesInfoReg(platform::IRegistry& registry);
 // An iTunes (type 1) folder may be deleted only when its path contains
 // "itunes"; every other product's folder may.
 bool MayDeleteInstallDir(int32_t nType, const std::wstring& strInstallDir);

@@ -7,9 +7,12 @@
 #include "Brisalen/FileVerify.h"
 #include "Brisalen/ItunesCheck.h"
 #include "Brisalen/ItunesLibraryMgr.h"
+#include "Brisalen/MsiEnum.h"
 #include "Brisalen/MsiInstaller.h"
+#include "Brisalen/OneKeyuninstall.h"
 #include "Brisalen/OnekeyIntall.h"
 #include "Brisalen/Win10AppStore.h"
+#include "Brisalen/itunesUserDataMgr.h"
 #include "common/Singleton.h"
 
 platform::Platform& LibraryPlatform() { return platform::Os(); }
@@ -29,8 +32,14 @@ CFileVerify& CFileVerify::Instance() {
 
 CMsiInstaller& CMsiInstaller::Instance() {
     return Singleton<CMsiInstaller>::Instance([] {
-        return std::make_unique<CMsiInstaller>(LibraryPlatform(), CFileVerify::Instance(), CCollectDirMgr::Instance());
+        return std::make_unique<CMsiInstaller>(LibraryPlatform(), CMsiEnum::Instance(), CFileVerify::Instance(),
+                                               CCollectDirMgr::Instance());
     });
+}
+
+CMsiEnum& CMsiEnum::Instance() {
+    return Singleton<CMsiEnum>::Instance(
+        [] { return std::make_unique<CMsiEnum>(LibraryPlatform(), CCollectDirMgr::Instance()); });
 }
 
 CWin10AppStore& CWin10AppStore::Instance() {
@@ -40,6 +49,27 @@ CWin10AppStore& CWin10AppStore::Instance() {
 CItunesLibraryMgr& CItunesLibraryMgr::Instance() {
     return Singleton<CItunesLibraryMgr>::Instance(
         [] { return std::make_unique<CItunesLibraryMgr>(LibraryPlatform(), CCollectDirMgr::Instance()); });
+}
+
+CItunesCheck& CItunesCheck::Instance() {
+    return Singleton<CItunesCheck>::Instance([] {
+        return std::make_unique<CItunesCheck>(LibraryPlatform(), CMsiEnum::Instance(), CMsiInstaller::Instance(),
+                                              CFileVerify::Instance(), CCollectDirMgr::Instance());
+    });
+}
+
+COneKeyuninstall& COneKeyuninstall::Instance() {
+    return Singleton<COneKeyuninstall>::Instance([] {
+        return std::make_unique<COneKeyuninstall>(LibraryPlatform(), CMsiEnum::Instance(), CMsiInstaller::Instance(),
+                                                  CCollectDirMgr::Instance(), CWin10AppStore::Instance());
+    });
+}
+
+CItunesUserDataMgr& CItunesUserDataMgr::Instance() {
+    return Singleton<CItunesUserDataMgr>::Instance([] {
+        return std::make_unique<CItunesUserDataMgr>(LibraryPlatform(), CCollectDirMgr::Instance(),
+                                                    CConfigMgr::Instance(), CItunesLibraryMgr::Instance());
+    });
 }
 
 COnekeyIntall& COnekeyIntall::Instance() {

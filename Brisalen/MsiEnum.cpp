@@ -1,5 +1,4 @@
 #include "Brisalen/MsiEnum.h"
-#include "common/Singleton.h"
 
 #include <set>
 
@@ -39,9 +38,7 @@ std::wstring ProductProperty(const ST_MSI_PRODUCT_RAW_DATA& record, const wchar_
     return value == record.mapProperty.end() ? std::wstring() : value->second;
 }
 
-CMsiEnum& CMsiEnum::Instance() { return Singleton<CMsiEnum>::Instance(); }
-
-CMsiEnum::CMsiEnum() {
+CMsiEnum::CMsiEnum(platform::Platform& os, const CCollectDirMgr& folders) : m_os(os), m_folders(folders) {
     for (const wchar_t* name : kPropertyNames) m_mapPropertyName[name] = name;
     for (const ProductFamilyRecord& record : kProductFamily) {
         if (record.service != nullptr) m_mapProductService[record.type] = {record.service};
@@ -53,7 +50,7 @@ void CMsiEnum::LoadAllInstallProduct(bool bAll) {
     LOG_INFO_W(L"===========[LoadAllInstallProduct being]===========");
     m_mapAllProduct.clear();
     if (!bAll) m_mapItunesProduct.clear();
-    platform::IInstaller& installer = platform::Os().Installer();
+    platform::IInstaller& installer = m_os.Installer();
     for (uint32_t index = 0;; ++index) {
         std::wstring productCode;
         if (installer.EnumProducts(index, productCode) != platform::kErrSuccess) break;
@@ -64,7 +61,7 @@ void CMsiEnum::LoadAllInstallProduct(bool bAll) {
 
 void CMsiEnum::EnumProduct(const std::wstring& productCode, bool bAll) {
     bool elevated = false;
-    if (platform::Os().Installer().IsProductElevated(productCode, elevated) != platform::kErrSuccess) return;
+    if (m_os.Installer().IsProductElevated(productCode, elevated) != platform::kErrSuccess) return;
 
     std::wstring productName, installLocation, packageName;
     QueryProductProperty(productCode, L"ProductName", productName);
@@ -95,8 +92,8 @@ void CMsiEnum::EnumProduct(const std::wstring& productCode, bool bAll) {
 }
 
 void CMsiEnum::UpdateServicesFromPackage(int type, const std::wstring& localPackage) {
-    if (!FileExists(platform::Os().Files(), localPackage)) return;
-    CMsiDB package(platform::Os(), CCollectDirMgr::Instance());
+    if (!FileExists(m_os.Files(), localPackage)) return;
+    CMsiDB package(m_os, m_folders);
     package.Init(localPackage);  // an unreadable package just lists nothing
     std::vector<std::wstring> services;
     package.QueryServiceInstall(services);
@@ -106,9 +103,9 @@ void CMsiEnum::UpdateServicesFromPackage(int type, const std::wstring& localPack
 }
 
 bool CMsiEnum::QueryProductProperty(const std::wstring& productCode, const std::wstring& property,
-                                    std::wstring& value) {
+                                    std::wstring& value) const {
     std::wstring read;
-    if (platform::Os().Installer().GetProductInfo(productCode, property, read) != platform::kErrSuccess) {
+    if (m_os.Installer().GetProductInfo(productCode, property, read) != platform::kErrSuccess) {
         return false;
     }
     value = std::move(read);

@@ -10,7 +10,8 @@
 #include <vector>
 
 #include "include/Brisalen.h"
-#include "common/Singleton.h"
+#include "Brisalen/CollectDirMgr.h"
+#include "platform/Platform.h"
 
 enum ItunesProductType : int32_t {
     kProductUnknown = 0,
@@ -32,12 +33,15 @@ std::wstring ProductProperty(const ST_MSI_PRODUCT_RAW_DATA& record, const wchar_
 class CMsiEnum {
 public:
     static CMsiEnum& Instance();
+    // Asks `os`'s Windows Installer; the family's packages are read with
+    // `folders` for their roots.
+    CMsiEnum(platform::Platform& os, const CCollectDirMgr& folders);
 
     // Rebuilds the all-products map (bAll) or the family map; a family load
     // also empties the all-products map.
     void LoadAllInstallProduct(bool bAll);
-    static bool QueryProductProperty(const std::wstring& productCode, const std::wstring& property,
-                                     std::wstring& value);
+    bool QueryProductProperty(const std::wstring& productCode, const std::wstring& property,
+                              std::wstring& value) const;
     static bool GetItunesProductType(const std::wstring& productName, const std::wstring& installLocation,
                                      const std::wstring& packageName, int& type);
 
@@ -54,11 +58,11 @@ public:
     std::vector<std::wstring>* StoredServicesOf(int type);
 
 private:
-    friend class Singleton<CMsiEnum>;
-    CMsiEnum();
     void EnumProduct(const std::wstring& productCode, bool bAll);
     void UpdateServicesFromPackage(int type, const std::wstring& localPackage);
 
+    platform::Platform& m_os;
+    const CCollectDirMgr& m_folders;
     std::map<std::wstring, ST_MSI_PRODUCT_RAW_DATA> m_mapItunesProduct;
     std::map<std::wstring, ST_MSI_PRODUCT_RAW_DATA> m_mapAllProduct;
     std::map<std::wstring, std::wstring> m_mapPropertyName;

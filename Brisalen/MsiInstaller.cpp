@@ -25,11 +25,6 @@ constexpr wchar_t kMsiZapProcessPart[] = L"MsiZap.exe";
 constexpr uint32_t kMsiZapWaitMs = 30000;
 
 
-std::wstring ProductName(const std::wstring& productCode) {
-    std::wstring name;
-    CMsiEnum::QueryProductProperty(productCode, L"ProductName", name);
-    return name;
-}
 
 // The services the package installs, in table order; none when it cannot
 // be read. The reader is closed again before the caller goes on, so no
@@ -61,8 +56,9 @@ void SetErr(int* err, int value) {
 
 }  // namespace
 
-CMsiInstaller::CMsiInstaller(platform::Platform& os, CFileVerify& verify, const CCollectDirMgr& folders)
-    : m_os(os), m_verify(verify), m_folders(folders) {
+CMsiInstaller::CMsiInstaller(platform::Platform& os, const CMsiEnum& products, CFileVerify& verify,
+                             const CCollectDirMgr& folders)
+    : m_os(os), m_products(products), m_verify(verify), m_folders(folders) {
     m_os.Installer().SetInternalUI(platform::kInstallUiLevelNone);
     const std::wstring hostFolder = GetExeDir(m_os.Process());
     m_strMsiZapPath = FormatString(L"%s\\MsiZap.exe", hostFolder);
@@ -73,6 +69,12 @@ CMsiInstaller::CMsiInstaller(platform::Platform& os, CFileVerify& verify, const 
 }
 
 uint32_t CMsiInstaller::LastError() const { return m_os.Process().LastError(); }
+
+std::wstring CMsiInstaller::ProductName(const std::wstring& productCode) const {
+    std::wstring name;
+    m_products.QueryProductProperty(productCode, L"ProductName", name);
+    return name;
+}
 
 uint32_t CMsiInstaller::InstallPackage(const std::wstring& packagePath) const {
     return m_os.Installer().InstallProduct(packagePath, kInstallCommandLine);
@@ -110,7 +112,7 @@ uint32_t CMsiInstaller::Recover(uint32_t refusal, const RecoveryLines& lines,
 bool CMsiInstaller::Uninstall(int productType, const std::wstring& productCode, int* err) {
     SetErr(err, 0);
     std::wstring location;
-    CMsiEnum::QueryProductProperty(productCode, L"InstallLocation", location);
+    m_products.QueryProductProperty(productCode, L"InstallLocation", location);
     LOG_INFO_W(L"=======[Uninstall] %s begin...=========", ProductName(productCode));
 
     uint32_t result = m_os.Installer().ConfigureProductEx(

@@ -13,6 +13,7 @@
 
 #include "Brisalen/CollectDirMgr.h"
 #include "Brisalen/FileVerify.h"
+#include "Brisalen/MsiEnum.h"
 #include "platform/Platform.h"
 
 class CMsiInstaller {
@@ -22,7 +23,8 @@ public:
     static CMsiInstaller& Instance();
     // Installs through `os`; `verify` knows the files an uninstall leaves,
     // `folders` resolve the packages' roots.
-    CMsiInstaller(platform::Platform& os, CFileVerify& verify, const CCollectDirMgr& folders);
+    CMsiInstaller(platform::Platform& os, const CMsiEnum& products, CFileVerify& verify,
+                  const CCollectDirMgr& folders);
 
     bool Uninstall(int productType, const std::wstring& productCode, int* err);
     bool ForceUninstall(const std::wstring& productCode);
@@ -48,6 +50,7 @@ private:
     };
 
     uint32_t LastError() const;
+    std::wstring ProductName(const std::wstring& productCode) const;
     uint32_t InstallPackage(const std::wstring& packagePath) const;
     uint32_t RemoveProduct(const std::wstring& productCode) const;
     // The one retry a refusal allows: with another installation running
@@ -60,6 +63,7 @@ private:
     void DeleteInstallDir(int productType, const std::wstring& productCode, const std::wstring& location);
 
     platform::Platform& m_os;
+    const CMsiEnum& m_products;
     CFileVerify& m_verify;
     const CCollectDirMgr& m_folders;
     std::wstring m_strInstallCacheDir;

@@ -25,17 +25,14 @@ constexpr size_t kLeftoversLogged = 5;
 
 }  // namespace
 
-COneKeyuninstall::COneKeyuninstall() : m_task(platform::Os().Process(), FinalReportOrder::ReleaseThenReport, kRefusal) {}
-
-COneKeyuninstall& COneKeyuninstall::Instance() { return Singleton<COneKeyuninstall>::Instance(); }
-
-bool COneKeyuninstall::IsRunning() const { return m_task.IsRunning(); }
-
-void COneKeyuninstall::WaitIdle() const { m_task.WaitIdle(); }
-
-void COneKeyuninstall::Notify(int state, const ST_ONEKEY_UNINSTALL_INFO& info) const {
-    if (m_pfnCallback != nullptr) m_pfnCallback(m_pUser, state, &info);
-}
+COneKeyuninstall::COneKeyuninstall(platform::Platform& os, CMsiEnum& products, CMsiInstaller& installer,
+                                   const CCollectDirMgr& folders, CWin10AppStore& store)
+    : TaskEngine(os.Process(), FinalReportOrder::ReleaseThenReport, kRefusal),
+      m_os(os),
+      m_products(products),
+      m_installer(installer),
+      m_folders(folders),
+      m_store(store) {}
 
 bool COneKeyuninstall::IsCancle() const {
     if (!IsCancelSet(m_pCancel)) return false;
@@ -48,10 +45,9 @@ bool COneKeyuninstall::IsCancle() const {
 
 bool COneKeyuninstall::OneKeyUninstall(TaskCallback pfn, void* pUser, bool isDeleteUserData, bool* pCancel) {
     auto record = std::make_shared<ST_ONEKEY_UNINSTALL_INFO>();
-    return m_task.Start(
+    return Task().Start(
         [&] {
-            m_pfnCallback = pfn;
-            m_pUser = pUser;
+            SetCallback(pfn, pUser);
             m_isDeleteUserData = isDeleteUserData;
             m_pCancel = pCancel;
         },
@@ -106,7 +102,7 @@ void COneKeyuninstall::ReportLeftoversOrDeleteUserData(ST_ONEKEY_UNINSTALL_INFO&
 }
 
 void COneKeyuninstall::RemoveStoreEdition() {
-    CWin10AppStore& store = CWin10AppStore::Instance();
+    CWin10AppStore& store = m_store;
     if (store.CheckInstallMicrosoftStoreItunesSafe()) {
         LOG_INFO_W(L"uninstall iTunes from window app store...");
         store.UninstallMicrosoftStoreItunesSafe();
@@ -132,7 +128,7 @@ void COneKeyuninstall::SendFinalReport(const ST_ONEKEY_UNINSTALL_INFO& record, c
 bool COneKeyuninstall::OneKeyUninstallImp(int& error) {
     LOG_INFO_W(L"[OneKeyUninstallImp] begin...");
     m_vecResidualFolders.clear();
-    const ProductRemovalPlan plan = PlanProductRemoval(ReadFamilyProducts());
+    const ProductRemovalPlan plan = PlanProductRemoval(ReadFamilyProducts(m_products));
     LOG_INFO_W(L"Ready uninstall %d module...", static_cast<int>(plan.steps.size()));
     m_vecLeavingCodes = plan.leavingCodes;
     bool allOk = true;
@@ -141,12 +137,12 @@ bool COneKeyuninstall::OneKeyUninstallImp(int& error) {
     }
 
     LOG_INFO_W(L"=> analyze folder...");
-    const std::set<std::wstring> candidates = ResidualCandidates(plan);
+    const std::set<std::wstring> candidates = ResidualCandidates(m_folders, plan);
     // Judged once: what the guard refused now stays refused, and a folder
     // deleted later stays in the set so its leftovers are still looked for.
-    m_vecResidualFolders = PlanResidualFolders(JudgeResidualFolders(candidates, m_vecLeavingCodes));
+    m_vecResidualFolders = PlanResidualFolders(JudgeResidualFolders(m_os, candidates, m_vecLeavingCodes));
     LOG_INFO_W(L"=> kill third process...");
-    KillProcessWhenPathInFolderSafe(platform::Os(), m_vecResidualFolders);
+    KillProcessWhenPathInFolderSafe(m_os, m_vecResidualFolders);
     LOG_INFO_W(L"=> delete Residual file ...");
     DeleteResidualFolders();
     LOG_INFO_W(L"=> collect Residual file infomation,and try delete again...");
@@ -163,7 +159,7 @@ bool COneKeyuninstall::UninstallProduct(const ProductRemovalStep& step, int& err
     if (!step.queuesFolder) LOG_INFO_W(L"#######not delete Residual file1!!!######");
     Notify(kOneKeyUninstallState_Item_UninstallBegin, info);
     LOG_INFO_W(L"=> exec Uninstall...");
-    const bool removed = CMsiInstaller::Instance().Uninstall(info.nType, step.product.code, &error);
+    const bool removed = m_installer.Uninstall(info.nType, step.product.code, &error);
     Notify(kOneKeyUninstallState_Item_UninstallEnd, info);
     return removed;
 }
@@ -172,11 +168,11 @@ void COneKeyuninstall::DeleteResidualFolders() {
     ST_ONEKEY_UNINSTALL_INFO info;
     for (const std::wstring& folder : m_vecResidualFolders) {
         // One spelling of a folder may already have taken another.
-        if (!FileExists(platform::Os().Files(), folder)) continue;
+        if (!FileExists(m_os.Files(), folder)) continue;
         info.strPath = folder;
         Notify(kOneKeyUninstallState_DeleteResidualDir, info);
         LOG_INFO_W(L"delete dir :%s...", folder);
-        DeleteProductDir(platform::Os(), folder, m_vecLeavingCodes);
+        DeleteProductDir(m_os, folder, m_vecLeavingCodes);
     }
 }
 
@@ -187,7 +183,7 @@ void COneKeyuninstall::EndProgramsAmongLeftovers() {
     GetCantDeleteList(leftovers);
     std::vector<std::wstring> programs;
     for (const std::wstring& file : leftovers) {
-        if (!FileExists(platform::Os().Files(), file)) continue;
+        if (!FileExists(m_os.Files(), file)) continue;
         const std::wstring name = AsciiLower(GetFileNameFromPath(file));
         if (name.find(L".exe") != std::wstring::npos) programs.push_back(name);
     }
@@ -196,21 +192,21 @@ void COneKeyuninstall::EndProgramsAmongLeftovers() {
                static_cast<int>(programs.size()));
     // Only the program the file is: a leftover named ".exe" or "e.exe" must
     // not end every process whose name merely contains that text.
-    KillProcessByImageName(platform::Os(), programs);
+    KillProcessByImageName(m_os, programs);
 }
 
 void COneKeyuninstall::GetCantDeleteList(std::vector<std::wstring>& files) {
     files.clear();
-    const std::set<std::wstring> paths = PlanLeftoverDeletion(ListResidualFiles(m_vecResidualFolders));
+    const std::set<std::wstring> paths = PlanLeftoverDeletion(ListResidualFiles(m_os.Files(), m_vecResidualFolders));
     DeleteLeftovers(paths, files);
 }
 
 // The leftovers lie below folders the guard passed for deletion as a whole.
 void COneKeyuninstall::DeleteLeftovers(const std::set<std::wstring>& paths, std::vector<std::wstring>& files) {
-    platform::IFileSystem& fs = platform::Os().Files();
+    platform::IFileSystem& fs = m_os.Files();
     for (const std::wstring& path : paths) {
         fs.DeleteFile(path);
-        if (FileExists(platform::Os().Files(), path)) {
+        if (FileExists(m_os.Files(), path)) {
             LOG_INFO_W(L"Find Residual file :%s", path);
             files.push_back(path);
         } else {
@@ -224,7 +220,7 @@ void COneKeyuninstall::DeleteLeftovers(const std::set<std::wstring>& paths, std:
 
 void COneKeyuninstall::OnDeleteItunesUserData(std::vector<std::wstring>& files) {
     LOG_INFO_W(L"delete user data...");
-    const std::vector<std::wstring> roots = CCollectDirMgr::Instance().GetScanRoots();
+    const std::vector<std::wstring> roots = m_folders.GetScanRoots();
     const int count = static_cast<int>(roots.size());
     for (int i = 0; i < count; ++i) {
         if (IsCancle()) break;
@@ -236,7 +232,7 @@ void COneKeyuninstall::OnDeleteItunesUserData(std::vector<std::wstring>& files) 
         LOG_INFO_W(L"WARN:操作被取消,不检测残留文件!\n");
         return;
     }
-    DeleteFilesInFolders(platform::Os(), roots, files);
+    DeleteFilesInFolders(m_os, roots, files);
     LOG_INFO_W(L"[删除用户数据]残留文件个数=%d!\n", static_cast<int>(files.size()));
 }
 
@@ -244,9 +240,9 @@ void COneKeyuninstall::OnDeleteItunesUserData(std::vector<std::wstring>& files) 
 // refuses, removes a linked sub-folder as a link without entering it, and
 // reaches names of dots literally; each folder it enters is reported.
 void COneKeyuninstall::DeleteDirWithCancel(std::wstring folder) {
-    if (IsCancle() || !FileExists(platform::Os().Files(), folder)) return;
+    if (IsCancle() || !FileExists(m_os.Files(), folder)) return;
     RemoveTrailingBackslash(folder);
-    DeleteTree(platform::Os(), 
+    DeleteTree(m_os, 
         folder, [this] { return IsCancle(); }, {},
         [this](const std::wstring& entered) {
             ST_ONEKEY_UNINSTALL_INFO info;

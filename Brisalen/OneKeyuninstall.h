@@ -14,11 +14,15 @@
 #include <vector>
 
 #include "Brisalen/UninstallPlan.h"
-#include "common/Singleton.h"
-#include "common/TaskSlot.h"
+#include "Brisalen/CollectDirMgr.h"
+#include "Brisalen/MsiEnum.h"
+#include "Brisalen/MsiInstaller.h"
+#include "Brisalen/TaskEngine.h"
+#include "Brisalen/Win10AppStore.h"
+#include "platform/Platform.h"
 #include "include/Brisalen.h"
 
-class COneKeyuninstall {
+class COneKeyuninstall : public TaskEngine<ST_ONEKEY_UNINSTALL_INFO> {
 public:
     // The final error when files could not be deleted, and when the host
     // cancelled the user data deletion.
@@ -26,22 +30,22 @@ public:
     static constexpr int kCancelled = -1;
 
     static COneKeyuninstall& Instance();
+    // Removes what `products` finds on `os` through `installer`, the folders
+    // `folders` names and the Store edition through `store`.
+    COneKeyuninstall(platform::Platform& os, CMsiEnum& products, CMsiInstaller& installer,
+                     const CCollectDirMgr& folders, CWin10AppStore& store);
+    ~COneKeyuninstall() { WaitForTaskEnd(); }
 
     // Stores the inputs and starts the worker; false (and nothing changed)
     // while a run is going on. `pCancel` may be null.
     bool OneKeyUninstall(TaskCallback pfn, void* pUser, bool isDeleteUserData, bool* pCancel);
-    bool IsRunning() const;
-    // Blocks until no run is going on (tests and orderly shutdown).
-    void WaitIdle() const;
 
 private:
-    friend class Singleton<COneKeyuninstall>;
-    COneKeyuninstall();
 
     // The worker's body up to the Store step; the final record.
     ST_ONEKEY_UNINSTALL_INFO OneKeyUninstallTheadProc();
     void ReportLeftoversOrDeleteUserData(ST_ONEKEY_UNINSTALL_INFO& record, int& error);
-    static void RemoveStoreEdition();
+    void RemoveStoreEdition();
     void SendFinalReport(const ST_ONEKEY_UNINSTALL_INFO& record, const TaskEnd& end) const;
 
     bool OneKeyUninstallImp(int& error);
@@ -55,10 +59,11 @@ private:
     void DeleteDirWithCancel(std::wstring folder);
     bool IsCancle() const;
 
-    void Notify(int state, const ST_ONEKEY_UNINSTALL_INFO& info) const;
-
-    TaskCallback m_pfnCallback = nullptr;
-    void* m_pUser = nullptr;
+    platform::Platform& m_os;
+    CMsiEnum& m_products;
+    CMsiInstaller& m_installer;
+    const CCollectDirMgr& m_folders;
+    CWin10AppStore& m_store;
     bool m_isDeleteUserData = false;
     bool* m_pCancel = nullptr;
     // Product codes of the family being removed: their own locations are
@@ -66,5 +71,4 @@ private:
     std::vector<std::wstring> m_vecLeavingCodes;
     // The residual folders the guard let go, judged once per run.
     std::vector<std::wstring> m_vecResidualFolders;
-    TaskSlot m_task;
 };

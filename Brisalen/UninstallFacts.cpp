@@ -6,8 +6,7 @@
 #include "common/FileHelpers.h"
 #include "common/PathHelpers.h"
 
-std::vector<FamilyProductFacts> ReadFamilyProducts() {
-    CMsiEnum& products = CMsiEnum::Instance();
+std::vector<FamilyProductFacts> ReadFamilyProducts(CMsiEnum& products) {
     products.LoadAllInstallProduct(false);
     std::vector<FamilyProductFacts> family;
     for (const auto& entry : products.ItunesProducts()) {
@@ -22,20 +21,20 @@ std::vector<FamilyProductFacts> ReadFamilyProducts() {
     return family;
 }
 
-std::set<std::wstring> ResidualCandidates(const ProductRemovalPlan& plan) {
+std::set<std::wstring> ResidualCandidates(const CCollectDirMgr& folders, const ProductRemovalPlan& plan) {
     std::set<std::wstring> candidates = plan.queuedFolders;
-    CCollectDirMgr::Instance().CollectAppleProgramFolders(candidates);
+    folders.CollectAppleProgramFolders(candidates);
     return candidates;
 }
 
-std::vector<ResidualFolderFacts> JudgeResidualFolders(const std::set<std::wstring>& candidates,
+std::vector<ResidualFolderFacts> JudgeResidualFolders(platform::Platform& os, const std::set<std::wstring>& candidates,
                                                       const std::vector<std::wstring>& leavingCodes) {
-    const DeletionGuard guard(platform::Os(), leavingCodes);
+    const DeletionGuard guard(os, leavingCodes);
     std::vector<ResidualFolderFacts> judged;
     for (const std::wstring& folder : candidates) {
         ResidualFolderFacts facts;
         facts.folder = folder;
-        facts.exists = FileExists(platform::Os().Files(), folder);
+        facts.exists = FileExists(os.Files(), folder);
         std::wstring canonical;
         if (facts.exists) facts.guardAllows = guard.AllowsProductTree(folder, canonical);
         judged.push_back(std::move(facts));
@@ -43,12 +42,13 @@ std::vector<ResidualFolderFacts> JudgeResidualFolders(const std::set<std::wstrin
     return judged;
 }
 
-std::vector<std::vector<std::wstring>> ListResidualFiles(const std::vector<std::wstring>& folders) {
+std::vector<std::vector<std::wstring>> ListResidualFiles(platform::IFileSystem& fs,
+                                                         const std::vector<std::wstring>& folders) {
     std::vector<std::vector<std::wstring>> listed;
     for (const std::wstring& folder : folders) {
-        if (!FileExists(platform::Os().Files(), folder) || IsLink(platform::Os().Files(), folder)) continue;
+        if (!FileExists(fs, folder) || IsLink(fs, folder)) continue;
         std::vector<std::wstring> files;
-        ListFilesRecursive(platform::Os().Files(), folder, files);
+        ListFilesRecursive(fs, folder, files);
         listed.push_back(std::move(files));
     }
     return listed;

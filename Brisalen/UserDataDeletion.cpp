@@ -123,8 +123,8 @@ std::vector<UserDataFileSetEntry> CItunesUserDataMgr::PreviewDeletion(const std:
         reach = m_reach;
     }
     const std::set<std::wstring> junk = plan.junkSelected ? plan.junkFiles : std::set<std::wstring>();
-    return PlanUserDataFileSet(plan, ReadPlannedFolders(plan.folders, reach), ReadJunkFiles(junk, reach),
-                               ReadJunkFolders(junk));
+    return PlanUserDataFileSet(plan, ReadPlannedFolders(m_os, plan.folders, reach), ReadJunkFiles(m_os, junk, reach),
+                               ReadJunkFolders(m_os, junk));
 }
 
 void CItunesUserDataMgr::DeleteItunesUserDataImp() {
@@ -157,7 +157,7 @@ void CItunesUserDataMgr::DeleteItunesUserDataImp() {
         LOG_INFO_W(L"Update iTunes Library.itl...");
         // Only the folders the deletion walked: a refused one, or one behind
         // a link, kept its tracks.
-        CItunesLibraryMgr::Instance().UpdateItunesLibrary(std::set<std::wstring>(walked.begin(), walked.end()));
+        m_library.UpdateItunesLibrary(std::set<std::wstring>(walked.begin(), walked.end()));
     }
     if (IsCancle()) {
         LOG_INFO_W(L"Cancle Success\n");
@@ -172,7 +172,7 @@ void CItunesUserDataMgr::DeleteItunesUserDataImp() {
     // A folder left whole is left over while it is there; another
     // category's deletion or the junk may have emptied it since.
     for (const std::wstring& folder : refused) {
-        if (FileExists(platform::Os().Files(), folder)) remaining.insert(FolderEntry(folder));
+        if (FileExists(m_os.Files(), folder)) remaining.insert(FolderEntry(folder));
     }
     record.vecResidual.insert(record.vecResidual.end(), remaining.begin(), remaining.end());
     LOG_INFO_W(L"Find [%d] Residual file!", static_cast<int>(record.vecResidual.size()));
@@ -188,8 +188,8 @@ void CItunesUserDataMgr::DeleteItunesUserDataImp() {
 void CItunesUserDataMgr::DeleteJunkFiles(const DeletionPlan& plan, ST_ITUNES_DELETE_INFO& record) {
     const std::set<std::wstring>& junkFiles = plan.junkFiles;
     LOG_INFO_W(L"clear garbage: %d...", static_cast<int>(junkFiles.size()));
-    platform::IFileSystem& files = platform::Os().Files();
-    const DeletionGuard guard(platform::Os());
+    platform::IFileSystem& files = m_os.Files();
+    const DeletionGuard guard(m_os);
     for (const std::wstring& path : junkFiles) {
         if (IsCancle()) {
             LOG_INFO_W(L"canle delete2");
@@ -206,7 +206,7 @@ void CItunesUserDataMgr::DeleteJunkFiles(const DeletionPlan& plan, ST_ITUNES_DEL
         if (hasParent && plan.reach.Reaches(parent, true, link) && guard.AllowsFile(path, target)) {
             files.DeleteFile(target);
         }
-        if (FileExists(platform::Os().Files(), path)) {
+        if (FileExists(m_os.Files(), path)) {
             record.vecResidual.push_back(path);
             continue;
         }
@@ -223,13 +223,13 @@ void CItunesUserDataMgr::DeleteJunkFiles(const DeletionPlan& plan, ST_ITUNES_DEL
 CItunesUserDataMgr::FolderOutcome CItunesUserDataMgr::FinalDeleletDir(const std::wstring& folder,
                                                                       const DeletionPlan& plan,
                                                                       const SpareFolder& spare) {
-    if (!FileExists(platform::Os().Files(), folder)) return FolderOutcome::Absent;
+    if (!FileExists(m_os.Files(), folder)) return FolderOutcome::Absent;
     std::wstring link;
     if (!plan.reach.Reaches(folder, false, link)) {
         LOG_INFO_W(L"WARN:not delete [%s]: it is reached through the link [%s]\n", folder, link);
         return FolderOutcome::Refused;
     }
-    const bool allowed = DeleteTree(platform::Os(), 
+    const bool allowed = DeleteTree(m_os, 
         folder,
         // Asked before each entry of each open folder, so every level that
         // still had entries says that it stopped.
@@ -255,20 +255,20 @@ CItunesUserDataMgr::FolderOutcome CItunesUserDataMgr::FinalDeleletDir(const std:
 // reach, or not removable), the folder.
 void CItunesUserDataMgr::RetryFolder(const std::wstring& folder, const DeletionPlan& plan, const SpareFolder& spare,
                                      std::set<std::wstring>& remaining) {
-    if (!FileExists(platform::Os().Files(), folder)) return;
+    if (!FileExists(m_os.Files(), folder)) return;
     std::wstring link;
     if (!plan.reach.Reaches(folder, false, link)) {
         remaining.insert(FolderEntry(folder));  // swapped for a link since: its files are not named here
         return;
     }
-    DeleteTree(platform::Os(), 
+    DeleteTree(m_os, 
         folder, [] { return false; }, {}, {},
         [this](const platform::FindData& entry, bool deleted) {
             if (deleted) m_nDeletedSize += static_cast<int64_t>(entry.size);
         },
         spare);
     std::vector<std::wstring> left;
-    ListRemains(platform::Os().Files(), folder, spare, left);
+    ListRemains(m_os.Files(), folder, spare, left);
     remaining.insert(left.begin(), left.end());
 }
 

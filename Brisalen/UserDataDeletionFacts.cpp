@@ -15,9 +15,9 @@ bool OnEntry(void* context, std::wstring dirPath, const platform::FindData* entr
     return true;  // links are entered only through a link filter, and none is set
 }
 
-std::vector<UserDataEntryFacts> WalkFolder(const std::wstring& folder) {
+std::vector<UserDataEntryFacts> WalkFolder(platform::IFileSystem& files, const std::wstring& folder) {
     std::vector<UserDataEntryFacts> entries;
-    CFolderWalker walker(platform::Os().Files());
+    CFolderWalker walker(files);
     if (!walker.AddStartFolder(folder)) return entries;
     walker.SetHandler(&OnEntry, &entries, nullptr);
     walker.Run();
@@ -26,35 +26,37 @@ std::vector<UserDataEntryFacts> WalkFolder(const std::wstring& folder) {
 
 }  // namespace
 
-std::vector<PlannedFolderFacts> ReadPlannedFolders(const std::set<std::wstring>& folders, const UserDataReach& reach) {
-    const DeletionGuard guard(platform::Os());
+std::vector<PlannedFolderFacts> ReadPlannedFolders(platform::Platform& os, const std::set<std::wstring>& folders,
+                                                   const UserDataReach& reach) {
+    const DeletionGuard guard(os);
     std::vector<PlannedFolderFacts> read;
     for (const std::wstring& folder : folders) {
         PlannedFolderFacts facts;
         facts.folder = folder;
-        facts.exists = FileExists(platform::Os().Files(), folder);
+        facts.exists = FileExists(os.Files(), folder);
         std::wstring link;
         facts.reached = facts.exists && reach.Reaches(folder, false, link);
         std::wstring target;
         facts.guardAllows = facts.reached && guard.AllowsTree(folder, target);
         if (facts.guardAllows) {
             RemoveTrailingBackslash(target);
-            facts.link = IsLink(platform::Os().Files(), target);
-            if (!facts.link) facts.entries = WalkFolder(target);
+            facts.link = IsLink(os.Files(), target);
+            if (!facts.link) facts.entries = WalkFolder(os.Files(), target);
         }
         read.push_back(std::move(facts));
     }
     return read;
 }
 
-std::vector<JunkFileFacts> ReadJunkFiles(const std::set<std::wstring>& files, const UserDataReach& reach) {
-    platform::IFileSystem& fs = platform::Os().Files();
-    const DeletionGuard guard(platform::Os());
+std::vector<JunkFileFacts> ReadJunkFiles(platform::Platform& os, const std::set<std::wstring>& files,
+                                         const UserDataReach& reach) {
+    platform::IFileSystem& fs = os.Files();
+    const DeletionGuard guard(os);
     std::vector<JunkFileFacts> read;
     for (const std::wstring& path : files) {
         JunkFileFacts facts;
         facts.path = path;
-        facts.exists = FileExists(platform::Os().Files(), path);
+        facts.exists = FileExists(os.Files(), path);
         const auto attributes = fs.GetAttributesEx(path);
         facts.size = attributes ? (*attributes).size : 0;
         std::wstring parent;
@@ -67,23 +69,23 @@ std::vector<JunkFileFacts> ReadJunkFiles(const std::set<std::wstring>& files, co
     return read;
 }
 
-std::vector<JunkFolderFacts> ReadJunkFolders(const std::set<std::wstring>& files) {
+std::vector<JunkFolderFacts> ReadJunkFolders(platform::Platform& os, const std::set<std::wstring>& files) {
     std::set<std::wstring> parents;
     for (const std::wstring& path : files) {
         std::wstring parent;
         if (GetParentDir(path, parent)) parents.insert(parent);
     }
-    const DeletionGuard guard(platform::Os());
+    const DeletionGuard guard(os);
     std::vector<JunkFolderFacts> read;
     for (const std::wstring& parent : parents) {
         JunkFolderFacts facts;
         facts.folder = parent;
         std::wstring target;
-        facts.guardAllows = FileExists(platform::Os().Files(), parent) && guard.AllowsTree(parent, target);
+        facts.guardAllows = FileExists(os.Files(), parent) && guard.AllowsTree(parent, target);
         if (facts.guardAllows) {
             std::vector<std::wstring> children;
             uint64_t total = 0;
-            EnumDir(platform::Os().Files(), parent, children, children, total, false);
+            EnumDir(os.Files(), parent, children, children, total, false);
             facts.children = std::move(children);
         }
         read.push_back(std::move(facts));

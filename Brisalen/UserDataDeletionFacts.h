@@ -9,9 +9,12 @@
 
 #include "Brisalen/UserDataDeletionPlan.h"
 #include "Brisalen/UserDataReach.h"
+#include "platform/Platform.h"
 
 // A refused folder is logged by the guard, as the deletion logs it.
-std::vector<PlannedFolderFacts> ReadPlannedFolders(const std::set<std::wstring>& folders, const UserDataReach& reach);
-std::vector<JunkFileFacts> ReadJunkFiles(const std::set<std::wstring>& files, const UserDataReach& reach);
+std::vector<PlannedFolderFacts> ReadPlannedFolders(platform::Platform& os, const std::set<std::wstring>& folders,
+                                                   const UserDataReach& reach);
+std::vector<JunkFileFacts> ReadJunkFiles(platform::Platform& os, const std::set<std::wstring>& files,
+                                         const UserDataReach& reach);
 // The folders holding `files`, each with what is in it.
-std::vector<JunkFolderFacts> ReadJunkFolders(const std::set<std::wstring>& files);
+std::vector<JunkFolderFacts> ReadJunkFolders(platform::Platform& os, const std::set<std::wstring>& files);

@@ -28,11 +28,14 @@ const wchar_t* const kBackupProbes[] = {L"manifest.db", L"manifest.mbdb"};
 
 }  // namespace
 
-CItunesUserDataMgr& CItunesUserDataMgr::Instance() { return Singleton<CItunesUserDataMgr>::Instance(); }
-
-CItunesUserDataMgr::CItunesUserDataMgr()
-    : m_scanTask(platform::Os().Process(), FinalReportOrder::ReportThenRelease, L"ERR:previous task is runing,can not exec new task\n"),
-      m_deleteTask(platform::Os().Process(), FinalReportOrder::ReportThenRelease, L"ERR:previous task is runing ,cant exec new task!\n") {}
+CItunesUserDataMgr::CItunesUserDataMgr(platform::Platform& os, const CCollectDirMgr& folders, CConfigMgr& config,
+                                       CItunesLibraryMgr& library)
+    : m_os(os),
+      m_folders(folders),
+      m_config(config),
+      m_library(library),
+      m_scanTask(m_os.Process(), FinalReportOrder::ReportThenRelease, L"ERR:previous task is runing,can not exec new task\n"),
+      m_deleteTask(m_os.Process(), FinalReportOrder::ReportThenRelease, L"ERR:previous task is runing ,cant exec new task!\n") {}
 
 void CItunesUserDataMgr::WaitIdle() const {
     m_scanTask.WaitIdle();
@@ -74,7 +77,7 @@ bool CItunesUserDataMgr::EnumItunesUserData(EnumItunesUserDataCallback callback,
 // The scan
 
 void CItunesUserDataMgr::InitScanFolders() {
-    const CCollectDirMgr& dirs = CCollectDirMgr::Instance();
+    const CCollectDirMgr& dirs = m_folders;
     const UserDataBases bases{dirs.GetMyMusicDir(), dirs.GetAppDataDir(), dirs.GetLocalAppDataDir(),
                               dirs.GetProgramDataDir()};
     BuildCategoryTables(bases, m_mapGroups, m_index);
@@ -94,22 +97,22 @@ void CItunesUserDataMgr::EnumItunesUserDataImp() {
     m_setJunkFiles.clear();
     m_progress = ST_ITUNES_SCAN_PROGRESS{};
     m_progress.bDeepScan = m_bDeepScan;
-    CConfigMgr& config = CConfigMgr::Instance();
-    m_progress.nTotalDir = static_cast<int32_t>(platform::Os().Files().GetPrivateProfileInt(
+    CConfigMgr& config = m_config;
+    m_progress.nTotalDir = static_cast<int32_t>(m_os.Files().GetPrivateProfileInt(
         L"global", L"DEEP", config.EstimatedFolderCount(), config.SettingsPath()));
     const std::wstring memory = FormatFileSize(static_cast<int64_t>(config.TotalDiskSize()));
     SendEnumCallback(kEnumItunesUserDataState_Enum_Begin);
 
-    const std::vector<std::wstring> roots = CCollectDirMgr::Instance().GetScanRoots();
+    const std::vector<std::wstring> roots = m_folders.GetScanRoots();
     std::vector<std::wstring> categoryFolders;
     for (const auto& [folder, entry] : m_vecClassifyFolders) categoryFolders.push_back(folder);
-    m_reach = UserDataReach(platform::Os(), roots, categoryFolders);
+    m_reach = UserDataReach(m_os, roots, categoryFolders);
     LOG_INFO_W(L"Scan itunes user data (%d folder)...", static_cast<int>(roots.size()));
-    CFolderWalker walker(platform::Os().Files());
+    CFolderWalker walker(m_os.Files());
     walker.AddStartFolders(ReachableRoots(roots));
     walker.SetLinkFilter([this](const std::wstring& link) { return m_reach.Follows(link); });
-    walker.AddExcludedFolder(GetSpecialFolder(platform::Os().Machine(), platform::csidl::kSystem));
-    walker.AddExcludedFolder(GetSpecialFolder(platform::Os().Machine(), platform::csidl::kSystemX86));
+    walker.AddExcludedFolder(GetSpecialFolder(m_os.Machine(), platform::csidl::kSystem));
+    walker.AddExcludedFolder(GetSpecialFolder(m_os.Machine(), platform::csidl::kSystemX86));
     walker.SetHandler(&CItunesUserDataMgr::OnScanFile, this, m_pCancelScan);
     if (m_pCancelScan != nullptr) *m_pCancelScan = false;
     m_nPass = 1;
@@ -145,16 +148,16 @@ void CItunesUserDataMgr::RunDeepPass(CFolderWalker& walker, const std::vector<st
     walker.ClearStartFolders();
     for (const std::wstring& root : roots) walker.AddExcludedFolder(root);
     std::vector<std::wstring> drives;
-    GetFixedDrives(platform::Os().Machine(), drives);
+    GetFixedDrives(m_os.Machine(), drives);
     for (const std::wstring& drive : drives) {
-        if (FileExists(platform::Os().Files(), drive)) walker.AddStartFolder(drive);
+        if (FileExists(m_os.Files(), drive)) walker.AddStartFolder(drive);
     }
     m_nPass = 2;
     SendEnumCallback(kEnumItunesUserDataState_DeepScan_Begin);
     walker.Run();
     if (ScanCancelled()) return;
     LOG_INFO_W(L"deeply scan complete,find [%d] folders,save...", m_progress.nScannedDir);
-    CConfigMgr::Instance().SaveScanCache(m_progress.nScannedDir);
+    m_config.SaveScanCache(m_progress.nScannedDir);
 }
 
 bool CItunesUserDataMgr::OnScanFile(void* context, std::wstring dirPath, const platform::FindData* entry,
@@ -189,9 +192,9 @@ bool CItunesUserDataMgr::OnScanFolder(const std::wstring& dirPath, const platfor
 
 bool CItunesUserDataMgr::TryAddBackup(const std::wstring& folder) {
     for (const wchar_t* probe : kBackupProbes) {
-        if (!FileExists(platform::Os().Files(), folder + L"\\" + probe)) continue;
+        if (!FileExists(m_os.Files(), folder + L"\\" + probe)) continue;
         ST_ITUNES_USER_DATA_ITEM item = NewUserDataItem();
-        if (!CCollectDirMgr::Instance().ParseBackupDir(item, folder)) continue;
+        if (!m_folders.ParseBackupDir(item, folder)) continue;
         auto backup = m_index.find(kCategoryBackup);
         if (backup != m_index.end()) {
             m_mapBackups[item.nId] = item;
@@ -220,7 +223,7 @@ void CItunesUserDataMgr::ClassifyFile(const std::wstring& dirPath, const std::ws
         std::wstring path = dirPath;
         AddTrailingBackslash(path);
         path += name;
-        if (FileExists(platform::Os().Files(), path)) m_setJunkFiles.insert(std::move(path));
+        if (FileExists(m_os.Files(), path)) m_setJunkFiles.insert(std::move(path));
     }
     claimed->pInfo->nSize += size;
     *claimed->pGroupSize += size;

@@ -21,13 +21,20 @@
 #include "Brisalen/UserDataReach.h"
 #include "common/FileHelpers.h"
 #include "common/FolderWalker.h"
-#include "common/Singleton.h"
+#include "Brisalen/CollectDirMgr.h"
+#include "Brisalen/ConfigMgr.h"
+#include "Brisalen/ItunesLibraryMgr.h"
+#include "platform/Platform.h"
 #include "common/TaskSlot.h"
 #include "include/Brisalen.h"
 
 class CItunesUserDataMgr final : public IItunesUserDataMgr {
 public:
     static CItunesUserDataMgr& Instance();
+    // Scans and deletes on `os` below the folders `folders` names, keeps the
+    // scan's settings in `config` and takes deleted media out of `library`.
+    CItunesUserDataMgr(platform::Platform& os, const CCollectDirMgr& folders, CConfigMgr& config,
+                       CItunesLibraryMgr& library);
 
     bool EnumItunesUserData(EnumItunesUserDataCallback callback, void* pUser, bool bDeepScan,
                             bool* pCancleEnumUserData) override;
@@ -49,8 +56,6 @@ public:
     void WaitIdle() const;
 
 private:
-    friend class Singleton<CItunesUserDataMgr>;
-    CItunesUserDataMgr();
 
     // The scan.
     void InitScanFolders();
@@ -97,6 +102,10 @@ private:
     std::vector<int32_t> m_vecItem;
     bool* m_pCancelDelete = nullptr;
     int64_t m_nDeletedSize = 0;
+    platform::Platform& m_os;
+    const CCollectDirMgr& m_folders;
+    CConfigMgr& m_config;
+    CItunesLibraryMgr& m_library;
     int64_t m_nTotalSize = 0;
     int32_t m_nDeletedFiles = 0;
 

@@ -46,12 +46,6 @@ public:
         return *instance_.load(std::memory_order_relaxed);
     }
 
-    // The object built by its default constructor, which T may keep private
-    // by befriending Singleton<T>.
-    static T& Instance() {
-        return Instance([] { return std::unique_ptr<T>(new T()); });
-    }
-
 private:
     static inline std::atomic<T*> instance_{nullptr};
 };

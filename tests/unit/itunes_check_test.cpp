@@ -238,11 +238,11 @@ TEST_F(ItunesCheckTest, PackageLookupInAnUnpackedInstallerFolder) {
     WriteFile(L"C:\\Setup\\sub\\APPLEMOBILEDEVICESUPPORT6464.msi", 10);
     EXPECT_TRUE(CItunesCheck::Instance().CheckItuensPackageFile(three, packages));
     std::wstring path;
-    ASSERT_TRUE(CItunesCheck::FindComponentPackage(kProductMobileDeviceSupport, three, path));
+    ASSERT_TRUE(CItunesCheck::Instance().FindComponentPackage(kProductMobileDeviceSupport, three, path));
     EXPECT_EQ(path, L"C:\\Setup\\sub\\APPLEMOBILEDEVICESUPPORT6464.msi");
     // The 64-bit package never passes for the 32-bit one.
-    EXPECT_FALSE(CItunesCheck::FindComponentPackage(kProductAppleApplicationSupport, three, path));
-    EXPECT_FALSE(CItunesCheck::FindComponentPackage(7, three, path));
+    EXPECT_FALSE(CItunesCheck::Instance().FindComponentPackage(kProductAppleApplicationSupport, three, path));
+    EXPECT_FALSE(CItunesCheck::Instance().FindComponentPackage(7, three, path));
 }
 
 class ItunesRepairTest : public ItunesCheckTest {

@@ -128,8 +128,8 @@ TEST_F(MsiEnumTest, LongPropertyValuesAreReadWhole) {
     product.properties[L"InstallSource"] = longValue;
     sim::RegisterProduct(*machine_, product);
     std::wstring value = L"untouched";
-    ASSERT_TRUE(CMsiEnum::QueryProductProperty(product.productCode, L"InstallSource", value));
+    ASSERT_TRUE(CMsiEnum::Instance().QueryProductProperty(product.productCode, L"InstallSource", value));
     EXPECT_EQ(value, longValue);
-    EXPECT_FALSE(CMsiEnum::QueryProductProperty(L"{00000000-0000-0000-0000-000000000000}", L"ProductName", value));
+    EXPECT_FALSE(CMsiEnum::Instance().QueryProductProperty(L"{00000000-0000-0000-0000-000000000000}", L"ProductName", value));
     EXPECT_EQ(value, longValue);
 }

@@ -64,7 +64,7 @@ TEST_F(ResidualFilesTest, HeldProgramIsEndedByNameAndItsFileDeletedOnTheSecondPa
     EXPECT_TRUE(Logged("File[" + path + "] has delete SUCCESS!!!"));
     // The iTunes registry record goes with the files.
     std::wstring installDir = L"unchanged", version;
-    QueryItunesInfoReg(installDir, version);
+    QueryItunesInfoReg(platform::Os().Registry(), installDir, version);
     EXPECT_EQ(installDir, L"unchanged");
     EXPECT_EQ(CFileVerify::Instance().ProductFiles(kProductItunes), files) << "the list is kept";
 }

@@ -99,7 +99,7 @@ using ItunesRegistryTest = LoggedMachineTest;
 
 TEST_F(ItunesRegistryTest, MissingKeyLeavesTheOutputsAndLogs) {
     std::wstring folder = L"keep", version = L"keep too";
-    EXPECT_FALSE(QueryItunesInfoReg(folder, version));
+    EXPECT_FALSE(QueryItunesInfoReg(platform::Os().Registry(), folder, version));
     EXPECT_EQ(folder, L"keep");
     EXPECT_EQ(version, L"keep too");
     EXPECT_NE(LoadTimeLog().find(" ERR:query itunes info fail!\n"), std::string::npos);
@@ -114,7 +114,7 @@ TEST_F(ItunesRegistryTest, ValuesAreReadWholeFromThe64BitView) {
     sim::SetRegistryString(*machine_, L"HKLM\\SOFTWARE\\WOW6432Node\\Apple Computer, Inc.\\iTunes", L"Version",
                            L"1.0");
     std::wstring folder, version;
-    EXPECT_TRUE(QueryItunesInfoReg(folder, version));
+    EXPECT_TRUE(QueryItunesInfoReg(platform::Os().Registry(), folder, version));
     EXPECT_EQ(folder, L"C:\\Program Files\\iTunes\\");
     EXPECT_EQ(version, longVersion);
     EXPECT_EQ(CreateFixItuensMgr()->GetItunesVersion(), longVersion);
@@ -123,7 +123,7 @@ TEST_F(ItunesRegistryTest, ValuesAreReadWholeFromThe64BitView) {
 TEST_F(ItunesRegistryTest, FolderWithoutVersionKeepsThePreviousVersion) {
     sim::SetRegistryString(*machine_, kItunesKey, L"InstallDir", L"D:\\Apps\\iTunes");
     std::wstring folder, version = L"12.9";
-    EXPECT_TRUE(QueryItunesInfoReg(folder, version));
+    EXPECT_TRUE(QueryItunesInfoReg(platform::Os().Registry(), folder, version));
     EXPECT_EQ(folder, L"D:\\Apps\\iTunes");
     EXPECT_EQ(version, L"12.9");
 }
@@ -132,10 +132,10 @@ TEST_F(ItunesRegistryTest, ClearRemovesBothValuesAndKeepsTheKey) {
     sim::SetRegistryString(*machine_, kItunesKey, L"InstallDir", L"C:\\Program Files\\iTunes");
     sim::SetRegistryString(*machine_, kItunesKey, L"Version", L"12.10");
     sim::SetRegistryString(*machine_, kItunesKey, L"Other", L"stays");
-    ClearItunesInfoReg();
-    ClearItunesInfoReg();
+    ClearItunesInfoReg(platform::Os().Registry());
+    ClearItunesInfoReg(platform::Os().Registry());
     std::wstring folder, version;
-    EXPECT_TRUE(QueryItunesInfoReg(folder, version));
+    EXPECT_TRUE(QueryItunesInfoReg(platform::Os().Registry(), folder, version));
     EXPECT_EQ(folder, L"");
     EXPECT_EQ(version, L"");
     auto key = Os().Registry().OpenKey(platform::RegistryRoot::LocalMachine, L"SOFTWARE\\Apple Computer, Inc.\\iTunes",

@@ -110,7 +110,7 @@ TEST_F(UninstallPlanMachineTest, HostileCandidatesNeverReachTheDeletionSet) {
         L"c:\\program files\\common files\\...",     // a name of dots: Common Files itself
         L"c:\\program files\\..",                    // the drive again
     };
-    const std::vector<std::wstring> folders = PlanResidualFolders(JudgeResidualFolders(candidates, {}));
+    const std::vector<std::wstring> folders = PlanResidualFolders(JudgeResidualFolders(Os(), candidates, {}));
     EXPECT_EQ(folders, (std::vector<std::wstring>{L"c:\\program files\\itunes"}));
     for (const char* line : {"WARN:delete refused: [c:\\program files\\bonjour\\..\\..\\] is a drive root",
                              "WARN:delete refused: [c:\\windows\\] is in the Windows folder",
@@ -137,9 +137,9 @@ TEST_F(UninstallPlanMachineTest, ThePlanIsWhatTheTaskThenRemoves) {
                          {L"InstallLocation", L"C:\\Program Files\\iTunes\\Plugins\\Vendor\\"}};
     sim::RegisterProduct(*machine_, vendor);
 
-    const ProductRemovalPlan products = PlanProductRemoval(ReadFamilyProducts());
+    const ProductRemovalPlan products = PlanProductRemoval(ReadFamilyProducts(CMsiEnum::Instance()));
     const std::vector<std::wstring> residual =
-        PlanResidualFolders(JudgeResidualFolders(ResidualCandidates(products), products.leavingCodes));
+        PlanResidualFolders(JudgeResidualFolders(Os(), ResidualCandidates(CCollectDirMgr::Instance(), products), products.leavingCodes));
     std::vector<int> planned;
     for (const ProductRemovalStep& step : products.steps) planned.push_back(step.product.type);
     ASSERT_EQ(residual.size(), 3u);

@@ -179,7 +179,7 @@ TEST_F(UserDataDeletionPlanMachineTest, HostileFoldersNeverReachTheFileSet) {
         L"c:\\programdata\\apple\\logs",                  // the one to go
     };
     UserDataDeletionPlan plan;
-    const std::vector<UserDataFileSetEntry> set = PlanUserDataFileSet(plan, ReadPlannedFolders(hostile, reach), {}, {});
+    const std::vector<UserDataFileSetEntry> set = PlanUserDataFileSet(plan, ReadPlannedFolders(Os(), hostile, reach), {}, {});
     ASSERT_FALSE(set.empty());
     EXPECT_EQ(set.front().path, L"c:\\programdata\\apple\\logs");
     for (const UserDataFileSetEntry& entry : set) {
@@ -190,7 +190,7 @@ TEST_F(UserDataDeletionPlanMachineTest, HostileFoldersNeverReachTheFileSet) {
 
     const std::set<std::wstring> junk = {L"c:\\programdata\\apple\\logs\\..\\..\\..\\root.txt",
                                          L"c:\\windows\\win.ini", L"c:\\users\\tarn\\documents\\...\\letter.doc"};
-    EXPECT_TRUE(PlanUserDataFileSet(plan, {}, ReadJunkFiles(junk, reach), ReadJunkFolders(junk)).empty());
+    EXPECT_TRUE(PlanUserDataFileSet(plan, {}, ReadJunkFiles(Os(), junk, reach), ReadJunkFolders(Os(), junk)).empty());
 }
 
 TEST_F(UserDataDeletionPlanMachineTest, TheFileSetIsExactlyWhatTheDeletionRemoves) {
