@@ -13,15 +13,15 @@
 #include <vector>
 
 #include "SimMachineFixture.h"
-#include "platform/sim/FaultGuard.h"
-#include "platform/sim/NameMatch.h"
+#include "platform/sim/processes/FaultGuard.h"
+#include "platform/sim/files/NameMatch.h"
 #include "platform/sim/Sanitizer.h"
-#include "platform/sim/SimProducts.h"
-#include "platform/sim/SimRegistry.h"
-#include "platform/sim/SimServices.h"
+#include "platform/sim/installer/SimProducts.h"
+#include "platform/sim/registry/SimRegistry.h"
+#include "platform/sim/processes/SimServices.h"
 #include "platform/sim/UniqueFd.h"
 #include "platform/sim/Utf8.h"
-#include "platform/sim/WinPath.h"
+#include "platform/sim/files/WinPath.h"
 
 namespace {
 
