@@ -19,7 +19,7 @@
 #include "platform/sim/installer/SimProducts.h"
 #include "platform/sim/registry/SimRegistry.h"
 #include "platform/sim/processes/SimServices.h"
-#include "platform/sim/UniqueFd.h"
+#include "base/UniqueFd.h"
 #include "platform/sim/Utf8.h"
 #include "platform/sim/files/WinPath.h"
 
@@ -362,7 +362,7 @@ TEST_F(FileSearchTest, SizeAboveFourGigabytesIsKept) {
     WriteFile(L"C:\\Data\\huge.vhd", 0);
     const uint64_t size = 5ull * 1024 * 1024 * 1024 + 17;
     {
-        sim::UniqueFd fd(::open(Host(L"C:\\Data\\huge.vhd").c_str(), O_WRONLY));
+        base::UniqueFd fd(::open(Host(L"C:\\Data\\huge.vhd").c_str(), O_WRONLY));
         ASSERT_TRUE(fd.Valid());
         ASSERT_EQ(::ftruncate(fd.Get(), static_cast<off_t>(size)), 0);
     }

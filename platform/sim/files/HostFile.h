@@ -4,7 +4,7 @@
 #include <memory>
 
 #include "platform/FileSystem.h"
-#include "platform/sim/UniqueFd.h"
+#include "base/UniqueFd.h"
 
 namespace sim {
 
@@ -12,13 +12,13 @@ class HostFile : public platform::IFile {
 public:
     // `hold` keeps the file from other writers and from deletion until the
     // file closes (Machine::HoldWhileOpen); null for a shared open.
-    explicit HostFile(UniqueFd fd, std::shared_ptr<void> hold = nullptr) : fd_(std::move(fd)), hold_(std::move(hold)) {}
+    explicit HostFile(base::UniqueFd fd, std::shared_ptr<void> hold = nullptr) : fd_(std::move(fd)), hold_(std::move(hold)) {}
     uint64_t Size() override;
     size_t Read(void* buffer, size_t count) override;
     bool Write(const void* data, size_t count) override;
 
 private:
-    UniqueFd fd_;
+    base::UniqueFd fd_;
     std::shared_ptr<void> hold_;
 };
 

@@ -18,7 +18,7 @@
 #include "platform/sim/files/NameMatch.h"
 #include "platform/sim/files/SimFileSearch.h"
 #include "platform/sim/files/SimProfile.h"
-#include "platform/sim/UniqueFd.h"
+#include "base/UniqueFd.h"
 #include "platform/sim/Utf8.h"
 #include "platform/sim/files/WinPath.h"
 #include "platform/sim/files/WindowsName.h"
@@ -96,8 +96,8 @@ bool CopyContents(int from, int to) {
 // (or one may be put where a file was): O_NONBLOCK keeps the open of a FIFO
 // from waiting for a writer, and what is not a regular file once open is
 // refused. O_NONBLOCK changes nothing for a regular file.
-UniqueFd OpenHostFile(const std::string& hostPath, int flags) {
-    UniqueFd fd(::open(hostPath.c_str(), flags | O_NONBLOCK | O_CLOEXEC, 0644));
+base::UniqueFd OpenHostFile(const std::string& hostPath, int flags) {
+    base::UniqueFd fd(::open(hostPath.c_str(), flags | O_NONBLOCK | O_CLOEXEC, 0644));
     if (!fd.Valid()) return fd;
     struct stat st {};
     if (::fstat(fd.Get(), &st) != 0 || !S_ISREG(st.st_mode)) {
@@ -360,9 +360,9 @@ uint32_t SimFileSystem::CopyFile(const std::wstring& from, const std::wstring& t
         return Fail(kErrPathNotFound);
     }
 
-    UniqueFd in = OpenHostFile(source.host, O_RDONLY);
+    base::UniqueFd in = OpenHostFile(source.host, O_RDONLY);
     if (!in.Valid()) return Fail(FromErrno(errno));
-    UniqueFd out = OpenHostFile(dest.host, O_WRONLY | O_CREAT | O_TRUNC);
+    base::UniqueFd out = OpenHostFile(dest.host, O_WRONLY | O_CREAT | O_TRUNC);
     if (!out.Valid()) return Fail(FromErrno(errno));
     if (!CopyContents(in.Get(), out.Get())) return Fail(FromErrno(errno));
     struct stat st {};
@@ -426,7 +426,7 @@ Result<std::unique_ptr<IFile>> SimFileSystem::Open(const std::wstring& path, Ope
         flags |= O_RDWR | O_CREAT | (mode == OpenMode::Append ? O_APPEND : O_TRUNC);
     }
 
-    UniqueFd fd = OpenHostFile(target.host, flags);
+    base::UniqueFd fd = OpenHostFile(target.host, flags);
     if (!fd.Valid()) return refuse(FromErrno(errno));
     if (!target.node.exists) {
         machine_->ForgetMeta(target.win);  // left by an earlier file of that name

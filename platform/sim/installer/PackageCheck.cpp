@@ -9,7 +9,7 @@
 #include <cstring>
 
 #include "platform/sim/processes/ChildProcess.h"
-#include "platform/sim/UniqueFd.h"
+#include "base/UniqueFd.h"
 
 namespace sim {
 namespace {
@@ -60,8 +60,8 @@ std::string Ending(int status, bool known) {
 CheckOutcome RunPackageCheck(const PackageCheckLimits& limits, int packageFd, const std::vector<std::string>& queries) {
     int ends[2];
     if (::pipe2(ends, O_CLOEXEC) != 0) return {CheckEnd::kNotRun, std::string("no pipe: ") + std::strerror(errno)};
-    UniqueFd readEnd(ends[0]);
-    UniqueFd writeEnd(ends[1]);
+    base::UniqueFd readEnd(ends[0]);
+    base::UniqueFd writeEnd(ends[1]);
 
     std::vector<std::string> args{"--memory-mib", std::to_string(limits.memoryMiB), "--report-fd",
                                   std::to_string(kChildReportFd), "/proc/self/fd/" + std::to_string(kChildPackageFd)};

@@ -25,7 +25,7 @@ bool Describe(int fd, FileVersion& version) {
 }  // namespace
 
 bool PackageFile::Open(const std::string& hostPath) {
-    UniqueFd fd(::open(hostPath.c_str(), O_RDONLY | O_CLOEXEC));
+    base::UniqueFd fd(::open(hostPath.c_str(), O_RDONLY | O_CLOEXEC));
     if (!fd.Valid() || !Describe(fd.Get(), version_)) return false;
     hostPath_ = hostPath;
     fd_ = std::move(fd);

@@ -9,7 +9,7 @@
 #include <cstdint>
 #include <string>
 
-#include "platform/sim/UniqueFd.h"
+#include "base/UniqueFd.h"
 
 namespace sim {
 
@@ -50,7 +50,7 @@ public:
 
 private:
     std::string hostPath_;
-    UniqueFd fd_;
+    base::UniqueFd fd_;
     FileVersion version_;
 };
 

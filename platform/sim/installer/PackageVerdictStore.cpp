@@ -12,7 +12,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "platform/sim/UniqueFd.h"
+#include "base/UniqueFd.h"
 
 namespace sim {
 namespace {
@@ -73,7 +73,7 @@ std::map<std::string, PackageVerdictEntry> Read(const std::string& file, const s
 bool WriteWhole(const std::string& file, const std::string& text) {
     static std::atomic<unsigned> counter{0};
     const std::string temp = file + ".tmp." + std::to_string(::getpid()) + "." + std::to_string(counter++);
-    UniqueFd fd(::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+    base::UniqueFd fd(::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
     if (!fd.Valid()) return false;
     size_t done = 0;
     while (done < text.size()) {

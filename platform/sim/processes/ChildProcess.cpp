@@ -10,7 +10,7 @@
 #include <cerrno>
 #include <thread>
 
-#include "platform/sim/UniqueFd.h"
+#include "base/UniqueFd.h"
 
 extern char** environ;
 
@@ -57,9 +57,9 @@ ChildProcess& ChildProcess::operator=(ChildProcess&& other) noexcept {
 int ChildProcess::Start(const std::string& program, const std::vector<std::string>& args,
                         const std::vector<int>& inherited) {
     Kill();
-    std::vector<UniqueFd> moved;
+    std::vector<base::UniqueFd> moved;
     for (int fd : inherited) {
-        UniqueFd high(::fcntl(fd, F_DUPFD_CLOEXEC, kAboveTargets));
+        base::UniqueFd high(::fcntl(fd, F_DUPFD_CLOEXEC, kAboveTargets));
         if (!high.Valid()) return errno;
         moved.push_back(std::move(high));
     }

@@ -12,7 +12,7 @@
 #include <filesystem>
 #include <stdexcept>
 
-#include "platform/sim/UniqueFd.h"
+#include "base/UniqueFd.h"
 
 namespace sim {
 
@@ -30,7 +30,7 @@ void WriteFileAtomically(const std::string& path, const std::string& text) {
     // Unique per process and call: two stores on one folder must not write
     // into one temporary file, even if a lock was ever bypassed.
     const std::string temp = path + ".tmp." + std::to_string(::getpid()) + "." + std::to_string(counter++);
-    UniqueFd fd(::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+    base::UniqueFd fd(::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
     if (fd.Get() < 0) throw std::runtime_error(Errno("cannot create", temp));
     size_t done = 0;
     while (done < text.size()) {
@@ -54,7 +54,7 @@ void WriteFileAtomically(const std::string& path, const std::string& text) {
 }
 
 std::string ReadWholeFile(const std::string& path) {
-    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    base::UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
     if (!fd.Valid()) throw std::runtime_error(Errno("cannot read", path));
     std::string text;
     char buffer[1 << 16];
@@ -75,7 +75,7 @@ std::string ReadWholeFile(const std::string& path) {
 class MachineLockFile {
 public:
     explicit MachineLockFile(const std::string& path) : path_(path) {
-        fd_ = UniqueFd(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644));
+        fd_ = base::UniqueFd(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644));
         if (!fd_.Valid()) throw std::runtime_error(Errno("cannot open", path));
         Lock(LOCK_EX);
         struct stat st {};
@@ -108,7 +108,7 @@ public:
 
 private:
     const std::string path_;
-    UniqueFd fd_;
+    base::UniqueFd fd_;
     uint64_t* counter_ = nullptr;
 };
 
