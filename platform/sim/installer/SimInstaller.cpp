@@ -18,6 +18,7 @@
 #include "platform/sim/processes/SimServices.h"
 #include "platform/sim/Utf8.h"
 #include "platform/sim/files/WinPath.h"
+#include "platform/sim/store/StoreAnswers.h"
 
 namespace sim {
 namespace {
@@ -202,57 +203,73 @@ std::wstring WriteUninstallEntry(Machine& machine, const std::wstring& key, cons
 }  // namespace
 
 uint32_t SimInstaller::EnableLog(uint32_t logMode, const std::wstring& logFile, uint32_t attributes) {
-    machine_->Edit([&](MachineState& state) { state.msiLog = MsiLogSetting{logFile, logMode, attributes}; });
-    return platform::kErrSuccess;
+    // MsiEnableLog answers nothing but success and a bad parameter.
+    constexpr StoreFailureCodes kLogStoreFailure{platform::kErrInvalidParameter, platform::kErrInvalidParameter,
+                                                 platform::kErrInvalidParameter};
+    return AnswerStoreFailure(kLogStoreFailure, [&]() -> uint32_t {
+        machine_->Edit([&](MachineState& state) { state.msiLog = MsiLogSetting{logFile, logMode, attributes}; });
+        return platform::kErrSuccess;
+    });
 }
 
 uint32_t SimInstaller::EnumProducts(uint32_t index, std::wstring& productCode) {
-    productCode.clear();
-    if (index != 0 && index != lastEnumIndex_ + 1) return platform::kErrInvalidParameter;
-    lastEnumIndex_ = index;
-    const std::vector<InstalledProduct> products = ListProducts(*machine_);
-    if (index >= products.size()) return platform::kErrNoMoreItems;
-    productCode = products[index].productCode;
-    return platform::kErrSuccess;
+    return AnswerStoreFailure(kInstallerQueryStoreFailure, [&]() -> uint32_t {
+        productCode.clear();
+        if (index != 0 && index != lastEnumIndex_ + 1) return platform::kErrInvalidParameter;
+        lastEnumIndex_ = index;
+        const std::vector<InstalledProduct> products = ListProducts(*machine_);
+        if (index >= products.size()) return platform::kErrNoMoreItems;
+        productCode = products[index].productCode;
+        return platform::kErrSuccess;
+    });
 }
 
 uint32_t SimInstaller::IsProductElevated(const std::wstring& productCode, bool& elevated) {
-    elevated = false;
-    if (!ValidCode(productCode)) return platform::kErrInvalidParameter;
-    const std::optional<InstalledProduct> product = FindProduct(*machine_, productCode);
-    if (!product) return platform::kErrUnknownProduct;
-    elevated = Get(product->properties, L"AssignmentType") == L"1";
-    return platform::kErrSuccess;
+    return AnswerStoreFailure(kInstallerQueryStoreFailure, [&]() -> uint32_t {
+        elevated = false;
+        if (!ValidCode(productCode)) return platform::kErrInvalidParameter;
+        const std::optional<InstalledProduct> product = FindProduct(*machine_, productCode);
+        if (!product) return platform::kErrUnknownProduct;
+        elevated = Get(product->properties, L"AssignmentType") == L"1";
+        return platform::kErrSuccess;
+    });
 }
 
 uint32_t SimInstaller::GetProductInfo(const std::wstring& productCode, const std::wstring& property,
                                       std::wstring& value) {
-    value.clear();
-    if (!ValidCode(productCode)) return platform::kErrInvalidParameter;
-    const std::optional<InstalledProduct> product = FindProduct(*machine_, productCode);
-    if (!product) return platform::kErrUnknownProduct;
-    auto it = product->properties.find(property);
-    if (it != product->properties.end()) {
-        value = it->second;
-        return platform::kErrSuccess;
-    }
-    return ProductInfoNames().count(property) ? platform::kErrSuccess : platform::kErrUnknownProperty;
+    return AnswerStoreFailure(kInstallerQueryStoreFailure, [&]() -> uint32_t {
+        value.clear();
+        if (!ValidCode(productCode)) return platform::kErrInvalidParameter;
+        const std::optional<InstalledProduct> product = FindProduct(*machine_, productCode);
+        if (!product) return platform::kErrUnknownProduct;
+        auto it = product->properties.find(property);
+        if (it != product->properties.end()) {
+            value = it->second;
+            return platform::kErrSuccess;
+        }
+        return ProductInfoNames().count(property) ? platform::kErrSuccess : platform::kErrUnknownProperty;
+    });
 }
 
 int SimInstaller::GetComponentPath(const std::wstring& productCode, const std::wstring& componentId,
                                    std::wstring& path) {
-    path.clear();
-    const std::optional<InstalledProduct> product = ValidCode(productCode) ? FindProduct(*machine_, productCode)
-                                                                            : std::nullopt;
-    if (!product) return platform::kInstallStateUnknown;
-    for (const auto& [id, keyPath] : product->layout.componentPaths) {
-        if (!EqualsNoCase(id, componentId)) continue;
-        path = keyPath;
-        std::string host;
-        const bool present = !keyPath.empty() && machine_->Resolve(keyPath, host) && ::access(host.c_str(), F_OK) == 0;
-        return present ? platform::kInstallStateLocal : platform::kInstallStateAbsent;
+    try {
+        path.clear();
+        const std::optional<InstalledProduct> product = ValidCode(productCode) ? FindProduct(*machine_, productCode)
+                                                                                : std::nullopt;
+        if (!product) return platform::kInstallStateUnknown;
+        for (const auto& [id, keyPath] : product->layout.componentPaths) {
+            if (!EqualsNoCase(id, componentId)) continue;
+            path = keyPath;
+            std::string host;
+            const bool present =
+                !keyPath.empty() && machine_->Resolve(keyPath, host) && ::access(host.c_str(), F_OK) == 0;
+            return present ? platform::kInstallStateLocal : platform::kInstallStateAbsent;
+        }
+        return platform::kInstallStateUnknown;
+    } catch (const StoreError&) {
+        return platform::kInstallStateUnknown;
     }
-    return platform::kInstallStateUnknown;
 }
 
 platform::Result<std::unique_ptr<platform::IMsiDatabase>> SimInstaller::OpenDatabase(const std::wstring& packagePath) {
@@ -284,19 +301,25 @@ uint32_t RunScripted(Machine& machine, const std::function<uint32_t()>& work) {
 }  // namespace
 
 uint32_t SimInstaller::InstallProduct(const std::wstring& packagePath, const std::wstring& commandLine) {
-    RecordInstallerCall(*machine_, {L"InstallProduct", packagePath, commandLine});
-    return RunScripted(*machine_, [&] { return Install(packagePath, commandLine); });
+    return AnswerStoreFailure(kInstallerActionStoreFailure, [&]() -> uint32_t {
+        RecordInstallerCall(*machine_, {L"InstallProduct", packagePath, commandLine});
+        return RunScripted(*machine_, [&] { return Install(packagePath, commandLine); });
+    });
 }
 
 uint32_t SimInstaller::ConfigureProductEx(const std::wstring& productCode, int /*installLevel*/, int installState,
                                           const std::wstring& commandLine) {
-    RecordInstallerCall(*machine_, {L"ConfigureProductEx", productCode, commandLine});
-    return Configure(productCode, installState, commandLine);
+    return AnswerStoreFailure(kInstallerActionStoreFailure, [&]() -> uint32_t {
+        RecordInstallerCall(*machine_, {L"ConfigureProductEx", productCode, commandLine});
+        return Configure(productCode, installState, commandLine);
+    });
 }
 
 uint32_t SimInstaller::ConfigureProduct(const std::wstring& productCode, int /*installLevel*/, int installState) {
-    RecordInstallerCall(*machine_, {L"ConfigureProduct", productCode, std::wstring()});
-    return Configure(productCode, installState, std::wstring());
+    return AnswerStoreFailure(kInstallerActionStoreFailure, [&]() -> uint32_t {
+        RecordInstallerCall(*machine_, {L"ConfigureProduct", productCode, std::wstring()});
+        return Configure(productCode, installState, std::wstring());
+    });
 }
 
 uint32_t SimInstaller::Configure(const std::wstring& productCode, int installState, const std::wstring& commandLine) {

@@ -6,6 +6,7 @@
 #include "platform/Types.h"
 #include "platform/sim/processes/LastError.h"
 #include "platform/sim/Utf8.h"
+#include "platform/sim/store/StoreAnswers.h"
 
 namespace sim {
 
@@ -150,11 +151,13 @@ private:
     template <typename F>
     uint32_t WithEntry(uint32_t right, F&& f) {
         if ((access_ & right) != right) return Fail(kErrAccessDenied);
-        const uint32_t error = machine_->Edit<Services>([&](Services& services, bool& changed) {
-            auto it = services.Find(name_);
-            // Only set-up can take a service away under an open handle.
-            if (it == services.entries.end()) return static_cast<uint32_t>(kErrInvalidHandle);
-            return static_cast<uint32_t>(f(*it, changed));
+        const uint32_t error = AnswerStoreFailure(kRegistryStoreFailure, [&] {
+            return machine_->Edit<Services>([&](Services& services, bool& changed) {
+                auto it = services.Find(name_);
+                // Only set-up can take a service away under an open handle.
+                if (it == services.entries.end()) return static_cast<uint32_t>(kErrInvalidHandle);
+                return static_cast<uint32_t>(f(*it, changed));
+            });
         });
         return Fail(error);
     }
@@ -177,15 +180,17 @@ public:
         if (!ValidServiceName(serviceName)) return platform::Failure(Fail(kErrInvalidName));
         const uint32_t rights = MapGenericRights(access, kServiceMapping);
         std::wstring stored;
-        const uint32_t error = machine_->Edit<Services>([&](Services& services, bool&) {
-            auto it = services.Find(serviceName);
-            if (it == services.entries.end()) return static_cast<uint32_t>(kErrServiceDoesNotExist);
-            if (!IsAdministrator(*machine_) && (rights & ~kServiceUserRights) != 0) {
-                return static_cast<uint32_t>(kErrAccessDenied);
-            }
-            handles_->Add(it->name);
-            stored = it->name;
-            return static_cast<uint32_t>(kErrSuccess);
+        const uint32_t error = AnswerStoreFailure(kRegistryStoreFailure, [&] {
+            return machine_->Edit<Services>([&](Services& services, bool&) {
+                auto it = services.Find(serviceName);
+                if (it == services.entries.end()) return static_cast<uint32_t>(kErrServiceDoesNotExist);
+                if (!IsAdministrator(*machine_) && (rights & ~kServiceUserRights) != 0) {
+                    return static_cast<uint32_t>(kErrAccessDenied);
+                }
+                handles_->Add(it->name);
+                stored = it->name;
+                return static_cast<uint32_t>(kErrSuccess);
+            });
         });
         if (error != kErrSuccess) return platform::Failure(Fail(error));
         return std::make_unique<SimService>(machine_, handles_, stored, rights);
@@ -204,21 +209,23 @@ SimServices::SimServices(std::shared_ptr<Machine> machine)
 
 platform::Result<std::unique_ptr<platform::IServiceDatabase>> SimServices::OpenManager(uint32_t access) {
     const uint32_t rights = MapGenericRights(access, kManagerMapping);
-    if (!IsAdministrator(*machine_) && (rights & ~kManagerUserRights) != 0) {
-        return platform::Failure(Fail(kErrAccessDenied));
-    }
-    // Marked services whose holders went away with an earlier process, or
-    // that have stopped since, are gone by the time anyone looks again.
-    machine_->Edit<Services>([&](Services& services, bool& changed) {
-        for (auto it = services.entries.begin(); it != services.entries.end();) {
-            if (MayRemoveMarked(*it, *handles_)) {
-                it = services.entries.erase(it);
-                changed = true;
-            } else {
-                ++it;
+    const uint32_t error = AnswerStoreFailure(kRegistryStoreFailure, [&]() -> uint32_t {
+        if (!IsAdministrator(*machine_) && (rights & ~kManagerUserRights) != 0) return kErrAccessDenied;
+        // Marked services whose holders went away with an earlier process, or
+        // that have stopped since, are gone by the time anyone looks again.
+        machine_->Edit<Services>([&](Services& services, bool& changed) {
+            for (auto it = services.entries.begin(); it != services.entries.end();) {
+                if (MayRemoveMarked(*it, *handles_)) {
+                    it = services.entries.erase(it);
+                    changed = true;
+                } else {
+                    ++it;
+                }
             }
-        }
+        });
+        return kErrSuccess;
     });
+    if (error != kErrSuccess) return platform::Failure(Fail(error));
     return std::make_unique<SimServiceDatabase>(machine_, handles_, rights);
 }
 

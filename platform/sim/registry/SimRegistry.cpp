@@ -2,6 +2,7 @@
 
 #include "platform/Types.h"
 #include "platform/sim/Utf8.h"
+#include "platform/sim/store/StoreAnswers.h"
 
 namespace sim {
 namespace {
@@ -34,15 +35,17 @@ public:
         : machine_(std::move(machine)), keyName_(std::move(keyName)), writable_(writable) {}
 
     uint32_t QueryString(const std::wstring& name, std::wstring& value) override {
-        return machine_->Read<Registry>([&](const Registry& registry) {
-            auto key = registry.keys.find(keyName_);
-            if (key == registry.keys.end()) return platform::kErrFileNotFound;
-            auto stored = key->second.find(name);
-            if (stored == key->second.end()) return platform::kErrFileNotFound;
-            value = stored->second;
-            const size_t zero = value.find(L'\0');
-            if (zero != std::wstring::npos) value.resize(zero);
-            return platform::kErrSuccess;
+        return AnswerStoreFailure(kRegistryStoreFailure, [&]() -> uint32_t {
+            return machine_->Read<Registry>([&](const Registry& registry) {
+                auto key = registry.keys.find(keyName_);
+                if (key == registry.keys.end()) return platform::kErrFileNotFound;
+                auto stored = key->second.find(name);
+                if (stored == key->second.end()) return platform::kErrFileNotFound;
+                value = stored->second;
+                const size_t zero = value.find(L'\0');
+                if (zero != std::wstring::npos) value.resize(zero);
+                return platform::kErrSuccess;
+            });
         });
     }
 
@@ -64,11 +67,13 @@ private:
     // found what it was to change.
     template <typename F>
     uint32_t EditValues(F&& edit) {
-        return machine_->Edit<Registry>([&](Registry& registry, bool& changed) {
-            auto key = registry.keys.find(keyName_);
-            if (key == registry.keys.end()) return platform::kErrFileNotFound;  // deleted meanwhile
-            changed = edit(key->second);
-            return changed ? platform::kErrSuccess : platform::kErrFileNotFound;
+        return AnswerStoreFailure(kRegistryStoreFailure, [&]() -> uint32_t {
+            return machine_->Edit<Registry>([&](Registry& registry, bool& changed) {
+                auto key = registry.keys.find(keyName_);
+                if (key == registry.keys.end()) return platform::kErrFileNotFound;  // deleted meanwhile
+                changed = edit(key->second);
+                return changed ? platform::kErrSuccess : platform::kErrFileNotFound;
+            });
         });
     }
 
@@ -104,13 +109,13 @@ platform::Result<std::unique_ptr<platform::IRegistryKey>> Open(const std::shared
 platform::Result<std::unique_ptr<platform::IRegistryKey>> SimRegistry::OpenKey(platform::RegistryRoot root,
                                                                                const std::wstring& path,
                                                                                uint32_t access) {
-    return Open(machine_, root, path, access, false);
+    return AnswerStoreFailure(kRegistryStoreFailure, [&] { return Open(machine_, root, path, access, false); });
 }
 
 platform::Result<std::unique_ptr<platform::IRegistryKey>> SimRegistry::CreateKey(platform::RegistryRoot root,
                                                                                  const std::wstring& path,
                                                                                  uint32_t access) {
-    return Open(machine_, root, path, access, true);
+    return AnswerStoreFailure(kRegistryStoreFailure, [&] { return Open(machine_, root, path, access, true); });
 }
 
 void SetRegistryString(Machine& machine, const std::wstring& keyPath, const std::wstring& name,

@@ -31,7 +31,7 @@ void WriteFileAtomically(const std::string& path, const std::string& text) {
     // into one temporary file, even if a lock was ever bypassed.
     const std::string temp = path + ".tmp." + std::to_string(::getpid()) + "." + std::to_string(counter++);
     base::UniqueFd fd(::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
-    if (fd.Get() < 0) throw std::runtime_error(Errno("cannot create", temp));
+    if (!fd.Valid()) throw StoreError(StoreError::Kind::Unwritable, Errno("cannot create", temp));
     size_t done = 0;
     while (done < text.size()) {
         ssize_t n = ::write(fd.Get(), text.data() + done, text.size() - done);
@@ -39,7 +39,7 @@ void WriteFileAtomically(const std::string& path, const std::string& text) {
         if (n <= 0) {
             const std::string message = Errno("cannot write", temp);
             ::unlink(temp.c_str());
-            throw std::runtime_error(message);
+            throw StoreError(StoreError::Kind::Unwritable, message);
         }
         done += static_cast<size_t>(n);
     }
@@ -49,19 +49,19 @@ void WriteFileAtomically(const std::string& path, const std::string& text) {
     if (::close(fd.Release()) != 0 || ::rename(temp.c_str(), path.c_str()) != 0) {
         const std::string message = Errno("cannot replace", path);
         ::unlink(temp.c_str());
-        throw std::runtime_error(message);
+        throw StoreError(StoreError::Kind::Unwritable, message);
     }
 }
 
 std::string ReadWholeFile(const std::string& path) {
     base::UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    if (!fd.Valid()) throw std::runtime_error(Errno("cannot read", path));
+    if (!fd.Valid()) throw StoreError(StoreError::Kind::Unreadable, Errno("cannot read", path));
     std::string text;
     char buffer[1 << 16];
     for (;;) {
         const ssize_t n = ::read(fd.Get(), buffer, sizeof buffer);
         if (n < 0 && errno == EINTR) continue;
-        if (n < 0) throw std::runtime_error(Errno("cannot read", path));
+        if (n < 0) throw StoreError(StoreError::Kind::Unreadable, Errno("cannot read", path));
         if (n == 0) return text;
         text.append(buffer, static_cast<size_t>(n));
     }
@@ -74,22 +74,7 @@ std::string ReadWholeFile(const std::string& path) {
 // process sees a bump at once.
 class MachineLockFile {
 public:
-    explicit MachineLockFile(const std::string& path) : path_(path) {
-        fd_ = base::UniqueFd(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644));
-        if (!fd_.Valid()) throw std::runtime_error(Errno("cannot open", path));
-        Lock(LOCK_EX);
-        struct stat st {};
-        const bool sized = ::fstat(fd_.Get(), &st) == 0 &&
-                           (st.st_size >= static_cast<off_t>(sizeof(uint64_t)) ||
-                            ::ftruncate(fd_.Get(), sizeof(uint64_t)) == 0);
-        const int error = errno;
-        Unlock();
-        errno = error;
-        if (!sized) throw std::runtime_error(Errno("cannot size", path));
-        void* mapped = ::mmap(nullptr, sizeof(uint64_t), PROT_READ | PROT_WRITE, MAP_SHARED, fd_.Get(), 0);
-        if (mapped == MAP_FAILED) throw std::runtime_error(Errno("cannot map", path));
-        counter_ = static_cast<uint64_t*>(mapped);
-    }
+    explicit MachineLockFile(const std::string& path);
     ~MachineLockFile() {
         if (counter_ != nullptr) ::munmap(counter_, sizeof(uint64_t));
     }
@@ -98,7 +83,7 @@ public:
 
     void Lock(int operation) {
         while (::flock(fd_.Get(), operation) != 0) {
-            if (errno != EINTR) throw std::runtime_error(Errno("cannot lock", path_));
+            if (errno != EINTR) throw StoreError(StoreError::Kind::Unreadable, Errno("cannot lock", path_));
         }
     }
     void Unlock() { ::flock(fd_.Get(), LOCK_UN); }
@@ -111,6 +96,40 @@ private:
     base::UniqueFd fd_;
     uint64_t* counter_ = nullptr;
 };
+
+// The flock of machine.lock from here to the end of the scope, let go on
+// every way out of it, unless Keep hands it on to a transaction that goes
+// on past the scope (an edit holds it until it leaves).
+class FlockHold {
+public:
+    FlockHold(MachineLockFile& file, int operation) : file_(&file) { file.Lock(operation); }
+    ~FlockHold() {
+        if (file_ != nullptr) file_->Unlock();
+    }
+    FlockHold(const FlockHold&) = delete;
+    FlockHold& operator=(const FlockHold&) = delete;
+
+    void Keep() { file_ = nullptr; }
+
+private:
+    MachineLockFile* file_;
+};
+
+MachineLockFile::MachineLockFile(const std::string& path) : path_(path) {
+    fd_ = base::UniqueFd(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644));
+    if (!fd_.Valid()) throw StoreError(StoreError::Kind::Unreadable, Errno("cannot open", path));
+    {
+        FlockHold hold(*this, LOCK_EX);
+        struct stat st {};
+        const bool sized = ::fstat(fd_.Get(), &st) == 0 &&
+                           (st.st_size >= static_cast<off_t>(sizeof(uint64_t)) ||
+                            ::ftruncate(fd_.Get(), sizeof(uint64_t)) == 0);
+        if (!sized) throw StoreError(StoreError::Kind::Unreadable, Errno("cannot size", path));
+    }
+    void* mapped = ::mmap(nullptr, sizeof(uint64_t), PROT_READ | PROT_WRITE, MAP_SHARED, fd_.Get(), 0);
+    if (mapped == MAP_FAILED) throw StoreError(StoreError::Kind::Unreadable, Errno("cannot map", path));
+    counter_ = static_cast<uint64_t*>(mapped);
+}
 
 const nlohmann::json* SectionSlot::Find(const nlohmann::json& document, const char* key) {
     if (*key == '\0') return &document;
@@ -128,7 +147,7 @@ void SectionSlot::Put(nlohmann::json value, const char* key, nlohmann::json& doc
 }
 
 void SectionSlot::Fault(const char* key, const std::string& what) {
-    if (*key == '\0') throw std::runtime_error("machine.json: " + what);
+    if (*key == '\0') throw StoreError(StoreError::Kind::Corrupt, "machine.json: " + what);
 }
 
 MachineStore::MachineStore(std::string folder, CreateDefault createDefault)
@@ -141,22 +160,16 @@ MachineStore::MachineStore(std::string folder, CreateDefault createDefault)
     // Creation is an edit like any other, so two processes that open a new
     // machine at once agree on one default machine.
     std::lock_guard<std::recursive_mutex> guard(mutex_);
-    lock_->Lock(LOCK_EX);
-    try {
-        if (std::filesystem::exists(path_, ec)) {
-            Load();
-        } else {
-            createDefault(document_);
-            generation_ = lock_->Generation();
-            Store();
-            loaded_ = true;
-            created_ = true;
-        }
-    } catch (...) {
-        lock_->Unlock();
-        throw;
+    FlockHold hold(*lock_, LOCK_EX);
+    if (std::filesystem::exists(path_, ec)) {
+        Load();
+    } else {
+        createDefault(document_);
+        generation_ = lock_->Generation();
+        Store();
+        loaded_ = true;
+        created_ = true;
     }
-    lock_->Unlock();
 }
 
 MachineStore::~MachineStore() = default;
@@ -164,40 +177,27 @@ MachineStore::~MachineStore() = default;
 bool MachineStore::Stale() const { return !loaded_ || lock_->Generation() != generation_; }
 
 void MachineStore::Enter(Access access) {
-    mutex_.lock();
+    // Held past this call by the transaction it starts; Leave lets go.
+    std::unique_lock<std::recursive_mutex> entered(mutex_);
     if (depth_ > 0) {
         if (access == Access::Write && !writing_) {
-            mutex_.unlock();
             throw std::logic_error("the simulated machine cannot be changed inside a read of it");
         }
         ++depth_;
+        entered.release();
         return;
     }
-    try {
-        if (access == Access::Write) {
-            lock_->Lock(LOCK_EX);
-            try {
-                if (Stale()) Load();
-            } catch (...) {
-                lock_->Unlock();
-                throw;
-            }
-            writing_ = true;
-        } else if (Stale()) {
-            lock_->Lock(LOCK_SH);
-            try {
-                Load();
-            } catch (...) {
-                lock_->Unlock();
-                throw;
-            }
-            lock_->Unlock();
-        }
-    } catch (...) {
-        mutex_.unlock();
-        throw;
+    if (access == Access::Write) {
+        FlockHold hold(*lock_, LOCK_EX);
+        if (Stale()) Load();
+        hold.Keep();
+        writing_ = true;
+    } else if (Stale()) {
+        FlockHold hold(*lock_, LOCK_SH);
+        Load();
     }
     depth_ = 1;
+    entered.release();
 }
 
 void MachineStore::Commit(SectionSlot* slot, bool changed) {
@@ -205,7 +205,10 @@ void MachineStore::Commit(SectionSlot* slot, bool changed) {
     if (changed && slot != nullptr) slot->dirty = true;
     dirty_ = dirty_ || changed;
     if (depth_ != 1) return;
-    if (broken_) throw std::runtime_error("a change to the simulated machine failed part-way; none of it was kept");
+    if (broken_) {
+        throw StoreError(StoreError::Kind::Unwritable,
+                         "a change to the simulated machine failed part-way; none of it was kept");
+    }
     if (dirty_) Store();
 }
 
@@ -231,9 +234,9 @@ void MachineStore::Load() {
     try {
         document = nlohmann::json::parse(text);
     } catch (const nlohmann::json::exception& e) {
-        throw std::runtime_error("corrupt " + path_ + ": " + e.what());
+        throw StoreError(StoreError::Kind::Corrupt, "corrupt " + path_ + ": " + e.what());
     }
-    if (!document.is_object()) throw std::runtime_error("machine.json does not hold an object");
+    if (!document.is_object()) throw StoreError(StoreError::Kind::Corrupt, "machine.json does not hold an object");
     document_ = std::move(document);
     slots_.clear();
     generation_ = generation;

@@ -57,6 +57,19 @@ namespace sim {
 
 class MachineLockFile;
 
+// machine.json could not be read, held something no machine is made of, or
+// could not be written. Its own type, so that the seam calls of the machine
+// can answer a Windows code for it where Windows would answer one.
+class SIM_API StoreError : public std::runtime_error {
+public:
+    enum class Kind { Unreadable, Corrupt, Unwritable };
+    StoreError(Kind kind, const std::string& what) : std::runtime_error(what), kind_(kind) {}
+    Kind kind() const { return kind_; }
+
+private:
+    Kind kind_;
+};
+
 // One section's typed value, as the store keeps it between transactions.
 class SIM_API SectionSlot {
 public:
