@@ -9,7 +9,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "platform/sim/Machine.h"
+#include "platform/sim/store/Machine.h"
 #include "platform/sim/SimPlatform.h"
 
 class ScratchMachine {

@@ -54,7 +54,7 @@
 #include "common/FileHelpers.h"
 #include "common/TextHelpers.h"
 #include "platform/Platform.h"
-#include "platform/sim/Machine.h"
+#include "platform/sim/store/Machine.h"
 #include "platform/sim/SimPlatform.h"
 #include "ScratchMachine.h"
 

@@ -19,10 +19,10 @@
 #include <string>
 
 #include "platform/Types.h"
-#include "platform/sim/Machine.h"
-#include "platform/sim/SimProducts.h"
-#include "platform/sim/SimRegistry.h"
-#include "platform/sim/SimServices.h"
+#include "platform/sim/store/Machine.h"
+#include "platform/sim/installer/SimProducts.h"
+#include "platform/sim/registry/SimRegistry.h"
+#include "platform/sim/processes/SimServices.h"
 #include "ScratchMachine.h"
 
 namespace {

@@ -26,9 +26,9 @@
 #include <thread>
 
 #include "platform/Platform.h"
-#include "platform/sim/Machine.h"
-#include "platform/sim/PackageGuard.h"
-#include "platform/sim/PackageVerdictStore.h"
+#include "platform/sim/store/Machine.h"
+#include "platform/sim/installer/PackageGuard.h"
+#include "platform/sim/installer/PackageVerdictStore.h"
 #include "platform/sim/SimPlatform.h"
 #include "ScratchMachine.h"
 

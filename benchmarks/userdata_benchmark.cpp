@@ -45,7 +45,7 @@
 #include "common/TextHelpers.h"
 #include "common/Singleton.h"
 #include "platform/KnownFolders.h"
-#include "platform/sim/Machine.h"
+#include "platform/sim/store/Machine.h"
 #include "platform/sim/SimPlatform.h"
 
 namespace {

@@ -36,7 +36,7 @@
 
 #include "BenchSupport.h"
 #include "common/FolderWalker.h"
-#include "platform/sim/Machine.h"
+#include "platform/sim/store/Machine.h"
 #include "platform/sim/SimPlatform.h"
 
 namespace {

@@ -1,6 +1,9 @@
 #include "common/TextHelpers.h"
 
 #include <limits>
+#include <utility>
+
+#include "base/Text.h"
 
 #include "platform/Platform.h"
 
@@ -14,14 +17,7 @@ std::wstring VFormatString(const wchar_t* format, fmt::wprintf_args args) {
 }
 
 std::vector<std::wstring> SplitString(const std::wstring& text, wchar_t delimiter) {
-    std::vector<std::wstring> pieces;
-    size_t start = 0;
-    for (size_t cut = text.find(delimiter); cut != std::wstring::npos; cut = text.find(delimiter, start)) {
-        pieces.push_back(text.substr(start, cut - start));
-        start = cut + 1;
-    }
-    pieces.push_back(text.substr(start));
-    return pieces;
+    return base::Split(text, delimiter);
 }
 
 std::wstring AnsiToWide(const std::string& text) {
@@ -79,13 +75,6 @@ int32_t StringToInt(const std::wstring& text) {
     return static_cast<int32_t>(value);
 }
 
-void AsciiLowerInPlace(std::wstring& text) {
-    for (wchar_t& c : text) {
-        if (c >= L'A' && c <= L'Z') c = static_cast<wchar_t>(c - L'A' + L'a');
-    }
-}
+void AsciiLowerInPlace(std::wstring& text) { base::AsciiLowerInPlace(text); }
 
-std::wstring AsciiLower(std::wstring text) {
-    AsciiLowerInPlace(text);
-    return text;
-}
+std::wstring AsciiLower(std::wstring text) { return base::AsciiLower(std::move(text)); }

@@ -32,6 +32,9 @@ std::string WideToNarrow(const std::wstring& text);
 // which is how the library compares paths.
 void AsciiLowerInPlace(std::wstring& text);
 std::wstring AsciiLower(std::wstring text);
+// Through the machine's CP_UTF8 conversion, not base::Utf8ToWide: Windows
+// answers overlong forms and encoded surrogates with U+FFFD, where the
+// OS-free decoder gives the value they spell.
 std::wstring Utf8ToWide(const std::string& text);
 
 // 0-15 for a hexadecimal digit of either case, -1 for anything else.

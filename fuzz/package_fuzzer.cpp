@@ -2,7 +2,7 @@
 // machine: the input becomes C:\Packages\fuzz.msi, which the library opens,
 // asks for its services and checks file by file, as the repair does with a
 // package it finds on a user's disk. The simulated machine reads every
-// input through its package check (platform/sim/PackageGuard.h): an input
+// input through its package check (platform/sim/installer/PackageGuard.h): an input
 // that faults libmsi does so in the check process, and the library is told
 // 1620. Nothing may take this process down.
 //
@@ -18,7 +18,7 @@
 #include <vector>
 
 #include "Brisalen/MsiDB.h"
-#include "platform/sim/Machine.h"
+#include "platform/sim/store/Machine.h"
 #include "platform/sim/SimPlatform.h"
 
 namespace {

@@ -30,6 +30,8 @@ enum WinError : uint32_t {
     kErrMoreData = 234,
     kErrNoMoreItems = 259,
     kErrPartialCopy = 299,
+    kErrRegistryCorrupt = 1015,
+    kErrRegistryIoFailed = 1016,
     kErrServiceDoesNotExist = 1060,
     kErrInternalError = 1359,
     kErrServiceMarkedForDelete = 1072,

@@ -8,33 +8,12 @@
 #include <cerrno>
 #include <string>
 
-#include "Utf8.h"
+#include "base/UniqueFd.h"
+#include "base/Utf8.h"
 
 namespace itl {
 
 namespace {
-
-class Fd {
-public:
-    explicit Fd(int fd) : fd_(fd) {}
-    ~Fd() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    int get() const { return fd_; }
-    bool valid() const { return fd_ >= 0; }
-    // Reports a failed close, which is where some file systems report a
-    // failed write.
-    bool Close() {
-        const int fd = fd_;
-        fd_ = -1;
-        return ::close(fd) == 0;
-    }
-
-private:
-    int fd_;
-};
 
 // A file this process created; removed unless kept.
 class OwnTemporary {
@@ -72,10 +51,10 @@ bool WriteAll(int fd, const std::string& bytes) {
 // Creates `path` (it must not exist yet), writes and flushes it. Returns
 // false when the file was not created by this call.
 bool CreateFlushed(const std::string& path, const std::string& bytes, mode_t mode, bool& created) {
-    Fd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode));
-    created = fd.valid();
+    base::UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode));
+    created = fd.Valid();
     if (!created) return false;
-    return WriteAll(fd.get(), bytes) && ::fsync(fd.get()) == 0 && fd.Close();
+    return WriteAll(fd.Get(), bytes) && ::fsync(fd.Get()) == 0 && base::CloseReporting(fd);
 }
 
 std::string ParentOf(const std::string& path) {
@@ -86,22 +65,22 @@ std::string ParentOf(const std::string& path) {
 
 }  // namespace
 
-NativePath ToNativePath(const std::wstring& path) { return WideToUtf8(path); }
+NativePath ToNativePath(const std::wstring& path) { return base::WideToUtf8(path, base::Surrogates::Pair); }
 
 NativePath BackupName(const NativePath& target, unsigned number) {
     return number == 0 ? target + ".bak" : target + "." + std::to_string(number) + ".bak";
 }
 
 ReadOutcome ReadWholeFile(const NativePath& path, std::string& bytes) {
-    Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    if (!fd.valid()) return errno == ENOENT ? ReadOutcome::Missing : ReadOutcome::Failed;
+    base::UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!fd.Valid()) return errno == ENOENT ? ReadOutcome::Missing : ReadOutcome::Failed;
     struct stat info {};
-    if (::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode)) return ReadOutcome::Failed;
+    if (::fstat(fd.Get(), &info) != 0 || !S_ISREG(info.st_mode)) return ReadOutcome::Failed;
     std::string content;
     content.reserve(static_cast<size_t>(info.st_size));
     char buffer[65536];
     for (;;) {
-        const ssize_t n = ::read(fd.get(), buffer, sizeof buffer);
+        const ssize_t n = ::read(fd.Get(), buffer, sizeof buffer);
         if (n < 0 && errno == EINTR) continue;
         if (n < 0) return ReadOutcome::Failed;
         if (n == 0) break;
@@ -155,8 +134,8 @@ WriteOutcome ReplaceFileContents(const NativePath& target, const std::string& by
     if (::rename(temporary.path().c_str(), target.c_str()) != 0) return WriteOutcome::Failed;
     temporary.Keep();
     // Makes the rename itself durable; the file is in place either way.
-    Fd folder(::open(ParentOf(target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (folder.valid()) ::fsync(folder.get());
+    base::UniqueFd folder(::open(ParentOf(target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (folder.Valid()) ::fsync(folder.Get());
     return WriteOutcome::Ok;
 }
 

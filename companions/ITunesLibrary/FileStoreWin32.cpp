@@ -6,30 +6,11 @@
 #include <string>
 
 #include "FileStore.h"
+#include "base/WindowsHandles.h"
 
 namespace itl {
 
 namespace {
-
-class Handle {
-public:
-    explicit Handle(HANDLE handle) : handle_(handle) {}
-    ~Handle() {
-        if (valid()) ::CloseHandle(handle_);
-    }
-    Handle(const Handle&) = delete;
-    Handle& operator=(const Handle&) = delete;
-    HANDLE get() const { return handle_; }
-    bool valid() const { return handle_ != INVALID_HANDLE_VALUE; }
-    bool Close() {
-        const HANDLE handle = handle_;
-        handle_ = INVALID_HANDLE_VALUE;
-        return ::CloseHandle(handle) != 0;
-    }
-
-private:
-    HANDLE handle_;
-};
 
 std::wstring ForApi(std::wstring path);
 
@@ -71,18 +52,18 @@ std::wstring TemporaryName(const std::wstring& target) {
 }
 
 bool CreateFlushed(const std::wstring& path, const std::string& bytes, bool& created) {
-    Handle file(::CreateFileW(ForApi(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
-                              nullptr));
-    created = file.valid();
+    base::FileHandle file(::CreateFileW(ForApi(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                        FILE_ATTRIBUTE_NORMAL, nullptr));
+    created = file.Valid();
     if (!created) return false;
     size_t done = 0;
     while (done < bytes.size()) {
         const DWORD chunk = static_cast<DWORD>(std::min<size_t>(bytes.size() - done, 1u << 20));
         DWORD written = 0;
-        if (!::WriteFile(file.get(), bytes.data() + done, chunk, &written, nullptr) || written == 0) return false;
+        if (!::WriteFile(file.Get(), bytes.data() + done, chunk, &written, nullptr) || written == 0) return false;
         done += written;
     }
-    return ::FlushFileBuffers(file.get()) && file.Close();
+    return ::FlushFileBuffers(file.Get()) && base::CloseReporting(file);
 }
 
 bool Move(const std::wstring& from, const std::wstring& to) {
@@ -100,22 +81,22 @@ NativePath BackupName(const NativePath& target, unsigned number) {
 
 ReadOutcome ReadWholeFile(const NativePath& path, std::string& bytes) {
     // The player may hold its library open; reading beside it is harmless.
-    Handle file(::CreateFileW(ForApi(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+    base::FileHandle file(::CreateFileW(ForApi(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file.valid()) {
+    if (!file.Valid()) {
         const DWORD error = ::GetLastError();
         return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? ReadOutcome::Missing
                                                                                : ReadOutcome::Failed;
     }
     LARGE_INTEGER size{};
-    if (!::GetFileSizeEx(file.get(), &size) || static_cast<unsigned long long>(size.QuadPart) > SIZE_MAX / 2)
+    if (!::GetFileSizeEx(file.Get(), &size) || static_cast<unsigned long long>(size.QuadPart) > SIZE_MAX / 2)
         return ReadOutcome::Failed;
     std::string content(static_cast<size_t>(size.QuadPart), '\0');
     size_t done = 0;
     while (done < content.size()) {
         const DWORD chunk = static_cast<DWORD>(std::min<size_t>(content.size() - done, 1u << 20));
         DWORD read = 0;
-        if (!::ReadFile(file.get(), &content[done], chunk, &read, nullptr)) return ReadOutcome::Failed;
+        if (!::ReadFile(file.Get(), &content[done], chunk, &read, nullptr)) return ReadOutcome::Failed;
         if (read == 0) break;
         done += read;
     }
@@ -138,10 +119,10 @@ WriteOutcome ReplaceFileContents(const NativePath& target, const std::string& by
         // The rename at the end needs delete access to the old file, which a
         // player holding it open without sharing delete access denies; asked
         // for now, before anything is made. OPEN_EXISTING never creates.
-        Handle probe(::CreateFileW(ForApi(target).c_str(), GENERIC_WRITE | DELETE,
+        base::FileHandle probe(::CreateFileW(ForApi(target).c_str(), GENERIC_WRITE | DELETE,
                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                                    FILE_ATTRIBUTE_NORMAL, nullptr));
-        if (!probe.valid()) {
+        if (!probe.Valid()) {
             const DWORD error = ::GetLastError();
             return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION ? WriteOutcome::InUse
                                                                                      : WriteOutcome::Failed;

@@ -3,7 +3,7 @@
 
 #include "FileStore.h"
 #include "LibraryDocument.h"
-#include "Utf8.h"
+#include "base/Utf8.h"
 
 namespace ITL {
 
@@ -43,7 +43,7 @@ ITL_SE_ERROR IITunesLibrary::Read(std::wstring path) try {
     if (!state_) state_ = std::make_unique<LibraryState>();
     state_->origin = LibraryState::Origin::Refused;
     state_->document = itl::LibraryDocument();
-    state_->path = itl::WideToUtf8(path);
+    state_->path = base::WideToUtf8(path, base::Surrogates::Pair);
     if (path.empty() || HasNul(path)) return ITL_SE_INVALID_ARGUMENT;
     std::string bytes;
     if (itl::ReadWholeFile(itl::ToNativePath(path), bytes) != itl::ReadOutcome::Ok) return ITL_SE_OPEN_FAILED;
@@ -63,7 +63,7 @@ ITL_SE_ERROR IITunesLibrary::AddPlayList(std::wstring name) try {
     if (name.empty() || HasNul(name)) return ITL_SE_INVALID_ARGUMENT;
     if (!state_) state_ = std::make_unique<LibraryState>();
     if (state_->origin == LibraryState::Origin::Refused) return ITL_SE_NOT_LOADED;
-    state_->document.AddPlaylist(itl::WideToUtf8(name));
+    state_->document.AddPlaylist(base::WideToUtf8(name, base::Surrogates::Pair));
     return ITL_SE_OK;
 } catch (...) {
     return ITL_SE_INTERNAL;
@@ -74,7 +74,8 @@ ITL_SE_ERROR IITunesLibrary::Append(std::wstring location, ITL_SE_MEDIA_TYPE typ
     if (location.empty() || HasNul(location) || HasNul(name) || !ToKind(type, kind)) return ITL_SE_INVALID_ARGUMENT;
     if (!state_) state_ = std::make_unique<LibraryState>();
     if (state_->origin == LibraryState::Origin::Refused) return ITL_SE_NOT_LOADED;
-    state_->document.AddTrack(itl::WideToUtf8(location), kind, itl::WideToUtf8(name));
+    state_->document.AddTrack(base::WideToUtf8(location, base::Surrogates::Pair), kind,
+                              base::WideToUtf8(name, base::Surrogates::Pair));
     return ITL_SE_OK;
 } catch (...) {
     return ITL_SE_INTERNAL;

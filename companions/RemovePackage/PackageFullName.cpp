@@ -2,6 +2,8 @@
 
 #include <vector>
 
+#include "base/Text.h"
+
 namespace removepackage {
 
 namespace {
@@ -25,30 +27,9 @@ bool IsNameText(const std::wstring& text) {
     return true;
 }
 
-wchar_t AsciiLower(wchar_t c) { return (c >= L'A' && c <= L'Z') ? static_cast<wchar_t>(c - L'A' + L'a') : c; }
-
-bool EqualsNoCase(const std::wstring& a, const std::wstring& b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        if (AsciiLower(a[i]) != AsciiLower(b[i])) return false;
-    }
-    return true;
-}
-
-std::vector<std::wstring> Split(const std::wstring& text, wchar_t separator) {
-    std::vector<std::wstring> parts;
-    size_t start = 0;
-    for (size_t at = text.find(separator); at != std::wstring::npos; at = text.find(separator, start)) {
-        parts.push_back(text.substr(start, at - start));
-        start = at + 1;
-    }
-    parts.push_back(text.substr(start));
-    return parts;
-}
-
 // Four decimal parts of 0 to 65535 each.
 bool ParseVersion(const std::wstring& text, std::array<uint16_t, 4>& parts) {
-    const std::vector<std::wstring> fields = Split(text, L'.');
+    const std::vector<std::wstring> fields = base::Split(text, L'.');
     if (fields.size() != parts.size()) return false;
     for (size_t i = 0; i < fields.size(); ++i) {
         const std::wstring& field = fields[i];
@@ -66,7 +47,7 @@ bool ParseVersion(const std::wstring& text, std::array<uint16_t, 4>& parts) {
 
 bool IsArchitecture(const std::wstring& text) {
     for (const wchar_t* known : {L"x86", L"x64", L"arm", L"arm64", L"neutral", L"x86a64"}) {
-        if (EqualsNoCase(text, known)) return true;
+        if (base::EqualsAsciiNoCase(text, known)) return true;
     }
     return false;
 }
@@ -76,7 +57,7 @@ bool IsArchitecture(const std::wstring& text) {
 bool IsPublisherId(const std::wstring& text) {
     if (text.size() != kPublisherIdLength) return false;
     for (wchar_t c : text) {
-        const wchar_t lower = AsciiLower(c);
+        const wchar_t lower = base::AsciiLower(c);
         const bool digit = lower >= L'0' && lower <= L'9';
         const bool letter = lower >= L'a' && lower <= L'z' && lower != L'i' && lower != L'l' && lower != L'o' &&
                             lower != L'u';
@@ -88,7 +69,7 @@ bool IsPublisherId(const std::wstring& text) {
 }  // namespace
 
 std::optional<PackageId> ParsePackageFullName(const std::wstring& fullName) {
-    const std::vector<std::wstring> fields = Split(fullName, L'_');
+    const std::vector<std::wstring> fields = base::Split(fullName, L'_');
     if (fields.size() != 5) return std::nullopt;
     PackageId id;
     id.fullName = fullName;
@@ -106,7 +87,7 @@ std::optional<PackageId> ParsePackageFullName(const std::wstring& fullName) {
 }
 
 bool InFamily(const PackageId& package, const std::wstring& familyName) {
-    return EqualsNoCase(package.name + L"_" + package.publisherId, familyName);
+    return base::EqualsAsciiNoCase(package.name + L"_" + package.publisherId, familyName);
 }
 
 bool IsNewer(const PackageId& a, const PackageId& b) { return a.versionParts > b.versionParts; }

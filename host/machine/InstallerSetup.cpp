@@ -10,7 +10,7 @@
 #include "platform/Installer.h"
 #include "platform/Platform.h"
 #include "platform/sim/SimPlatform.h"
-#include "platform/sim/SimProducts.h"
+#include "platform/sim/installer/SimProducts.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 // brisalen machine set-itl-companion: how the stand-in of ITunesLibrary.dll,
 // which reads and writes the media player's library file, behaves.
 #include "host/machine/SetupCommands.h"
-#include "platform/sim/SimItunesLibrary.h"
+#include "platform/sim/processes/SimItunesLibrary.h"
 #include "platform/sim/SimPlatform.h"
 
 namespace {

@@ -6,7 +6,7 @@
 #include "host/HostText.h"
 #include "host/machine/SetupCommands.h"
 #include "platform/sim/SimPlatform.h"
-#include "platform/sim/SimProcesses.h"
+#include "platform/sim/processes/SimProcesses.h"
 
 namespace {
 

@@ -2,6 +2,7 @@
 
 #include <map>
 
+#include "base/Text.h"
 #include "host/HostText.h"
 
 namespace seed {
@@ -11,12 +12,7 @@ namespace {
 constexpr int kBackupCategory = 12;
 constexpr int kJunkCategory = 19;
 
-std::wstring AsciiLower(std::wstring text) {
-    for (wchar_t& c : text) {
-        if (c >= L'A' && c <= L'Z') c = static_cast<wchar_t>(c - L'A' + L'a');
-    }
-    return text;
-}
+using base::AsciiLower;
 
 std::wstring FolderOf(const std::wstring& path) { return path.substr(0, path.find_last_of(L'\\')); }
 

@@ -6,7 +6,7 @@
 #include "host/ServiceStartTypes.h"
 #include "host/machine/SetupCommands.h"
 #include "platform/sim/SimPlatform.h"
-#include "platform/sim/SimServices.h"
+#include "platform/sim/processes/SimServices.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 
 #include "host/HostMachine.h"
 #include "host/machine/SetupCommands.h"
-#include "platform/sim/Machine.h"
+#include "platform/sim/store/Machine.h"
 #include "platform/sim/SimPlatform.h"
 
 namespace {

@@ -5,7 +5,7 @@
 
 #include "host/HostText.h"
 #include "host/machine/SetupCommands.h"
-#include "platform/sim/SimLibraries.h"
+#include "platform/sim/processes/SimLibraries.h"
 #include "platform/sim/SimPlatform.h"
 
 namespace {

@@ -7,7 +7,7 @@
 #include "host/HostText.h"
 #include "host/machine/SetupCommands.h"
 #include "platform/sim/SimPlatform.h"
-#include "platform/sim/SimRegistry.h"
+#include "platform/sim/registry/SimRegistry.h"
 
 namespace {
 

@@ -7,16 +7,16 @@
 
 #include "platform/Platform.h"
 #include "platform/sim/Api.h"
-#include "platform/sim/Machine.h"
-#include "platform/sim/SimCodePages.h"
-#include "platform/sim/SimFileSystem.h"
-#include "platform/sim/SimInstaller.h"
-#include "platform/sim/SimLibraries.h"
-#include "platform/sim/SimMachineInfo.h"
-#include "platform/sim/SimProcessEnv.h"
-#include "platform/sim/SimProcesses.h"
-#include "platform/sim/SimRegistry.h"
-#include "platform/sim/SimServices.h"
+#include "platform/sim/store/Machine.h"
+#include "platform/sim/system/SimCodePages.h"
+#include "platform/sim/files/SimFileSystem.h"
+#include "platform/sim/installer/SimInstaller.h"
+#include "platform/sim/processes/SimLibraries.h"
+#include "platform/sim/system/SimMachineInfo.h"
+#include "platform/sim/processes/SimProcessEnv.h"
+#include "platform/sim/processes/SimProcesses.h"
+#include "platform/sim/registry/SimRegistry.h"
+#include "platform/sim/processes/SimServices.h"
 
 namespace sim {
 

@@ -1,13 +1,17 @@
-// UTF-8 <-> wide text for the simulated machine (wchar_t holds UTF-32 on
-// the Linux host).
+// Host names and text of the simulated machine, and the case folding its
+// names are compared in.
 #pragma once
 
 #include <string>
 
+#include "base/Utf8.h"
+
 namespace sim {
 
-std::string ToUtf8(const std::wstring& text);
-std::wstring FromUtf8(const std::string& text);
+// wchar_t holds UTF-32 on the Linux host, so every unit is a code point of
+// its own and a surrogate unit, paired or not, is no character.
+inline std::string ToUtf8(const std::wstring& text) { return base::WideToUtf8(text, base::Surrogates::Replace); }
+inline std::wstring FromUtf8(const std::string& text) { return base::Utf8ToWide(text); }
 
 // Upper-cases one character the way NTFS compares names: simple per-code
 // point folding, no locale.

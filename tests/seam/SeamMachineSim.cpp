@@ -5,11 +5,11 @@
 
 #include "../unit/ScratchFolder.h"
 #include "SeamMachine.h"
-#include "platform/sim/Machine.h"
+#include "platform/sim/store/Machine.h"
 #include "platform/sim/Sanitizer.h"
 #include "platform/sim/SimPlatform.h"
-#include "platform/sim/SimProcesses.h"
-#include "platform/sim/SimRegistry.h"
+#include "platform/sim/processes/SimProcesses.h"
+#include "platform/sim/registry/SimRegistry.h"
 #include "platform/sim/Utf8.h"
 
 namespace seam {

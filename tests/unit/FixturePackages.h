@@ -11,7 +11,7 @@
 #include <nlohmann/json.hpp>
 
 #include "SimMachineFixture.h"
-#include "platform/sim/SimProducts.h"
+#include "platform/sim/installer/SimProducts.h"
 #include "common/TextHelpers.h"
 
 struct FixtureFile {

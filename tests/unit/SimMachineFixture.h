@@ -15,7 +15,7 @@
 #include "common/Singleton.h"
 #include "logging/Log.h"
 #include "platform/Platform.h"
-#include "platform/sim/Machine.h"
+#include "platform/sim/store/Machine.h"
 #include "platform/sim/Sanitizer.h"
 #include "platform/sim/SimPlatform.h"
 

@@ -15,8 +15,8 @@
 #include "common/DeletionGuard.h"
 #include "common/FileHelpers.h"
 #include "common/PathHelpers.h"
-#include "platform/sim/SimProcesses.h"
-#include "platform/sim/SimProducts.h"
+#include "platform/sim/processes/SimProcesses.h"
+#include "platform/sim/installer/SimProducts.h"
 #include "platform/sim/Utf8.h"
 
 namespace {

@@ -15,7 +15,7 @@
 #include "Brisalen/MsiEnum.h"
 #include "FixturePackages.h"
 #include "common/TextHelpers.h"
-#include "platform/sim/SimProducts.h"
+#include "platform/sim/installer/SimProducts.h"
 
 namespace {
 

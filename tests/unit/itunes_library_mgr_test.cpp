@@ -17,7 +17,7 @@
 #include "Brisalen/CollectDirMgr.h"
 #include "Brisalen/ItunesLibraryMgr.h"
 #include "FixturePackages.h"
-#include "platform/sim/SimItunesLibrary.h"
+#include "platform/sim/processes/SimItunesLibrary.h"
 #include "platform/sim/Utf8.h"
 
 namespace {

@@ -12,9 +12,9 @@
 #include <vector>
 
 #include "SimMachineFixture.h"
-#include "platform/sim/SimProducts.h"
-#include "platform/sim/SimRegistry.h"
-#include "platform/sim/SimServices.h"
+#include "platform/sim/installer/SimProducts.h"
+#include "platform/sim/registry/SimRegistry.h"
+#include "platform/sim/processes/SimServices.h"
 #include "platform/sim/Utf8.h"
 
 namespace {

@@ -4,7 +4,7 @@
 
 #include "Brisalen/MsiEnum.h"
 #include "FixturePackages.h"
-#include "platform/sim/SimProducts.h"
+#include "platform/sim/installer/SimProducts.h"
 
 namespace {
 

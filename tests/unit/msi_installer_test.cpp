@@ -10,9 +10,9 @@
 #include "Brisalen/MsiEnum.h"
 #include "FixturePackages.h"
 #include "common/FileHelpers.h"
-#include "platform/sim/SimProcesses.h"
-#include "platform/sim/SimProducts.h"
-#include "platform/sim/SimServices.h"
+#include "platform/sim/processes/SimProcesses.h"
+#include "platform/sim/installer/SimProducts.h"
+#include "platform/sim/processes/SimServices.h"
 #include "platform/sim/Utf8.h"
 
 namespace {

@@ -13,7 +13,7 @@
 #include "FixturePackages.h"
 #include "common/FileHelpers.h"
 #include "common/PathHelpers.h"
-#include "platform/sim/SimProducts.h"
+#include "platform/sim/installer/SimProducts.h"
 
 namespace {
 

@@ -12,8 +12,8 @@
 #include "FixturePackages.h"
 #include "OneKeyMachineTest.h"
 #include "common/FileHelpers.h"
-#include "platform/sim/SimLibraries.h"
-#include "platform/sim/SimProcesses.h"
+#include "platform/sim/processes/SimLibraries.h"
+#include "platform/sim/processes/SimProcesses.h"
 #include "platform/sim/Utf8.h"
 
 namespace {

@@ -17,9 +17,9 @@
 #include "OneKeyMachineTest.h"
 #include "common/FileHelpers.h"
 #include "platform/KnownFolders.h"
-#include "platform/sim/SimLibraries.h"
-#include "platform/sim/SimProcesses.h"
-#include "platform/sim/SimProducts.h"
+#include "platform/sim/processes/SimLibraries.h"
+#include "platform/sim/processes/SimProcesses.h"
+#include "platform/sim/installer/SimProducts.h"
 #include "platform/sim/Utf8.h"
 
 namespace {

@@ -13,12 +13,12 @@
 #include "Brisalen/MsiDB.h"
 #include "FixturePackages.h"
 #include "ScratchFolder.h"
-#include "platform/sim/ChildProcess.h"
-#include "platform/sim/PackageGuard.h"
-#include "platform/sim/PackageQueries.h"
-#include "platform/sim/PackageVerdictStore.h"
-#include "platform/sim/PackageVerdicts.h"
-#include "platform/sim/SimProducts.h"
+#include "platform/sim/processes/ChildProcess.h"
+#include "platform/sim/installer/PackageGuard.h"
+#include "platform/sim/installer/PackageQueries.h"
+#include "platform/sim/installer/PackageVerdictStore.h"
+#include "platform/sim/installer/PackageVerdicts.h"
+#include "platform/sim/installer/SimProducts.h"
 #include "platform/sim/Utf8.h"
 
 namespace {

@@ -5,7 +5,7 @@
 
 #include "SimMachineFixture.h"
 #include "common/ProcessControl.h"
-#include "platform/sim/SimProcesses.h"
+#include "platform/sim/processes/SimProcesses.h"
 
 namespace {
 

@@ -10,8 +10,8 @@
 #include "Brisalen/MsiEnum.h"
 #include "FixturePackages.h"
 #include "common/TextHelpers.h"
-#include "platform/sim/SimProcesses.h"
-#include "platform/sim/SimRegistry.h"
+#include "platform/sim/processes/SimProcesses.h"
+#include "platform/sim/registry/SimRegistry.h"
 #include "platform/sim/Utf8.h"
 
 namespace {

@@ -6,7 +6,7 @@
 
 #include "SimMachineFixture.h"
 #include "common/ServiceControl.h"
-#include "platform/sim/SimServices.h"
+#include "platform/sim/processes/SimServices.h"
 
 namespace {
 

@@ -17,7 +17,7 @@
 #include "SimMachineFixture.h"
 #include "common/FileHelpers.h"
 #include "common/FolderWalker.h"
-#include "platform/sim/UniqueFd.h"
+#include "base/UniqueFd.h"
 #include "platform/sim/Utf8.h"
 
 namespace {
@@ -160,7 +160,7 @@ TEST_F(HostNamesTest, NoOpenWaitsForAFifoEvenThroughALink) {
         // Give each blocked open a writer that leaves at once, so that it
         // and any read after it end, and so does the test.
         while (opened.wait_for(std::chrono::milliseconds(50)) != std::future_status::ready) {
-            sim::UniqueFd writer(::open(fifo.c_str(), O_WRONLY | O_NONBLOCK));
+            base::UniqueFd writer(::open(fifo.c_str(), O_WRONLY | O_NONBLOCK));
         }
         FAIL() << "an open waited on the FIFO";
     }

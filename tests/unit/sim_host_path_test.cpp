@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "ScratchFolder.h"
-#include "platform/sim/HostPath.h"
+#include "platform/sim/files/HostPath.h"
 #include "platform/sim/Utf8.h"
 
 namespace {

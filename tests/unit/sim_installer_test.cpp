@@ -9,10 +9,10 @@
 
 #include "SimMachineFixture.h"
 #include "platform/Registry.h"
-#include "platform/sim/SimMsiExpressions.h"
-#include "platform/sim/SimMsiPlan.h"
-#include "platform/sim/SimProducts.h"
-#include "platform/sim/SimServices.h"
+#include "platform/sim/installer/SimMsiExpressions.h"
+#include "platform/sim/installer/SimMsiPlan.h"
+#include "platform/sim/installer/SimProducts.h"
+#include "platform/sim/processes/SimServices.h"
 #include "platform/sim/Utf8.h"
 
 namespace {

@@ -13,15 +13,15 @@
 #include <vector>
 
 #include "SimMachineFixture.h"
-#include "platform/sim/FaultGuard.h"
-#include "platform/sim/NameMatch.h"
+#include "platform/sim/processes/FaultGuard.h"
+#include "platform/sim/files/NameMatch.h"
 #include "platform/sim/Sanitizer.h"
-#include "platform/sim/SimProducts.h"
-#include "platform/sim/SimRegistry.h"
-#include "platform/sim/SimServices.h"
-#include "platform/sim/UniqueFd.h"
+#include "platform/sim/installer/SimProducts.h"
+#include "platform/sim/registry/SimRegistry.h"
+#include "platform/sim/processes/SimServices.h"
+#include "base/UniqueFd.h"
 #include "platform/sim/Utf8.h"
-#include "platform/sim/WinPath.h"
+#include "platform/sim/files/WinPath.h"
 
 namespace {
 
@@ -362,7 +362,7 @@ TEST_F(FileSearchTest, SizeAboveFourGigabytesIsKept) {
     WriteFile(L"C:\\Data\\huge.vhd", 0);
     const uint64_t size = 5ull * 1024 * 1024 * 1024 + 17;
     {
-        sim::UniqueFd fd(::open(Host(L"C:\\Data\\huge.vhd").c_str(), O_WRONLY));
+        base::UniqueFd fd(::open(Host(L"C:\\Data\\huge.vhd").c_str(), O_WRONLY));
         ASSERT_TRUE(fd.Valid());
         ASSERT_EQ(::ftruncate(fd.Get(), static_cast<off_t>(size)), 0);
     }

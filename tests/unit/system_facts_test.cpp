@@ -10,8 +10,8 @@
 #include "SimMachineFixture.h"
 #include "common/OsInfo.h"
 #include "include/Brisalen.h"
-#include "platform/sim/SimProcesses.h"
-#include "platform/sim/SimRegistry.h"
+#include "platform/sim/processes/SimProcesses.h"
+#include "platform/sim/registry/SimRegistry.h"
 
 namespace {
 

@@ -14,7 +14,7 @@
 #include "SimMachineFixture.h"
 #include "common/TextHelpers.h"
 #include "platform/KnownFolders.h"
-#include "platform/sim/SimItunesLibrary.h"
+#include "platform/sim/processes/SimItunesLibrary.h"
 
 namespace {
 

@@ -9,9 +9,9 @@
 #include "Brisalen/Win10AppStore.h"
 #include "FixturePackages.h"
 #include "include/Brisalen.h"
-#include "platform/sim/FaultGuard.h"
-#include "platform/sim/SimLibraries.h"
-#include "platform/sim/SimProcesses.h"
+#include "platform/sim/processes/FaultGuard.h"
+#include "platform/sim/processes/SimLibraries.h"
+#include "platform/sim/processes/SimProcesses.h"
 #include "platform/sim/Utf8.h"
 
 namespace {
