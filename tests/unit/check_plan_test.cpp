@@ -9,7 +9,7 @@
 #include "Brisalen/ItunesCheck.h"
 #include "Brisalen/MsiEnum.h"
 #include "FixturePackages.h"
-#include "platform/sim/SimProducts.h"
+#include "platform/sim/installer/SimProducts.h"
 
 namespace {
 

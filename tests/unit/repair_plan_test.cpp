@@ -10,7 +10,7 @@
 #include "Brisalen/RepairPlan.h"
 #include "FixturePackages.h"
 #include "common/TextHelpers.h"
-#include "platform/sim/SimProducts.h"
+#include "platform/sim/installer/SimProducts.h"
 
 namespace {
 

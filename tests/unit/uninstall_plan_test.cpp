@@ -14,8 +14,8 @@
 #include "Brisalen/UninstallPlan.h"
 #include "OneKeyMachineTest.h"
 #include "include/Brisalen.h"
-#include "platform/sim/SimProcesses.h"
-#include "platform/sim/SimProducts.h"
+#include "platform/sim/processes/SimProcesses.h"
+#include "platform/sim/installer/SimProducts.h"
 
 namespace {
 
