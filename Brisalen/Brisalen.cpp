@@ -34,7 +34,7 @@ bool StartItunes() {
         return false;
     }
     constexpr uint32_t kShow = 5;
-    os.Processes().WinExec(WideToNarrow(program), kShow);
+    os.Processes().WinExec(WideToNarrow(os.CodePages(), program), kShow);
     return true;
 }
 

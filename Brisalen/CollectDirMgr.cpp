@@ -38,8 +38,8 @@ std::wstring DateText(const platform::LocalTime& time) {
 }
 
 // The string under `key` of a dictionary; empty when it is missing or no string.
-std::wstring StringItem(plist_t dict, const char* key) {
-    return Utf8ToWide(PlistStringValue(plist_dict_get_item(dict, key)));
+std::wstring StringItem(platform::ICodePages& codePages, plist_t dict, const char* key) {
+    return Utf8ToWide(codePages, PlistStringValue(plist_dict_get_item(dict, key)));
 }
 
 // A 32-bit process is told the x86 folder for both Program Files; rebuild
@@ -182,9 +182,9 @@ bool CCollectDirMgr::ReadBackupPlist(ST_ITUNES_USER_DATA_ITEM& item, const std::
     }
     plist_t lockdown = plist_dict_get_item(root.get(), "Lockdown");
     if (lockdown != nullptr && plist_get_node_type(lockdown) == PLIST_DICT) {
-        item.strDeviceName = StringItem(lockdown, "DeviceName");
-        item.strVersion = StringItem(lockdown, "ProductVersion");
-        item.strDeviceId = StringItem(lockdown, "UniqueDeviceID");
+        item.strDeviceName = StringItem(m_os.CodePages(), lockdown, "DeviceName");
+        item.strVersion = StringItem(m_os.CodePages(), lockdown, "ProductVersion");
+        item.strDeviceId = StringItem(m_os.CodePages(), lockdown, "UniqueDeviceID");
     }
     return true;
 }
@@ -199,6 +199,6 @@ PlistPtr CCollectDirMgr::LoadPlistFile(const std::wstring& file) const {
     }
     CPlistParser parser;
     PlistPtr root = parser.Parse(data.get(), static_cast<size_t>(size));
-    if (root == nullptr) LOG_INFO_W(L"WARN:plist [%s] refused: %s\n", file, Utf8ToWide(parser.Why()));
+    if (root == nullptr) LOG_INFO_W(L"WARN:plist [%s] refused: %s\n", file, Utf8ToWide(m_os.CodePages(), parser.Why()));
     return root;
 }

@@ -45,16 +45,19 @@ bool CItunesLibraryMgr::Init() {
 
 bool CItunesLibraryMgr::MediaFilterCallback(ITL::eEnumAndDeleteItunesState state, std::string text, void* block,
                                             void* context) {
+    auto& self = *static_cast<CItunesLibraryMgr*>(context);
     switch (state) {
-        case ITL::eEnumItunesBegin: LOG_INFO_W(L"枚举ITL所有媒体文件:%s...\n", Utf8ToWide(text)); break;
-        case ITL::eEnumItunesMedia: static_cast<CItunesLibraryMgr*>(context)->OnFindMedia(text, block); break;
+        case ITL::eEnumItunesBegin:
+            LOG_INFO_W(L"枚举ITL所有媒体文件:%s...\n", Utf8ToWide(self.m_os.CodePages(), text));
+            break;
+        case ITL::eEnumItunesMedia: self.OnFindMedia(text, block); break;
         case ITL::eEnumItunesEnd: LOG_INFO_W(L"枚举ITL结束!\n"); break;
     }
     return true;
 }
 
 void CItunesLibraryMgr::OnFindMedia(std::string location, void* block) {
-    const std::wstring decoded = Utf8ToWide(UrlDecode(location));
+    const std::wstring decoded = Utf8ToWide(m_os.CodePages(), UrlDecode(location));
     if (decoded.compare(0, kLocalPrefixLength, kLocalPrefix) != 0) return;
     std::wstring path = decoded.substr(kLocalPrefixLength);
     if (path.empty()) return;

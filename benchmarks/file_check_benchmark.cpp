@@ -95,7 +95,7 @@ Scene Prepare(sim::Machine& machine, const std::string& fixtures) {
     std::string filesManifest;
     for (const auto& entry : manifest.at("packages")) {
         if (entry.at("file") != "Big.msi") continue;
-        scene.installDir = Utf8ToWide(entry.at("installDirX64Windows").get<std::string>());
+        scene.installDir = Utf8ToWide(platform::Os().CodePages(), entry.at("installDirX64Windows").get<std::string>());
         filesManifest = entry.at("filesManifest").get<std::string>();
     }
     if (filesManifest.empty()) throw std::runtime_error("Big.msi is not in " + fixtures + "/fixtures.json");
@@ -112,7 +112,7 @@ Scene Prepare(sim::Machine& machine, const std::string& fixtures) {
     const nlohmann::json detail = ReadJson(fixtures + "/" + filesManifest);
     for (const auto& file : detail.at("files")) {
         ExpectedFile expected;
-        expected.winPath = Utf8ToWide(file.at("x64WindowsPath").get<std::string>());
+        expected.winPath = Utf8ToWide(platform::Os().CodePages(), file.at("x64WindowsPath").get<std::string>());
         expected.size = file.at("size").get<int64_t>();
         if (!machine.Resolve(expected.winPath, expected.hostPath)) {
             throw std::runtime_error("cannot resolve " + file.at("x64WindowsPath").get<std::string>());

@@ -109,8 +109,8 @@ bool FullCheck(const CheckScene& scene, std::vector<std::wstring>* paths) {
     if (static_cast<size_t>(checked) != scene.expected || !bad.empty() || !missing.empty()) {
         std::fprintf(stderr, "check: %d checked (expected %zu), %zu bad, %zu missing\n", checked, scene.expected,
                      bad.size(), missing.size());
-        if (!bad.empty()) std::fprintf(stderr, "  first bad: %s\n", WideToNarrow(bad.front()).c_str());
-        if (!missing.empty()) std::fprintf(stderr, "  first missing: %s\n", WideToNarrow(missing.front()).c_str());
+        if (!bad.empty()) std::fprintf(stderr, "  first bad: %s\n", WideToNarrow(platform::Os().CodePages(), bad.front()).c_str());
+        if (!missing.empty()) std::fprintf(stderr, "  first missing: %s\n", WideToNarrow(platform::Os().CodePages(), missing.front()).c_str());
         return false;
     }
     if (paths) *paths = std::move(db.m_vecCheckFile);
@@ -284,7 +284,7 @@ WalkTotals WalkerWalk(const std::wstring& root) {
 int RunWalkBench(const std::wstring& root, int rounds) {
     const WalkTotals expected = BareWalk(root);
     if (expected.files + expected.folders == 0) {
-        std::fprintf(stderr, "nothing to walk in %s\n", WideToNarrow(root).c_str());
+        std::fprintf(stderr, "nothing to walk in %s\n", WideToNarrow(platform::Os().CodePages(), root).c_str());
         return 1;
     }
     const WalkTotals walked = WalkerWalk(root);
@@ -331,11 +331,11 @@ int main(int argc, char** argv) {
     const std::string command = argv[1];
     if (command == "check" && argc >= 5) {
         CheckScene scene;
-        scene.package = AnsiToWide(argv[2]);
-        scene.installDir = AnsiToWide(argv[3]);
+        scene.package = AnsiToWide(platform::Os().CodePages(), argv[2]);
+        scene.installDir = AnsiToWide(platform::Os().CodePages(), argv[3]);
         scene.expected = static_cast<size_t>(std::strtoul(argv[4], nullptr, 10));
         return RunCheckBench(scene, Rounds(argc, argv, 5));
     }
-    if (command == "walk" && argc >= 3) return RunWalkBench(AnsiToWide(argv[2]), Rounds(argc, argv, 3));
+    if (command == "walk" && argc >= 3) return RunWalkBench(AnsiToWide(platform::Os().CodePages(), argv[2]), Rounds(argc, argv, 3));
     return Usage();
 }

@@ -5,7 +5,6 @@
 
 #include "base/Text.h"
 
-#include "platform/Platform.h"
 
 std::wstring VFormatString(const wchar_t* format, fmt::wprintf_args args) {
     if (format == nullptr) return {};
@@ -20,16 +19,16 @@ std::vector<std::wstring> SplitString(const std::wstring& text, wchar_t delimite
     return base::Split(text, delimiter);
 }
 
-std::wstring AnsiToWide(const std::string& text) {
-    return platform::Os().CodePages().ToWide(platform::kCpAcp, text);
+std::wstring AnsiToWide(platform::ICodePages& codePages, const std::string& text) {
+    return codePages.ToWide(platform::kCpAcp, text);
 }
 
-std::string WideToNarrow(const std::wstring& text) {
-    return platform::Os().CodePages().FromWide(platform::kCpOemCp, text);
+std::string WideToNarrow(platform::ICodePages& codePages, const std::wstring& text) {
+    return codePages.FromWide(platform::kCpOemCp, text);
 }
 
-std::wstring Utf8ToWide(const std::string& text) {
-    return platform::Os().CodePages().ToWide(platform::kCpUtf8, text);
+std::wstring Utf8ToWide(platform::ICodePages& codePages, const std::string& text) {
+    return codePages.ToWide(platform::kCpUtf8, text);
 }
 
 int32_t HexDigitValue(char c) {

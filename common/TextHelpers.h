@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/CodePages.h"
+
 #include <fmt/printf.h>
 #include <fmt/xchar.h>
 
@@ -23,10 +25,10 @@ std::wstring FormatString(const wchar_t* format, const Args&... args) {
 std::vector<std::wstring> SplitString(const std::wstring& text, wchar_t delimiter);
 
 // The machine's ANSI code page to UTF-16.
-std::wstring AnsiToWide(const std::string& text);
+std::wstring AnsiToWide(platform::ICodePages& codePages, const std::string& text);
 // UTF-16 to the OEM code page; characters it lacks become its default
 // character.
-std::string WideToNarrow(const std::wstring& text);
+std::string WideToNarrow(platform::ICodePages& codePages, const std::wstring& text);
 
 // The C runtime's tolower on each UTF-16 unit: only ASCII letters change,
 // which is how the library compares paths.
@@ -35,7 +37,7 @@ std::wstring AsciiLower(std::wstring text);
 // Through the machine's CP_UTF8 conversion, not base::Utf8ToWide: Windows
 // answers overlong forms and encoded surrogates with U+FFFD, where the
 // OS-free decoder gives the value they spell.
-std::wstring Utf8ToWide(const std::string& text);
+std::wstring Utf8ToWide(platform::ICodePages& codePages, const std::string& text);
 
 // 0-15 for a hexadecimal digit of either case, -1 for anything else.
 int32_t HexDigitValue(char c);

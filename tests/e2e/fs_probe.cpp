@@ -36,7 +36,7 @@ int main(int argc, char** argv) {
     }
     logging::Setup(L"fs_probe.log", nullptr);
     platform::IFileSystem& files = platform::Os().Files();
-    const std::wstring root = AnsiToWide(argv[1]) + L"\\probe";
+    const std::wstring root = AnsiToWide(platform::Os().CodePages(), argv[1]) + L"\\probe";
     const std::wstring readOnly = root + L"\\sub\\ro.txt";
     files.SetAttributes(readOnly, platform::kAttrNormal);  // a run that stopped halfway
     DeleteDir(platform::Os(), root);

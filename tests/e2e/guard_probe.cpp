@@ -30,7 +30,7 @@ void Check(const std::string& what, bool ok) {
     if (!ok) ++g_mismatches;
 }
 
-std::string Narrow(const std::wstring& text) { return WideToNarrow(text); }
+std::string Narrow(const std::wstring& text) { return WideToNarrow(platform::Os().CodePages(), text); }
 
 bool WriteText(const std::wstring& path, const std::string& text) {
     std::wstring folder;
@@ -87,7 +87,7 @@ int main(int argc, char** argv) {
     logging::Setup(L"guard_probe.log", nullptr);
     platform::IMachineInfo& machine = platform::Os().Machine();
     platform::IFileSystem& files = platform::Os().Files();
-    const std::wstring links = AnsiToWide(argv[1]);
+    const std::wstring links = AnsiToWide(platform::Os().CodePages(), argv[1]);
     const std::wstring profile = machine.SpecialFolder(platform::csidl::kProfile);
     const std::wstring documents = machine.SpecialFolder(platform::csidl::kPersonal);
     const std::wstring programData = machine.SpecialFolder(platform::csidl::kCommonAppData);

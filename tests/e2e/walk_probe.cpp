@@ -68,18 +68,18 @@ int main(int argc, char** argv) {
     logging::Setup(L"walk_probe.log", nullptr);
     Tally tally;
     CFolderWalker walker(platform::Os().Files());
-    if (!walker.AddStartFolder(AnsiToWide(argv[1]))) {
+    if (!walker.AddStartFolder(AnsiToWide(platform::Os().CodePages(), argv[1]))) {
         std::fprintf(stderr, "no such folder: %s\n", argv[1]);
         return 1;
     }
     for (int i = 2; i + 1 < argc; i += 2) {
         const std::string option = argv[i];
         if (option == "--exclude") {
-            if (!walker.AddExcludedFolder(AnsiToWide(argv[i + 1]))) {
+            if (!walker.AddExcludedFolder(AnsiToWide(platform::Os().CodePages(), argv[i + 1]))) {
                 std::fprintf(stderr, "no such folder to exclude: %s\n", argv[i + 1]);
                 return 1;
             }
-            tally.excluded = CFolderWalker::FolderForm(AnsiToWide(argv[i + 1]));
+            tally.excluded = CFolderWalker::FolderForm(AnsiToWide(platform::Os().CodePages(), argv[i + 1]));
         } else if (option == "--cancel-after") {
             tally.cancelAfter = std::strtoull(argv[i + 1], nullptr, 10);
         } else {

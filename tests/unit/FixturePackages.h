@@ -46,12 +46,12 @@ inline const FixturePackage& Fixture(const std::string& file) {
         for (const auto& entry : manifest.at("packages")) {
             FixturePackage package;
             package.file = entry.at("file").get<std::string>();
-            package.productCode = Utf8ToWide(entry.at("productCode").get<std::string>());
-            package.productName = Utf8ToWide(entry.at("productName").get<std::string>());
-            package.installDir = Utf8ToWide(entry.at("installDirX64Windows").get<std::string>());
-            for (const auto& service : entry.at("services")) package.services.push_back(Utf8ToWide(service.get<std::string>()));
+            package.productCode = Utf8ToWide(platform::Os().CodePages(), entry.at("productCode").get<std::string>());
+            package.productName = Utf8ToWide(platform::Os().CodePages(), entry.at("productName").get<std::string>());
+            package.installDir = Utf8ToWide(platform::Os().CodePages(), entry.at("installDirX64Windows").get<std::string>());
+            for (const auto& service : entry.at("services")) package.services.push_back(Utf8ToWide(platform::Os().CodePages(), service.get<std::string>()));
             for (const auto& file : entry.at("files")) {
-                package.files.push_back({Utf8ToWide(file.at("x64WindowsPath").get<std::string>()),
+                package.files.push_back({Utf8ToWide(platform::Os().CodePages(), file.at("x64WindowsPath").get<std::string>()),
                                          file.at("size").get<size_t>(), file.at("component").get<std::string>()});
             }
             all.push_back(std::move(package));
@@ -88,7 +88,7 @@ protected:
 
     // The package copied into the machine; returns its Windows path.
     std::wstring CopyPackage(const std::string& file) {
-        const std::wstring target = L"C:\\Packages\\" + Utf8ToWide(file);
+        const std::wstring target = L"C:\\Packages\\" + Utf8ToWide(platform::Os().CodePages(), file);
         const std::string host = Host(target);
         std::filesystem::create_directories(std::filesystem::path(host).parent_path());
         std::filesystem::copy_file(FixturePath(file), host, std::filesystem::copy_options::overwrite_existing);

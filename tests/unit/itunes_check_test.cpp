@@ -105,7 +105,7 @@ protected:
     // The family's packages unpacked into a folder of the machine.
     std::wstring PackageFolder(std::initializer_list<const char*> files) {
         for (const char* file : files) {
-            const std::string host = Host(L"C:\\Setup\\" + Utf8ToWide(file));
+            const std::string host = Host(L"C:\\Setup\\" + Utf8ToWide(platform::Os().CodePages(), file));
             std::filesystem::create_directories(std::filesystem::path(host).parent_path());
             std::filesystem::copy_file(FixturePath(file), host, std::filesystem::copy_options::overwrite_existing);
         }

@@ -222,7 +222,7 @@ TEST_F(MsiPackageTest, RuntimeFilesJoinOnlyWhenMoreThanFourArePresentBeforeWindo
     const std::wstring folder = package.installDir;
     for (const char* marker : {"api_ms_win_core_file_l1_1_0.dll", "api_ms_win_core_file_l1_2_0.dll",
                                "api_ms_win_crt_heap_l1_1_0.dll"}) {
-        WriteFile(folder + Utf8ToWide(marker), 1);
+        WriteFile(folder + Utf8ToWide(platform::Os().CodePages(), marker), 1);
     }
     machine_->SetWindows(sim::WindowsRelease::Windows7);
     EXPECT_EQ(Check(package).checked, 10);  // four present: none joins

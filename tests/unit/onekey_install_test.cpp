@@ -65,7 +65,7 @@ protected:
     // The packages unpacked into `folder` of the machine.
     std::wstring Unpack(const std::wstring& folder, const std::vector<std::string>& files) {
         for (const std::string& file : files) {
-            const std::string host = Host(folder + L"\\" + Utf8ToWide(file));
+            const std::string host = Host(folder + L"\\" + Utf8ToWide(platform::Os().CodePages(), file));
             std::filesystem::create_directories(std::filesystem::path(host).parent_path());
             std::filesystem::copy_file(FixturePath(file), host, std::filesystem::copy_options::overwrite_existing);
         }

@@ -91,7 +91,7 @@ TEST_F(RepairPlanMachineTest, ThePlanIsWhatTheRepairThenDoes) {
     const FixturePackage& bonjour = Fixture("Bonjour64.msi");
     std::filesystem::remove(Host(FileOf(bonjour, "dnssd.dll").path));
     for (const char* file : kX64Family) {
-        const std::string host = Host(L"C:\\Setup\\" + Utf8ToWide(file));
+        const std::string host = Host(L"C:\\Setup\\" + Utf8ToWide(platform::Os().CodePages(), file));
         std::filesystem::create_directories(std::filesystem::path(host).parent_path());
         std::filesystem::copy_file(FixturePath(file), host, std::filesystem::copy_options::overwrite_existing);
     }

@@ -49,11 +49,11 @@ TEST(TextHelpers, FormatStringAnyLengthAndNeverThrows) {
 using CodePageTest = SimMachineTest;
 
 TEST_F(CodePageTest, ConversionsUseTheMachinesPages) {
-    EXPECT_EQ(Utf8ToWide("\xE4\xB8\xAD"), L"\x4E2D");
-    EXPECT_EQ(AnsiToWide("\xE9"), L"\xE9");   // 1252
-    EXPECT_EQ(WideToNarrow(L"\x4E2D"), "?");  // 437 has no CJK
+    EXPECT_EQ(Utf8ToWide(platform::Os().CodePages(), "\xE4\xB8\xAD"), L"\x4E2D");
+    EXPECT_EQ(AnsiToWide(platform::Os().CodePages(), "\xE9"), L"\xE9");   // 1252
+    EXPECT_EQ(WideToNarrow(platform::Os().CodePages(), L"\x4E2D"), "?");  // 437 has no CJK
     machine_->Edit([](sim::MachineState& s) { return s.codePages.oem = 936; });
-    EXPECT_EQ(WideToNarrow(L"\x4E2D"), "\xD6\xD0");
+    EXPECT_EQ(WideToNarrow(platform::Os().CodePages(), L"\x4E2D"), "\xD6\xD0");
 }
 
 }  // namespace
