@@ -23,6 +23,7 @@
 #include "Brisalen/UserDataItem.h"
 #include "SimMachineFixture.h"
 #include "platform/sim/Utf8.h"
+#include "tests/gen/NestedPlists.h"
 
 namespace {
 
@@ -549,32 +550,6 @@ TEST(PlistParser, NestingIsBoundedInBothForms) {
     EXPECT_EQ(Parse(nestedBinary(kMaxPlistDepth + 1)), nullptr);
 }
 
-// Arrays that each hold the next, with four-byte offsets and references,
-// so that the depth is not bounded by the reference width.
-std::string DeepBinary(uint32_t depth) {
-    std::string out = "bplist00";
-    const auto be32 = [&out](uint32_t value) {
-        for (int shift = 24; shift >= 0; shift -= 8) out += static_cast<char>((value >> shift) & 0xFF);
-    };
-    std::vector<uint32_t> offsets;
-    for (uint32_t i = 0; i < depth; ++i) {
-        offsets.push_back(static_cast<uint32_t>(out.size()));
-        if (i + 1 == depth) {
-            out += '\x09';
-        } else {
-            out += '\xA1';
-            be32(i + 1);
-        }
-    }
-    const uint64_t table = out.size();
-    for (uint32_t offset : offsets) be32(offset);
-    std::string trailer(32, '\0');
-    trailer[6] = 4;
-    trailer[7] = 4;
-    for (int i = 0; i < 8; ++i) trailer[8 + i] = static_cast<char>((uint64_t{depth} >> (56 - 8 * i)) & 0xFF);
-    for (int i = 0; i < 8; ++i) trailer[24 + i] = static_cast<char>((table >> (56 - 8 * i)) & 0xFF);
-    return out + trailer;
-}
 
 // Nesting far past any stack: a clean refusal with a log line, never a
 // crash, and the backup still counts with empty device fields.
@@ -584,8 +559,8 @@ TEST_F(BackupDirTest, PlistsNestedAHundredThousandLevelsAreRefused) {
     deepXml += "<true/>";
     for (int i = 0; i < 100000; ++i) deepXml += "</dict>";
     deepXml = XmlPlist(deepXml);
-    const std::string deepBinary = DeepBinary(100000);
-    ASSERT_NE(Parse(DeepBinary(kMaxPlistDepth)), nullptr);  // what the generator makes is readable
+    const std::string deepBinary = NestedBinaryPlist(100000);
+    ASSERT_NE(Parse(NestedBinaryPlist(kMaxPlistDepth)), nullptr);  // what the generator makes is readable
 
     for (const auto& [what, manifest, info] :
          std::vector<std::tuple<std::string, std::string, std::string>>{{"xml manifest", deepXml, deepBinary},

@@ -19,6 +19,7 @@
 #include "ITunesLibrary.h"
 #include "LibraryDocument.h"
 #include "XmlNesting.h"
+#include "tests/gen/NestedPlists.h"
 
 namespace fs = std::filesystem;
 
@@ -355,31 +356,6 @@ std::string NestedXml(size_t depth, const std::string& inner = "<array>", const 
     return xml + "</plist>\n";
 }
 
-// Arrays that each hold the next, four-byte offsets and references.
-std::string NestedBinary(uint32_t depth) {
-    std::string out = "bplist00";
-    std::vector<uint32_t> offsets;
-    const auto be32 = [&out](uint32_t value) {
-        for (int shift = 24; shift >= 0; shift -= 8) out += static_cast<char>((value >> shift) & 0xFF);
-    };
-    for (uint32_t i = 0; i < depth; ++i) {
-        offsets.push_back(static_cast<uint32_t>(out.size()));
-        if (i + 1 == depth) {
-            out += '\x09';
-        } else {
-            out += '\xA1';
-            be32(i + 1);
-        }
-    }
-    const uint64_t table = out.size();
-    for (uint32_t offset : offsets) be32(offset);
-    std::string trailer(32, '\0');
-    trailer[6] = 4;
-    trailer[7] = 4;
-    for (int i = 0; i < 8; ++i) trailer[8 + i] = static_cast<char>((uint64_t{depth} >> (56 - 8 * i)) & 0xFF);
-    for (int i = 0; i < 8; ++i) trailer[24 + i] = static_cast<char>((table >> (56 - 8 * i)) & 0xFF);
-    return out + trailer;
-}
 
 // Runs `work` on a thread with the 1 MiB stack a Windows worker has.
 void OnWorkerStack(const std::function<void()>& work) {
@@ -398,7 +374,7 @@ void OnWorkerStack(const std::function<void()>& work) {
 
 TEST_F(LibraryFile, DeeplyNestedFilesAreRefusedUnbuilt) {
     for (const auto& [what, bytes] : std::vector<std::pair<std::string, std::string>>{
-             {"xml", NestedXml(100000)}, {"binary", NestedBinary(100000)}}) {
+             {"xml", NestedXml(100000)}, {"binary", NestedBinaryPlist(100000)}}) {
         SCOPED_TRACE(what);
         Put(sample_, bytes);
         ITL::ITL_SE_ERROR read = ITL::ITL_SE_OK;
