@@ -77,7 +77,7 @@ struct ProductCheckPlan {
     // one without a folder can be neither checked nor repaired in place.
     std::optional<std::wstring> unregisterCode;
     bool needPackage = false;
-    std::vector<std::wstring> files;  // damaged: the bad ones, then the missing ones
+    std::vector<std::wstring> files;                   // damaged: the bad ones, then the missing ones
     std::optional<ST_MSI_PRODUCT_REPAIR_INFO> repair;  // the repair-list entry it adds
 };
 

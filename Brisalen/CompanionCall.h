@@ -14,8 +14,8 @@ bool ReportCompanionCall(const platform::GuardOutcome& outcome, const wchar_t* c
 // Runs `call()` under `process`'s guard and reports how it ended; true when
 // it returned.
 template <typename Call>
-bool CallCompanion(platform::IProcessEnv& process, const wchar_t* companion, const char* file,
-                   const wchar_t* operation, Call& call) {
+bool CallCompanion(platform::IProcessEnv& process, const wchar_t* companion, const char* file, const wchar_t* operation,
+                   Call& call) {
     const platform::GuardOutcome outcome =
         process.RunGuarded([](void* context) { (*static_cast<Call*>(context))(); }, &call);
     return ReportCompanionCall(outcome, companion, file, operation);

@@ -10,7 +10,6 @@
 #include "logging/Log.h"
 #include "platform/Platform.h"
 
-
 bool CFileVerify::VerifyByFi(const std::wstring& fiPath, const std::wstring& installDir) {
     // "ERR: 该功能已废弃!" ("this function is retired") as GBK bytes, as it
     // was always logged, whatever the machine's code page.

@@ -161,8 +161,7 @@ void CItunesCheck::LoadItunesInfo() {
 // there and does not make the folder itself.
 void CItunesCheck::EnsureLockdownFolder() const {
     if (m_mapInstalled.count(kProductItunes) == 0) return;
-    const std::wstring lockdown =
-        FormatString(L"%s\\Apple\\Lockdown", m_folders.GetProgramDataDir());
+    const std::wstring lockdown = FormatString(L"%s\\Apple\\Lockdown", m_folders.GetProgramDataDir());
     if (!FileExists(m_os.Files(), lockdown)) CreateDirTree(m_os.Files(), lockdown);
 }
 
@@ -309,8 +308,8 @@ FileCheckFacts CItunesCheck::VerifyFiles(int type, const InstalledProductFacts& 
     }
     LOG_INFO_W(L"[%s] msi file checking:%s....", product.name, product.localPackage);
     int checked = 0;
-    files.verified = m_verify.VerifyByMsi(type, product.localPackage, product.location, checked,
-                                                         files.bad, files.missing);
+    files.verified =
+        m_verify.VerifyByMsi(type, product.localPackage, product.location, checked, files.bad, files.missing);
     item.nCheckedFiles = checked;
     if (!files.verified) {
         LOG_INFO_W(L"[%s],msi=[%s] check file bad,so do not full check!", product.name, product.localPackage);
@@ -411,14 +410,15 @@ bool CItunesCheck::RepairAllItunesComponent(bool badOnly, std::wstring folder, T
 }
 
 std::vector<RepairEntryFacts> CItunesCheck::ReadRepairFacts(const std::vector<ST_MSI_PRODUCT_REPAIR_INFO>& entries,
-                                                           const std::wstring& folder) const {
+                                                            const std::wstring& folder) const {
     std::vector<RepairEntryFacts> read;
     for (const ST_MSI_PRODUCT_REPAIR_INFO& entry : entries) {
         RepairEntryFacts facts;
         facts.entry = entry;
         facts.localPackageExists = FileExists(m_os.Files(), entry.strLocalPackage);
         std::wstring found;
-        if (!facts.localPackageExists && FindComponentPackage(entry.nType, folder, found) && FileExists(m_os.Files(), found)) {
+        if (!facts.localPackageExists && FindComponentPackage(entry.nType, folder, found) &&
+            FileExists(m_os.Files(), found)) {
             facts.folderPackage = found;
         }
         read.push_back(std::move(facts));
@@ -474,8 +474,8 @@ bool CItunesCheck::RepairEntry(const RepairStep& step, int& error) {
     CMsiInstaller& installer = m_installer;
     bool repaired = false;
     if (step.action == RepairAction::Reinstall) {
-        repaired = installer.UninstallAndInstall(entry.nType, entry.strProductCode, step.package,
-                                                 entry.strPackageName, &record.nErrorCode);
+        repaired = installer.UninstallAndInstall(entry.nType, entry.strProductCode, step.package, entry.strPackageName,
+                                                 &record.nErrorCode);
     } else if (step.action == RepairAction::Install) {
         repaired = installer.Install(step.package, &record.nErrorCode);
     }

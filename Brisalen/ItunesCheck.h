@@ -52,7 +52,6 @@ public:
     void WaitIdle() const;
 
 private:
-
     void LoadItunesInfo();
     // The check's body; its summary is reported by the task's final report.
     ST_MSI_PRODUCT_UI_INFO CheckItunesImp();

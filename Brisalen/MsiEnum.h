@@ -40,8 +40,7 @@ public:
     // Rebuilds the all-products map (bAll) or the family map; a family load
     // also empties the all-products map.
     void LoadAllInstallProduct(bool bAll);
-    bool QueryProductProperty(const std::wstring& productCode, const std::wstring& property,
-                              std::wstring& value) const;
+    bool QueryProductProperty(const std::wstring& productCode, const std::wstring& property, std::wstring& value) const;
     static bool GetItunesProductType(const std::wstring& productName, const std::wstring& installLocation,
                                      const std::wstring& packageName, int& type);
 

@@ -24,8 +24,6 @@ constexpr wchar_t kInstallerProcessPart[] = L"msiexec";
 constexpr wchar_t kMsiZapProcessPart[] = L"MsiZap.exe";
 constexpr uint32_t kMsiZapWaitMs = 30000;
 
-
-
 // The services the package installs, in table order; none when it cannot
 // be read. The reader is closed again before the caller goes on, so no
 // database handle stays open on the package while it is uninstalled or
@@ -41,8 +39,7 @@ std::vector<std::wstring> PackageServices(platform::Platform& os, const CCollect
 // Deletes each of the services that still exists, in order, and stops at
 // the first that Windows already holds marked for deletion: true then, as
 // only a restart lets it go.
-bool ServiceAwaitsRestart(platform::IServiceManager& manager, const std::vector<std::wstring>& services,
-                          bool logEach) {
+bool ServiceAwaitsRestart(platform::IServiceManager& manager, const std::vector<std::wstring>& services, bool logEach) {
     for (const std::wstring& name : services) {
         if (logEach) LOG_INFO_W(L"Check Service:[%s]....", name);
         if (DeleteServiceCheckPending(manager, name)) return true;
@@ -104,8 +101,7 @@ uint32_t CMsiInstaller::Recover(uint32_t refusal, const RecoveryLines& lines,
             lines.afterRepair(result);
             return result;
         }
-        default:
-            return refusal;
+        default: return refusal;
     }
 }
 
@@ -115,8 +111,8 @@ bool CMsiInstaller::Uninstall(int productType, const std::wstring& productCode, 
     m_products.QueryProductProperty(productCode, L"InstallLocation", location);
     LOG_INFO_W(L"=======[Uninstall] %s begin...=========", ProductName(productCode));
 
-    uint32_t result = m_os.Installer().ConfigureProductEx(
-        productCode, platform::kInstallLevelDefault, platform::kInstallStateAbsent, kFirstUninstallCommandLine);
+    uint32_t result = m_os.Installer().ConfigureProductEx(productCode, platform::kInstallLevelDefault,
+                                                          platform::kInstallStateAbsent, kFirstUninstallCommandLine);
     if (result == platform::kErrSuccess) {
         LOG_INFO_W(L"MsiConfigureProductEx SUCCESS!");
     } else {
@@ -259,8 +255,7 @@ bool CMsiInstaller::Install(const std::wstring& packagePath, int* err) {
 bool CMsiInstaller::UninstallAndInstall(int productType, const std::wstring& productCode,
                                         const std::wstring& packagePath, const std::wstring& fileName, int* err) {
     LOG_INFO_W(L"[UninstallAndInstall] begin....");
-    std::wstring package = FormatString(L"%s\\%s%d", m_strInstallCacheDir, fileName,
-                                        m_os.Process().TickCount());
+    std::wstring package = FormatString(L"%s\\%s%d", m_strInstallCacheDir, fileName, m_os.Process().TickCount());
     NormalizePath(package);
     LOG_INFO_W(L"CopyFileA:[%s] to [%s]...", packagePath, package);
     // The uninstall takes the product's cached package with it, and the

@@ -23,8 +23,7 @@ public:
     static CMsiInstaller& Instance();
     // Installs through `os`; `verify` knows the files an uninstall leaves,
     // `folders` resolve the packages' roots.
-    CMsiInstaller(platform::Platform& os, const CMsiEnum& products, CFileVerify& verify,
-                  const CCollectDirMgr& folders);
+    CMsiInstaller(platform::Platform& os, const CMsiEnum& products, CFileVerify& verify, const CCollectDirMgr& folders);
 
     bool Uninstall(int productType, const std::wstring& productCode, int* err);
     bool ForceUninstall(const std::wstring& productCode);

@@ -242,8 +242,8 @@ void COneKeyuninstall::OnDeleteItunesUserData(std::vector<std::wstring>& files) 
 void COneKeyuninstall::DeleteDirWithCancel(std::wstring folder) {
     if (IsCancle() || !FileExists(m_os.Files(), folder)) return;
     RemoveTrailingBackslash(folder);
-    DeleteTree(m_os, 
-        folder, [this] { return IsCancle(); }, {},
+    DeleteTree(
+        m_os, folder, [this] { return IsCancle(); }, {},
         [this](const std::wstring& entered) {
             ST_ONEKEY_UNINSTALL_INFO info;
             info.strPath = entered + L"\\";

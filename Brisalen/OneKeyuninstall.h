@@ -41,7 +41,6 @@ public:
     bool OneKeyUninstall(TaskCallback pfn, void* pUser, bool isDeleteUserData, bool* pCancel);
 
 private:
-
     // The worker's body up to the Store step; the final record.
     ST_ONEKEY_UNINSTALL_INFO OneKeyUninstallTheadProc();
     void ReportLeftoversOrDeleteUserData(ST_ONEKEY_UNINSTALL_INFO& record, int& error);

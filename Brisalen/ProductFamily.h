@@ -37,18 +37,17 @@ struct ProductFamilyRecord {
 constexpr ProductFamilyRecord kProductFamily[] = {
     {kProductItunes, L"iTunes", L"iTunes", true, nullptr, nullptr, nullptr, nullptr, L"itunes", L"iPod Service",
      L"itunes"},
-    {kProductAppleSoftwareUpdate, L"Apple Software Update", L"Apple Software Update", true, nullptr, nullptr,
-     nullptr, nullptr, L"applesoftwareupdate", nullptr, nullptr},
+    {kProductAppleSoftwareUpdate, L"Apple Software Update", L"Apple Software Update", true, nullptr, nullptr, nullptr,
+     nullptr, L"applesoftwareupdate", nullptr, nullptr},
     {kProductMobileDeviceSupport, L"Apple Mobile Device Support", L"Apple Mobile Device Support", true, nullptr,
-     nullptr, L"mobile device support", nullptr, L"applemobiledevicesupport", L"Apple Mobile Device Service",
-     nullptr},
+     nullptr, L"mobile device support", nullptr, L"applemobiledevicesupport", L"Apple Mobile Device Service", nullptr},
     {kProductBonjour, L"Bonjour", L"Bonjour", true, nullptr, nullptr, L"bonjour", nullptr, L"bonjour",
      L"Bonjour Service", nullptr},
     {kProductAppleApplicationSupport, L"Apple Application Support", L"Apple Application Support (32-bit)", false,
      L"Apple 应用程序支持 (32 位)", L"appleapplicationsupport.msi", L"apple application support", L"32",
      L"appleapplicationsupport.msi", nullptr, nullptr},
-    {kProductAppleApplicationSupport64, L"Apple Application Support64", L"Apple Application Support (64-bit)",
-     false, L"Apple 应用程序支持 (64 位)", L"appleapplicationsupport64.msi", L"apple application support", L"64",
+    {kProductAppleApplicationSupport64, L"Apple Application Support64", L"Apple Application Support (64-bit)", false,
+     L"Apple 应用程序支持 (64 位)", L"appleapplicationsupport64.msi", L"apple application support", L"64",
      L"appleapplicationsupport64.msi", nullptr, nullptr},
 };
 

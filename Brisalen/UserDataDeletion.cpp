@@ -80,7 +80,8 @@ UserDataSelectionFacts CItunesUserDataMgr::SelectionFacts(const std::vector<int3
     for (const auto& [code, entry] : m_index) {
         facts.categories.push_back({code, GetItunesCategoryName(code), entry.pInfo->vecFolder, entry.pInfo->nSize});
     }
-    for (const auto& [id, item] : m_mapBackups) facts.backups.push_back({id, item.strDeviceName, item.strPath, item.nSize});
+    for (const auto& [id, item] : m_mapBackups)
+        facts.backups.push_back({id, item.strDeviceName, item.strPath, item.nSize});
     // The junk list can be long; it is copied only when it is picked.
     if (std::find(categories.begin(), categories.end(), kCategoryJunk) != categories.end()) {
         facts.junkFiles = m_setJunkFiles;
@@ -229,8 +230,8 @@ CItunesUserDataMgr::FolderOutcome CItunesUserDataMgr::FinalDeleletDir(const std:
         LOG_INFO_W(L"WARN:not delete [%s]: it is reached through the link [%s]\n", folder, link);
         return FolderOutcome::Refused;
     }
-    const bool allowed = DeleteTree(m_os, 
-        folder,
+    const bool allowed = DeleteTree(
+        m_os, folder,
         // Asked before each entry of each open folder, so every level that
         // still had entries says that it stopped.
         [this] {
@@ -261,8 +262,8 @@ void CItunesUserDataMgr::RetryFolder(const std::wstring& folder, const DeletionP
         remaining.insert(FolderEntry(folder));  // swapped for a link since: its files are not named here
         return;
     }
-    DeleteTree(m_os, 
-        folder, [] { return false; }, {}, {},
+    DeleteTree(
+        m_os, folder, [] { return false; }, {}, {},
         [this](const platform::FindData& entry, bool deleted) {
             if (deleted) m_nDeletedSize += static_cast<int64_t>(entry.size);
         },

@@ -14,8 +14,8 @@ bool Picked(const std::vector<int32_t>& picked, int32_t id) {
 
 // Whether `path` is `folder` or lies below it, both in SpareKey form.
 bool AtOrBelow(const std::wstring& path, const std::wstring& folder) {
-    return path == folder || (path.size() > folder.size() && path.compare(0, folder.size(), folder) == 0 &&
-                              path[folder.size()] == L'\\');
+    return path == folder ||
+           (path.size() > folder.size() && path.compare(0, folder.size(), folder) == 0 && path[folder.size()] == L'\\');
 }
 
 bool Spared(const std::set<std::wstring>& spared, const std::wstring& key) {
@@ -88,10 +88,9 @@ std::vector<UserDataFileSetEntry> PlanUserDataFileSet(const UserDataDeletionPlan
         }
         for (UserDataFileSetEntry& entry : going) {
             const std::wstring key = SpareKey(entry.path);
-            const bool holdsSpared = entry.folder && std::any_of(staying.begin(), staying.end(),
-                                                                 [&key](const std::wstring& spared) {
-                                                                     return AtOrBelow(spared, key);
-                                                                 });
+            const bool holdsSpared =
+                entry.folder && std::any_of(staying.begin(), staying.end(),
+                                            [&key](const std::wstring& spared) { return AtOrBelow(spared, key); });
             if (!holdsSpared) set.push_back(std::move(entry));
         }
     }
@@ -109,8 +108,9 @@ std::vector<UserDataFileSetEntry> PlanUserDataFileSet(const UserDataDeletionPlan
     for (const UserDataFileSetEntry& entry : set) going.insert(SpareKey(entry.path));
     for (const JunkFolderFacts& folder : junkFolders) {
         if (!folder.guardAllows || tried.count(SpareKey(folder.folder)) == 0) continue;
-        const bool emptied = std::all_of(folder.children.begin(), folder.children.end(),
-                                         [&going](const std::wstring& child) { return going.count(SpareKey(child)) != 0; });
+        const bool emptied =
+            std::all_of(folder.children.begin(), folder.children.end(),
+                        [&going](const std::wstring& child) { return going.count(SpareKey(child)) != 0; });
         if (emptied) set.push_back({folder.folder, 0, true});
     }
     return set;

@@ -46,9 +46,9 @@ struct PickedCategory {
 };
 
 struct UserDataDeletionPlan {
-    std::vector<PickedCategory> categories;   // picked, by code
-    std::vector<UserDataBackupFacts> backups; // picked, in the host's order
-    std::set<std::wstring> folders;           // ordered by code unit
+    std::vector<PickedCategory> categories;    // picked, by code
+    std::vector<UserDataBackupFacts> backups;  // picked, in the host's order
+    std::set<std::wstring> folders;            // ordered by code unit
     std::set<std::wstring> junkFiles;
     // The backups the scan found and the host did not pick, in SpareKey
     // form: counted under category 12 alone, so a category folder that

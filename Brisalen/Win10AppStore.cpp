@@ -49,7 +49,8 @@ bool CWin10AppStore::CheckInstallMicrosoftStoreItunesSafe() {
     // returned.
     bool installed = false;
     auto check = [&] { installed = pfnCheckInstall(version.data(), 0); };
-    if (!CallCompanion(m_os.Process(), kCompanionName, __FILE__, L"CWin10AppStore::CheckInstallMicrosoftStoreItunesSafe", check)) {
+    if (!CallCompanion(m_os.Process(), kCompanionName, __FILE__,
+                       L"CWin10AppStore::CheckInstallMicrosoftStoreItunesSafe", check)) {
         return installed;
     }
     // The companion owes a terminated text; the last unit stays zero
@@ -64,7 +65,8 @@ bool CWin10AppStore::UninstallMicrosoftStoreItunesSafe() {
     if (pfnUninstall == nullptr) return false;
     int32_t code = kNoAnswer;
     auto uninstall = [&] { code = pfnUninstall(); };
-    if (CallCompanion(m_os.Process(), kCompanionName, __FILE__, L"CWin10AppStore::UninstallMicrosoftStoreItunesSafe", uninstall)) {
+    if (CallCompanion(m_os.Process(), kCompanionName, __FILE__, L"CWin10AppStore::UninstallMicrosoftStoreItunesSafe",
+                      uninstall)) {
         LOG_INFO_W(L"[UninstallMicrosoftStoreItunesSafe] ret = %d", code);
     }
     CleanUpAfterRemoval();

@@ -34,8 +34,10 @@ CItunesUserDataMgr::CItunesUserDataMgr(platform::Platform& os, const CCollectDir
       m_folders(folders),
       m_config(config),
       m_library(library),
-      m_scanTask(m_os.Process(), FinalReportOrder::ReportThenRelease, L"ERR:previous task is runing,can not exec new task\n"),
-      m_deleteTask(m_os.Process(), FinalReportOrder::ReportThenRelease, L"ERR:previous task is runing ,cant exec new task!\n") {}
+      m_scanTask(m_os.Process(), FinalReportOrder::ReportThenRelease,
+                 L"ERR:previous task is runing,can not exec new task\n"),
+      m_deleteTask(m_os.Process(), FinalReportOrder::ReportThenRelease,
+                   L"ERR:previous task is runing ,cant exec new task!\n") {}
 
 void CItunesUserDataMgr::WaitIdle() const {
     m_scanTask.WaitIdle();
@@ -98,8 +100,8 @@ void CItunesUserDataMgr::EnumItunesUserDataImp() {
     m_progress = ST_ITUNES_SCAN_PROGRESS{};
     m_progress.bDeepScan = m_bDeepScan;
     CConfigMgr& config = m_config;
-    m_progress.nTotalDir = static_cast<int32_t>(m_os.Files().GetPrivateProfileInt(
-        L"global", L"DEEP", config.EstimatedFolderCount(), config.SettingsPath()));
+    m_progress.nTotalDir = static_cast<int32_t>(
+        m_os.Files().GetPrivateProfileInt(L"global", L"DEEP", config.EstimatedFolderCount(), config.SettingsPath()));
     const std::wstring memory = FormatFileSize(static_cast<int64_t>(config.TotalDiskSize()));
     SendEnumCallback(kEnumItunesUserDataState_Enum_Begin);
 

@@ -56,7 +56,6 @@ public:
     void WaitIdle() const;
 
 private:
-
     // The scan.
     void InitScanFolders();
     void EnumItunesUserDataImp();

@@ -109,8 +109,11 @@ bool FullCheck(const CheckScene& scene, std::vector<std::wstring>* paths) {
     if (static_cast<size_t>(checked) != scene.expected || !bad.empty() || !missing.empty()) {
         std::fprintf(stderr, "check: %d checked (expected %zu), %zu bad, %zu missing\n", checked, scene.expected,
                      bad.size(), missing.size());
-        if (!bad.empty()) std::fprintf(stderr, "  first bad: %s\n", WideToNarrow(platform::Os().CodePages(), bad.front()).c_str());
-        if (!missing.empty()) std::fprintf(stderr, "  first missing: %s\n", WideToNarrow(platform::Os().CodePages(), missing.front()).c_str());
+        if (!bad.empty())
+            std::fprintf(stderr, "  first bad: %s\n", WideToNarrow(platform::Os().CodePages(), bad.front()).c_str());
+        if (!missing.empty())
+            std::fprintf(stderr, "  first missing: %s\n",
+                         WideToNarrow(platform::Os().CodePages(), missing.front()).c_str());
         return false;
     }
     if (paths) *paths = std::move(db.m_vecCheckFile);
@@ -336,6 +339,7 @@ int main(int argc, char** argv) {
         scene.expected = static_cast<size_t>(std::strtoul(argv[4], nullptr, 10));
         return RunCheckBench(scene, Rounds(argc, argv, 5));
     }
-    if (command == "walk" && argc >= 3) return RunWalkBench(AnsiToWide(platform::Os().CodePages(), argv[2]), Rounds(argc, argv, 3));
+    if (command == "walk" && argc >= 3)
+        return RunWalkBench(AnsiToWide(platform::Os().CodePages(), argv[2]), Rounds(argc, argv, 3));
     return Usage();
 }

@@ -259,7 +259,9 @@ void ListRemains(platform::IFileSystem& files, const std::wstring& folder, const
 bool DeleteDir(platform::Platform& os, std::wstring folder, const bool* cancel, const std::vector<std::wstring>& keep) {
     if (!FileExists(os.Files(), folder)) return true;
     // A refused folder counts as gone: the caller goes on as if it were.
-    if (!DeleteTree(os, folder, [cancel] { return IsCancelSet(cancel); }, keep)) return true;
+    if (!DeleteTree(
+            os, folder, [cancel] { return IsCancelSet(cancel); }, keep))
+        return true;
     if (FileExists(os.Files(), folder)) {
         LOG_INFO_W(L"ERR:Can not Delete dir = [%s]!\n", folder);
         return false;

@@ -46,7 +46,8 @@ bool IsCancelSet(const bool* flag);
 // is true the walk stops, still trying to remove each folder it had entered.
 // True when the folder is gone, never existed or was refused by the guard
 // (the refusal is logged); otherwise logs and returns false.
-bool DeleteDir(platform::Platform& os, std::wstring folder, const bool* cancel = nullptr, const std::vector<std::wstring>& keep = {});
+bool DeleteDir(platform::Platform& os, std::wstring folder, const bool* cancel = nullptr,
+               const std::vector<std::wstring>& keep = {});
 
 // DeleteDir for a product's own folder (an install location, a residual
 // program folder): the guard also wants it strictly below a folder programs
@@ -77,14 +78,15 @@ bool DeleteTree(platform::Platform& os, std::wstring folder, const std::function
 // the folder itself when nothing below it is listed. Folders end in a
 // backslash; `spare`d folders are passed over, links are not entered.
 // Lower-cased; appended to `remaining`.
-void ListRemains(platform::IFileSystem& files, const std::wstring& folder, const SpareFolder& spare, std::vector<std::wstring>& remaining);
+void ListRemains(platform::IFileSystem& files, const std::wstring& folder, const SpareFolder& spare,
+                 std::vector<std::wstring>& remaining);
 
 // Appends the files and folders below `folder` (full paths; with
 // `recursive`, depth first, each folder's contents right after it) and adds
 // the files' sizes to `total`. False when the folder is missing or cannot be
 // searched. The lists are not cleared first.
-bool EnumDir(platform::IFileSystem& fs, std::wstring folder, std::vector<std::wstring>& files, std::vector<std::wstring>& folders,
-             uint64_t& total, bool recursive);
+bool EnumDir(platform::IFileSystem& fs, std::wstring folder, std::vector<std::wstring>& files,
+             std::vector<std::wstring>& folders, uint64_t& total, bool recursive);
 
 // Bytes in all files below the folder; 0 for a missing one.
 uint64_t GetDirSize(platform::IFileSystem& files, std::wstring folder);
@@ -94,7 +96,8 @@ bool ListFilesRecursive(platform::IFileSystem& fs, std::wstring folder, std::vec
 // Deletes every file below each existing folder the deletion guard allows
 // (the folders stay) and returns in `undeletable` the files that remain,
 // lower-cased, sorted by code unit and without duplicates.
-void DeleteFilesInFolders(platform::Platform& os, const std::vector<std::wstring>& folders, std::vector<std::wstring>& undeletable);
+void DeleteFilesInFolders(platform::Platform& os, const std::vector<std::wstring>& folders,
+                          std::vector<std::wstring>& undeletable);
 
 // The whole file in a buffer from malloc, one zero byte longer than the
 // file; the caller releases it with free(). Null for a file that cannot be

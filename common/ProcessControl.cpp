@@ -82,7 +82,8 @@ namespace {
 
 // Ends every process of a snapshot whose lower-cased image name the rule
 // condemns, logging each outcome.
-void EndProcessesNamed(platform::Platform& os, const std::function<bool(const std::wstring&)>& condemned, bool spareSelf) {
+void EndProcessesNamed(platform::Platform& os, const std::function<bool(const std::wstring&)>& condemned,
+                       bool spareSelf) {
     const auto taken = os.Processes().Snapshot();
     if (!taken) return;
     platform::IProcessSnapshot& snapshot = **taken;
@@ -124,8 +125,7 @@ void KillProcessByImageName(platform::Platform& os, const std::vector<std::wstri
     }
     if (names.empty()) return;
     EndProcessesNamed(
-        os,
-        [&](const std::wstring& name) { return std::find(names.begin(), names.end(), name) != names.end(); }, true);
+        os, [&](const std::wstring& name) { return std::find(names.begin(), names.end(), name) != names.end(); }, true);
 }
 
 void KillProcessByPartName(platform::Platform& os, const std::wstring& namePart) {

@@ -5,7 +5,6 @@
 
 #include "base/Text.h"
 
-
 std::wstring VFormatString(const wchar_t* format, fmt::wprintf_args args) {
     if (format == nullptr) return {};
     try {

@@ -52,8 +52,8 @@ std::wstring TemporaryName(const std::wstring& target) {
 }
 
 bool CreateFlushed(const std::wstring& path, const std::string& bytes, bool& created) {
-    base::FileHandle file(::CreateFileW(ForApi(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                                        FILE_ATTRIBUTE_NORMAL, nullptr));
+    base::FileHandle file(
+        ::CreateFileW(ForApi(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
     created = file.Valid();
     if (!created) return false;
     size_t done = 0;
@@ -82,7 +82,7 @@ NativePath BackupName(const NativePath& target, unsigned number) {
 ReadOutcome ReadWholeFile(const NativePath& path, std::string& bytes) {
     // The player may hold its library open; reading beside it is harmless.
     base::FileHandle file(::CreateFileW(ForApi(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+                                        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file.Valid()) {
         const DWORD error = ::GetLastError();
         return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? ReadOutcome::Missing
@@ -120,8 +120,8 @@ WriteOutcome ReplaceFileContents(const NativePath& target, const std::string& by
         // player holding it open without sharing delete access denies; asked
         // for now, before anything is made. OPEN_EXISTING never creates.
         base::FileHandle probe(::CreateFileW(ForApi(target).c_str(), GENERIC_WRITE | DELETE,
-                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                                   FILE_ATTRIBUTE_NORMAL, nullptr));
+                                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                             OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
         if (!probe.Valid()) {
             const DWORD error = ::GetLastError();
             return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION ? WriteOutcome::InUse

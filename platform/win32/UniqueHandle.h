@@ -9,10 +9,10 @@
 
 namespace platform::win32 {
 
-using base::UniqueHandle;
 using base::FileHandleTraits;
 using base::KernelHandleTraits;
 using base::RegistryKeyTraits;
+using base::UniqueHandle;
 
 struct FindHandleTraits {
     using Handle = HANDLE;

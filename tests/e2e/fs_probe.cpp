@@ -60,15 +60,17 @@ int main(int argc, char** argv) {
     std::vector<std::wstring> found, folders;
     uint64_t total = 0;
     Check("EnumDir lists the tree, names of dots once each",
-          EnumDir(platform::Os().Files(), root, found, folders, total, true) && found.size() == 6 && folders.size() == 4 && total == 60 &&
-              GetDirSize(platform::Os().Files(), root) == 60);
+          EnumDir(platform::Os().Files(), root, found, folders, total, true) && found.size() == 6 &&
+              folders.size() == 4 && total == 60 && GetDirSize(platform::Os().Files(), root) == 60);
 
     const bool first = DeleteDir(platform::Os(), root);
     std::printf("DeleteDir with a read-only file = %s\n", first ? "true" : "false");
     Check("DeleteDir reports the read-only file", !first);
     Check("the read-only file remains", FileExists(platform::Os().Files(), readOnly));
-    Check("everything else is gone", !FileExists(platform::Os().Files(), root + L"\\a.txt") && !FileExists(platform::Os().Files(), root + L"\\sub\\b.txt") &&
-                                         !FileExists(platform::Os().Files(), root + L"\\sub\\deep") && !FileExists(platform::Os().Files(), literal + L"\\...") &&
+    Check("everything else is gone", !FileExists(platform::Os().Files(), root + L"\\a.txt") &&
+                                         !FileExists(platform::Os().Files(), root + L"\\sub\\b.txt") &&
+                                         !FileExists(platform::Os().Files(), root + L"\\sub\\deep") &&
+                                         !FileExists(platform::Os().Files(), literal + L"\\...") &&
                                          !FileExists(platform::Os().Files(), literal + L"\\trail."));
 
     uint64_t size = 0;

@@ -48,11 +48,14 @@ inline const FixturePackage& Fixture(const std::string& file) {
             package.file = entry.at("file").get<std::string>();
             package.productCode = Utf8ToWide(platform::Os().CodePages(), entry.at("productCode").get<std::string>());
             package.productName = Utf8ToWide(platform::Os().CodePages(), entry.at("productName").get<std::string>());
-            package.installDir = Utf8ToWide(platform::Os().CodePages(), entry.at("installDirX64Windows").get<std::string>());
-            for (const auto& service : entry.at("services")) package.services.push_back(Utf8ToWide(platform::Os().CodePages(), service.get<std::string>()));
+            package.installDir =
+                Utf8ToWide(platform::Os().CodePages(), entry.at("installDirX64Windows").get<std::string>());
+            for (const auto& service : entry.at("services"))
+                package.services.push_back(Utf8ToWide(platform::Os().CodePages(), service.get<std::string>()));
             for (const auto& file : entry.at("files")) {
-                package.files.push_back({Utf8ToWide(platform::Os().CodePages(), file.at("x64WindowsPath").get<std::string>()),
-                                         file.at("size").get<size_t>(), file.at("component").get<std::string>()});
+                package.files.push_back(
+                    {Utf8ToWide(platform::Os().CodePages(), file.at("x64WindowsPath").get<std::string>()),
+                     file.at("size").get<size_t>(), file.at("component").get<std::string>()});
             }
             all.push_back(std::move(package));
         }

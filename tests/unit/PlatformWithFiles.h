@@ -32,15 +32,16 @@ public:
         return inner_.CopyFile(from, to, failIfExists);
     }
     uint32_t MoveFile(const std::wstring& from, const std::wstring& to) override { return inner_.MoveFile(from, to); }
-    platform::Result<std::unique_ptr<platform::IFile>> Open(const std::wstring& path, platform::OpenMode mode) override {
+    platform::Result<std::unique_ptr<platform::IFile>> Open(const std::wstring& path,
+                                                            platform::OpenMode mode) override {
         return inner_.Open(path, mode);
     }
     uint32_t GetPrivateProfileInt(const std::wstring& section, const std::wstring& key, int32_t defaultValue,
                                   const std::wstring& path) override {
         return inner_.GetPrivateProfileInt(section, key, defaultValue, path);
     }
-    uint32_t WritePrivateProfileString(const std::wstring& section, const std::wstring& key,
-                                       const std::wstring& value, const std::wstring& path) override {
+    uint32_t WritePrivateProfileString(const std::wstring& section, const std::wstring& key, const std::wstring& value,
+                                       const std::wstring& path) override {
         return inner_.WritePrivateProfileString(section, key, value, path);
     }
     std::string NativePath(const std::wstring& path) override { return inner_.NativePath(path); }

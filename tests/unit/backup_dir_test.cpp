@@ -550,7 +550,6 @@ TEST(PlistParser, NestingIsBoundedInBothForms) {
     EXPECT_EQ(Parse(nestedBinary(kMaxPlistDepth + 1)), nullptr);
 }
 
-
 // Nesting far past any stack: a clean refusal with a log line, never a
 // crash, and the backup still counts with empty device fields.
 TEST_F(BackupDirTest, PlistsNestedAHundredThousandLevelsAreRefused) {

@@ -94,7 +94,9 @@ TEST(BaseUniqueFd, ClosesTheDescriptorOnceAndReportsAFailedClose) {
 
 TEST(ScopeExit, RunsOnceOnEveryWayOutUnlessDismissed) {
     int runs = 0;
-    { base::ScopeExit guard([&runs] { ++runs; }); }
+    {
+        base::ScopeExit guard([&runs] { ++runs; });
+    }
     EXPECT_EQ(runs, 1);
     try {
         base::ScopeExit guard([&runs] { ++runs; });

@@ -31,11 +31,15 @@ TEST(BaseUtf8, RoundTripsEveryLength) {
 }
 
 TEST(BaseUtf8, MalformedBytesGiveOneReplacementEachAndDecodingGoesOn) {
-    EXPECT_EQ(Utf8ToWide("\x80"), L"\uFFFD");                 // a continuation byte alone
-    EXPECT_EQ(Utf8ToWide("a\xFF" "b"), L"a\uFFFDb");          // a byte that starts nothing
+    EXPECT_EQ(Utf8ToWide("\x80"), L"\uFFFD");  // a continuation byte alone
+    EXPECT_EQ(Utf8ToWide("a\xFF"
+                         "b"),
+              L"a\uFFFDb");                                                            // a byte that starts nothing
     EXPECT_EQ(Utf8ToWide("\xF8\x88\x80\x80\x80"), L"\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD");  // five-byte forms are gone
-    EXPECT_EQ(Utf8ToWide("\xE4\xB8"), L"\uFFFD\uFFFD");      // cut short at the end
-    EXPECT_EQ(Utf8ToWide("\xE4" "A\xAD"), L"\uFFFDA\uFFFD");  // broken by an ASCII byte
+    EXPECT_EQ(Utf8ToWide("\xE4\xB8"), L"\uFFFD\uFFFD");                                // cut short at the end
+    EXPECT_EQ(Utf8ToWide("\xE4"
+                         "A\xAD"),
+              L"\uFFFDA\uFFFD");  // broken by an ASCII byte
     EXPECT_EQ(Utf8ToWide("\xF0\x9F\x98"), L"\uFFFD\uFFFD\uFFFD");
 }
 

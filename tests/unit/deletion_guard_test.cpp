@@ -232,8 +232,8 @@ TEST_F(DeletionGuardTest, AnEngineOnItsOwnPlatformKeepsTheFileItsFileSystemWould
         int checked = 0;
         std::vector<std::wstring> bad, missing;
         CFileVerify probe(Os(), CCollectDirMgr::Instance());
-        ASSERT_TRUE(probe.VerifyByMsi(kProductBonjour, CopyPackage(bonjour.file), bonjour.installDir, checked, bad,
-                                      missing));
+        ASSERT_TRUE(
+            probe.VerifyByMsi(kProductBonjour, CopyPackage(bonjour.file), bonjour.installDir, checked, bad, missing));
         listed = probe.ProductFiles(kProductBonjour);
     }
     ASSERT_GE(listed.size(), 2u);
@@ -247,8 +247,8 @@ TEST_F(DeletionGuardTest, AnEngineOnItsOwnPlatformKeepsTheFileItsFileSystemWould
     CFileVerify verify(platform, CCollectDirMgr::Instance());
     int checked = 0;
     std::vector<std::wstring> bad, missing;
-    ASSERT_TRUE(verify.VerifyByMsi(kProductBonjour, CopyPackage(bonjour.file), bonjour.installDir, checked, bad,
-                                   missing));
+    ASSERT_TRUE(
+        verify.VerifyByMsi(kProductBonjour, CopyPackage(bonjour.file), bonjour.installDir, checked, bad, missing));
     verify.DeleteProductInstallFiles(kProductBonjour);
 
     EXPECT_TRUE(Exists(held));

@@ -76,7 +76,8 @@ TEST_F(FileHelpersTest, ExistenceAndTreeCreation) {
     EXPECT_TRUE(CreateDirTree(platform::Os().Files(), L"C:\\New\\a\\b\\"));
     EXPECT_TRUE(Exists(L"C:\\New\\a\\b"));
     EXPECT_TRUE(CreateDirTree(platform::Os().Files(), L"C:\\New\\a"));
-    EXPECT_FALSE(CreateDirTree(platform::Os().Files(), L"C:\\Data\\f.txt\\sub"));  // a file stands where a folder must go
+    EXPECT_FALSE(
+        CreateDirTree(platform::Os().Files(), L"C:\\Data\\f.txt\\sub"));  // a file stands where a folder must go
     EXPECT_FALSE(CreateDirTree(platform::Os().Files(), L""));
 }
 
@@ -170,7 +171,8 @@ TEST_F(FileHelpersTest, ReadWholeFileAndSize) {
     EXPECT_EQ(ReadWholeFile(platform::Os().Files(), L"C:\\R\\empty"), nullptr);
     EXPECT_EQ(ReadWholeFile(platform::Os().Files(), L"C:\\R\\missing"), nullptr);
     uint64_t size = 0;
-    std::unique_ptr<char, decltype(&std::free)> data(ReadWholeFile(platform::Os().Files(), L"C:/R//ten", &size), &std::free);
+    std::unique_ptr<char, decltype(&std::free)> data(ReadWholeFile(platform::Os().Files(), L"C:/R//ten", &size),
+                                                     &std::free);
     ASSERT_NE(data, nullptr);
     EXPECT_EQ(size, 10u);
     EXPECT_EQ(std::string(data.get(), 11), std::string(10, 'x') + '\0');

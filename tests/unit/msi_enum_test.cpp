@@ -130,6 +130,7 @@ TEST_F(MsiEnumTest, LongPropertyValuesAreReadWhole) {
     std::wstring value = L"untouched";
     ASSERT_TRUE(CMsiEnum::Instance().QueryProductProperty(product.productCode, L"InstallSource", value));
     EXPECT_EQ(value, longValue);
-    EXPECT_FALSE(CMsiEnum::Instance().QueryProductProperty(L"{00000000-0000-0000-0000-000000000000}", L"ProductName", value));
+    EXPECT_FALSE(
+        CMsiEnum::Instance().QueryProductProperty(L"{00000000-0000-0000-0000-000000000000}", L"ProductName", value));
     EXPECT_EQ(value, longValue);
 }

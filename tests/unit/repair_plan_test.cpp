@@ -42,8 +42,8 @@ TEST(RepairPlanTest, StepsFollowTheListWithTheCachedPackageFirst) {
         Entry(kProductMobileDeviceSupport, kRepairKindDamaged, false, L"C:\\Setup\\AppleMobileDeviceSupport64.msi"),
     };
     const std::vector<RepairStep> steps = PlanRepair(list, false);
-    EXPECT_EQ(Actions(steps), (std::vector<RepairAction>{RepairAction::Reinstall, RepairAction::Install,
-                                                         RepairAction::Reinstall}));
+    EXPECT_EQ(Actions(steps),
+              (std::vector<RepairAction>{RepairAction::Reinstall, RepairAction::Install, RepairAction::Reinstall}));
     EXPECT_EQ(steps[0].package, L"C:\\Windows\\Installer\\4.msi");
     EXPECT_EQ(steps[1].package, L"C:\\Setup\\AppleSoftwareUpdate.msi");
     EXPECT_EQ(steps[2].package, L"C:\\Setup\\AppleMobileDeviceSupport64.msi");
@@ -67,7 +67,8 @@ TEST(RepairPlanTest, AStepWithoutAPackageIsTheLastAndDisabledEntriesAreNone) {
     EXPECT_EQ(steps[0].action, RepairAction::NoPackage);
     EXPECT_TRUE(steps[0].package.empty());
 
-    std::vector<RepairEntryFacts> odd = {Entry(kProductBonjour, 7, true), Entry(kProductItunes, kRepairKindMissing, true)};
+    std::vector<RepairEntryFacts> odd = {Entry(kProductBonjour, 7, true),
+                                         Entry(kProductItunes, kRepairKindMissing, true)};
     EXPECT_EQ(Actions(PlanRepair(odd, false)), std::vector<RepairAction>{RepairAction::Unknown});
 }
 
@@ -111,8 +112,8 @@ TEST_F(RepairPlanMachineTest, ThePlanIsWhatTheRepairThenDoes) {
     ASSERT_EQ(begun.size(), steps.size());
     for (size_t i = 0; i < steps.size(); ++i) {
         EXPECT_EQ(begun[i], steps[i].entry.nType);
-        const std::string line = "Find : [" + Narrow(ProductTypeName(steps[i].entry.nType)) + "] => [" +
-                                 Narrow(steps[i].package) + "]";
+        const std::string line =
+            "Find : [" + Narrow(ProductTypeName(steps[i].entry.nType)) + "] => [" + Narrow(steps[i].package) + "]";
         EXPECT_NE(LoadTimeLog().find(line), std::string::npos) << line;
     }
     EXPECT_TRUE(sim::FindProduct(*machine_, Fixture("AppleSoftwareUpdate.msi").productCode));

@@ -69,7 +69,8 @@ TEST_F(ServiceControlTest, WithoutAdministratorRightsEverythingFailsWithAccessDe
     sim::SetAdministrator(*machine_, false);
 
     EXPECT_EQ(GetServiceStateText(platform::Os().Services(), L"msiserver"), L"OPEN_ERR_0x5");
-    EXPECT_EQ(GetServiceStateText(platform::Os().Services(), L"No Such Service"), L"OPEN_ERR_0x5");  // the manager already refused
+    EXPECT_EQ(GetServiceStateText(platform::Os().Services(), L"No Such Service"),
+              L"OPEN_ERR_0x5");  // the manager already refused
     EXPECT_FALSE(EnableServiceIfDisabled(platform::Os().Services(), L"msiserver"));
     EXPECT_FALSE(DeleteServiceCheckPending(platform::Os().Services(), L"msiserver"));
     CServiceCtrl control(platform::Os().Services());
@@ -94,7 +95,8 @@ TEST_F(ServiceControlTest, DeletionCompletesWhenTheLastHandleCloses) {
     EXPECT_FALSE(DeleteServiceCheckPending(platform::Os().Services(), L"Apple Mobile Device Service"));
     EXPECT_FALSE(Find(L"Apple Mobile Device Service"));
     EXPECT_EQ(GetServiceStateText(platform::Os().Services(), L"Apple Mobile Device Service"), L"OPEN_ERR_0x424");
-    EXPECT_FALSE(DeleteServiceCheckPending(platform::Os().Services(), L"Apple Mobile Device Service"));  // nothing left to delete
+    EXPECT_FALSE(DeleteServiceCheckPending(platform::Os().Services(),
+                                           L"Apple Mobile Device Service"));  // nothing left to delete
 }
 
 TEST_F(ServiceControlTest, DeletionStaysPendingWhileAnotherHandleIsOpen) {
@@ -102,7 +104,8 @@ TEST_F(ServiceControlTest, DeletionStaysPendingWhileAnotherHandleIsOpen) {
     auto elsewhere = HoldOpen(L"Bonjour Service");
     ASSERT_TRUE(elsewhere);
 
-    EXPECT_FALSE(DeleteServiceCheckPending(platform::Os().Services(), L"Bonjour Service"));  // marked now: no restart needed yet
+    EXPECT_FALSE(
+        DeleteServiceCheckPending(platform::Os().Services(), L"Bonjour Service"));  // marked now: no restart needed yet
     auto marked = Find(L"Bonjour Service");
     ASSERT_TRUE(marked);
     EXPECT_TRUE(marked->pendingDelete);

@@ -55,8 +55,8 @@ TEST_F(StoreFailureTest, RegistryAnswersACorruptHive) {
     std::wstring value;
     EXPECT_EQ(key->QueryString(L"Version", value), uint32_t{platform::kErrRegistryCorrupt});
     EXPECT_EQ(key->SetString(L"Version", L"2"), uint32_t{platform::kErrRegistryCorrupt});
-    const auto opened = Os().Registry().OpenKey(platform::RegistryRoot::LocalMachine, L"SOFTWARE\\Brisalen",
-                                                platform::kKeyRead);
+    const auto opened =
+        Os().Registry().OpenKey(platform::RegistryRoot::LocalMachine, L"SOFTWARE\\Brisalen", platform::kKeyRead);
     EXPECT_FALSE(opened);
     EXPECT_EQ(opened.Error(), uint32_t{platform::kErrRegistryCorrupt});
     // Set-up is no seam call: it reports the broken file as it always has.

@@ -54,7 +54,7 @@ TEST(UninstallPlanTest, OnlyExistingFoldersTheGuardPassedAreDeleted) {
     const std::vector<std::wstring> folders = PlanResidualFolders({
         {L"c:\\program files\\bonjour", true, true},
         {L"c:\\program files\\ipod", false, true},  // gone already
-        {L"c:\\", true, false},                      // refused
+        {L"c:\\", true, false},                     // refused
         {L"c:\\program files\\itunes", true, true},
     });
     EXPECT_EQ(folders, (std::vector<std::wstring>{L"c:\\program files\\bonjour", L"c:\\program files\\itunes"}));
@@ -102,20 +102,21 @@ TEST_F(UninstallPlanMachineTest, HostileCandidatesNeverReachTheDeletionSet) {
     // A folder of ours on its face, reached through a junction into Windows.
     Link(L"C:\\Program Files\\Vendor", L"C:\\Windows");
     const std::set<std::wstring> candidates = {
-        L"c:\\program files\\itunes",                // the one to go
-        L"c:\\program files\\bonjour\\..\\..\\",     // climbs to the drive
-        L"c:\\",                                     // the drive root
-        L"c:\\windows\\",                            // the Windows folder
-        L"c:\\program files\\vendor\\itunes",        // below a junction to Windows
-        L"c:\\program files\\common files\\...",     // a name of dots: Common Files itself
-        L"c:\\program files\\..",                    // the drive again
+        L"c:\\program files\\itunes",             // the one to go
+        L"c:\\program files\\bonjour\\..\\..\\",  // climbs to the drive
+        L"c:\\",                                  // the drive root
+        L"c:\\windows\\",                         // the Windows folder
+        L"c:\\program files\\vendor\\itunes",     // below a junction to Windows
+        L"c:\\program files\\common files\\...",  // a name of dots: Common Files itself
+        L"c:\\program files\\..",                 // the drive again
     };
     const std::vector<std::wstring> folders = PlanResidualFolders(JudgeResidualFolders(Os(), candidates, {}));
     EXPECT_EQ(folders, (std::vector<std::wstring>{L"c:\\program files\\itunes"}));
-    for (const char* line : {"WARN:delete refused: [c:\\program files\\bonjour\\..\\..\\] is a drive root",
-                             "WARN:delete refused: [c:\\windows\\] is in the Windows folder",
-                             "WARN:delete refused: [c:\\program files\\vendor\\itunes] is in the Windows folder",
-                             "WARN:delete refused: [c:\\program files\\common files\\...] is or holds a known folder"}) {
+    for (const char* line :
+         {"WARN:delete refused: [c:\\program files\\bonjour\\..\\..\\] is a drive root",
+          "WARN:delete refused: [c:\\windows\\] is in the Windows folder",
+          "WARN:delete refused: [c:\\program files\\vendor\\itunes] is in the Windows folder",
+          "WARN:delete refused: [c:\\program files\\common files\\...] is or holds a known folder"}) {
         EXPECT_NE(LoadTimeLog().find(line), std::string::npos) << line;
     }
 }
@@ -138,8 +139,8 @@ TEST_F(UninstallPlanMachineTest, ThePlanIsWhatTheTaskThenRemoves) {
     sim::RegisterProduct(*machine_, vendor);
 
     const ProductRemovalPlan products = PlanProductRemoval(ReadFamilyProducts(CMsiEnum::Instance()));
-    const std::vector<std::wstring> residual =
-        PlanResidualFolders(JudgeResidualFolders(Os(), ResidualCandidates(CCollectDirMgr::Instance(), products), products.leavingCodes));
+    const std::vector<std::wstring> residual = PlanResidualFolders(
+        JudgeResidualFolders(Os(), ResidualCandidates(CCollectDirMgr::Instance(), products), products.leavingCodes));
     std::vector<int> planned;
     for (const ProductRemovalStep& step : products.steps) planned.push_back(step.product.type);
     ASSERT_EQ(residual.size(), 3u);

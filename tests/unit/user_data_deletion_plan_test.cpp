@@ -79,14 +79,14 @@ TEST(UserDataDeletionPlanTest, TheFileSetLeavesRefusedFoldersSparedBackupsAndWha
 
     PlannedFolderFacts backups{kBackups, true, true, true, false, {}};
     backups.entries = {
-        {kBackups + L"\\aaa", 0, true, false},          {kBackups + L"\\aaa\\Manifest.db", 50, false, false},
-        {kBackups + L"\\bbb", 0, true, false},          {kBackups + L"\\bbb\\Manifest.db", 60, false, false},
-        {kBackups + L"\\bbb\\00", 0, true, false},      {kBackups + L"\\bbb\\00\\f", 7, false, false},
-        {kBackups + L"\\link", 4096, true, true},       {kBackups + L"\\note.txt", 3, false, false},
+        {kBackups + L"\\aaa", 0, true, false},     {kBackups + L"\\aaa\\Manifest.db", 50, false, false},
+        {kBackups + L"\\bbb", 0, true, false},     {kBackups + L"\\bbb\\Manifest.db", 60, false, false},
+        {kBackups + L"\\bbb\\00", 0, true, false}, {kBackups + L"\\bbb\\00\\f", 7, false, false},
+        {kBackups + L"\\link", 4096, true, true},  {kBackups + L"\\note.txt", 3, false, false},
     };
     const std::vector<PlannedFolderFacts> folders = {
         backups,
-        {L"c:\\", true, true, false, false, {{L"c:\\boot.ini", 9, false, false}}},      // the guard refused it
+        {L"c:\\", true, true, false, false, {{L"c:\\boot.ini", 9, false, false}}},       // the guard refused it
         {L"c:\\moved", true, false, true, false, {{L"c:\\moved\\a", 9, false, false}}},  // reached through a link
         {L"c:\\gone", false, true, true, false, {}},
     };
@@ -106,10 +106,8 @@ TEST(UserDataDeletionPlanTest, TheFileSetLeavesRefusedFoldersSparedBackupsAndWha
 TEST(UserDataDeletionPlanTest, JunkFilesGoWhenPassedAndTheirFolderWhenNothingElseStays) {
     const UserDataDeletionPlan plan;
     const std::vector<JunkFileFacts> junk = {
-        {L"c:\\a\\x.tmp", true, true, true, 4},
-        {L"c:\\a\\y.tmp", true, true, false, 5},  // refused by the guard
-        {L"c:\\b\\z.tmp", true, true, true, 6},
-        {L"c:\\c\\gone.tmp", false, true, true, 0},
+        {L"c:\\a\\x.tmp", true, true, true, 4},  {L"c:\\a\\y.tmp", true, true, false, 5},  // refused by the guard
+        {L"c:\\b\\z.tmp", true, true, true, 6},  {L"c:\\c\\gone.tmp", false, true, true, 0},
         {L"c:\\d\\w.tmp", true, false, true, 1},  // its folder swapped for a link
     };
     const std::vector<JunkFolderFacts> folders = {
@@ -119,8 +117,7 @@ TEST(UserDataDeletionPlanTest, JunkFilesGoWhenPassedAndTheirFolderWhenNothingEls
         {L"c:\\d", true, {L"c:\\d\\w.tmp"}},
     };
     const std::vector<UserDataFileSetEntry> set = PlanUserDataFileSet(plan, {}, junk, folders);
-    EXPECT_EQ(Paths(set),
-              (std::vector<std::wstring>{L"c:\\a\\x.tmp", L"c:\\b\\z.tmp", L"c:\\b", L"c:\\c"}));
+    EXPECT_EQ(Paths(set), (std::vector<std::wstring>{L"c:\\a\\x.tmp", L"c:\\b\\z.tmp", L"c:\\b", L"c:\\c"}));
     EXPECT_EQ(set[1].size, 6u);
     const std::vector<JunkFolderFacts> refused = {{L"c:\\b", false, {L"c:\\b\\z.tmp"}}};
     EXPECT_EQ(Paths(PlanUserDataFileSet(plan, {}, junk, refused)),
@@ -171,15 +168,16 @@ TEST_F(UserDataDeletionPlanMachineTest, HostileFoldersNeverReachTheFileSet) {
     WriteFile(L"C:\\Windows\\System32\\drivers\\etc\\hosts", 4);
     const UserDataReach reach(Os(), {L"C:\\ProgramData\\Apple"}, {});
     const std::set<std::wstring> hostile = {
-        L"c:\\programdata\\apple\\logs\\..\\..\\..",       // climbs to the drive
-        L"c:\\",                                          // the drive root
-        L"c:\\windows",                                   // the Windows folder
-        L"c:\\programdata\\apple\\linked\\drivers",       // below a junction into Windows
-        L"c:\\users\\tarn\\documents\\...",               // a name of dots: the Documents folder
-        L"c:\\programdata\\apple\\logs",                  // the one to go
+        L"c:\\programdata\\apple\\logs\\..\\..\\..",  // climbs to the drive
+        L"c:\\",                                      // the drive root
+        L"c:\\windows",                               // the Windows folder
+        L"c:\\programdata\\apple\\linked\\drivers",   // below a junction into Windows
+        L"c:\\users\\tarn\\documents\\...",           // a name of dots: the Documents folder
+        L"c:\\programdata\\apple\\logs",              // the one to go
     };
     UserDataDeletionPlan plan;
-    const std::vector<UserDataFileSetEntry> set = PlanUserDataFileSet(plan, ReadPlannedFolders(Os(), hostile, reach), {}, {});
+    const std::vector<UserDataFileSetEntry> set =
+        PlanUserDataFileSet(plan, ReadPlannedFolders(Os(), hostile, reach), {}, {});
     ASSERT_FALSE(set.empty());
     EXPECT_EQ(set.front().path, L"c:\\programdata\\apple\\logs");
     for (const UserDataFileSetEntry& entry : set) {
@@ -188,8 +186,8 @@ TEST_F(UserDataDeletionPlanMachineTest, HostileFoldersNeverReachTheFileSet) {
     }
     EXPECT_EQ(set.size(), 2u);  // the folder and its log
 
-    const std::set<std::wstring> junk = {L"c:\\programdata\\apple\\logs\\..\\..\\..\\root.txt",
-                                         L"c:\\windows\\win.ini", L"c:\\users\\tarn\\documents\\...\\letter.doc"};
+    const std::set<std::wstring> junk = {L"c:\\programdata\\apple\\logs\\..\\..\\..\\root.txt", L"c:\\windows\\win.ini",
+                                         L"c:\\users\\tarn\\documents\\...\\letter.doc"};
     EXPECT_TRUE(PlanUserDataFileSet(plan, {}, ReadJunkFiles(Os(), junk, reach), ReadJunkFolders(Os(), junk)).empty());
 }
 
@@ -204,7 +202,8 @@ TEST_F(UserDataDeletionPlanMachineTest, TheFileSetIsExactlyWhatTheDeletionRemove
     Link(media + L"\\Movies\\link", L"C:\\Precious");
     // One backup picked, one spared.
     std::wstring pickedBackup;
-    for (const wchar_t* id : {L"\\3d0d7e5fb2ce288813306e4d4636395e047a3d28", L"\\4e1e8f6fc3df399924417f5e5747406f158b4e39"}) {
+    for (const wchar_t* id :
+         {L"\\3d0d7e5fb2ce288813306e4d4636395e047a3d28", L"\\4e1e8f6fc3df399924417f5e5747406f158b4e39"}) {
         const std::wstring folder = appData + L"\\MobileSync\\Backup" + id;
         for (int i = 0; i < 10; ++i) WriteFile(folder + L"\\0" + std::to_wstring(i) + L"\\f", 30);
         WriteFile(folder + L"\\Manifest.db", 50);

@@ -356,7 +356,6 @@ std::string NestedXml(size_t depth, const std::string& inner = "<array>", const 
     return xml + "</plist>\n";
 }
 
-
 // Runs `work` on a thread with the 1 MiB stack a Windows worker has.
 void OnWorkerStack(const std::function<void()>& work) {
     pthread_attr_t attributes;

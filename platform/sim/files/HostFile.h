@@ -12,7 +12,8 @@ class HostFile : public platform::IFile {
 public:
     // `hold` keeps the file from other writers and from deletion until the
     // file closes (Machine::HoldWhileOpen); null for a shared open.
-    explicit HostFile(base::UniqueFd fd, std::shared_ptr<void> hold = nullptr) : fd_(std::move(fd)), hold_(std::move(hold)) {}
+    explicit HostFile(base::UniqueFd fd, std::shared_ptr<void> hold = nullptr)
+        : fd_(std::move(fd)), hold_(std::move(hold)) {}
     uint64_t Size() override;
     size_t Read(void* buffer, size_t count) override;
     bool Write(const void* data, size_t count) override;

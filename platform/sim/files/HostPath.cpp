@@ -92,8 +92,7 @@ public:
     }
 
     // The host path of the longest remembered prefix, and its length.
-    bool Find(const std::string& root, const std::vector<std::wstring>& components, std::string& host,
-              size_t& count) {
+    bool Find(const std::string& root, const std::vector<std::wstring>& components, std::string& host, size_t& count) {
         {
             std::lock_guard<std::mutex> lock(mutex_);
             if (known_.empty()) return false;
@@ -167,7 +166,8 @@ std::string WalkComponents(const std::string& root, const std::vector<std::wstri
             respelledPath = path;
         }
     }
-    if (respelled > 0) SpellingCache::Instance().Remember(SpellingCache::Key(root, components, respelled), respelledPath);
+    if (respelled > 0)
+        SpellingCache::Instance().Remember(SpellingCache::Key(root, components, respelled), respelledPath);
     if (node) *node = HostNode::Inspect(path);
     return path;
 }
@@ -238,8 +238,7 @@ bool ResolveFromCache(const std::string& root, const std::vector<std::wstring>& 
 
 }  // namespace
 
-std::string ResolveComponents(const std::string& root, const std::vector<std::wstring>& components,
-                              HostNode* node) {
+std::string ResolveComponents(const std::string& root, const std::vector<std::wstring>& components, HostNode* node) {
     std::string cached;
     if (ResolveFromCache(root, components, node, cached)) return cached;
 

@@ -12,8 +12,7 @@ class SimFileSearch : public platform::IFileSearch {
 public:
     // Next hands out `entries` from index `next` on; FindFirst has returned
     // those before it.
-    SimFileSearch(std::vector<platform::FindData> entries, size_t next)
-        : entries_(std::move(entries)), next_(next) {}
+    SimFileSearch(std::vector<platform::FindData> entries, size_t next) : entries_(std::move(entries)), next_(next) {}
     bool Next(platform::FindData& entry) override;
 
 private:

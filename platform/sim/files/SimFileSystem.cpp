@@ -492,12 +492,11 @@ std::wstring SimFileSystem::FinalPathName(const std::wstring& path) {
         tail.insert(tail.begin(), existing.Components().back());
         existing = existing.Parent();
     }
-    const std::vector<wchar_t> letters =
-        machine_->Read([](const MachineState& state) {
-            std::vector<wchar_t> found;
-            for (const DriveInfo& drive : state.drives) found.push_back(drive.letter);
-            return found;
-        });
+    const std::vector<wchar_t> letters = machine_->Read([](const MachineState& state) {
+        std::vector<wchar_t> found;
+        for (const DriveInfo& drive : state.drives) found.push_back(drive.letter);
+        return found;
+    });
     for (wchar_t letter : letters) {
         char* root = ::realpath(machine_->DriveFolder(letter).c_str(), nullptr);
         if (root == nullptr) continue;
@@ -524,8 +523,8 @@ std::string SimFileSystem::NativePath(const std::wstring& path) {
 
 // Initialisation files are plain files of the machine; SimProfileFile does
 // the parsing.
-uint32_t SimFileSystem::GetPrivateProfileInt(const std::wstring& section, const std::wstring& key,
-                                             int32_t defaultValue, const std::wstring& path) {
+uint32_t SimFileSystem::GetPrivateProfileInt(const std::wstring& section, const std::wstring& key, int32_t defaultValue,
+                                             const std::wstring& path) {
     return SimProfileFile(machine_, path).GetInt(section, key, defaultValue);
 }
 

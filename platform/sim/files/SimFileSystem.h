@@ -27,12 +27,11 @@ public:
     uint32_t CreateDirectory(const std::wstring& path) override;
     uint32_t CopyFile(const std::wstring& from, const std::wstring& to, bool failIfExists) override;
     uint32_t MoveFile(const std::wstring& from, const std::wstring& to) override;
-    platform::Result<std::unique_ptr<platform::IFile>> Open(const std::wstring& path,
-                                                            platform::OpenMode mode) override;
+    platform::Result<std::unique_ptr<platform::IFile>> Open(const std::wstring& path, platform::OpenMode mode) override;
     uint32_t GetPrivateProfileInt(const std::wstring& section, const std::wstring& key, int32_t defaultValue,
                                   const std::wstring& path) override;
-    uint32_t WritePrivateProfileString(const std::wstring& section, const std::wstring& key,
-                                       const std::wstring& value, const std::wstring& path) override;
+    uint32_t WritePrivateProfileString(const std::wstring& section, const std::wstring& key, const std::wstring& value,
+                                       const std::wstring& path) override;
     std::string NativePath(const std::wstring& path) override;
     std::wstring FullPathName(const std::wstring& path) override;
     std::wstring CaseFoldedPath(const std::wstring& path) override;

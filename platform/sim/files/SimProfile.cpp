@@ -182,8 +182,7 @@ uint32_t SimProfileFile::GetInt(const std::wstring& section, const std::wstring&
     return static_cast<uint32_t>(defaultValue);
 }
 
-uint32_t SimProfileFile::WriteString(const std::wstring& section, const std::wstring& key,
-                                     const std::wstring& value) {
+uint32_t SimProfileFile::WriteString(const std::wstring& section, const std::wstring& key, const std::wstring& value) {
     SimFileSystem files(machine_);
     SimCodePages codePages(machine_);
     ProfileText profile;

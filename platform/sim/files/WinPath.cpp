@@ -19,8 +19,9 @@ size_t TrimmedLength(const std::wstring& text, size_t begin, size_t end) {
 }
 
 size_t TrimmedInnerLength(const std::wstring& text, size_t begin, size_t end) {
-    return end > begin && text[end - 1] == L' ' && TrimmedLength(text, begin, end) > 0 ? end - begin
-                                                                                       : TrimmedLength(text, begin, end);
+    return end > begin && text[end - 1] == L' ' && TrimmedLength(text, begin, end) > 0
+               ? end - begin
+               : TrimmedLength(text, begin, end);
 }
 
 }  // namespace
@@ -70,9 +71,7 @@ bool WinPath::Parse(const std::wstring& text, WinPath& out) {
     return true;
 }
 
-bool WinPath::ChangedByWin32(const std::wstring& name) {
-    return TrimmedLength(name, 0, name.size()) != name.size();
-}
+bool WinPath::ChangedByWin32(const std::wstring& name) { return TrimmedLength(name, 0, name.size()) != name.size(); }
 
 std::wstring WinPath::ToString() const {
     std::wstring text;

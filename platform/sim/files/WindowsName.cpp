@@ -11,10 +11,16 @@ namespace {
 bool IsForbidden(wchar_t c) {
     if (c < 0x20) return true;
     switch (c) {
-        case L'\\': case L'/': case L':': case L'<': case L'>': case L'"': case L'|': case L'?': case L'*':
-            return true;
-        default:
-            return false;
+        case L'\\':
+        case L'/':
+        case L':':
+        case L'<':
+        case L'>':
+        case L'"':
+        case L'|':
+        case L'?':
+        case L'*': return true;
+        default: return false;
     }
 }
 
@@ -34,8 +40,10 @@ bool IsWindowsHostName(const char* name) {
     size_t length = 0;
     for (; name[length] != '\0'; ++length) {
         const auto c = static_cast<unsigned char>(name[length]);
-        if (c >= 0x80) ascii = false;
-        else if (IsForbidden(static_cast<wchar_t>(c))) return false;
+        if (c >= 0x80)
+            ascii = false;
+        else if (IsForbidden(static_cast<wchar_t>(c)))
+            return false;
     }
     if (length == 0 || std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0) return false;
     if (ascii) return true;

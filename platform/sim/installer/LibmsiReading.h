@@ -46,7 +46,8 @@ private:
 // database.
 inline GObjectPtr<LibmsiDatabase> OpenReadOnly(const std::string& path) {
     GErrorSlot error;
-    return GObjectPtr<LibmsiDatabase>(libmsi_database_new(path.c_str(), LIBMSI_DB_FLAGS_READONLY, nullptr, error.Out()));
+    return GObjectPtr<LibmsiDatabase>(
+        libmsi_database_new(path.c_str(), LIBMSI_DB_FLAGS_READONLY, nullptr, error.Out()));
 }
 
 // The summary information fields the installer acts on, in UTF-8.

@@ -23,8 +23,8 @@ struct FileVersion {
     int64_t changedNs = 0;
 
     bool operator==(const FileVersion& other) const {
-        return device == other.device && inode == other.inode && size == other.size &&
-               modifiedNs == other.modifiedNs && changedNs == other.changedNs;
+        return device == other.device && inode == other.inode && size == other.size && modifiedNs == other.modifiedNs &&
+               changedNs == other.changedNs;
     }
     bool operator!=(const FileVersion& other) const { return !(*this == other); }
 };

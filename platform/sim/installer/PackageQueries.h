@@ -15,7 +15,8 @@ inline constexpr wchar_t kDirectory[] = L"SELECT Directory, Directory_Parent ,De
 inline constexpr wchar_t kCustomAction[] = L"SELECT Action, Type, Source, Target FROM CustomAction";
 inline constexpr wchar_t kExecuteSequence[] =
     L"SELECT Action, Condition, Sequence FROM InstallExecuteSequence ORDER BY Sequence";
-inline constexpr wchar_t kComponent[] = L"SELECT Component, Directory_ ,KeyPath,Condition, Attributes, ComponentId FROM Component";
+inline constexpr wchar_t kComponent[] =
+    L"SELECT Component, Directory_ ,KeyPath,Condition, Attributes, ComponentId FROM Component";
 inline constexpr wchar_t kFile[] = L"SELECT File,FileSize,Component_,FileName FROM File";
 inline constexpr wchar_t kCreateFolder[] = L"SELECT Directory_, Component_ FROM CreateFolder";
 inline constexpr wchar_t kServiceInstall[] = L"SELECT Name, DisplayName, StartType, Component_ FROM ServiceInstall";

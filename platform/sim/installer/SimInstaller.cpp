@@ -41,12 +41,36 @@ std::mutex& ExecuteMutex() {
 // same reason.
 const std::set<std::wstring>& ProductInfoNames() {
     static const platform::NoDestructor<const std::set<std::wstring>> names{std::set<std::wstring>{
-        L"ProductName",   L"PackageName",      L"Transforms",     L"AssignmentType", L"PackageCode",
-        L"Version",       L"ProductIcon",      L"Language",       L"AuthorizedLUAApp", L"InstanceType",
-        L"InstalledProductName", L"VersionString", L"HelpLink",   L"HelpTelephone",  L"InstallLocation",
-        L"InstallSource", L"InstallDate",      L"Publisher",      L"LocalPackage",   L"URLInfoAbout",
-        L"URLUpdateInfo", L"VersionMinor",     L"VersionMajor",   L"ProductID",      L"RegCompany",
-        L"RegOwner",      L"State",            L"LastUsedSource", L"LastUsedType",   L"MediaPackagePath",
+        L"ProductName",
+        L"PackageName",
+        L"Transforms",
+        L"AssignmentType",
+        L"PackageCode",
+        L"Version",
+        L"ProductIcon",
+        L"Language",
+        L"AuthorizedLUAApp",
+        L"InstanceType",
+        L"InstalledProductName",
+        L"VersionString",
+        L"HelpLink",
+        L"HelpTelephone",
+        L"InstallLocation",
+        L"InstallSource",
+        L"InstallDate",
+        L"Publisher",
+        L"LocalPackage",
+        L"URLInfoAbout",
+        L"URLUpdateInfo",
+        L"VersionMinor",
+        L"VersionMajor",
+        L"ProductID",
+        L"RegCompany",
+        L"RegOwner",
+        L"State",
+        L"LastUsedSource",
+        L"LastUsedType",
+        L"MediaPackagePath",
         L"DiskPrompt",
     }};
     return *names;
@@ -170,12 +194,12 @@ void AddPackageInfo(const MsiProperties& props, const std::wstring& packageCode,
     info[L"AssignmentType"] = Get(props, L"ALLUSERS").empty() ? L"0" : L"1";
     info[L"State"] = L"5";  // INSTALLSTATE_DEFAULT
     for (const auto& [name, property] : std::map<std::wstring, std::wstring>{{L"ProductID", L"ProductID"},
-                                                                              {L"RegOwner", L"USERNAME"},
-                                                                              {L"RegCompany", L"COMPANYNAME"},
-                                                                              {L"URLInfoAbout", L"ARPURLINFOABOUT"},
-                                                                              {L"URLUpdateInfo", L"ARPURLUPDATEINFO"},
-                                                                              {L"HelpLink", L"ARPHELPLINK"},
-                                                                              {L"HelpTelephone", L"ARPHELPTELEPHONE"}}) {
+                                                                             {L"RegOwner", L"USERNAME"},
+                                                                             {L"RegCompany", L"COMPANYNAME"},
+                                                                             {L"URLInfoAbout", L"ARPURLINFOABOUT"},
+                                                                             {L"URLUpdateInfo", L"ARPURLUPDATEINFO"},
+                                                                             {L"HelpLink", L"ARPHELPLINK"},
+                                                                             {L"HelpTelephone", L"ARPHELPTELEPHONE"}}) {
         const std::wstring value = Get(props, property.c_str());
         if (!value.empty()) info[name] = value;
     }
@@ -185,16 +209,16 @@ void AddPackageInfo(const MsiProperties& props, const std::wstring& packageCode,
 // the key.
 std::wstring WriteUninstallEntry(Machine& machine, const std::wstring& key, const InstalledProduct& product) {
     const std::map<std::wstring, std::wstring>& info = product.properties;
-    for (const auto& [name, value] : std::map<std::wstring, std::wstring>{
-             {L"DisplayName", Get(info, L"ProductName")},
-             {L"DisplayVersion", Get(info, L"VersionString")},
-             {L"Publisher", Get(info, L"Publisher")},
-             {L"InstallLocation", Get(info, L"InstallLocation")},
-             {L"InstallSource", Get(info, L"InstallSource")},
-             {L"InstallDate", Get(info, L"InstallDate")},
-             {L"UninstallString", L"MsiExec.exe /X" + product.productCode},
-             {L"ModifyPath", L"MsiExec.exe /I" + product.productCode},
-             {L"WindowsInstaller", L"1"}}) {
+    for (const auto& [name, value] :
+         std::map<std::wstring, std::wstring>{{L"DisplayName", Get(info, L"ProductName")},
+                                              {L"DisplayVersion", Get(info, L"VersionString")},
+                                              {L"Publisher", Get(info, L"Publisher")},
+                                              {L"InstallLocation", Get(info, L"InstallLocation")},
+                                              {L"InstallSource", Get(info, L"InstallSource")},
+                                              {L"InstallDate", Get(info, L"InstallDate")},
+                                              {L"UninstallString", L"MsiExec.exe /X" + product.productCode},
+                                              {L"ModifyPath", L"MsiExec.exe /I" + product.productCode},
+                                              {L"WindowsInstaller", L"1"}}) {
         SetRegistryString(machine, key, name, value);
     }
     return key;
@@ -255,8 +279,8 @@ int SimInstaller::GetComponentPath(const std::wstring& productCode, const std::w
                                    std::wstring& path) {
     try {
         path.clear();
-        const std::optional<InstalledProduct> product = ValidCode(productCode) ? FindProduct(*machine_, productCode)
-                                                                                : std::nullopt;
+        const std::optional<InstalledProduct> product =
+            ValidCode(productCode) ? FindProduct(*machine_, productCode) : std::nullopt;
         if (!product) return platform::kInstallStateUnknown;
         for (const auto& [id, keyPath] : product->layout.componentPaths) {
             if (!EqualsNoCase(id, componentId)) continue;
@@ -279,9 +303,7 @@ platform::Result<std::unique_ptr<platform::IMsiDatabase>> SimInstaller::OpenData
     return database;
 }
 
-uint32_t SimInstaller::SetInternalUI(uint32_t uiLevel) {
-    return ExchangeInstallerUiLevel(*machine_, uiLevel);
-}
+uint32_t SimInstaller::SetInternalUI(uint32_t uiLevel) { return ExchangeInstallerUiLevel(*machine_, uiLevel); }
 
 namespace {
 

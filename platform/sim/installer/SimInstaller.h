@@ -22,8 +22,7 @@ public:
 
     uint32_t EnumProducts(uint32_t index, std::wstring& productCode) override;
     uint32_t IsProductElevated(const std::wstring& productCode, bool& elevated) override;
-    int GetComponentPath(const std::wstring& productCode, const std::wstring& componentId,
-                         std::wstring& path) override;
+    int GetComponentPath(const std::wstring& productCode, const std::wstring& componentId, std::wstring& path) override;
     uint32_t GetProductInfo(const std::wstring& productCode, const std::wstring& property,
                             std::wstring& value) override;
 

@@ -30,7 +30,9 @@ class LibmsiRecordRow final : public platform::IMsiRecord {
 public:
     explicit LibmsiRecordRow(GObjectPtr<LibmsiRecord> record) : record_(std::move(record)) {}
 
-    std::wstring GetString(unsigned field) const override { return FromUtf8(libmsi::FieldString(record_.get(), field)); }
+    std::wstring GetString(unsigned field) const override {
+        return FromUtf8(libmsi::FieldString(record_.get(), field));
+    }
     int GetInteger(unsigned field) const override { return libmsi::FieldInteger(record_.get(), field); }
 
 private:

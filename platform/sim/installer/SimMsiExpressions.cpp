@@ -70,8 +70,10 @@ public:
             lexeme_ = text_.substr(pos_, end - pos_);
             pos_ = end;
             const std::wstring word = Lower(lexeme_);
-            kind_ = word == L"not" ? Token::Not : word == L"and" ? Token::And : word == L"or" ? Token::Or
-                                                                                               : Token::Identifier;
+            kind_ = word == L"not"   ? Token::Not
+                    : word == L"and" ? Token::And
+                    : word == L"or"  ? Token::Or
+                                     : Token::Identifier;
         } else {
             ReadOperator();
         }

@@ -37,9 +37,12 @@ bool SplitKey(const std::wstring& full, platform::RegistryRoot& root, std::wstri
     const size_t slash = full.find(L'\\');
     if (slash == std::wstring::npos) return false;
     const std::wstring hive = full.substr(0, slash);
-    if (EqualsNoCase(hive, L"HKLM")) root = platform::RegistryRoot::LocalMachine;
-    else if (EqualsNoCase(hive, L"HKCU")) root = platform::RegistryRoot::CurrentUser;
-    else return false;
+    if (EqualsNoCase(hive, L"HKLM"))
+        root = platform::RegistryRoot::LocalMachine;
+    else if (EqualsNoCase(hive, L"HKCU"))
+        root = platform::RegistryRoot::CurrentUser;
+    else
+        return false;
     path = full.substr(slash + 1);
     return true;
 }

@@ -153,8 +153,7 @@ void RunPropertyActions(platform::IMsiDatabase& database, MsiProperties& props) 
         auto it = props.find(name);
         return it == props.end() ? std::wstring() : it->second;
     };
-    for (const auto& row :
-         Select(database, sql::kExecuteSequence)) {
+    for (const auto& row : Select(database, sql::kExecuteSequence)) {
         auto action = actions.find(row->GetString(1));
         if (action == actions.end()) continue;
         const std::wstring condition = row->GetString(2);
@@ -174,8 +173,7 @@ struct Component {
 // evaluator cannot read installs the component rather than drop files.
 std::map<std::wstring, Component> ChooseComponents(platform::IMsiDatabase& database, const MsiProperties& props) {
     std::map<std::wstring, Component> chosen;
-    for (const auto& row :
-         Select(database, sql::kComponent)) {
+    for (const auto& row : Select(database, sql::kComponent)) {
         const std::wstring condition = row->GetString(4);
         if (!condition.empty() && !EvaluateCondition(condition, props).value_or(true)) continue;
         const int attributes = row->GetInteger(5);
@@ -199,7 +197,10 @@ std::wstring RegistryKey(int root, std::wstring key, bool component64, const Mac
     std::wstring hive;
     switch (root) {
         case -1: hive = perMachine ? L"HKLM" : L"HKCU"; break;
-        case 0: hive = L"HKLM"; key = L"SOFTWARE\\Classes\\" + key; break;
+        case 0:
+            hive = L"HKLM";
+            key = L"SOFTWARE\\Classes\\" + key;
+            break;
         case 1: hive = L"HKCU"; break;
         case 2: hive = L"HKLM"; break;
         default: return std::wstring();  // HKEY_USERS: not kept by the machine
@@ -268,7 +269,8 @@ void PlanFiles(platform::IMsiDatabase& database, Placement& placement, InstallPl
     for (const auto& [key, component] : placement.components) {
         if (component.id.empty()) continue;
         const auto file = placement.filePaths.find(component.keyPath);
-        plan.componentPaths[component.id] = file != placement.filePaths.end() ? file->second : props[component.directory];
+        plan.componentPaths[component.id] =
+            file != placement.filePaths.end() ? file->second : props[component.directory];
     }
 }
 
@@ -296,10 +298,10 @@ void PlanServices(platform::IMsiDatabase& database, Placement& placement, const 
         auto component = placement.components.find(row->GetString(4));
         if (component == placement.components.end()) continue;
         const int startType = row->GetInteger(3);
-        plan.services.push_back(PlannedService{
-            FormatText(row->GetString(1), lookup), FormatText(row->GetString(2), lookup),
-            startType == kMsiNullInteger ? 3u : static_cast<uint32_t>(startType),
-            L"\"" + placement.filePaths[component->second.keyPath] + L"\""});
+        plan.services.push_back(PlannedService{FormatText(row->GetString(1), lookup),
+                                               FormatText(row->GetString(2), lookup),
+                                               startType == kMsiNullInteger ? 3u : static_cast<uint32_t>(startType),
+                                               L"\"" + placement.filePaths[component->second.keyPath] + L"\""});
     }
     constexpr int kStartAtInstall = 0x1;
     for (const auto& row : Select(database, sql::kServiceControl)) {

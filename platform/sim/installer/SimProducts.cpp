@@ -102,13 +102,14 @@ std::vector<uint32_t> QueuedInstallerResults(const Machine& machine) {
 }
 
 std::optional<uint32_t> PopInstallerResult(Machine& machine) {
-    return machine.Edit<InstallerResultQueue>([](InstallerResultQueue& queue, bool& changed) -> std::optional<uint32_t> {
-        if (queue.codes.empty()) return std::nullopt;
-        const uint32_t head = queue.codes.front();
-        queue.codes.erase(queue.codes.begin());
-        changed = true;
-        return head;
-    });
+    return machine.Edit<InstallerResultQueue>(
+        [](InstallerResultQueue& queue, bool& changed) -> std::optional<uint32_t> {
+            if (queue.codes.empty()) return std::nullopt;
+            const uint32_t head = queue.codes.front();
+            queue.codes.erase(queue.codes.begin());
+            changed = true;
+            return head;
+        });
 }
 
 std::vector<InstallerCall> InstallerCalls(const Machine& machine) {

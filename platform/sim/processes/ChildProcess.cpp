@@ -85,7 +85,8 @@ int ChildProcess::Start(const std::string& program, const std::vector<std::strin
     sigemptyset(&none);
     failed = posix_spawnattr_setsigdefault(attributes.Get(), &all);
     failed = failed ? failed : posix_spawnattr_setsigmask(attributes.Get(), &none);
-    failed = failed ? failed : posix_spawnattr_setflags(attributes.Get(), POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
+    failed =
+        failed ? failed : posix_spawnattr_setflags(attributes.Get(), POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
     if (failed) return failed;
 
     std::vector<char*> argv;

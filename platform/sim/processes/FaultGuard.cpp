@@ -32,11 +32,9 @@ uint32_t WindowsCodeOf(int signal, const siginfo_t* info) {
         case SIGFPE:
             if (info->si_code == FPE_INTDIV) return 0xC0000094;  // EXCEPTION_INT_DIVIDE_BY_ZERO
             if (info->si_code == FPE_INTOVF) return 0xC0000095;  // EXCEPTION_INT_OVERFLOW
-            return 0xC0000090;                                  // EXCEPTION_FLT_INVALID_OPERATION
-        case SIGILL:
-            return 0xC000001D;  // EXCEPTION_ILLEGAL_INSTRUCTION
-        default:
-            return 0xC0000005;  // EXCEPTION_ACCESS_VIOLATION
+            return 0xC0000090;                                   // EXCEPTION_FLT_INVALID_OPERATION
+        case SIGILL: return 0xC000001D;                          // EXCEPTION_ILLEGAL_INSTRUCTION
+        default: return 0xC0000005;                              // EXCEPTION_ACCESS_VIOLATION
     }
 }
 

@@ -36,8 +36,8 @@ struct StoreCompanion {
     bool checkCrashes = false;
     bool uninstallCrashes = false;
 };
-NLOHMANN_DEFINE_TYPE_NON_INTRUSIVE_WITH_DEFAULT(StoreCompanion, present, exportsCheck, exportsUninstall,
-                                                removalResult, checkCrashes, uninstallCrashes)
+NLOHMANN_DEFINE_TYPE_NON_INTRUSIVE_WITH_DEFAULT(StoreCompanion, present, exportsCheck, exportsUninstall, removalResult,
+                                                checkCrashes, uninstallCrashes)
 
 // The companion's file name and exports, as the library asks for them.
 inline constexpr const wchar_t* kStoreCompanionName = L"RemovePackage.dll";

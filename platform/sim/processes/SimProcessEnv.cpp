@@ -181,9 +181,9 @@ uint32_t SimProcessEnv::TickCount() {
 }
 
 platform::LocalTime SimProcessEnv::Now() {
-    timespec now {};
+    timespec now{};
     ::clock_gettime(CLOCK_REALTIME, &now);
-    std::tm local {};
+    std::tm local{};
     ::localtime_r(&now.tv_sec, &local);
     platform::LocalTime time;
     time.year = local.tm_year + 1900;
@@ -221,8 +221,8 @@ platform::LocalTime CalendarOf(int64_t seconds, int milliseconds) {
 }  // namespace
 
 bool SimProcessEnv::FileTimeToLocalTime(uint64_t fileTime, platform::LocalTime& local) {
-    const int64_t offset = machine_->Read([](const MachineState& s) { return s.utcOffsetMinutes; }) * 60 *
-                           kTicksPerSecond;
+    const int64_t offset =
+        machine_->Read([](const MachineState& s) { return s.utcOffsetMinutes; }) * 60 * kTicksPerSecond;
     // FileTimeToSystemTime takes values below 2^63 only.
     if (fileTime > static_cast<uint64_t>(INT64_MAX)) return false;
     const int64_t ticks = static_cast<int64_t>(fileTime);
@@ -236,8 +236,7 @@ bool SimProcessEnv::FileTimeToLocalTime(uint64_t fileTime, platform::LocalTime& 
 bool SimProcessEnv::SystemTimeToFileTime(const platform::LocalTime& time, uint64_t& fileTime) {
     if (time.year < 1601 || time.year > 30827 || time.month < 1 || time.month > 12 || time.day < 1 ||
         time.day > platform::DaysInMonth(time.year, time.month) || time.hour < 0 || time.hour > 23 || time.minute < 0 ||
-        time.minute > 59 || time.second < 0 || time.second > 59 || time.milliseconds < 0 ||
-        time.milliseconds > 999) {
+        time.minute > 59 || time.second < 0 || time.second > 59 || time.milliseconds < 0 || time.milliseconds > 999) {
         return false;
     }
     const int64_t days = platform::DaysFromCivil(time.year, time.month, time.day) + kDays1601To1970;

@@ -135,7 +135,8 @@ public:
         ProcessRecord record;
         // An ended process has no address space left to read.
         if (!Find(*machine_, pid_, record)) return Fail(kErrPartialCopy);
-        if (record.is64Bit && machine_->Read([](const MachineState& s) { return s.is64Bit; })) return Fail(kErrPartialCopy);
+        if (record.is64Bit && machine_->Read([](const MachineState& s) { return s.is64Bit; }))
+            return Fail(kErrPartialCopy);
         paths.clear();
         paths.push_back(record.exe);
         paths.insert(paths.end(), record.modules.begin(), record.modules.end());
@@ -184,16 +185,14 @@ public:
         };
         if (commandLine[start] == L'"') {
             const size_t close = commandLine.find(L'"', start + 1);
-            if (!Try(commandLine.substr(start + 1, close == std::wstring::npos ? close : close - start - 1),
-                     program)) {
+            if (!Try(commandLine.substr(start + 1, close == std::wstring::npos ? close : close - start - 1), program)) {
                 return false;
             }
             return rest(close == std::wstring::npos ? close : close + 1);
         }
         for (size_t end = start;; ++end) {
             end = commandLine.find_first_of(L" \t", end);
-            const std::wstring candidate =
-                commandLine.substr(start, end == std::wstring::npos ? end : end - start);
+            const std::wstring candidate = commandLine.substr(start, end == std::wstring::npos ? end : end - start);
             if (Try(candidate, program)) return rest(end);
             if (end == std::wstring::npos) return false;
         }
@@ -337,8 +336,10 @@ platform::Result<std::unique_ptr<platform::IStartedProcess>> SimProcesses::Creat
 void SetProgramBehaviour(Machine& machine, const std::wstring& programName, ProgramBehaviour behaviour) {
     machine.Edit<ProgramBehaviours>([&](ProgramBehaviours& behaviours) {
         const std::wstring key = BehaviourKey(programName);
-        if (behaviour == ProgramBehaviour::Normal) behaviours.byName.erase(key);
-        else behaviours.byName[key] = behaviour;
+        if (behaviour == ProgramBehaviour::Normal)
+            behaviours.byName.erase(key);
+        else
+            behaviours.byName[key] = behaviour;
     });
 }
 

@@ -20,10 +20,10 @@ namespace sim {
 
 struct ProcessRecord {
     uint32_t pid = 0;
-    std::wstring exe;                    // full Windows path of the program
-    std::vector<std::wstring> modules;   // loaded besides the program itself
-    std::vector<std::wstring> heldFiles; // open without delete sharing
-    bool isProtected = false;            // refuses every OpenProcess (error 5)
+    std::wstring exe;                     // full Windows path of the program
+    std::vector<std::wstring> modules;    // loaded besides the program itself
+    std::vector<std::wstring> heldFiles;  // open without delete sharing
+    bool isProtected = false;             // refuses every OpenProcess (error 5)
     // A 64-bit program on 64-bit Windows: the library, a 32-bit module,
     // cannot read its module list, only its image path.
     bool is64Bit = false;
@@ -56,8 +56,7 @@ private:
 
 // Set-up for tests and the host. Starts a process and holds its files;
 // returns its identifier.
-SIM_API uint32_t AddProcess(Machine& machine, const std::wstring& exe,
-                            const std::vector<std::wstring>& modules = {},
+SIM_API uint32_t AddProcess(Machine& machine, const std::wstring& exe, const std::vector<std::wstring>& modules = {},
                             const std::vector<std::wstring>& heldFiles = {}, bool isProtected = false,
                             bool is64Bit = false);
 // Every running process, the host program's first.

@@ -170,8 +170,7 @@ private:
 
 class SimServiceDatabase final : public platform::IServiceDatabase {
 public:
-    SimServiceDatabase(std::shared_ptr<Machine> machine, std::shared_ptr<ServiceHandleCounts> handles,
-                       uint32_t access)
+    SimServiceDatabase(std::shared_ptr<Machine> machine, std::shared_ptr<ServiceHandleCounts> handles, uint32_t access)
         : machine_(std::move(machine)), handles_(std::move(handles)), access_(access) {}
 
     platform::Result<std::unique_ptr<platform::IService>> Open(const std::wstring& serviceName,
@@ -232,8 +231,10 @@ platform::Result<std::unique_ptr<platform::IServiceDatabase>> SimServices::OpenM
 void AddService(Machine& machine, const ServiceEntry& service) {
     machine.Edit<Services>([&](Services& services, bool& changed) {
         auto it = services.Find(service.name);
-        if (it == services.entries.end()) services.entries.push_back(service);
-        else *it = service;
+        if (it == services.entries.end())
+            services.entries.push_back(service);
+        else
+            *it = service;
         changed = true;
     });
 }

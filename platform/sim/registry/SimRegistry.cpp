@@ -16,8 +16,7 @@ bool StartsWithNoCase(const std::wstring& text, const std::wstring& prefix) {
 }
 
 // The key's full name in the view the access mask selects.
-std::wstring ViewPath(const Machine& machine, platform::RegistryRoot root, std::wstring path,
-                      uint32_t access) {
+std::wstring ViewPath(const Machine& machine, platform::RegistryRoot root, std::wstring path, uint32_t access) {
     while (!path.empty() && path.back() == L'\\') path.pop_back();
     const bool windows64 = machine.Read([](const MachineState& s) { return s.is64Bit; });
     const std::wstring software = L"SOFTWARE\\";

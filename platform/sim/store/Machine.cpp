@@ -84,9 +84,7 @@ bool Machine::HasDrive(wchar_t letter) const {
     });
 }
 
-std::string Machine::DriveFolder(wchar_t letter) const {
-    return Folder() + "/drives/" + static_cast<char>(letter);
-}
+std::string Machine::DriveFolder(wchar_t letter) const { return Folder() + "/drives/" + static_cast<char>(letter); }
 
 bool Machine::Resolve(const std::wstring& winPath, std::string& hostPath) const {
     WinPath path;
@@ -271,8 +269,10 @@ void Machine::SetMeta(const std::wstring& winPath, const FileMeta& meta) {
     };
     EditMetaUnlessIdle(same, [&](MachineState& state, bool& changed) {
         if (same(state)) return;
-        if (meta.Empty()) state.files.erase(key);
-        else state.files[key] = meta;
+        if (meta.Empty())
+            state.files.erase(key);
+        else
+            state.files[key] = meta;
         changed = true;
     });
 }

@@ -72,8 +72,8 @@ void KeepLast(std::vector<T>& log, T entry, size_t kept) {
 }
 
 // The stored form of a section that is the value of its one member.
-#define SIM_JSON_STORED_AS(Type, member)                                                            \
-    inline void to_json(nlohmann::json& json, const Type& value) { json = value.member; }         \
+#define SIM_JSON_STORED_AS(Type, member)                                                  \
+    inline void to_json(nlohmann::json& json, const Type& value) { json = value.member; } \
     inline void from_json(const nlohmann::json& json, Type& value) { json.get_to(value.member); }
 
 }  // namespace sim
@@ -89,12 +89,16 @@ struct adl_serializer<std::wstring> {
 template <typename T>
 struct adl_serializer<std::optional<T>> {
     static void to_json(json& j, const std::optional<T>& value) {
-        if (value) j = *value;
-        else j = nullptr;
+        if (value)
+            j = *value;
+        else
+            j = nullptr;
     }
     static void from_json(const json& j, std::optional<T>& value) {
-        if (j.is_null()) value.reset();
-        else value = j.get<T>();
+        if (j.is_null())
+            value.reset();
+        else
+            value = j.get<T>();
     }
 };
 
@@ -108,7 +112,8 @@ struct adl_serializer<std::map<std::wstring, T, Compare, Allocator>> {
         for (const auto& [key, value] : map) j[sim::ToUtf8(key)] = value;
     }
     static void from_json(const json& j, Map& map) {
-        if (!j.is_object()) throw json::type_error::create(302, "type must be object, but is " + std::string(j.type_name()), &j);
+        if (!j.is_object())
+            throw json::type_error::create(302, "type must be object, but is " + std::string(j.type_name()), &j);
         map.clear();
         for (auto it = j.begin(); it != j.end(); ++it) {
             try {

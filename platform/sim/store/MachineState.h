@@ -43,8 +43,8 @@ struct FileMeta {
     std::optional<uint32_t> reparseTag = std::nullopt;
     bool Empty() const { return !attributes && !creationTime && !listDenied && !reparseTag; }
     bool operator==(const FileMeta& other) const {
-        return attributes == other.attributes && creationTime == other.creationTime &&
-               listDenied == other.listDenied && reparseTag == other.reparseTag;
+        return attributes == other.attributes && creationTime == other.creationTime && listDenied == other.listDenied &&
+               reparseTag == other.reparseTag;
     }
 };
 
@@ -66,7 +66,8 @@ template <typename T>
 struct adl_serializer<sim::PathMap<T>> {
     static void to_json(json& j, const sim::PathMap<T>& map) { j = static_cast<const std::map<std::wstring, T>&>(map); }
     static void from_json(const json& j, sim::PathMap<T>& map) {
-        if (!j.is_object()) throw json::type_error::create(302, "type must be object, but is " + std::string(j.type_name()), &j);
+        if (!j.is_object())
+            throw json::type_error::create(302, "type must be object, but is " + std::string(j.type_name()), &j);
         map.clear();
         for (auto it = j.begin(); it != j.end(); ++it) {
             // Stored keys are keys already and come in their order, so each

@@ -121,9 +121,8 @@ MachineLockFile::MachineLockFile(const std::string& path) : path_(path) {
     {
         FlockHold hold(*this, LOCK_EX);
         struct stat st {};
-        const bool sized = ::fstat(fd_.Get(), &st) == 0 &&
-                           (st.st_size >= static_cast<off_t>(sizeof(uint64_t)) ||
-                            ::ftruncate(fd_.Get(), sizeof(uint64_t)) == 0);
+        const bool sized = ::fstat(fd_.Get(), &st) == 0 && (st.st_size >= static_cast<off_t>(sizeof(uint64_t)) ||
+                                                            ::ftruncate(fd_.Get(), sizeof(uint64_t)) == 0);
         if (!sized) throw StoreError(StoreError::Kind::Unreadable, Errno("cannot size", path));
     }
     void* mapped = ::mmap(nullptr, sizeof(uint64_t), PROT_READ | PROT_WRITE, MAP_SHARED, fd_.Get(), 0);

@@ -33,8 +33,7 @@ struct StoreFailureCodes {
 // The registry's own answers for a hive it cannot read, one whose structure
 // is damaged, and one it cannot write back. The service manager keeps its
 // database in the registry and answers the same.
-inline constexpr StoreFailureCodes kRegistryStoreFailure{platform::kErrRegistryIoFailed,
-                                                         platform::kErrRegistryCorrupt,
+inline constexpr StoreFailureCodes kRegistryStoreFailure{platform::kErrRegistryIoFailed, platform::kErrRegistryCorrupt,
                                                          platform::kErrRegistryIoFailed};
 // Windows Installer: its queries answer that the configuration data is
 // corrupt, its installs and configurations that the install failed.

@@ -29,8 +29,9 @@ iconv_t ThreadIconv(const std::string& to, const std::string& from) {
     thread_local std::map<std::pair<std::string, std::string>, Descriptor> cache;
     auto it = cache.find({to, from});
     if (it == cache.end()) {
-        it = cache.emplace(std::piecewise_construct, std::forward_as_tuple(to, from),
-                           std::forward_as_tuple(iconv_open(to.c_str(), from.c_str())))
+        it = cache
+                 .emplace(std::piecewise_construct, std::forward_as_tuple(to, from),
+                          std::forward_as_tuple(iconv_open(to.c_str(), from.c_str())))
                  .first;
     }
     const iconv_t cd = it->second.Get();

@@ -89,8 +89,8 @@ std::string SimCodePages::FromWide(uint32_t codePage, const std::wstring& text) 
         out += '?';
         return size_t{1};
     };
-    if (!Convert(cd, reinterpret_cast<const char*>(text.data()), text.size() * sizeof(wchar_t), sizeof(wchar_t),
-                 out, unmappable)) {
+    if (!Convert(cd, reinterpret_cast<const char*>(text.data()), text.size() * sizeof(wchar_t), sizeof(wchar_t), out,
+                 unmappable)) {
         Fail(platform::kErrInvalidParameter);
         return {};
     }

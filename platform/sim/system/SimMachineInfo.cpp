@@ -71,8 +71,8 @@ bool SimMachineInfo::GetDiskSpace(const std::wstring& root, DiskSpace& space) {
     WinPath path;
     std::string host;
     struct stat st {};
-    if (!WinPath::Parse(root, path) || !machine_->Resolve(path.ToString(), host) ||
-        ::stat(host.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+    if (!WinPath::Parse(root, path) || !machine_->Resolve(path.ToString(), host) || ::stat(host.c_str(), &st) != 0 ||
+        !S_ISDIR(st.st_mode)) {
         Fail(kErrPathNotFound);
         return false;
     }
