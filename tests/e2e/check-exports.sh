@@ -19,20 +19,10 @@ if [ ${#names[@]} -eq 0 ]; then
            _Z16UninstallProductiNSt7__cxx1112basic_stringIwSt11char_traitsIwESaIwEEEPi
            _Z21SaveProductVerifyInfoRSt6vectorI22ST_MSI_PRODUCT_UI_INFOSaIS0_EERNSt7__cxx1112basic_stringIwSt11char_traitsIwESaIwEEE
            _Z23GetAllItunesTypeInfoMapv)
-    # The C interface under its plain names: each BRISALEN_C_API
-    # declaration of the header, comments and preprocessor lines left out.
+    # The C interface under its plain names.
     header="$(dirname "$0")/../../include/BrisalenC.h"
-    c_names="$(python3 - "$header" <<'PY'
-import re, sys
-text = open(sys.argv[1], encoding="utf-8").read()
-text = re.sub(r"/\*.*?\*/", " ", text, flags=re.S)
-text = re.sub(r"^[ \t]*#.*$", " ", text, flags=re.M)
-names = [re.search(r"(\w+)\s*\(", decl).group(1) for decl in re.findall(r"\bBRISALEN_C_API\b([^;]*);", text)]
-if not names or any(not n.startswith("Brisalen") for n in names) or len(set(names)) != len(names):
-    sys.exit("unexpected declarations in %s: %r" % (sys.argv[1], names))
-print("\n".join(names))
-PY
-)" || { echo "cannot read the C interface's names from $header" >&2; exit 1; }
+    c_names="$(python3 "$(dirname "$0")/lib/c_api_names.py" "$header")" ||
+        { echo "cannot read the C interface's names from $header" >&2; exit 1; }
     mapfile -t c_api <<<"$c_names"
     # Nothing else: the table holds exactly these.
     names+=("${c_api[@]}")
