@@ -56,12 +56,15 @@ ch_prepare() {
     for host in brisalen_c_host.exe brisalen_msvc_host.exe; do
         [ -f "$app/$host" ] || { echo "  no $host in $bin: build the Windows preset with clang, lld and llvm"; return 1; }
     done
-    installer_fixtures && installer_install || return 1
+    installer_fixtures && installer_remove_all || return 1
+    # Seeded before the install: the profile holds files Apple Mobile Device
+    # Support's package lays down too, and the seeding writes none that exist.
     python3 "$here/lib/user_data.py" listing "$ch_drive" "$ch_snapshot" || return 1
     local rc=0
     (cd "$app" && wine 'C:\Tarnwick\brisalen.exe' machine seed-user-data --seed 98 \
         --manifest 'C:\Tarnwick\c-hosts\manifest.json' >"$ch_out/seed.txt" 2>&1) || rc=$?
     [ "$rc" -eq 0 ] || { echo "  seed-user-data exit $rc"; sed 's/^/  /' "$ch_out/seed.txt"; return 1; }
+    installer_install || return 1
     local gone music
     gone="$(installer_file Bonjour64.msi mdnsNSP.dll)"
     [ -f "$gone" ] || { echo "  $gone not installed"; return 1; }
@@ -124,8 +127,8 @@ ch_scenarios() {
             scenario "c-hosts: their records match brisalen.exe's and each other's" ch_compare
         fi
     fi
-    ch_cleanup || echo "  c-hosts: the seeded user data could not be removed"
     installer_remove_all >/dev/null || echo "  c-hosts: the products could not be removed"
+    ch_cleanup || echo "  c-hosts: the seeded user data could not be removed"
     echo "  c-hosts scenarios took $(($(date +%s) - started)) s"
 }
 ch_scenarios
