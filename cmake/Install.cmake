@@ -21,7 +21,7 @@ if(BRISALEN_MSVC_ABI)
 endif()
 # The Python binding over the C interface, where the tree has it.
 if(EXISTS ${PROJECT_SOURCE_DIR}/bindings/python/brisalen.py)
-    install(FILES ${PROJECT_SOURCE_DIR}/bindings/python/brisalen.py DESTINATION python)
+    install(FILES ${PROJECT_SOURCE_DIR}/bindings/python/brisalen.py DESTINATION bindings/python)
 endif()
 
 # Nothing links against the companions, so their import libraries stay

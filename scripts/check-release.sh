@@ -40,7 +40,7 @@ expected=(
     lib/Brisalen.def
     lib/Brisalen.lib
     lib/libBrisalen.dll.a
-    python/brisalen.py
+    bindings/python/brisalen.py
 )
 # Windows' own DLLs the shipped binaries import (lower case). Anything else
 # imported must be shipped in bin/; a new system DLL belongs here only once
@@ -209,6 +209,22 @@ then
         -static -o "$work/example.exe" || fault "the README's example host does not build against the folder"
 else
     fault "no C++ example in $readme"
+fi
+
+say "the README's example host in C"
+# Built as the README says for MinGW-w64 (with Windows' headers, which an
+# MSVC host has from its SDK), against this folder's header.
+if python3 - "$readme" "$work/example.c" <<'PY'
+import re, sys
+found = re.search(r"```c\n(.*?)```", open(sys.argv[1], encoding="utf-8").read(), re.S)
+if found: open(sys.argv[2], "w", encoding="utf-8").write(found.group(1))
+sys.exit(0 if found else 1)
+PY
+then
+    "$CC_I686" -std=c99 -Wall -Wextra -I"$dir/include" "$work/example.c" "$dir/lib/libBrisalen.dll.a" \
+        -o "$work/example_c.exe" || fault "the README's C example does not build against the folder"
+else
+    fault "no C example in $readme"
 fi
 
 say "the zip $zip"
