@@ -11,15 +11,19 @@ products.json, check.json and scan.json. Each C host output holds one
 (see COMMANDS).
 """
 import json
+import ntpath
 import os
 import sys
 
-# The command line the scenario gives both hosts, "+" between commands; the
-# hostile installer folders go to preview-repair, which must find no
-# package in any of them.
-HOSTILE_FOLDERS = ["C:\\", "C:\\Windows", "C:\\Tarnwick\\packages\\..", "...", "C:\\Tarnwick\\c-hosts\\to-windows"]
+# The command line the scenario gives both hosts, "+" between commands. The
+# hostile installer folders go to preview-repair, which searches a folder
+# and what lies below it: a package it finds must lie there, and in the
+# Windows folder (holding the installer's cached packages under other
+# names), through a link to it or in a name of dots it must find none.
+HOSTILE_FOLDERS = [("C:\\", True), ("C:\\Windows", False), ("C:\\Tarnwick\\packages\\..", True), ("...", False),
+                   ("C:\\Tarnwick\\c-hosts\\to-windows", False)]
 COMMANDS = ([["version"], ["products"], ["check"], ["preview-repair", "C:\\Tarnwick\\packages"],
-             ["preview-repair", "--bad"]] + [["preview-repair", f] for f in HOSTILE_FOLDERS] +
+             ["preview-repair", "--bad"]] + [["preview-repair", f] for f, _ in HOSTILE_FOLDERS] +
             [["preview-uninstall"], ["preview-uninstall", "--user-data"], ["scan"],
              ["preview-delete", "1", "18", "--backups"]])
 PACKAGE_FOLDER = "c:\\tarnwick\\packages"
@@ -201,10 +205,13 @@ def check_repair(section, verdicts, products, folder):
                 problem("%s: type %d installed from %r" % (section[0], kind, step["package"]))
 
 
-def check_hostile_repair(section):
+def check_hostile_repair(section, folder, packages_below):
     for step in repair_steps(section).values():
-        if int(step["action"]) == INSTALL:
-            problem("%s: finds a package to install: %r" % (section[0], step))
+        if int(step["action"]) != INSTALL:
+            continue
+        package = ntpath.normpath(step["package"])
+        if not packages_below or not under(package, ntpath.normpath(folder)) or not under(package, PACKAGE_FOLDER):
+            problem("%s %s: installs from %r" % (section[0], folder, step["package"]))
 
 
 def listed_paths(section):
@@ -326,8 +333,8 @@ def check_host(path):
     verdicts = check_check(by[2])
     check_repair(by[3], verdicts, products, True)
     check_repair(by[4], verdicts, products, False)
-    for i in range(len(HOSTILE_FOLDERS)):
-        check_hostile_repair(by[5 + i])
+    for i, (folder, packages_below) in enumerate(HOSTILE_FOLDERS):
+        check_hostile_repair(by[5 + i], folder, packages_below)
     at = 5 + len(HOSTILE_FOLDERS)
     without = check_uninstall(by[at], products, False)
     with_data = check_uninstall(by[at + 1], products, True)
