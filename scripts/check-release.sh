@@ -129,8 +129,10 @@ c_names="$(python3 "$BRISALEN_ROOT/tests/e2e/lib/c_api_names.py" "$dir/include/B
 if [ -f "$dir/lib/Brisalen.lib" ] && lib_symbols="$("$LLVM_NM" "$dir/lib/Brisalen.lib" 2>/dev/null)"; then
     # cdecl on i686: the compiler asks for _Name, through __imp__Name.
     for name in $c_names; do
-        grep -qE "^[0-9a-f]* *[A-Z] __imp__$name\$" <<<"$lib_symbols" || fault "lib/Brisalen.lib does not name $name"
-        grep -qE "^[[:space:]]+$name([[:space:]@=]|\$)" "$dir/lib/Brisalen.def" || fault "lib/Brisalen.def does not name $name"
+        grep -qE "^[0-9a-f]* *[A-Z] __imp__$name\$" <<<"$lib_symbols" ||
+            fault "lib/Brisalen.lib does not name $name"
+        grep -qE "^[[:space:]]+$name([[:space:]@=]|\$)" "$dir/lib/Brisalen.def" ||
+            fault "lib/Brisalen.def does not name $name"
     done
 else
     fault "lib/Brisalen.lib is no import library $LLVM_NM can read"
@@ -147,16 +149,22 @@ if "$CLANG" --target=i686-pc-windows-msvc -std=c99 -Wall -Wextra -pedantic -Werr
         -fno-stack-protector -mno-stack-arg-probe -O2 -I"$dir/include" -c "$c_host" -o "$work/c_host.obj"; then
     { echo "LIBRARY kernel32.dll"; echo "EXPORTS"
       "$LLVM_NM" "$work/c_host.obj" | sed -n 's/^ *U __imp__\([A-Za-z0-9]*@[0-9]*\)$/    \1/p'; } >"$work/kernel32.def"
-    "$LLVM_DLLTOOL" -m i386 -k -d "$work/kernel32.def" -l "$work/kernel32.lib" || fault "no kernel32.lib from $work/kernel32.def"
+    "$LLVM_DLLTOOL" -m i386 -k -d "$work/kernel32.def" -l "$work/kernel32.lib" ||
+        fault "no kernel32.lib from $work/kernel32.def"
     if "$LLD_LINK" /nologo /nodefaultlib /subsystem:console /entry:BrisalenHostEntry /machine:x86 \
             /out:"$work/c_host.exe" "$work/c_host.obj" "$dir/lib/Brisalen.lib" "$work/kernel32.lib"; then
         c_host_table="$("$OBJDUMP" -p "$work/c_host.exe")"
-        c_host_dlls="$(sed -n 's/^[[:space:]]*DLL Name: //p' <<<"$c_host_table" | tr '[:upper:]' '[:lower:]' | LC_ALL=C sort | paste -sd' ')"
+        c_host_dlls="$(sed -n 's/^[[:space:]]*DLL Name: //p' <<<"$c_host_table" | tr '[:upper:]' '[:lower:]' |
+            LC_ALL=C sort | paste -sd' ')"
         [ "$c_host_dlls" = "brisalen.dll kernel32.dll" ] || fault "the MSVC-ABI host imports $c_host_dlls"
         # The names it asks Brisalen.dll for, each one the DLL exports.
         dll_exports="$("$OBJDUMP" -p "$dir/bin/Brisalen.dll" | sed -n '/Ordinal\/Name Pointer/,/^$/p')"
-        for name in $(awk '/DLL Name: Brisalen.dll/ {on = 1; next} /DLL Name:/ {on = 0} on && NF == 3 && $2 ~ /^[0-9]+$/ {print $3}' <<<"$c_host_table"); do
-            grep -qE "\][[:space:]]+$name\$" <<<"$dll_exports" || fault "the MSVC-ABI host imports $name, which Brisalen.dll does not export"
+        asked="$(awk '/DLL Name: Brisalen.dll/ {on = 1; next} /DLL Name:/ {on = 0}
+                      on && NF == 3 && $2 ~ /^[0-9]+$/ {print $3}' <<<"$c_host_table")"
+        [ -n "$asked" ] || fault "the MSVC-ABI host asks Brisalen.dll for nothing"
+        for name in $asked; do
+            grep -qE "\][[:space:]]+$name\$" <<<"$dll_exports" ||
+                fault "the MSVC-ABI host imports $name, which Brisalen.dll does not export"
         done
     else
         fault "the C host does not link against lib/Brisalen.lib"

@@ -54,7 +54,8 @@ ch_prepare() {
     mkdir -p "$ch_out"
     local host
     for host in brisalen_c_host.exe brisalen_msvc_host.exe; do
-        [ -f "$app/$host" ] || { echo "  no $host in $bin: build the Windows preset with clang, lld and llvm"; return 1; }
+        [ -f "$app/$host" ] ||
+            { echo "  no $host in $bin: build the Windows preset with clang, lld and llvm"; return 1; }
     done
     installer_fixtures && installer_remove_all || return 1
     # Seeded before the install: the profile holds files Apple Mobile Device
@@ -104,8 +105,11 @@ ch_run_hosts() {
         [ "$rc" -eq 0 ] || { sed 's/^/  /' "$ch_out/$host.err"; return 1; }
     done
     ch_listing "$ch_out/after.txt"
-    diff -q "$ch_out/before.txt" "$ch_out/after.txt" >/dev/null ||
-        { echo "  the previews changed the machine:"; diff "$ch_out/before.txt" "$ch_out/after.txt" | head -n 10; return 1; }
+    if ! diff -q "$ch_out/before.txt" "$ch_out/after.txt" >/dev/null; then
+        echo "  the previews changed the machine:"
+        diff "$ch_out/before.txt" "$ch_out/after.txt" | head -n 10
+        return 1
+    fi
 }
 
 ch_compare() {
