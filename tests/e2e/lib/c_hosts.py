@@ -3,12 +3,13 @@
 brisalen_msvc_host.exe printed against what brisalen.exe (the C++ host)
 reported for the same machine, and the two C hosts against each other.
 
-usage: c_hosts.py REFERENCE_DIR PROJECT_VERSION GCC_OUTPUT MSVC_OUTPUT
+usage: c_hosts.py REFERENCE_DIR PROJECT_VERSION GCC_OUTPUT MSVC_OUTPUT [--deep]
 
 REFERENCE_DIR holds brisalen.exe's --json answers: itunes.json,
-products.json, check.json and scan.json. Each C host output holds one
-"begin"/"end" section per command, in the order the scenario runs them
-(see COMMANDS).
+products.json, check.json and scan.json, and with --deep scan-deep.json.
+Each C host output holds one "begin"/"end" section per command, in the
+order the scenario runs them (see COMMANDS; with --deep a deep scan follows
+the quick one).
 """
 import json
 import ntpath
@@ -255,8 +256,8 @@ def check_uninstall(section, products, user_data):
     return listed
 
 
-def check_scan(section):
-    scan = load("scan.json")["scan"]
+def check_scan(section, reference_file):
+    scan = load(reference_file)["scan"]
     theirs = {c["category"]: c for g in scan["groups"] for c in g["categories"]}
     mine = {int(r["category"]): r for r in records(section, "category")}
     for code, category in theirs.items():
@@ -340,12 +341,17 @@ def check_host(path):
     with_data = check_uninstall(by[at + 1], products, True)
     if not without <= with_data:
         problem("preview-uninstall --user-data drops paths: %r" % sorted(without - with_data)[:5])
-    categories, scan = check_scan(by[at + 2])
-    check_deletion(by[at + 3], categories, scan)
+    categories, scan = check_scan(by[at + 2], "scan.json")
+    if deep:
+        check_scan(by[at + 3], "scan-deep.json")
+    check_deletion(sections[-1], categories, scan)
     return sections
 
 
 reference, version, gcc_output, msvc_output = sys.argv[1:5]
+deep = sys.argv[5:] == ["--deep"]
+if deep:
+    COMMANDS.insert(-1, ["scan", "--deep"])
 gcc = check_host(gcc_output)
 msvc = check_host(msvc_output)
 # The two builds of one source must agree on every record but the scan's

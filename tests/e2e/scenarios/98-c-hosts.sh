@@ -14,6 +14,8 @@
 # and the previews change nothing. Everything is removed at the end.
 # shellcheck source=SCRIPTDIR/../lib/installer.sh
 source "$here/lib/installer.sh"
+# shellcheck source=SCRIPTDIR/../lib/z_drive.sh
+source "$here/lib/z_drive.sh"
 
 ch_out="$app/c-hosts"
 ch_drive="$WINEPREFIX/drive_c"
@@ -21,6 +23,11 @@ ch_drive="$WINEPREFIX/drive_c"
 # run that died half-way is cleaned up by the next one.
 ch_snapshot="$WINEPREFIX/.brisalen-c-hosts-snapshot.json"
 ch_links_file="$WINEPREFIX/.brisalen-c-hosts-links"
+# The deep scan, which walks every fixed drive (Z: set aside meanwhile), on
+# the x86_64 build only: the i686 session host, which reads the drives once,
+# would have to start again on each side of it.
+ch_deep=0
+[ "$bits" = 64 ] && ch_deep=1
 
 ch_cleanup() {
     local link
@@ -87,6 +94,12 @@ ch_reference() {
     installer_host c-hosts/check.json check || rc=$?
     [ "$rc" -eq 1 ] || { echo "  brisalen.exe check exit $rc, expected 1 (two to repair)"; return 1; }
     installer_host c-hosts/scan.json scan || { echo "  brisalen.exe scan failed"; return 1; }
+    [ "$ch_deep" = 1 ] || return 0
+    z_drive_set_aside
+    rc=0
+    installer_host c-hosts/scan-deep.json scan --deep || rc=$?
+    z_drive_restore
+    [ "$rc" -eq 0 ] || { echo "  brisalen.exe scan --deep failed"; return 1; }
 }
 
 ch_run_hosts() {
@@ -94,13 +107,17 @@ ch_run_hosts() {
     local commands=(version + products + check + preview-repair 'C:\Tarnwick\packages' + preview-repair --bad
                     + preview-repair 'C:\' + preview-repair 'C:\Windows' + preview-repair 'C:\Tarnwick\packages\..'
                     + preview-repair '...' + preview-repair 'C:\Tarnwick\c-hosts\to-windows'
-                    + preview-uninstall + preview-uninstall --user-data + scan + preview-delete 1 18 --backups)
+                    + preview-uninstall + preview-uninstall --user-data + scan)
+    [ "$ch_deep" = 1 ] && commands+=(+ scan --deep)
+    commands+=(+ preview-delete 1 18 --backups)
     ch_listing "$ch_out/before.txt"
     for host in brisalen_c_host brisalen_msvc_host; do
         rc=0
         started=$(date +%s)
+        z_drive_set_aside
         (cd "$app" && wine "C:\\Tarnwick\\$host.exe" "${commands[@]}" 2>"$ch_out/$host.err") | tr -d '\r' \
             >"$ch_out/$host.txt" || rc=$?
+        z_drive_restore
         echo "  $host: exit $rc after $(($(date +%s) - started)) s, $(wc -l <"$ch_out/$host.txt") records"
         [ "$rc" -eq 0 ] || { sed 's/^/  /' "$ch_out/$host.err"; return 1; }
     done
@@ -115,7 +132,10 @@ ch_run_hosts() {
 ch_compare() {
     local version
     version="$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$bin/../CMakeCache.txt")"
-    python3 "$here/lib/c_hosts.py" "$ch_out" "$version" "$ch_out/brisalen_c_host.txt" "$ch_out/brisalen_msvc_host.txt"
+    local deep=()
+    [ "$ch_deep" = 1 ] && deep=(--deep)
+    python3 "$here/lib/c_hosts.py" "$ch_out" "$version" "$ch_out/brisalen_c_host.txt" "$ch_out/brisalen_msvc_host.txt" \
+        "${deep[@]}"
 }
 
 ch_scenarios() {
