@@ -107,8 +107,15 @@ UninstallPreview COneKeyuninstall::Preview(bool isDeleteUserData) {
     UninstallPreview preview;
     const ProductRemovalPlan plan = PlanProductRemoval(ReadFamilyProducts(m_products));
     preview.steps = plan.steps;
-    preview.residualFolders =
-        PlanResidualFolders(JudgeResidualFolders(m_os, ResidualCandidates(m_folders, plan), plan.leavingCodes));
+    // The run deletes each spelling of a folder (an install location with
+    // its trailing backslash, the same folder found under Program Files
+    // without); the first takes it, so the host hears of it once.
+    std::set<std::wstring> seen;
+    for (std::wstring folder :
+         PlanResidualFolders(JudgeResidualFolders(m_os, ResidualCandidates(m_folders, plan), plan.leavingCodes))) {
+        RemoveTrailingBackslash(folder);
+        if (seen.insert(AsciiLower(folder)).second) preview.residualFolders.push_back(folder);
+    }
     preview.programs = ProgramsRunningFrom(m_os, preview.residualFolders);
 
     const DeletionGuard guard(m_os, plan.leavingCodes);

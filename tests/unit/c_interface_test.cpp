@@ -146,6 +146,14 @@ TEST_F(CInterfaceTest, TheUninstallPreviewListsWhatTheTaskRemovesAndEnds) {
     EXPECT_EQ(listed.count(L"c:\\program files\\itunes\\linked"), 1u);  // the link alone
     EXPECT_EQ(listed.count(L"c:\\program files\\itunes\\linked\\keep.dll"), 0u);
     EXPECT_GT(preview->userDataFolders.nCount, 0u);
+    std::set<std::wstring> folders;
+    for (uint32_t i = 0; i < preview->residualFolders.nCount; ++i) {
+        std::wstring folder = AsciiLower(preview->residualFolders.ppItems[i]);
+        if (folder.back() == L'\\') folder.pop_back();
+        EXPECT_TRUE(folders.insert(folder).second)
+            << "listed twice: " << sim::ToUtf8(preview->residualFolders.ppItems[i]);
+    }
+    EXPECT_EQ(folders.count(L"c:\\program files\\bonjour"), 1u);
     const std::set<std::wstring> before = Tree();
 
     Collected seen;
