@@ -430,6 +430,14 @@ std::vector<RepairStep> CItunesCheck::PreviewRepair(bool badOnly, const std::wst
     return PlanRepair(ReadRepairFacts(RepairList(), folder), badOnly);
 }
 
+std::vector<RepairStep> CItunesCheck::PreviewCheckAndRepair(bool badOnly, const std::wstring& folder) {
+    std::vector<ST_MSI_PRODUCT_REPAIR_INFO> entries;
+    for (const ProductCheckPlan& plan : PreviewCheck(false)) {
+        if (plan.repair && plan.repair->bEnabled) entries.push_back(*plan.repair);
+    }
+    return PlanRepair(ReadRepairFacts(entries, folder), badOnly);
+}
+
 bool CItunesCheck::RepairItunesImp(int& error) {
     std::vector<ST_MSI_PRODUCT_REPAIR_INFO> entries;
     {

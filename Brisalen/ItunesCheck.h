@@ -45,6 +45,10 @@ public:
     // The steps a repair of the current list would take now, without
     // taking any (only between tasks).
     std::vector<RepairStep> PreviewRepair(bool badOnly, const std::wstring& folder) const;
+    // The steps a check now, followed by that repair, would take: the
+    // repair list the check would leave, planned without a check run.
+    std::vector<RepairStep> PreviewCheckAndRepair(bool badOnly, const std::wstring& folder);
+    bool IsBusy() const { return m_checkTask.IsRunning() || m_repairTask.IsRunning(); }
 
     bool IsItunes64Bit() const;
     std::vector<ST_MSI_PRODUCT_REPAIR_INFO> RepairList() const;

@@ -2,6 +2,8 @@
 
 #include <memory>
 
+#include "Brisalen/CHandout.h"
+#include "Brisalen/CTaskAdapters.h"
 #include "Brisalen/CollectDirMgr.h"
 #include "Brisalen/ConfigMgr.h"
 #include "Brisalen/FileVerify.h"
@@ -77,4 +79,12 @@ COnekeyIntall& COnekeyIntall::Instance() {
         return std::make_unique<COnekeyIntall>(LibraryPlatform().Process(), CItunesCheck::Instance(),
                                                CMsiInstaller::Instance());
     });
+}
+
+CHandoutShelf& CHandoutShelf::Instance() {
+    return Singleton<CHandoutShelf>::Instance([] { return std::make_unique<CHandoutShelf>(); });
+}
+
+CTaskAdapterShelf& CTaskAdapterShelf::Instance() {
+    return Singleton<CTaskAdapterShelf>::Instance([] { return std::make_unique<CTaskAdapterShelf>(); });
 }

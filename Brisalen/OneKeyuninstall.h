@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "Brisalen/UninstallPlan.h"
+#include "Brisalen/UserDataDeletionPlan.h"
 #include "Brisalen/CollectDirMgr.h"
 #include "Brisalen/MsiEnum.h"
 #include "Brisalen/MsiInstaller.h"
@@ -21,6 +22,18 @@
 #include "Brisalen/Win10AppStore.h"
 #include "platform/Platform.h"
 #include "include/Brisalen.h"
+
+// What a run would do on the machine as it stands.
+struct UninstallPreview {
+    std::vector<ProductRemovalStep> steps;       // each removed through Windows Installer
+    std::vector<std::wstring> residualFolders;   // the family's folders, as the guard passed them
+    std::vector<std::wstring> programs;          // running from those folders: ended first
+    std::vector<UserDataFileSetEntry> paths;     // every file and folder that goes, by folded path
+    std::vector<std::wstring> userDataFolders;   // with the user data: the folders that go too
+    bool storeEdition = false;                   // the Store edition is there and goes last
+};
+
+class DoomedPaths;
 
 class COneKeyuninstall : public TaskEngine<ST_ONEKEY_UNINSTALL_INFO> {
 public:
@@ -40,6 +53,11 @@ public:
     // while a run is going on. `pCancel` may be null.
     bool OneKeyUninstall(TaskCallback pfn, void* pUser, bool isDeleteUserData, bool* pCancel);
 
+    // What OneKeyUninstall would remove now, removing nothing (between
+    // runs). The residual folders are those that stand now; a run judges
+    // them after the products went, when the installer may have taken some.
+    UninstallPreview Preview(bool isDeleteUserData);
+
 private:
     // The worker's body up to the Store step; the final record.
     ST_ONEKEY_UNINSTALL_INFO OneKeyUninstallTheadProc();
@@ -53,6 +71,9 @@ private:
     void EndProgramsAmongLeftovers();
     void GetCantDeleteList(std::vector<std::wstring>& files);
     void DeleteLeftovers(const std::set<std::wstring>& paths, std::vector<std::wstring>& files);
+
+    // The files the family's packages placed that are there now.
+    void AddPackageFiles(DoomedPaths& doomed) const;
 
     void OnDeleteItunesUserData(std::vector<std::wstring>& files);
     void DeleteDirWithCancel(std::wstring folder);

@@ -115,7 +115,8 @@ CItunesUserDataMgr::DeletionPlan CItunesUserDataMgr::PlanDeletion() {
 }
 
 std::vector<UserDataFileSetEntry> CItunesUserDataMgr::PreviewDeletion(const std::vector<int32_t>& categories,
-                                                                      const std::vector<int32_t>& items) {
+                                                                      const std::vector<int32_t>& items,
+                                                                      int64_t* totalSize) {
     UserDataDeletionPlan plan;
     UserDataReach reach;
     {
@@ -123,6 +124,7 @@ std::vector<UserDataFileSetEntry> CItunesUserDataMgr::PreviewDeletion(const std:
         plan = PlanUserDataDeletion(SelectionFacts(categories, items));
         reach = m_reach;
     }
+    if (totalSize != nullptr) *totalSize = plan.totalSize;
     const std::set<std::wstring> junk = plan.junkSelected ? plan.junkFiles : std::set<std::wstring>();
     return PlanUserDataFileSet(plan, ReadPlannedFolders(m_os, plan.folders, reach), ReadJunkFiles(m_os, junk, reach),
                                ReadJunkFolders(m_os, junk));

@@ -15,7 +15,9 @@ bool OnEntry(void* context, std::wstring dirPath, const platform::FindData* entr
     return true;  // links are entered only through a link filter, and none is set
 }
 
-std::vector<UserDataEntryFacts> WalkFolder(platform::IFileSystem& files, const std::wstring& folder) {
+}  // namespace
+
+std::vector<UserDataEntryFacts> WalkFolderEntries(platform::IFileSystem& files, const std::wstring& folder) {
     std::vector<UserDataEntryFacts> entries;
     CFolderWalker walker(files);
     if (!walker.AddStartFolder(folder)) return entries;
@@ -23,8 +25,6 @@ std::vector<UserDataEntryFacts> WalkFolder(platform::IFileSystem& files, const s
     walker.Run();
     return entries;
 }
-
-}  // namespace
 
 std::vector<PlannedFolderFacts> ReadPlannedFolders(platform::Platform& os, const std::set<std::wstring>& folders,
                                                    const UserDataReach& reach) {
@@ -41,7 +41,7 @@ std::vector<PlannedFolderFacts> ReadPlannedFolders(platform::Platform& os, const
         if (facts.guardAllows) {
             RemoveTrailingBackslash(target);
             facts.link = IsLink(os.Files(), target);
-            if (!facts.link) facts.entries = WalkFolder(os.Files(), target);
+            if (!facts.link) facts.entries = WalkFolderEntries(os.Files(), target);
         }
         read.push_back(std::move(facts));
     }

@@ -11,6 +11,9 @@
 #include "Brisalen/UserDataReach.h"
 #include "platform/Platform.h"
 
+// Every entry below `folder`, depth first, links not entered.
+std::vector<UserDataEntryFacts> WalkFolderEntries(platform::IFileSystem& files, const std::wstring& folder);
+
 // A refused folder is logged by the guard, as the deletion logs it.
 std::vector<PlannedFolderFacts> ReadPlannedFolders(platform::Platform& os, const std::set<std::wstring>& folders,
                                                    const UserDataReach& reach);

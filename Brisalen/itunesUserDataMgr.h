@@ -47,8 +47,9 @@ public:
 
     // Every file and folder a deletion of this pick from the last scan
     // would remove now, with its size, removing nothing (between tasks).
+    // `totalSize` (may be null) receives what the scan counted for the pick.
     std::vector<UserDataFileSetEntry> PreviewDeletion(const std::vector<int32_t>& categories,
-                                                      const std::vector<int32_t>& items);
+                                                      const std::vector<int32_t>& items, int64_t* totalSize = nullptr);
 
     bool IsScanning() const { return m_scanTask.IsRunning(); }
     bool IsDeleting() const { return m_deleteTask.IsRunning(); }

@@ -495,11 +495,14 @@ const wchar_t* DeletionGuard::TreeRefusal(const Judged& folder, const std::vecto
 }
 
 bool DeletionGuard::Allows(const std::wstring& folder, std::wstring& canonical, const std::vector<std::wstring>& keep,
-                           bool productFolder) const {
+                           bool productFolder, bool report) const {
+    const auto refuse = [&](const wchar_t* why) {
+        if (report) Refuse(folder, why);
+        return false;
+    };
     const Judged target = Judge(folder);
     if (!target.valid) {
-        Refuse(folder, L"is no plain absolute path on this machine");
-        return false;
+        return refuse(L"is no plain absolute path on this machine");
     }
     ReadProductLocations();
     std::vector<Parts> kept;
@@ -507,17 +510,14 @@ bool DeletionGuard::Allows(const std::wstring& folder, std::wstring& canonical, 
         for (Parts& form : LocationForms(location)) kept.push_back(std::move(form));
     }
     if (const wchar_t* why = TreeRefusal(target, kept)) {
-        Refuse(folder, why);
-        return false;
+        return refuse(why);
     }
     if (productFolder && std::none_of(programRoots_.begin(), programRoots_.end(),
                                       [&](const Parts& root) { return StrictlyBelow(target.where, root); })) {
-        Refuse(folder, L"is not below a folder programs are installed into");
-        return false;
+        return refuse(L"is not below a folder programs are installed into");
     }
     if (productFolder && InsideAnotherProduct(target.where)) {
-        Refuse(folder, L"lies inside another installed product's folder");
-        return false;
+        return refuse(L"lies inside another installed product's folder");
     }
     canonical = target.path;
     return true;
@@ -547,6 +547,11 @@ bool DeletionGuard::AllowsTree(const std::wstring& folder, std::wstring& canonic
 bool DeletionGuard::AllowsProductTree(const std::wstring& folder, std::wstring& canonical,
                                       const std::vector<std::wstring>& keep) const {
     return Allows(folder, canonical, keep, true);
+}
+
+bool DeletionGuard::WouldAllowProductTree(const std::wstring& folder) const {
+    std::wstring canonical;
+    return Allows(folder, canonical, {}, true, false);
 }
 
 bool DeletionGuard::AllowsFile(const std::wstring& path, std::wstring& canonical) const {

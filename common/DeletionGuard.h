@@ -57,6 +57,9 @@ public:
     bool AllowsProductTree(const std::wstring& folder, std::wstring& canonical,
                            const std::vector<std::wstring>& keep = {}) const;
 
+    // AllowsProductTree without the refusal's log line: for a folder the
+    // caller only asks about (what a deletion would take), not deletes.
+    bool WouldAllowProductTree(const std::wstring& folder) const;
     // Whether the single file `path` may be deleted; on true `canonical` is
     // the form to delete.
     bool AllowsFile(const std::wstring& path, std::wstring& canonical) const;
@@ -86,7 +89,7 @@ private:
     Judged Judge(const std::wstring& path) const;
     const wchar_t* TreeRefusal(const Judged& folder, const std::vector<Parts>& keep) const;
     bool Allows(const std::wstring& folder, std::wstring& canonical, const std::vector<std::wstring>& keep,
-                bool productFolder) const;
+                bool productFolder, bool report = true) const;
     void Protect(std::vector<Parts>& set, const std::wstring& folder);
     void ProtectProfiles(const std::wstring& profilesFolder);
     void ReadProductLocations() const;

@@ -41,31 +41,38 @@ bool Condemns(const std::wstring& modulePath, const std::vector<std::wstring>& f
     return false;
 }
 
-// Ends the process when one of its modules lies in the folders; true when
-// it tried. Processes it may not inspect are passed over.
-bool EndIfLoadedFrom(platform::Platform& os, uint32_t processId, const std::vector<std::wstring>& folders) {
-    const auto opened = os.Processes().Open(processId, kInspectAndTerminate);
-    if (!opened) return false;
-    platform::IProcess& process = **opened;
+// The path of the program whose module lies in the folders (logged as
+// "program=>module"), or empty when none does. A process whose modules
+// cannot be listed is judged by its own path.
+std::wstring ProgramLoadedFrom(platform::IProcess& process, const std::vector<std::wstring>& folders, bool log) {
     std::vector<std::wstring> modules;
     if (process.ModulePaths(modules) != platform::kErrSuccess || modules.empty()) {
         // A 64-bit program, 64-bit iTunes among them, does not show its
         // modules to this 32-bit library; its own path still tells where
         // it runs from.
         modules.assign(1, std::wstring());
-        if (process.ImagePath(modules.front()) != platform::kErrSuccess || modules.front().empty()) return false;
+        if (process.ImagePath(modules.front()) != platform::kErrSuccess || modules.front().empty()) return {};
     }
     const std::wstring& programPath = modules.front();
     for (std::wstring path : modules) {
         NormalizePath(path);
         AsciiLowerInPlace(path);
         if (!Condemns(path, folders)) continue;
-        LOG_INFO_W(L"[%s]=>[%s]", programPath, path);
-        // The attempt counts whether or not Windows let it happen.
-        process.Terminate(kKilledProcessExitCode);
-        return true;
+        if (log) LOG_INFO_W(L"[%s]=>[%s]", programPath, path);
+        return programPath;
     }
-    return false;
+    return {};
+}
+
+// Ends the process when one of its modules lies in the folders; true when
+// it tried. Processes it may not inspect are passed over.
+bool EndIfLoadedFrom(platform::Platform& os, uint32_t processId, const std::vector<std::wstring>& folders) {
+    const auto opened = os.Processes().Open(processId, kInspectAndTerminate);
+    if (!opened) return false;
+    if (ProgramLoadedFrom(**opened, folders, true).empty()) return false;
+    // The attempt counts whether or not Windows let it happen.
+    (*opened)->Terminate(kKilledProcessExitCode);
+    return true;
 }
 
 }  // namespace
@@ -149,4 +156,20 @@ bool KillProcessWhenPathInFolderSafe(platform::Platform& os, const std::vector<s
     }
     LOG_INFO_W(L"[KillProcessWhenPathInFolder] end! (Count = %d)\n", count);
     return count > 0;
+}
+
+std::vector<std::wstring> ProgramsRunningFrom(platform::Platform& os, const std::vector<std::wstring>& folders) {
+    std::vector<std::wstring> programs;
+    const std::vector<std::wstring> prepared = PrepareFolders(os.Files(), folders);
+    std::vector<uint32_t> ids;
+    if (prepared.empty() || os.Processes().ListProcessIds(ids) != platform::kErrSuccess) return programs;
+    const uint32_t self = os.Process().CurrentProcessId();
+    for (uint32_t id : ids) {
+        if (id == self) continue;
+        const auto opened = os.Processes().Open(id, platform::kProcessQueryInformation | platform::kProcessVmRead);
+        if (!opened) continue;
+        std::wstring program = ProgramLoadedFrom(**opened, prepared, false);
+        if (!program.empty()) programs.push_back(std::move(program));
+    }
+    return programs;
 }

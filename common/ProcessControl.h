@@ -32,3 +32,6 @@ void KillProcessByImageName(platform::Platform& os, const std::vector<std::wstri
 // "C:\x2\..."). The Bonjour name-service provider, which Windows loads into
 // many processes, never condemns one. True when at least one was ended.
 bool KillProcessWhenPathInFolderSafe(platform::Platform& os, const std::vector<std::wstring>& folders);
+// The programs (by path) of the processes KillProcessWhenPathInFolderSafe
+// would end now, ending none.
+std::vector<std::wstring> ProgramsRunningFrom(platform::Platform& os, const std::vector<std::wstring>& folders);

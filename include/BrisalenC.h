@@ -27,8 +27,9 @@
  *   a task that shares their data (a check or a repair and the repair
  *   preview, the one-key uninstall and its preview, a scan or a deletion
  *   and the deletion preview): they then return null.
- * - Cancel flags are one byte the host owns and sets to 1 to cancel; the
- *   library only reads them. Each may be null.
+ * - Cancel flags are one byte the host owns and sets to 1 to cancel (only 0
+ *   and 1 are allowed). The task clears it to 0 as it starts; the one-key
+ *   uninstall clears it even when its start is refused. Each may be null.
  */
 #ifndef BRISALEN_C_H
 #define BRISALEN_C_H
@@ -165,7 +166,7 @@ typedef struct BRISALEN_UNINSTALL_INFO {
 typedef void(BRISALEN_CALL* BrisalenUninstallCallback)(void* pUser, int32_t nState,
                                                         const BRISALEN_UNINSTALL_INFO* pInfo);
 BRISALEN_C_API int32_t BRISALEN_CALL BrisalenOneKeyUninstall(BrisalenUninstallCallback pfn, void* pUser,
-                                                             int32_t bDeleteUserData, const uint8_t* pCancel);
+                                                             int32_t bDeleteUserData, uint8_t* pCancel);
 
 /* One-key install task. States: kOneKeyInstallState_*. */
 #define BRISALEN_INSTALL_ITEM_BEGIN 1
@@ -237,13 +238,13 @@ typedef int32_t(BRISALEN_CALL* BrisalenEnumCallback)(void* pUser, int32_t nState
 typedef int32_t(BRISALEN_CALL* BrisalenDeleteCallback)(void* pUser, int32_t nState, const BRISALEN_DELETE_INFO* pInfo);
 
 BRISALEN_C_API int32_t BRISALEN_CALL BrisalenEnumItunesUserData(BrisalenEnumCallback pfn, void* pUser,
-                                                                int32_t bDeepScan, const uint8_t* pCancel);
+                                                                int32_t bDeepScan, uint8_t* pCancel);
 /* Deletes the picked categories (codes 1 to 20) and backups (item ids of
  * the last scan). Either array may be null when its count is 0. */
 BRISALEN_C_API int32_t BRISALEN_CALL BrisalenDeleteItunesUserData(BrisalenDeleteCallback pfn, void* pUser,
                                                                   const int32_t* pCategories, uint32_t nCategoryCount,
                                                                   const int32_t* pItems, uint32_t nItemCount,
-                                                                  const uint8_t* pCancel);
+                                                                  uint8_t* pCancel);
 
 /* The user-data groups and their categories as the last scan counted them. */
 typedef struct BRISALEN_CATEGORY_INFO {

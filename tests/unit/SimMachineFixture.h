@@ -4,20 +4,24 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <set>
 #include <sstream>
 #include <string>
 
 #include "ScratchFolder.h"
+#include "common/TextHelpers.h"
 #include "common/Singleton.h"
 #include "logging/Log.h"
 #include "platform/Platform.h"
 #include "platform/sim/store/Machine.h"
 #include "platform/sim/Sanitizer.h"
 #include "platform/sim/SimPlatform.h"
+#include "platform/sim/Utf8.h"
 
 class SimMachineTest : public ::testing::Test {
 protected:
@@ -57,6 +61,27 @@ protected:
         sim::FileMeta meta = machine_->Meta(winPath);
         meta.reparseTag = platform::kReparseTagCloudFiles;
         machine_->SetMeta(winPath, meta);
+    }
+
+    // A folder link (a junction, as Windows sees it) to `target`, made with
+    // the folders both need.
+    void Link(const std::wstring& link, const std::wstring& target) {
+        std::filesystem::create_directories(Host(target));
+        std::filesystem::create_directories(std::filesystem::path(Host(link)).parent_path());
+        std::filesystem::create_directory_symlink(Host(target), Host(link));
+    }
+
+    // Every entry of the machine's drive C, folded; links not followed.
+    std::set<std::wstring> Tree() {
+        std::set<std::wstring> entries;
+        const std::filesystem::path root = Host(L"C:\\");
+        for (auto it = std::filesystem::recursive_directory_iterator(root);
+             it != std::filesystem::recursive_directory_iterator(); ++it) {
+            std::wstring path = L"c:\\" + sim::FromUtf8(it->path().lexically_relative(root).string());
+            std::replace(path.begin(), path.end(), L'/', L'\\');
+            entries.insert(AsciiLower(path));
+        }
+        return entries;
     }
 
     // The whole content of a file of the machine; empty when it is missing.

@@ -54,10 +54,6 @@ TEST(PathRules, NormalisingAndTrailingBackslashes) {
 class FileHelpersTest : public LoggedMachineTest {
 protected:
     bool Exists(const std::wstring& p) { return Os().Files().Exists(p); }
-    void Link(const std::wstring& link, const std::wstring& target) {
-        fs::create_directories(Host(target));
-        fs::create_directory_symlink(Host(target), Host(link));
-    }
     void MakeSparse(const std::wstring& p, uint64_t size) {
         WriteFile(p, 0);
         ASSERT_EQ(::truncate(Host(p).c_str(), static_cast<off_t>(size)), 0);

@@ -80,12 +80,6 @@ protected:
     bool Registered(const std::string& file) { return sim::FindProduct(*machine_, Fixture(file).productCode).has_value(); }
     bool Exists(const std::wstring& path) { return Os().Files().Exists(path); }
     bool Logged(const std::string& text) { return LoadTimeLog().find(text) != std::string::npos; }
-    void Link(const std::wstring& link, const std::wstring& target) {
-        fs::create_directories(Host(target));
-        fs::create_directories(fs::path(Host(link)).parent_path());
-        fs::create_directory_symlink(Host(target), Host(link));
-    }
-
     // Starts the task through slot 8 and waits for its final report.
     void Run(Recorder& recorder, bool deleteUserData = false, bool* cancel = nullptr) {
         ASSERT_TRUE(CreateFixItuensMgr()->OneKeyUninstall(Recorder::Callback, &recorder, deleteUserData, cancel));

@@ -73,11 +73,6 @@ TEST(UninstallPlanTest, LeftoversAreFoldedAndListedOnce) {
 class UninstallPlanMachineTest : public OneKeyMachineTest {
 protected:
     bool Exists(const std::wstring& path) { return Os().Files().Exists(path); }
-    void Link(const std::wstring& link, const std::wstring& target) {
-        std::filesystem::create_directories(Host(target));
-        std::filesystem::create_directories(std::filesystem::path(Host(link)).parent_path());
-        std::filesystem::create_directory_symlink(Host(target), Host(link));
-    }
     static void OnReport(void* user, int32_t state, const void* data) {
         auto* self = static_cast<UninstallPlanMachineTest*>(user);
         const auto* info = static_cast<const ST_ONEKEY_UNINSTALL_INFO*>(data);

@@ -127,11 +127,6 @@ TEST(UserDataDeletionPlanTest, JunkFilesGoWhenPassedAndTheirFolderWhenNothingEls
 class UserDataDeletionPlanMachineTest : public LoggedMachineTest {
 protected:
     CItunesUserDataMgr& Mgr() { return CItunesUserDataMgr::Instance(); }
-    void Link(const std::wstring& link, const std::wstring& target) {
-        fs::create_directories(Host(target));
-        fs::create_directories(fs::path(Host(link)).parent_path());
-        fs::create_directory_symlink(Host(target), Host(link));
-    }
     static bool OnScan(void* user, int32_t, const ST_ITUNES_USER_DATA_ENUM_INFO* info) {
         auto* self = static_cast<UserDataDeletionPlanMachineTest*>(user);
         if (info->item.bValid) self->backupIds_[AsciiLower(info->item.strPath)] = info->item.nId;
@@ -144,17 +139,6 @@ protected:
     void Scan() {
         ASSERT_TRUE(Mgr().EnumItunesUserData(&OnScan, this, true, nullptr));
         Mgr().WaitIdle();
-    }
-    // Every entry of the machine's drive C, folded; links not followed.
-    std::set<std::wstring> Tree() {
-        std::set<std::wstring> entries;
-        const fs::path root = Host(L"C:\\");
-        for (auto it = fs::recursive_directory_iterator(root); it != fs::recursive_directory_iterator(); ++it) {
-            std::wstring path = L"c:\\" + sim::FromUtf8(it->path().lexically_relative(root).string());
-            std::replace(path.begin(), path.end(), L'/', L'\\');
-            entries.insert(AsciiLower(path));
-        }
-        return entries;
     }
     std::map<std::wstring, int32_t> backupIds_;
 };

@@ -82,11 +82,6 @@ protected:
         return static_cast<int64_t>(10 * bytes + 50);
     }
 
-    void Link(const std::wstring& link, const std::wstring& target) {
-        fs::create_directories(Host(target));
-        fs::create_directory_symlink(Host(target), Host(link));
-    }
-
     static bool OnScan(void* user, int32_t state, const ST_ITUNES_USER_DATA_ENUM_INFO* info) {
         auto* self = static_cast<UserDataTest*>(user);
         self->scan_.push_back({state, info->nCategory, info->nCategorySize, info->nCategoryCount, info->item.nId,
