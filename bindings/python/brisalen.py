@@ -17,6 +17,7 @@ import ctypes
 import os
 import sys
 import threading
+import time
 from dataclasses import dataclass, field
 from typing import Callable, Dict, List, Optional, Sequence
 
@@ -24,6 +25,8 @@ __all__ = ["BrisalenError", "CancelFlag", "Library", "load"]
 
 LIBRARY_ENV = "BRISALEN_LIBRARY"
 MACHINE_ENV = "BRISALEN_MACHINE"
+# Seconds a start refused right after the same kind's previous task is retried.
+START_WINDOW = 5.0
 
 c_int32 = ctypes.c_int32
 c_uint32 = ctypes.c_uint32
@@ -542,6 +545,7 @@ class Library:
         self._tasks: Dict[int, _Task] = {}
         self._tasks_lock = threading.Lock()
         self._next_token = 1
+        self._ended: Dict[str, float] = {}
         self._callbacks = {
             "check": CheckCallback(self._reporter(_check_record)),
             "repair": RepairCallback(self._reporter(_repair_record)),
@@ -580,10 +584,11 @@ class Library:
             self._next_token += 1
             self._tasks[token] = task
         try:
-            if not start(self._callbacks[kind], ctypes.c_void_p(token)):
+            if not self._start(kind, lambda: start(self._callbacks[kind], ctypes.c_void_p(token))):
                 raise BrisalenError(name, "nothing started (a task of the same kind runs?)")
             if not task.done.wait(timeout):
                 raise BrisalenError(name, "no final report within %s s" % timeout)
+            self._ended[kind] = time.monotonic()
         finally:
             with self._tasks_lock:
                 # Late reports of a task given up on find no task and are dropped.
@@ -591,6 +596,22 @@ class Library:
         if task.failure is not None:
             raise task.failure
         return task.records
+
+    def _start(self, kind: str, start: Callable) -> bool:
+        """The library sends a task's final report before its worker frees the
+        task's slot: a start right after this library's own previous task of
+        the kind may be refused for that moment, so it is retried briefly."""
+        if start():
+            return True
+        ended = self._ended.get(kind)
+        if ended is None or time.monotonic() - ended > START_WINDOW:
+            return False
+        deadline = time.monotonic() + START_WINDOW
+        while time.monotonic() < deadline:
+            time.sleep(0.01)
+            if start():
+                return True
+        return False
 
     def _take(self, name: str, pointer, convert: Callable):
         """Converts what `name` returned, then hands it back to BrisalenFree."""
