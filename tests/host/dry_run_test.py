@@ -160,6 +160,15 @@ def main():
 
         # A missing Bonjour: the repair installs it from the installer folder.
         run(host, machine, "uninstall", "4", bonjour["productCode"])
+        # Folders no package should come from: a preview or a refusal, never a change.
+        for folder in ("C:\\Windows", "C:\\Windows\\Installer", "..", "...", "\\\\.\\C:\\Windows", ""):
+            before = snapshot(machine)
+            answer = run(host, machine, "repair", folder, "--dry-run", "--json")
+            rc = answer.returncode
+            steps = json.loads(answer.stdout)["repair"]["steps"] if rc == 0 else []
+            packages = [s["package"] for s in steps if s["package"]]
+            check(rc in (0, 2) and packages == [], "repair %r --dry-run: exit %d, %r" % (folder, rc, packages))
+            check(snapshot(machine) == before, "repair %r --dry-run changed the machine" % folder)
         text, answer = dry_run(host, machine, "repair", "repair", "C:\\Setup")
         steps = [(s["type"], s["kind"], s["action"], s["package"].lower())
                  for s in answer.get("repair", {}).get("steps", [])]

@@ -93,7 +93,37 @@ class Family(unittest.TestCase):
         self.assertTrue(os.path.isfile(self.m.path(gone)))
         self.assertEqual(self.lib.check(timeout=TIMEOUT)[-1].repair_count, 0)
 
-    def test_3_uninstall_goes_as_previewed(self):
+    def test_3_hostile_package_folders(self):
+        """Package folders spelled as drive roots, the Windows folder, dots:
+        the repair's preview and the repair agree on whether a package is
+        found (C:\\ holds the fixtures' C:\\Packages below it), and neither
+        removes a file."""
+        bonjour = self.packages["Bonjour64.msi"]
+        outcomes = set()
+        for folder in ("C:\\", "C:\\Windows", "C:\\Windows\\Installer", "..", "...", "C:\\Program Files\\..\\..",
+                       "\\\\.\\C:\\Windows", ""):
+            with self.subTest(folder=folder):
+                self.lib.uninstall_product(4, bonjour["productCode"])
+                self.assertEqual(self.lib.check(timeout=TIMEOUT)[-1].repair_count, 1)
+                before = self.m.listing()
+                try:
+                    steps = [(s.type, s.action) for s in self.lib.preview_repair(False, folder)]
+                except brisalen.BrisalenError as e:
+                    self.assertEqual(e.function, "BrisalenPreviewRepair")
+                    steps = []
+                self.assertEqual(self.m.listing(), before, "the preview changed the machine")
+                try:
+                    repaired = self.lib.repair_all(folder, timeout=TIMEOUT)[-1].success
+                except brisalen.BrisalenError:
+                    repaired = False
+                self.assertEqual(repaired, steps == [(4, brisalen.REPAIR_INSTALL)], steps)
+                outcomes.add(repaired)
+                self.assertEqual(sorted(set(before) - set(self.m.listing())), [])
+        self.assertEqual(outcomes, {True, False}, "every folder gave the same outcome")
+        if bonjour["productCode"].upper() not in {p.code.upper() for p in self.lib.family_products()}:
+            self.m.host("machine", "install", os.path.join(FIXTURES, "Bonjour64.msi"))
+
+    def test_4_uninstall_goes_as_previewed(self):
         self.m.host("machine", "add-process", "C:\\Program Files\\iTunes\\iTunes.exe")
         before = self.m.listing()
         preview = self.lib.preview_uninstall(False)
