@@ -6,6 +6,7 @@
 #include "host/HostText.h"
 #include "host/ProductKinds.h"
 #include "host/ProgressLine.h"
+#include "host/StartWhenFree.h"
 #include "include/BrisalenC.h"
 
 namespace {
@@ -29,12 +30,17 @@ using LibraryOwned = std::unique_ptr<const Record, HandBack>;
 
 // Null after saying why: the export is missing, or the library answered
 // null (a task sharing the preview's data runs, or it failed: see its log).
+// `followsOwnTask` when this process's own task sharing the data has just
+// reported its end: the preview is refused until that task's worker is gone.
 template <typename Record, typename Make>
-LibraryOwned<Record> TakePreview(HostContext& host, const char* name, Make make) {
+LibraryOwned<Record> TakePreview(HostContext& host, const char* name, Make make, bool followsOwnTask = false) {
     const auto release = reinterpret_cast<FreeFn>(host.Export("BrisalenFree"));
     void* function = host.Export(name);
     if (release == nullptr || function == nullptr) return LibraryOwned<Record>(nullptr, HandBack{});
-    LibraryOwned<Record> preview(make(function), HandBack{release});
+    const Record* made = nullptr;
+    const auto attempt = [&] { return (made = make(function)) != nullptr; };
+    LibraryOwned<Record> preview((followsOwnTask ? StartWhenFree(attempt) : attempt()) ? made : nullptr,
+                                 HandBack{release});
     if (!preview) std::cerr << "brisalen: " << name << " gave no preview (see the library log)\n";
     return preview;
 }
@@ -130,10 +136,13 @@ int PrintUninstallPreview(HostContext& host, bool withUserData) {
 }
 
 int PrintDeletionPreview(HostContext& host, const std::vector<int32_t>& categories, const std::vector<int32_t>& items) {
-    const auto preview = TakePreview<BRISALEN_DELETION_PREVIEW>(host, "BrisalenPreviewUserDataDeletion", [&](void* f) {
-        return reinterpret_cast<PreviewDeletionFn>(f)(categories.data(), static_cast<uint32_t>(categories.size()),
-                                                      items.data(), static_cast<uint32_t>(items.size()));
-    });
+    const auto preview = TakePreview<BRISALEN_DELETION_PREVIEW>(
+        host, "BrisalenPreviewUserDataDeletion",
+        [&](void* f) {
+            return reinterpret_cast<PreviewDeletionFn>(f)(categories.data(), static_cast<uint32_t>(categories.size()),
+                                                          items.data(), static_cast<uint32_t>(items.size()));
+        },
+        true);
     if (!preview) return 2;
     const nlohmann::json result{{"dry_run", true},
                                 {"categories", categories},

@@ -206,6 +206,18 @@ InstallCallback = ctypes.CFUNCTYPE(None, ctypes.c_void_p, c_int32, ctypes.POINTE
 EnumCallback = ctypes.CFUNCTYPE(c_int32, ctypes.c_void_p, c_int32, ctypes.POINTER(ENUM_INFO))
 DeleteCallback = ctypes.CFUNCTYPE(c_int32, ctypes.c_void_p, c_int32, ctypes.POINTER(DELETE_INFO))
 
+# The tasks whose data each query or preview shares: it answers null while
+# one runs.
+_SHARING = {
+    "BrisalenGetAllItunesTypeInfo": ("enum", "delete"),
+    "BrisalenPreviewUserDataDeletion": ("enum", "delete"),
+    "BrisalenPreviewRepair": ("check", "repair"),
+    "BrisalenPreviewOneKeyUninstall": ("uninstall",),
+    "BrisalenGetAllInstallProductInfo": (),
+    "BrisalenQueryItunesService": (),
+    "BrisalenQueryProductService": (),
+}
+
 _P = ctypes.POINTER
 _U8P = _P(ctypes.c_uint8)
 _I32P = _P(c_int32)
@@ -601,20 +613,25 @@ class Library:
         """The library sends a task's final report before its worker frees the
         task's slot: a start right after this library's own previous task of
         the kind may be refused for that moment, so it is retried briefly."""
-        if start():
-            return True
-        ended = self._ended.get(kind)
-        if ended is None or time.monotonic() - ended > START_WINDOW:
-            return False
-        deadline = time.monotonic() + START_WINDOW
-        while time.monotonic() < deadline:
+        return self._retry_after((kind,), start)
+
+    def _retry_after(self, kinds: Sequence[str], call: Callable):
+        """call() until it answers, retried for START_WINDOW seconds after this
+        library's last task of one of `kinds` ended; its last answer."""
+        answer = call()
+        ended = max((self._ended.get(k, float("-inf")) for k in kinds), default=float("-inf"))
+        deadline = ended + START_WINDOW
+        while not answer and time.monotonic() < deadline:
             time.sleep(0.01)
-            if start():
-                return True
-        return False
+            answer = call()
+        return answer
 
     def _take(self, name: str, pointer, convert: Callable):
-        """Converts what `name` returned, then hands it back to BrisalenFree."""
+        """Converts what `name` returned, then hands it back to BrisalenFree.
+        `pointer` may be a call: retried, as a start is, right after a task
+        sharing its data ended (a query is refused until the worker is gone)."""
+        if callable(pointer):
+            pointer = self._retry_after(_SHARING[name], pointer)
         if not pointer:
             raise BrisalenError(name, "null")
         try:
@@ -718,7 +735,7 @@ class Library:
                          "BrisalenDeleteItunesUserData", timeout)
 
     def group_map(self) -> List[Group]:
-        return self._take("BrisalenGetAllItunesTypeInfo", self._lib.BrisalenGetAllItunesTypeInfo(), _groups)
+        return self._take("BrisalenGetAllItunesTypeInfo", self._lib.BrisalenGetAllItunesTypeInfo, _groups)
 
     # -- product queries ------------------------------------------------------
 
@@ -752,17 +769,17 @@ class Library:
 
     def preview_uninstall(self, delete_user_data: bool = False) -> UninstallPreview:
         return self._take("BrisalenPreviewOneKeyUninstall",
-                          self._lib.BrisalenPreviewOneKeyUninstall(int(delete_user_data)), _uninstall_preview)
+                          lambda: self._lib.BrisalenPreviewOneKeyUninstall(int(delete_user_data)), _uninstall_preview)
 
     def preview_deletion(self, categories: Sequence[int] = (), items: Sequence[int] = ()) -> DeletionPreview:
         cats, ncats = _int_array(categories)
         ids, nids = _int_array(items)
         return self._take("BrisalenPreviewUserDataDeletion",
-                          self._lib.BrisalenPreviewUserDataDeletion(cats, ncats, ids, nids),
+                          lambda: self._lib.BrisalenPreviewUserDataDeletion(cats, ncats, ids, nids),
                           lambda p: DeletionPreview(p.nTotalSize, _paths(p.paths)))
 
     def preview_repair(self, bad_only: bool, folder: Optional[str] = None) -> List[RepairStep]:
-        return self._take("BrisalenPreviewRepair", self._lib.BrisalenPreviewRepair(int(bad_only), folder),
+        return self._take("BrisalenPreviewRepair", lambda: self._lib.BrisalenPreviewRepair(int(bad_only), folder),
                           _repair_steps)
 
 

@@ -102,7 +102,9 @@ def check_paths_go(host, machine, label, printed, text, *args):
     before = drive_entries(machine)
     answer = run(host, machine, *args)
     check(answer.returncode == 0, "%s: exit %d: %s" % (label, answer.returncode, answer.stderr[-300:]))
-    removed = before - drive_entries(machine)
+    # Windows Installer's cache of the packages is its own, not listed.
+    cache = os.path.join("c", "windows", "installer", "")
+    removed = {p for p in before - drive_entries(machine) if not p.startswith(cache)}
     check(previewed, "%s --dry-run named no path" % label)
     check(removed == previewed, "%s removed what was not shown: %r; shown but kept: %r" %
           (label, sorted(removed - previewed)[:5], sorted(previewed - removed)[:5]))
