@@ -69,6 +69,14 @@ int32_t BRISALEN_CALL OnScan(void* user, int32_t state, const BRISALEN_ENUM_INFO
     return 1;
 }
 
+// A task held at its first record until the test lets go of `gate`.
+struct Held {
+    std::mutex gate;
+    std::unique_lock<std::mutex> hold{gate};
+    Collected seen;
+    void Pass() { std::lock_guard<std::mutex> wait(gate); }
+};
+
 int32_t BRISALEN_CALL OnDelete(void* user, int32_t state, const BRISALEN_DELETE_INFO*) {
     if (state == BRISALEN_DELETE_COMPLETE) static_cast<Collected*>(user)->Finish();
     return 1;
@@ -193,22 +201,17 @@ TEST_F(CInterfaceTest, TheDeletionPreviewListsWhatTheDeletionRemoves) {
     EXPECT_EQ(BrisalenFree(preview), 1);
 
     // While a scan runs, neither the preview nor the group list is given.
-    std::mutex gate;
-    std::unique_lock<std::mutex> held(gate);
-    struct Blocked {
-        std::mutex* gate;
-        Collected seen;
-    } blocked{&gate, {}};
+    Held blocked;
     auto onBlockedScan = [](void* user, int32_t state, const BRISALEN_ENUM_INFO*) -> int32_t {
-        auto& b = *static_cast<Blocked*>(user);
-        if (state == BRISALEN_ENUM_BEGIN) std::lock_guard<std::mutex> wait(*b.gate);
+        auto& b = *static_cast<Held*>(user);
+        if (state == BRISALEN_ENUM_BEGIN) b.Pass();
         if (state == BRISALEN_ENUM_END) b.seen.Finish();
         return 1;
     };
     ASSERT_EQ(BrisalenEnumItunesUserData(onBlockedScan, &blocked, 0, nullptr), 1);
     EXPECT_EQ(BrisalenPreviewUserDataDeletion(categories, 1, nullptr, 0), nullptr);
     EXPECT_EQ(BrisalenGetAllItunesTypeInfo(), nullptr);
-    held.unlock();
+    blocked.hold.unlock();
     ASSERT_TRUE(blocked.seen.Wait());
 }
 
@@ -294,15 +297,10 @@ TEST_F(CInterfaceTest, ListsAreTheHostsUntilHandedBackOnce) {
 
 TEST_F(CInterfaceTest, ARefusedStartLeavesTheRunningTaskItsCallback) {
     Install("Bonjour64.msi");
-    std::mutex gate;
-    std::unique_lock<std::mutex> held(gate);
-    struct Blocked {
-        std::mutex* gate;
-        Collected seen;
-    } first{&gate, {}};
+    Held first;
     auto onFirst = [](void* user, int32_t state, const BRISALEN_CHECK_INFO*) {
-        auto& b = *static_cast<Blocked*>(user);
-        if (state == BRISALEN_CHECK_ITEM_CHECKING) std::lock_guard<std::mutex> wait(*b.gate);
+        auto& b = *static_cast<Held*>(user);
+        if (state == BRISALEN_CHECK_ITEM_CHECKING) b.Pass();
         b.seen.states.push_back(state);
         if (state == BRISALEN_CHECK_ALL_COMPLETE) b.seen.Finish();
     };
@@ -311,7 +309,7 @@ TEST_F(CInterfaceTest, ARefusedStartLeavesTheRunningTaskItsCallback) {
     EXPECT_EQ(BrisalenCheckAllItunesComponent(&OnCheck, &second, 0), 0);
     EXPECT_EQ(BrisalenPreviewRepair(1, nullptr), nullptr);
     EXPECT_EQ(BrisalenPreviewOneKeyUninstall(0), nullptr);
-    held.unlock();
+    first.hold.unlock();
     ASSERT_TRUE(first.seen.Wait());
     CItunesCheck::Instance().WaitIdle();
     EXPECT_EQ(first.seen.states.back(), BRISALEN_CHECK_ALL_COMPLETE);
