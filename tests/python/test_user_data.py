@@ -4,6 +4,8 @@ deletion then removes, hostile selections and folders the guard must keep,
 and BrisalenFree's refusals."""
 import ctypes
 import os
+import threading
+import time
 import unittest
 
 from machine import TIMEOUT, Machine  # first: it puts the binding on the path
@@ -142,7 +144,39 @@ class SeededProfile(unittest.TestCase):
         self.assertEqual(self.m.listing(), before)
 
 
-class Free(unittest.TestCase):
+class Refusals(unittest.TestCase):
+    def test_calls_refused_while_a_scan_runs_raise(self):
+        """A scan held in its first report: a second scan, the deletion
+        preview and the group map are refused, and the binding raises."""
+        lib, raw = env["lib"], env["lib"].raw
+        gate, ended = threading.Event(), threading.Event()
+
+        def on_enum(user, state, info):
+            gate.wait(TIMEOUT)
+            if state == brisalen.ENUM_END:
+                ended.set()
+            return 1
+
+        callback = brisalen.EnumCallback(on_enum)
+        self.assertEqual(raw.BrisalenEnumItunesUserData(callback, None, 0, None), 1)
+        try:
+            for call, name in ((lambda: lib.scan(timeout=TIMEOUT), "BrisalenEnumItunesUserData"),
+                               (lambda: lib.preview_deletion([1]), "BrisalenPreviewUserDataDeletion"),
+                               (lib.group_map, "BrisalenGetAllItunesTypeInfo")):
+                with self.assertRaises(brisalen.BrisalenError) as raised:
+                    call()
+                self.assertEqual(raised.exception.function, name)
+        finally:
+            gate.set()
+            self.assertTrue(ended.wait(TIMEOUT))
+        # The worker is gone once the group map is handed out again.
+        deadline = time.monotonic() + 5
+        groups = raw.BrisalenGetAllItunesTypeInfo()
+        while not groups and time.monotonic() < deadline:
+            time.sleep(0.01)
+            groups = raw.BrisalenGetAllItunesTypeInfo()
+        self.assertEqual(raw.BrisalenFree(groups), 1)
+
     def test_free_takes_only_what_the_library_handed_out_once(self):
         raw = env["lib"].raw
         self.assertEqual(raw.BrisalenFree(None), 0)
