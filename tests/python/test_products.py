@@ -141,8 +141,12 @@ class Family(unittest.TestCase):
         # Windows Installer's cache of the packages is its own, not listed.
         cache = os.path.join("c", "windows", "installer", "")
         removed = {p for p in set(before) - set(self.m.listing()) if not p.startswith(cache)}
-        self.assertEqual(sorted(removed - previewed), [], "removed without being previewed")
-        self.assertEqual(sorted(previewed - removed), [], "previewed but still there")
+        with self.subTest("paths"):
+            self.assertEqual(sorted(removed - previewed), [], "removed without being previewed")
+            self.assertEqual(sorted(previewed - removed), [], "previewed but still there")
+        with self.subTest("residual folders"):
+            folded = [f.rstrip("\\").lower() for f in preview.residual_folders]
+            self.assertEqual(sorted(folded), sorted(set(folded)), "a folder listed twice")
 
 
 if __name__ == "__main__":
