@@ -97,7 +97,7 @@ class Family(unittest.TestCase):
         """Package folders spelled as drive roots, the Windows folder, dots:
         the repair's preview and the repair agree on whether a package is
         found (C:\\ holds the fixtures' C:\\Packages below it), and neither
-        removes a file."""
+        removes a file; nor do such paths as a package or a product code."""
         bonjour = self.packages["Bonjour64.msi"]
         outcomes = set()
         for folder in ("C:\\", "C:\\Windows", "C:\\Windows\\Installer", "..", "...", "C:\\Program Files\\..\\..",
@@ -120,6 +120,23 @@ class Family(unittest.TestCase):
                 outcomes.add(repaired)
                 self.assertEqual(sorted(set(before) - set(self.m.listing())), [])
         self.assertEqual(outcomes, {True, False}, "every folder gave the same outcome")
+        before = self.m.listing()
+        for hostile in ("C:\\", "C:\\Windows", "C:\\Windows\\Installer", "..", "...", "\\\\.\\C:\\Windows", ""):
+            with self.subTest(package=hostile):
+                with self.assertRaises(brisalen.BrisalenError) as raised:
+                    self.lib.install_product(hostile)
+                self.assertNotEqual(raised.exception.error, 0)
+                # C:\\ holds the packages below it: an install from there is no fault.
+                try:
+                    self.lib.one_key_install(hostile, timeout=TIMEOUT)
+                except brisalen.BrisalenError as e:
+                    self.assertEqual(e.function, "BrisalenOneKeyInstall")
+                try:
+                    self.lib.uninstall_product(4, hostile)
+                except brisalen.BrisalenError as e:
+                    self.assertEqual(e.function, "BrisalenUninstallProduct")
+                self.assertEqual(sorted(set(before) - set(self.m.listing())), [])
+                self.assertEqual(len(self.lib.family_products()), 6)
         if bonjour["productCode"].upper() not in {p.code.upper() for p in self.lib.family_products()}:
             self.m.host("machine", "install", os.path.join(FIXTURES, "Bonjour64.msi"))
 
