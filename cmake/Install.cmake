@@ -10,7 +10,19 @@
 install(TARGETS Brisalen
         RUNTIME DESTINATION bin
         ARCHIVE DESTINATION lib)
-install(FILES ${PROJECT_SOURCE_DIR}/include/Brisalen.h DESTINATION include)
+install(FILES ${PROJECT_SOURCE_DIR}/include/Brisalen.h ${PROJECT_SOURCE_DIR}/include/BrisalenC.h DESTINATION include)
+# For hosts of other compilers, through the C interface of BrisalenC.h: the
+# import library MSVC's linker takes, and the .def it was made from for
+# toolchains that make their own. Without the LLVM tools there is no
+# Brisalen.lib, and scripts/check-release.sh says so.
+install(FILES ${PROJECT_SOURCE_DIR}/Brisalen/Brisalen.def DESTINATION lib)
+if(BRISALEN_MSVC_ABI)
+    install(FILES ${BRISALEN_MSVC_IMPORT_LIB} DESTINATION lib)
+endif()
+# The Python binding over the C interface, where the tree has it.
+if(EXISTS ${PROJECT_SOURCE_DIR}/bindings/python/brisalen.py)
+    install(FILES ${PROJECT_SOURCE_DIR}/bindings/python/brisalen.py DESTINATION bindings/python)
+endif()
 
 # Nothing links against the companions, so their import libraries stay
 # behind (a component no full install takes). The faulting test build of

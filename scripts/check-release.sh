@@ -2,9 +2,11 @@
 # Checks a release folder as scripts/make-release.sh leaves it, and its zip:
 # exactly the files a Windows developer gets (no test program, no faulting
 # companion), 32-bit binaries, each DLL's exports, that every DLL a shipped
-# binary imports is Windows' own or shipped too, that the header compiles on
-# its own and that a host links against the import library. Prints the file
-# list with sizes; reports every fault it finds, then fails.
+# binary imports is Windows' own or shipped too, that the headers compile on
+# their own (the C one as C89 and for MSVC) and that hosts link against the
+# import libraries (a C++ one against libBrisalen.dll.a, the C host for the
+# MSVC binary interface against Brisalen.lib). Prints the file list with
+# sizes; reports every fault it finds, then fails.
 # Usage: scripts/check-release.sh DIR [ZIP]   (ZIP defaults to DIR.zip)
 source "$(dirname "$0")/common.sh"
 
@@ -13,6 +15,19 @@ dir="$(cd -- "$1" && pwd)" || die "no folder $1"
 zip="${2:-$dir.zip}"
 export OBJDUMP="${OBJDUMP:-i686-w64-mingw32-objdump}"
 CXX_I686="${CXX_I686:-i686-w64-mingw32-g++-posix}"
+CC_I686="${CC_I686:-i686-w64-mingw32-gcc-posix}"
+# The LLVM tools under their plain names or Debian's versioned ones.
+llvm_tool() {
+    local name="$1" candidate
+    for candidate in "$name" "$name"-{19,18,17,16,15,14} /usr/lib/llvm-{19,18,17,16,15,14}/bin/"$name"; do
+        command -v "$candidate" >/dev/null 2>&1 && { command -v "$candidate"; return 0; }
+    done
+    echo "$name"
+}
+CLANG="${CLANG:-$(llvm_tool clang)}"
+LLD_LINK="${LLD_LINK:-$(llvm_tool lld-link)}"
+LLVM_NM="${LLVM_NM:-$(llvm_tool llvm-nm)}"
+LLVM_DLLTOOL="${LLVM_DLLTOOL:-$(llvm_tool llvm-dlltool)}"
 
 expected=(
     README.txt
@@ -21,7 +36,11 @@ expected=(
     bin/RemovePackage.dll
     bin/brisalen.exe
     include/Brisalen.h
+    include/BrisalenC.h
+    lib/Brisalen.def
+    lib/Brisalen.lib
     lib/libBrisalen.dll.a
+    bindings/python/brisalen.py
 )
 # Windows' own DLLs the shipped binaries import (lower case). Anything else
 # imported must be shipped in bin/; a new system DLL belongs here only once
@@ -92,6 +111,68 @@ printf '#include "Brisalen.h"\n' >"$work/header_alone.cpp"
 "$CXX_I686" -std=c++17 -Wall -Wextra -Werror -fsyntax-only -I"$dir/include" "$work/header_alone.cpp" ||
     fault "include/Brisalen.h does not compile on its own"
 
+say "the C header on its own"
+# Both ways a C host of another compiler reads it: MSVC's (clang for the
+# msvc target, no C runtime headers beyond the freestanding ones) and
+# strict C89; and as C++.
+printf '#include "BrisalenC.h"\n' >"$work/c_header_alone.c"
+"$CLANG" --target=i686-pc-windows-msvc -ffreestanding -fsyntax-only -x c -std=c89 -Wall -Wextra -pedantic -Werror \
+    -I"$dir/include" "$work/c_header_alone.c" || fault "include/BrisalenC.h does not compile on its own for MSVC"
+"$CC_I686" -std=c89 -pedantic-errors -Wall -Wextra -Werror -fsyntax-only -x c -I"$dir/include" \
+    "$work/c_header_alone.c" || fault "include/BrisalenC.h does not compile on its own as C89"
+"$CXX_I686" -std=c++17 -Wall -Wextra -Werror -fsyntax-only -x c++ -I"$dir/include" "$work/c_header_alone.c" ||
+    fault "include/BrisalenC.h does not compile on its own as C++"
+
+say "Brisalen.lib and Brisalen.def name the C interface"
+c_names="$(python3 "$BRISALEN_ROOT/tests/e2e/lib/c_api_names.py" "$dir/include/BrisalenC.h")" ||
+    fault "no function names in include/BrisalenC.h"
+if [ -f "$dir/lib/Brisalen.lib" ] && lib_symbols="$("$LLVM_NM" "$dir/lib/Brisalen.lib" 2>/dev/null)"; then
+    # cdecl on i686: the compiler asks for _Name, through __imp__Name.
+    for name in $c_names; do
+        grep -qE "^[0-9a-f]* *[A-Z] __imp__$name\$" <<<"$lib_symbols" ||
+            fault "lib/Brisalen.lib does not name $name"
+        grep -qE "^[[:space:]]+$name([[:space:]@=]|\$)" "$dir/lib/Brisalen.def" ||
+            fault "lib/Brisalen.def does not name $name"
+    done
+else
+    fault "lib/Brisalen.lib is no import library $LLVM_NM can read"
+fi
+
+say "the C host linked for the MSVC binary interface against Brisalen.lib"
+# The repository's C host, compiled as MSVC would lay it out and linked with
+# no runtime: it imports kernel32 and Brisalen.dll only. kernel32's import
+# library is made from what the object asks of it (__stdcall, _Name@N), as
+# there is no Windows SDK here; every other import must come from
+# Brisalen.lib, and the program must ask Brisalen.dll for names it exports.
+c_host="$BRISALEN_ROOT/tests/e2e/c_host/brisalen_c_host.c"
+if "$CLANG" --target=i686-pc-windows-msvc -std=c99 -Wall -Wextra -pedantic -Werror -ffreestanding -fno-builtin \
+        -fno-stack-protector -mno-stack-arg-probe -O2 -I"$dir/include" -c "$c_host" -o "$work/c_host.obj"; then
+    { echo "LIBRARY kernel32.dll"; echo "EXPORTS"
+      "$LLVM_NM" "$work/c_host.obj" | sed -n 's/^ *U __imp__\([A-Za-z0-9]*@[0-9]*\)$/    \1/p'; } >"$work/kernel32.def"
+    "$LLVM_DLLTOOL" -m i386 -k -d "$work/kernel32.def" -l "$work/kernel32.lib" ||
+        fault "no kernel32.lib from $work/kernel32.def"
+    if "$LLD_LINK" /nologo /nodefaultlib /subsystem:console /entry:BrisalenHostEntry /machine:x86 \
+            /out:"$work/c_host.exe" "$work/c_host.obj" "$dir/lib/Brisalen.lib" "$work/kernel32.lib"; then
+        c_host_table="$("$OBJDUMP" -p "$work/c_host.exe")"
+        c_host_dlls="$(sed -n 's/^[[:space:]]*DLL Name: //p' <<<"$c_host_table" | tr '[:upper:]' '[:lower:]' |
+            LC_ALL=C sort | paste -sd' ')"
+        [ "$c_host_dlls" = "brisalen.dll kernel32.dll" ] || fault "the MSVC-ABI host imports $c_host_dlls"
+        # The names it asks Brisalen.dll for, each one the DLL exports.
+        dll_exports="$("$OBJDUMP" -p "$dir/bin/Brisalen.dll" | sed -n '/Ordinal\/Name Pointer/,/^$/p')"
+        asked="$(awk '/DLL Name: Brisalen.dll/ {on = 1; next} /DLL Name:/ {on = 0}
+                      on && NF == 3 && $2 ~ /^[0-9]+$/ {print $3}' <<<"$c_host_table")"
+        [ -n "$asked" ] || fault "the MSVC-ABI host asks Brisalen.dll for nothing"
+        for name in $asked; do
+            grep -qE "\][[:space:]]+$name\$" <<<"$dll_exports" ||
+                fault "the MSVC-ABI host imports $name, which Brisalen.dll does not export"
+        done
+    else
+        fault "the C host does not link against lib/Brisalen.lib"
+    fi
+else
+    fault "the C host does not compile for the MSVC binary interface against include/BrisalenC.h"
+fi
+
 say "a host linked against the import library"
 # Every export through the header's declarations, so a declaration whose
 # decorated name drifts from the DLL's fails to link. Linked, never run.
@@ -136,6 +217,22 @@ then
         -static -o "$work/example.exe" || fault "the README's example host does not build against the folder"
 else
     fault "no C++ example in $readme"
+fi
+
+say "the README's example host in C"
+# Built as the README says for MinGW-w64 (with Windows' headers, which an
+# MSVC host has from its SDK), against this folder's header.
+if python3 - "$readme" "$work/example.c" <<'PY'
+import re, sys
+found = re.search(r"```c\n(.*?)```", open(sys.argv[1], encoding="utf-8").read(), re.S)
+if found: open(sys.argv[2], "w", encoding="utf-8").write(found.group(1))
+sys.exit(0 if found else 1)
+PY
+then
+    "$CC_I686" -std=c99 -Wall -Wextra -I"$dir/include" "$work/example.c" "$dir/lib/libBrisalen.dll.a" \
+        -o "$work/example_c.exe" || fault "the README's C example does not build against the folder"
+else
+    fault "no C example in $readme"
 fi
 
 say "the zip $zip"

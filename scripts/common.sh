@@ -20,7 +20,7 @@ as_root() {
 
 # Debian packages every build, test and demo needs.
 BRISALEN_APT_PACKAGES=(
-    cmake ninja-build g++ clang libclang-rt-14-dev pkg-config python3
+    cmake ninja-build g++ clang libclang-rt-14-dev lld llvm pkg-config python3
     liblog4cpp5-dev libplist-dev libxml2-dev libmsi-dev libglib2.0-dev libfmt-dev nlohmann-json3-dev libcli11-dev
     libgtest-dev libgmock-dev libbenchmark-dev
     g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64-i686

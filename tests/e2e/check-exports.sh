@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Hosts find exports with GetProcAddress by name, so each must stand in the
-# export table exactly as named. By default the library's own nine;
+# export table exactly as named. By default the library's own: its nine C++
+# interface names and every function include/BrisalenC.h declares;
 # otherwise the names given after the DLL.
 # Usage: check-exports.sh DLL [NAME...]
 set -euo pipefail
@@ -9,8 +10,7 @@ names=("$@")
 exact=0
 if [ ${#names[@]} -eq 0 ]; then
     # The library: its two factories under their C names, and the product
-    # queries under their C++ names only (no undecorated aliases), so the
-    # table must hold exactly these nine.
+    # queries under their C++ names only (no undecorated aliases).
     names=(CreateFixItuensMgr CreateItunesUserDataMgr
            _Z24GetAllInstallProductInfoB5cxx11v
            _Z18QueryItunesServiceRSt6vectorI23ST_MSI_PRODUCT_RAW_DATASaIS0_EE
@@ -19,6 +19,13 @@ if [ ${#names[@]} -eq 0 ]; then
            _Z16UninstallProductiNSt7__cxx1112basic_stringIwSt11char_traitsIwESaIwEEEPi
            _Z21SaveProductVerifyInfoRSt6vectorI22ST_MSI_PRODUCT_UI_INFOSaIS0_EERNSt7__cxx1112basic_stringIwSt11char_traitsIwESaIwEEE
            _Z23GetAllItunesTypeInfoMapv)
+    # The C interface under its plain names.
+    header="$(dirname "$0")/../../include/BrisalenC.h"
+    c_names="$(python3 "$(dirname "$0")/lib/c_api_names.py" "$header")" ||
+        { echo "cannot read the C interface's names from $header" >&2; exit 1; }
+    mapfile -t c_api <<<"$c_names"
+    # Nothing else: the table holds exactly these.
+    names+=("${c_api[@]}")
     exact=1
 fi
 table="$("${OBJDUMP:-i686-w64-mingw32-objdump}" -p "$dll")"

@@ -59,6 +59,11 @@ mkdir -p "$app"
 # the probes reach helpers the library does not export; itl_probe links
 # ITunesLibrary.dll and export_probe Brisalen.dll.
 cp "$bin/brisalen.exe" "$bin/Brisalen.dll" "$bin/RemovePackage.dll" "$bin/ITunesLibrary.dll" "$bin"/*_probe.exe "$app/"
+# The hosts of the C interface, where the build made them (the MSVC-ABI one
+# needs clang and lld-link); a scenario that runs them fails without them.
+for c_host in brisalen_c_host.exe brisalen_msvc_host.exe; do
+    [ ! -f "$bin/$c_host" ] || cp "$bin/$c_host" "$app/"
+done
 
 passed=0
 failures=0
