@@ -5,6 +5,7 @@
 #include <string>
 
 #include "host/HostText.h"
+#include "host/PreviewCommands.h"
 #include "host/ProductKinds.h"
 #include "host/TaskReport.h"
 
@@ -102,7 +103,8 @@ int PrintResult(const nlohmann::json& result, const char* key, const HostContext
     return result["summary"].value("success", false) ? 0 : 1;
 }
 
-int RunUninstallAll(HostContext& host, bool withUserData) {
+int RunUninstallAll(HostContext& host, bool withUserData, bool dryRun) {
+    if (dryRun) return PrintUninstallPreview(host, withUserData);
     IFixItunesMgr* manager = host.RepairManager();
     if (manager == nullptr) return 2;
     TaskReport report(host.json, kOneKeyUninstallState_All_UninstallComplete);
@@ -133,11 +135,15 @@ int RunInstallAll(HostContext& host, const std::string& folder) {
 
 void AddOneKeyCommands(CLI::App& app, HostAction& action) {
     static bool withUserData = false;
+    static bool dryRun = false;
     withUserData = false;
+    dryRun = false;
     CLI::App* uninstall = app.add_subcommand(
         "uninstall-all", "remove the whole family, its folders and the Store edition (Ctrl-C stops the user data part)");
     uninstall->add_flag("--user-data", withUserData, "also delete the iTunes user data folders");
-    uninstall->callback([&action] { action = [](HostContext& host) { return RunUninstallAll(host, withUserData); }; });
+    uninstall->add_flag("--dry-run", dryRun, "show what would go, change nothing");
+    uninstall->callback(
+        [&action] { action = [](HostContext& host) { return RunUninstallAll(host, withUserData, dryRun); }; });
 
     static std::string folder;
     folder = {};

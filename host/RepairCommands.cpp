@@ -4,6 +4,7 @@
 #include <string>
 
 #include "host/HostText.h"
+#include "host/PreviewCommands.h"
 #include "host/ProductKinds.h"
 #include "host/TaskReport.h"
 
@@ -94,7 +95,10 @@ int RunCheck(HostContext& host) {
 
 // The repair works on what the last check found, so the command checks
 // first (silently) in the same process.
-int RunRepair(HostContext& host, bool badOnly, const std::string& folder) {
+// A dry run takes the library's preview alone: the check itself may change
+// the machine (it uninstalls a registration without an installation folder).
+int RunRepair(HostContext& host, bool badOnly, const std::string& folder, bool dryRun) {
+    if (dryRun) return PrintRepairPreview(host, badOnly, folder);
     IFixItunesMgr* manager = host.RepairManager();
     if (manager == nullptr) return 2;
     const nlohmann::json check = RunQuietCheck(*manager);
@@ -130,11 +134,17 @@ void AddRepairCommands(CLI::App& app, HostAction& action) {
     app.add_subcommand("check", "check the family's six products file by file (exit code 1: something to repair)")
         ->callback([&action] { action = RunCheck; });
     static std::string folder;
+    static bool dryRun = false;
     folder = {};
+    dryRun = false;
     CLI::App* repair = app.add_subcommand(
         "repair", "check, then install missing and reinstall damaged products from an unpacked installer folder");
     repair->add_option("folder", folder, "folder holding the family's .msi packages")->required();
-    repair->callback([&action] { action = [](HostContext& host) { return RunRepair(host, false, folder); }; });
-    app.add_subcommand("repair-bad", "check, then reinstall only the damaged products from their cached packages")
-        ->callback([&action] { action = [](HostContext& host) { return RunRepair(host, true, std::string()); }; });
+    repair->add_flag("--dry-run", dryRun, "show what the repair would do, change nothing");
+    repair->callback([&action] { action = [](HostContext& host) { return RunRepair(host, false, folder, dryRun); }; });
+    CLI::App* repairBad =
+        app.add_subcommand("repair-bad", "check, then reinstall only the damaged products from their cached packages");
+    repairBad->add_flag("--dry-run", dryRun, "show what the repair would do, change nothing");
+    repairBad->callback(
+        [&action] { action = [](HostContext& host) { return RunRepair(host, true, std::string(), dryRun); }; });
 }

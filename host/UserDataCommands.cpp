@@ -12,6 +12,7 @@
 
 #include "host/BackupCommands.h"
 #include "host/HostText.h"
+#include "host/PreviewCommands.h"
 #include "host/ProgressLine.h"
 #include "host/StartWhenFree.h"
 
@@ -246,6 +247,7 @@ struct DeleteRequest {
     std::vector<int32_t> categories;
     std::vector<std::string> backups;
     bool deep = false;
+    bool dryRun = false;
 };
 
 // The deletion works on the last scan's tables, so the command scans first
@@ -275,6 +277,7 @@ int RunDelete(HostContext& host, DeleteRequest request) {
         for (const std::string& path : missing) std::cerr << "brisalen delete: no backup found at " << path << "\n";
         return 2;
     }
+    if (request.dryRun) return PrintDeletionPreview(host, request.categories, ids);
 
     DeleteSession session;
     if (!manager->DeleteItuensUserData(&DeleteSession::OnDelete, &session, request.categories, ids,
@@ -339,5 +342,6 @@ void AddUserDataCommands(CLI::App& app, HostAction& action) {
         ->check(CLI::Range(1, 20));
     remove->add_option("--backup", request.backups, "the folder of an iOS backup to delete, spelled as Windows resolves it");
     remove->add_flag("--deep", request.deep, "scan every fixed drive first");
+    remove->add_flag("--dry-run", request.dryRun, "scan, then show what would go, change nothing");
     remove->callback([&action] { action = [](HostContext& host) { return RunDelete(host, request); }; });
 }
