@@ -16,6 +16,8 @@ namespace {
 constexpr wchar_t kDirectorySql[] = L"SELECT Directory, Directory_Parent ,DefaultDir FROM Directory";
 constexpr wchar_t kComponentSql[] = L"SELECT Component, Directory_ ,KeyPath,Condition FROM Component";
 constexpr wchar_t kFileSql[] = L"SELECT File,FileSize,Component_,FileName FROM File";
+constexpr wchar_t kComponentIdSql[] = L"SELECT Component, ComponentId FROM Component";
+constexpr wchar_t kFileNameSql[] = L"SELECT File, Component_, FileName FROM File";
 constexpr wchar_t kServiceSql[] = L"SELECT Name  FROM ServiceInstall";
 
 constexpr int kMaxDirectoryChain = 20;
@@ -245,6 +247,37 @@ void CMsiDB::LogCheckResult() const {
         }
         LOG_INFO_W(L"}\n");
     }
+}
+
+bool CMsiDB::InstalledFiles(const std::wstring& productCode, std::vector<std::wstring>& files) {
+    if (!m_hDatabase) return false;
+    std::unique_ptr<platform::IMsiView> view;
+    if (!QuerySql(kComponentIdSql, view)) return false;
+    std::map<std::wstring, std::wstring> folders;  // by component
+    ForEachRow(view, [&](const platform::IMsiRecord& record) {
+        std::wstring keyPath;
+        const int state = m_os.Installer().GetComponentPath(productCode, GetRecordString(record, 2), keyPath);
+        // A registry key path ("02:\\...") places no file.
+        if (state != platform::kInstallStateLocal || keyPath.size() < 3 || keyPath[1] != L':') return;
+        std::wstring folder;
+        if (keyPath.back() == L'\\') {
+            folder = keyPath;
+        } else if (GetParentDir(keyPath, folder)) {
+            AddTrailingBackslash(folder);
+        } else {
+            return;
+        }
+        folders[AsciiLower(GetRecordString(record, 1))] = folder;
+    });
+    if (!QuerySql(kFileNameSql, view)) return false;
+    ForEachRow(view, [&](const platform::IMsiRecord& record) {
+        const auto folder = folders.find(AsciiLower(GetRecordString(record, 2)));
+        std::wstring name;
+        if (folder == folders.end() || !GetLongName(GetRecordString(record, 3), name)) return;
+        if (!DeletionGuard::IsPlainName(name)) return;
+        files.push_back(folder->second + name);
+    });
+    return true;
 }
 
 bool CMsiDB::QueryComponent() {

@@ -35,6 +35,10 @@ public:
     // verdict and replace the callers' contents.
     bool CheckItunesProductFile(int productType, const std::wstring& installDir, int& checkedCount,
                                 std::vector<std::wstring>& badFiles, std::vector<std::wstring>& missFiles);
+    // Every file of the package that the installed product `productCode`
+    // has on the machine: each component Windows Installer reports as
+    // present, its files in the folder of its key path.
+    bool InstalledFiles(const std::wstring& productCode, std::vector<std::wstring>& files);
     bool QueryComponent();
     bool QueryFileInfo();
 

@@ -92,14 +92,9 @@ void COneKeyuninstall::AddPackageFiles(DoomedPaths& doomed) const {
     for (const auto& [key, record] : m_products.ItunesProducts()) {
         CMsiDB package(m_os, m_folders);
         if (!package.Init(ProductProperty(record, L"LocalPackage"))) continue;
-        int checked = 0;
-        std::vector<std::wstring> bad;
-        std::vector<std::wstring> missing;
-        if (!package.CheckItunesProductFile(record.nProductTypeCopy, ProductProperty(record, L"InstallLocation"),
-                                            checked, bad, missing)) {
-            continue;
-        }
-        for (const std::wstring& file : package.m_vecCheckFile) doomed.AddFile(file);
+        std::vector<std::wstring> files;
+        if (!package.InstalledFiles(record.strProductCode, files)) continue;
+        for (const std::wstring& file : files) doomed.AddFile(file);
     }
 }
 

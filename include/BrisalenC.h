@@ -309,7 +309,13 @@ BRISALEN_C_API int32_t BRISALEN_CALL BrisalenSaveProductVerifyInfo(const BRISALE
  * Previews: what a task would do now, nothing changed. */
 
 /* One-key uninstall: each product it removes through Windows Installer, in
- * order; the programs it ends; every folder and file it deletes. */
+ * order; the programs it ends; every folder and file that goes: the files
+ * the products' packages placed, the folders that leaves empty, and all
+ * that stands in the family's residual folders (and, with bDeleteUserData,
+ * in the user-data folders). Windows Installer's own cache of the packages
+ * (in the Windows folder) is not listed. Just after a task's final record
+ * the task may still be ending: a preview or start then refused may be
+ * asked again a moment later. */
 #define BRISALEN_STEP_UNINSTALL 1
 
 typedef struct BRISALEN_UNINSTALL_STEP {
