@@ -68,11 +68,15 @@ onekey_start_linger() {
     echo "  linger_probe.exe never showed up among the processes"; return 1
 }
 
-# uninstall-all: each product begins and ends in type order, the program is
-# ended, and afterwards nothing of the family is registered, on disk or
+# uninstall-all: its dry run lists what it then removes; each product begins
+# and ends in type order, the program is ended, and afterwards nothing of the family is registered, on disk or
 # among the services; the final record is a success.
 onekey_uninstall() {
     local rc=0 mark
+    # The dry run first: what it lists is what the run below must remove.
+    installer_host uninstall-preview.json uninstall-all --dry-run || rc=$?
+    [ "$rc" -eq 0 ] || { echo "  uninstall-all --dry-run exit $rc"; sed 's/^/  /' "$app/uninstall-preview.json"; return 1; }
+    onekey_drive_tree >"$app/tree-before.txt"
     mark="$(stat -c %s "$app/Log/Tarnwick.log" 2>/dev/null || echo 0)"
     installer_host uninstall-all.json uninstall-all || rc=$?
     tail -c +"$((mark + 1))" "$app/Log/Tarnwick.log" | tr -d '\r' >"$app/uninstall-all.log"
@@ -107,6 +111,8 @@ for folder in ("Program Files/iTunes", "Program Files/Bonjour", "Program Files/C
 for p in problems: print("  " + p)
 sys.exit(1 if problems else 0)
 PY
+    onekey_drive_tree >"$app/tree-after.txt"
+    onekey_removed_as_previewed || return 1
     local name code arch
     while read -r name code arch; do
         if installer_registered "$code" "$arch"; then echo "  $name still registered"; return 1; fi
@@ -118,6 +124,48 @@ services = json.load(open(sys.argv[1]))["services"]
 left = {name: s["state"] for name, s in services.items() if not s["state"].startswith("OPEN_ERR")}
 for name, state in sorted(left.items()): print("  service %s still there: %s" % (name, state))
 sys.exit(1 if left else 0)
+PY
+}
+
+# Every entry of drive C outside the Windows folder and the host's own
+# folder (its log and outputs grow meanwhile), one a line.
+onekey_drive_tree() {
+    (cd "$WINEPREFIX/drive_c" && find . -mindepth 1 -not -path './windows/*' -not -path './windows' \
+        -not -path './Tarnwick/*' -not -path './Tarnwick' -printf '%P\n') | LC_ALL=C sort
+}
+
+# The dry run's paths are exactly what the run took away, and the program it
+# named to end is the one that was running.
+onekey_removed_as_previewed() {
+    python3 - "$app/uninstall-preview.json" "$app/tree-before.txt" "$app/tree-after.txt" "$WINEPREFIX/drive_c" <<'PY'
+import json, os, sys
+preview = json.load(open(sys.argv[1]))["uninstall_all"]
+before = {p.lower() for p in open(sys.argv[2]).read().split("\n") if p}
+standing = {p.lower(): p for p in open(sys.argv[3]).read().split("\n") if p}
+after = set(standing)
+def relative(path):
+    path = path.lower().replace("\\", "/")
+    return path[3:] if path.startswith("c:/") else None
+listed = {relative(p["path"]) for p in preview["paths"]}
+listed.discard(None)
+listed -= {p for p in listed if p == "windows" or p.startswith("windows/") or p.startswith("tarnwick")}
+removed = before - after
+problems = []
+if preview["steps"] == [] or len(preview["steps"]) != 6: problems.append("steps %r" % preview["steps"])
+if not any(p.lower().endswith("\\bonjour\\linger_probe.exe") for p in preview["programs"]):
+    problems.append("programs %r" % preview["programs"])
+for p in sorted(removed - listed)[:10]: problems.append("removed, not previewed: " + p)
+# Windows Installer counts the folders it made and takes each away with the
+# last product using it (Common Files\\Apple, ProgramData\\Apple); Wine's
+# leaves them, empty. Only such an empty folder may stay.
+def left_empty(path):
+    if path not in standing: return False
+    real = os.path.join(sys.argv[4], *standing[path].split("/"))
+    return os.path.isdir(real) and not os.listdir(real)
+for p in sorted(p for p in listed - removed if not left_empty(p))[:10]:
+    problems.append("previewed, not removed: " + p)
+for p in problems: print("  " + p)
+sys.exit(1 if problems else 0)
 PY
 }
 
