@@ -164,4 +164,7 @@ installer_restore_windows() {
     [ -s "$saved" ] && version="$(cat "$saved")"
     wine winecfg -v "${version:-win7}" >/dev/null 2>&1 || true
     rm -f "$saved"
+    # A session host still takes Windows for 10; the next scenario's hosts,
+    # started afresh, would see the version it goes back to.
+    [ "${version:-win7}" = win10 ] || host_restart
 }
