@@ -116,11 +116,13 @@ UninstallPreview COneKeyuninstall::Preview(bool isDeleteUserData) {
     const DeletionGuard guard(m_os, plan.leavingCodes);
     DoomedPaths doomed(m_os.Files());
     AddPackageFiles(doomed);
+    // Windows Installer goes first: a folder it finds holding anything but
+    // its own files stays, even if the residual deletion empties it later.
+    doomed.AddEmptiedFolders(guard);
     std::wstring canonical;
     for (const std::wstring& folder : preview.residualFolders) {
         if (guard.AllowsProductTree(folder, canonical)) doomed.AddTree(canonical);
     }
-    doomed.AddEmptiedFolders(guard);
     if (isDeleteUserData) {
         // The run takes the user data only when no residual file is left;
         // the preview assumes the residual deletion succeeds.

@@ -18,6 +18,12 @@ import tempfile
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "e2e", "lib"))
 import nocase_path  # noqa: E402
+from host_calls import check, problems, run, run_json  # noqa: E402
+
+
+def run_json_code(host, machine, *args):
+    answer, data = run_json(host, machine, *args)
+    return answer.returncode, data
 
 # The library's log and scan settings, rewritten by every run; and two files
 # of the simulator itself, not of the Windows it plays: the store's lock,
@@ -25,26 +31,6 @@ import nocase_path  # noqa: E402
 # check program, written the first time any process reads a package file.
 OWN_FOLDER = os.path.join("drives", "C", "Tarnwick")
 SIMULATOR_FILES = {"machine.lock", "package-checks.json"}
-problems = []
-
-
-def check(condition, message):
-    if not condition:
-        problems.append(message)
-
-
-def run(host, machine, *args):
-    return subprocess.run([host, "--machine", machine, *args], capture_output=True, text=True, timeout=300)
-
-
-def run_json(host, machine, *args):
-    answer = run(host, machine, *args, "--json")
-    try:
-        return answer.returncode, json.loads(answer.stdout)
-    except ValueError:
-        problems.append("%s: exit %d, no JSON: %r %r" % (args, answer.returncode, answer.stdout[:200],
-                                                         answer.stderr[:300]))
-        return answer.returncode, {}
 
 
 def snapshot(machine):
@@ -86,7 +72,7 @@ def dry_run(host, machine, label, *args):
     text = run(host, machine, *args, "--dry-run")
     check(text.returncode == 0 and "dry run: nothing changed" in text.stdout,
           "%s --dry-run: exit %d: %r %r" % (label, text.returncode, text.stdout[-300:], text.stderr[-300:]))
-    rc, answer = run_json(host, machine, *args, "--dry-run")
+    rc, answer = run_json_code(host, machine, *args, "--dry-run")
     check(rc == 0, "%s --dry-run --json: exit %d" % (label, rc))
     after = snapshot(machine)
     changed = sorted(k for k in set(before) | set(after) if before.get(k) != after.get(k))
@@ -156,7 +142,7 @@ def main():
         text, answer = dry_run(host, machine, "repair-bad", "repair-bad")
         steps = [(s["type"], s["kind"], s["action"]) for s in answer.get("repair", {}).get("steps", [])]
         check(steps == [(4, "damaged", "reinstall")], "repair-bad --dry-run steps: %r" % steps)
-        rc, answer = run_json(host, machine, "repair-bad")
+        rc, answer = run_json_code(host, machine, "repair-bad")
         done = [(i["type"], i["kind"]) for i in answer.get("repair", {}).get("items", []) if i["state"] == "repaired"]
         check(rc == 0 and done == [(4, "damaged")], "repair-bad after its dry run: %d %r" % (rc, done))
 
@@ -175,7 +161,7 @@ def main():
         steps = [(s["type"], s["kind"], s["action"], s["package"].lower())
                  for s in answer.get("repair", {}).get("steps", [])]
         check(steps == [(4, "missing", "install", "c:\\setup\\bonjour64.msi")], "repair --dry-run steps: %r" % steps)
-        rc, answer = run_json(host, machine, "repair", "C:\\Setup")
+        rc, answer = run_json_code(host, machine, "repair", "C:\\Setup")
         done = [(i["type"], i["kind"]) for i in answer.get("repair", {}).get("items", []) if i["state"] == "repaired"]
         check(rc == 0 and done == [(4, "missing")], "repair after its dry run: %d %r" % (rc, done))
 

@@ -21,32 +21,13 @@ import tempfile
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "e2e", "lib"))
 import nocase_path  # noqa: E402
+from host_calls import check, problems, run, run_json  # noqa: E402
 
-problems = []
 
 # The library's own folder on the simulated machine (log, scan settings):
 # it changes with every run and is no user data.
 OWN_FOLDER = os.path.join("C", "Tarnwick")
 MUSIC_FOLDERS = ("\\iTunes\\iTunes Media\\Music", "\\iTunes\\iTunes Media\\Apple Music")
-
-
-def check(condition, message):
-    if not condition:
-        problems.append(message)
-
-
-def run(host, machine, *args):
-    return subprocess.run([host, "--machine", machine, *args], capture_output=True, text=True, timeout=300)
-
-
-def run_json(host, machine, *args):
-    answer = run(host, machine, *args, "--json")
-    try:
-        return answer, json.loads(answer.stdout)
-    except ValueError:
-        problems.append("%s: exit %d, no JSON: %r %r" % (args, answer.returncode, answer.stdout[:200],
-                                                         answer.stderr[:200]))
-        return answer, {}
 
 
 def host_path(machine, windows_path):
