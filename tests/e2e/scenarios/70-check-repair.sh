@@ -169,6 +169,9 @@ repair_scenarios() {
     scenario "check-repair: repair refuses a folder of only three packages" repair_few
     scenario "check-repair: repair FOLDER installs the missing product from the folder" repair_folder
     scenario "check-repair: msiexec /x removes them all" installer_uninstall
+    # Packages left in the host's folder would be found by later scenarios'
+    # searches below it.
+    rm -rf "$app/few"
     installer_restore_windows
     echo "  check and repair scenarios took $(($(date +%s) - started)) s"
 }
