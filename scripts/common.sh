@@ -19,12 +19,22 @@ as_root() {
 }
 
 # Debian packages every build, test and demo needs.
-BRISALEN_APT_PACKAGES=(
-    cmake ninja-build g++ clang libclang-rt-14-dev lld llvm pkg-config python3
+# What scripts/demo.sh needs: the Linux library, its host and the
+# installer packages of the simulated machine, made with wixl.
+BRISALEN_DEMO_PACKAGES=(
+    cmake ninja-build g++ pkg-config python3
     liblog4cpp5-dev libplist-dev libxml2-dev libmsi-dev libglib2.0-dev libfmt-dev nlohmann-json3-dev libcli11-dev
+    wixl msitools
+)
+# Everything the tests need besides: the test frameworks, the sanitizer and
+# fuzzing runtimes, the LLVM tools of the MSVC binary interface, the
+# Windows cross compilers and Wine.
+BRISALEN_APT_PACKAGES=(
+    "${BRISALEN_DEMO_PACKAGES[@]}"
+    clang libclang-rt-14-dev lld llvm
     libgtest-dev libgmock-dev libbenchmark-dev
     g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64-i686
-    wine wine64 wixl msitools
+    wine wine64
 )
 
 is_installed() {

@@ -38,7 +38,7 @@ def main():
     with tempfile.TemporaryDirectory() as home, tempfile.TemporaryDirectory() as outputs:
         script = ["cd %s" % shlex.quote(os.path.dirname(os.path.abspath(readme)))]
         for number, (line, _) in enumerate(commands):
-            line = line.replace("scripts/demo.sh", shlex.quote(host)).replace("build/linux/fixtures",
+            line = line.replace("scripts/demo.sh", shlex.quote(host)).replace("build/linux-demo/fixtures",
                                                                                shlex.quote(fixtures))
             # Braces, not a subshell: the tour's variables carry on to later lines.
             output = shlex.quote(os.path.join(outputs, str(number)))
