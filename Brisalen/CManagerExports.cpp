@@ -10,8 +10,6 @@
 
 namespace {
 
-int32_t Truth(bool value) { return value ? 1 : 0; }
-
 // A C++ task callback that hands the record on in its C form.
 template <typename Callback, typename CxxRecord>
 void Relay(void* user, int32_t state, const void* data) {
@@ -72,7 +70,9 @@ bool* AsFlag(uint8_t* flag) { return reinterpret_cast<bool*>(flag); }
 
 extern "C" {
 
-BRISALEN_C_API int32_t BRISALEN_CALL BrisalenIsItunes64Bit(void) { return Truth(RepairManager().IsItunes64Bit()); }
+BRISALEN_C_API int32_t BRISALEN_CALL BrisalenIsItunes64Bit(void) {
+    return ToCTruth(RepairManager().IsItunes64Bit());
+}
 
 BRISALEN_C_API const wchar_t* BRISALEN_CALL BrisalenGetItunesVersion(void) {
     return NeverThrow<const wchar_t*>(nullptr, [] {
@@ -83,16 +83,16 @@ BRISALEN_C_API const wchar_t* BRISALEN_CALL BrisalenGetItunesVersion(void) {
 }
 
 BRISALEN_C_API int32_t BRISALEN_CALL BrisalenCheckMicrosoftStoreItunes(void) {
-    return Truth(RepairManager().CheckMicrosoftStoreItunes());
+    return ToCTruth(RepairManager().CheckMicrosoftStoreItunes());
 }
 
-BRISALEN_C_API int32_t BRISALEN_CALL BrisalenIsOs64Bit(void) { return Truth(RepairManager().IsOs64Bit()); }
+BRISALEN_C_API int32_t BRISALEN_CALL BrisalenIsOs64Bit(void) { return ToCTruth(RepairManager().IsOs64Bit()); }
 
-BRISALEN_C_API int32_t BRISALEN_CALL BrisalenOpenItunes(void) { return Truth(RepairManager().OpenItunes()); }
+BRISALEN_C_API int32_t BRISALEN_CALL BrisalenOpenItunes(void) { return ToCTruth(RepairManager().OpenItunes()); }
 
 BRISALEN_C_API int32_t BRISALEN_CALL BrisalenCheckAllItunesComponent(BrisalenCheckCallback pfn, void* pUser,
                                                                      int32_t bVerifyFiles) {
-    return Truth(NeverThrow(false, [&] {
+    return ToCTruth(NeverThrow(false, [&] {
         return StartWithAdapter(pfn, pUser, kCheckItunesProductState_All_CheckComplete, [&](void* adapter) {
             return RepairManager().CheckAllItunesComponent(
                 RelayFor<BrisalenCheckCallback, ST_MSI_PRODUCT_UI_INFO>(adapter), adapter, bVerifyFiles != 0);
@@ -102,7 +102,7 @@ BRISALEN_C_API int32_t BRISALEN_CALL BrisalenCheckAllItunesComponent(BrisalenChe
 
 BRISALEN_C_API int32_t BRISALEN_CALL BrisalenRepairAllItunesComponent(const wchar_t* pszPackageFolder,
                                                                       BrisalenRepairCallback pfn, void* pUser) {
-    return Truth(NeverThrow(false, [&] {
+    return ToCTruth(NeverThrow(false, [&] {
         return StartWithAdapter(pfn, pUser, kRepairItunesState_All_Complete, [&](void* adapter) {
             return RepairManager().RepairAllItunesComponent(
                 FromCString(pszPackageFolder), RelayFor<BrisalenRepairCallback, ST_REPAIR_PROGRESS_INFO>(adapter),
@@ -112,7 +112,7 @@ BRISALEN_C_API int32_t BRISALEN_CALL BrisalenRepairAllItunesComponent(const wcha
 }
 
 BRISALEN_C_API int32_t BRISALEN_CALL BrisalenRepairBadComponent(BrisalenRepairCallback pfn, void* pUser) {
-    return Truth(NeverThrow(false, [&] {
+    return ToCTruth(NeverThrow(false, [&] {
         return StartWithAdapter(pfn, pUser, kRepairItunesState_All_Complete, [&](void* adapter) {
             return RepairManager().RepairBadComponent(
                 RelayFor<BrisalenRepairCallback, ST_REPAIR_PROGRESS_INFO>(adapter), adapter);
@@ -122,7 +122,7 @@ BRISALEN_C_API int32_t BRISALEN_CALL BrisalenRepairBadComponent(BrisalenRepairCa
 
 BRISALEN_C_API int32_t BRISALEN_CALL BrisalenOneKeyUninstall(BrisalenUninstallCallback pfn, void* pUser,
                                                              int32_t bDeleteUserData, uint8_t* pCancel) {
-    return Truth(NeverThrow(false, [&] {
+    return ToCTruth(NeverThrow(false, [&] {
         return StartWithAdapter(pfn, pUser, kOneKeyUninstallState_All_UninstallComplete, [&](void* adapter) {
             return RepairManager().OneKeyUninstall(
                 RelayFor<BrisalenUninstallCallback, ST_ONEKEY_UNINSTALL_INFO>(adapter), adapter,
@@ -133,7 +133,7 @@ BRISALEN_C_API int32_t BRISALEN_CALL BrisalenOneKeyUninstall(BrisalenUninstallCa
 
 BRISALEN_C_API int32_t BRISALEN_CALL BrisalenOneKeyInstall(const wchar_t* pszUnzipFolder, BrisalenInstallCallback pfn,
                                                            void* pUser) {
-    return Truth(NeverThrow(false, [&] {
+    return ToCTruth(NeverThrow(false, [&] {
         return StartWithAdapter(pfn, pUser, kOneKeyInstallState_All_Complete, [&](void* adapter) {
             return RepairManager().OneKeyInstall(FromCString(pszUnzipFolder),
                                                  RelayFor<BrisalenInstallCallback, ST_ONEKEY_INSTALL_INFO>(adapter),
@@ -144,7 +144,7 @@ BRISALEN_C_API int32_t BRISALEN_CALL BrisalenOneKeyInstall(const wchar_t* pszUnz
 
 BRISALEN_C_API int32_t BRISALEN_CALL BrisalenEnumItunesUserData(BrisalenEnumCallback pfn, void* pUser,
                                                                 int32_t bDeepScan, uint8_t* pCancel) {
-    return Truth(NeverThrow(false, [&] {
+    return ToCTruth(NeverThrow(false, [&] {
         IItunesUserDataMgr* manager = CreateItunesUserDataMgr();
         if (manager == nullptr) return false;
         return StartWithAdapter(pfn, pUser, kEnumItunesUserDataState_Enum_End, [&](void* adapter) {
@@ -158,7 +158,7 @@ BRISALEN_C_API int32_t BRISALEN_CALL BrisalenDeleteItunesUserData(BrisalenDelete
                                                                   const int32_t* pCategories, uint32_t nCategoryCount,
                                                                   const int32_t* pItems, uint32_t nItemCount,
                                                                   uint8_t* pCancel) {
-    return Truth(NeverThrow(false, [&] {
+    return ToCTruth(NeverThrow(false, [&] {
         IItunesUserDataMgr* manager = CreateItunesUserDataMgr();
         if (manager == nullptr) return false;
         std::vector<int32_t> categories = FromCArray(pCategories, nCategoryCount);

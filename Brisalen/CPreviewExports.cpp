@@ -58,7 +58,7 @@ BRISALEN_C_API const BRISALEN_UNINSTALL_PREVIEW* BRISALEN_CALL BrisalenPreviewOn
             record.programs = block.Strings(preview.programs);
             record.paths = ToCRecord(preview.paths, block);
             record.userDataFolders = block.Strings(preview.userDataFolders);
-            record.bStoreEdition = preview.storeEdition ? 1 : 0;
+            record.bStoreEdition = ToCTruth(preview.storeEdition);
             return true;
         });
     });

@@ -17,8 +17,6 @@
 
 namespace {
 
-int32_t Truth(bool value) { return value ? 1 : 0; }
-
 template <typename Products>
 const BRISALEN_PRODUCT_LIST* HandOutProducts(const Products& products) {
     return HandOutRecord<BRISALEN_PRODUCT_LIST>([&](BRISALEN_PRODUCT_LIST& list, CRecordBlock& block) {
@@ -39,7 +37,7 @@ BRISALEN_C_API uint32_t BRISALEN_CALL BrisalenGetLibraryVersion(void) { return B
 
 BRISALEN_C_API int32_t BRISALEN_CALL BrisalenFree(const void* pValue) {
     if (pValue == nullptr) return 0;
-    return Truth(NeverThrow(false, [&] { return CHandoutShelf::Instance().TakeBack(pValue); }));
+    return ToCTruth(NeverThrow(false, [&] { return CHandoutShelf::Instance().TakeBack(pValue); }));
 }
 
 BRISALEN_C_API const BRISALEN_PRODUCT_LIST* BRISALEN_CALL BrisalenGetAllInstallProductInfo(void) {
@@ -72,7 +70,7 @@ BRISALEN_C_API const BRISALEN_STRING_LIST* BRISALEN_CALL BrisalenQueryProductSer
 }
 
 BRISALEN_C_API int32_t BRISALEN_CALL BrisalenInstallProduct(const wchar_t* pszPackagePath, int32_t* pErr) {
-    return Truth(NeverThrow(false, [&] {
+    return ToCTruth(NeverThrow(false, [&] {
         int error = 0;
         const bool installed = InstallProduct(FromCString(pszPackagePath), &error);
         if (pErr != nullptr) *pErr = error;
@@ -82,7 +80,7 @@ BRISALEN_C_API int32_t BRISALEN_CALL BrisalenInstallProduct(const wchar_t* pszPa
 
 BRISALEN_C_API int32_t BRISALEN_CALL BrisalenUninstallProduct(int32_t nProductType, const wchar_t* pszProductCode,
                                                               int32_t* pErr) {
-    return Truth(NeverThrow(false, [&] {
+    return ToCTruth(NeverThrow(false, [&] {
         int error = 0;
         const bool removed = UninstallProduct(nProductType, FromCString(pszProductCode), &error);
         if (pErr != nullptr) *pErr = error;
@@ -92,7 +90,7 @@ BRISALEN_C_API int32_t BRISALEN_CALL BrisalenUninstallProduct(int32_t nProductTy
 
 BRISALEN_C_API int32_t BRISALEN_CALL BrisalenSaveProductVerifyInfo(const BRISALEN_CHECK_INFO* pInfos, uint32_t nCount,
                                                                    const wchar_t* pszPath) {
-    return Truth(NeverThrow(false, [&] {
+    return ToCTruth(NeverThrow(false, [&] {
         std::vector<ST_MSI_PRODUCT_UI_INFO> infos;
         for (uint32_t i = 0; pInfos != nullptr && i < nCount; ++i) infos.push_back(FromCRecord(pInfos[i]));
         std::wstring path = FromCString(pszPath);

@@ -1,11 +1,5 @@
 #include "Brisalen/CRecords.h"
 
-namespace {
-
-int32_t Truth(bool value) { return value ? 1 : 0; }
-
-}  // namespace
-
 BRISALEN_CHECK_INFO ToCRecord(const ST_MSI_PRODUCT_UI_INFO& info, CRecordBlock& block) {
     BRISALEN_CHECK_INFO record{};
     record.nType = info.nType;
@@ -16,7 +10,7 @@ BRISALEN_CHECK_INFO ToCRecord(const ST_MSI_PRODUCT_UI_INFO& info, CRecordBlock& 
     record.pszServices = block.Keep(info.strServices);
     record.files = block.Strings(info.vecFiles);
     record.nRepairCount = info.nRepairCount;
-    record.bNeedPackage = Truth(info.bNeedPackage);
+    record.bNeedPackage = ToCTruth(info.bNeedPackage);
     record.nInstalledCount = info.nInstalledCount;
     record.nCheckedFiles = info.nCheckedFiles;
     return record;
@@ -26,7 +20,7 @@ BRISALEN_REPAIR_INFO ToCRecord(const ST_REPAIR_PROGRESS_INFO& info, CRecordBlock
     BRISALEN_REPAIR_INFO record{};
     record.nType = info.nType;
     record.nKind = info.nKind;
-    record.bSuccess = Truth(info.bSuccess);
+    record.bSuccess = ToCTruth(info.bSuccess);
     record.nErrorCode = info.nErrorCode;
     record.pszMessage = block.Keep(info.strMessage);
     return record;
@@ -35,7 +29,7 @@ BRISALEN_REPAIR_INFO ToCRecord(const ST_REPAIR_PROGRESS_INFO& info, CRecordBlock
 BRISALEN_UNINSTALL_INFO ToCRecord(const ST_ONEKEY_UNINSTALL_INFO& info, CRecordBlock& block) {
     BRISALEN_UNINSTALL_INFO record{};
     record.nType = info.nType;
-    record.bSuccess = Truth(info.bSuccess);
+    record.bSuccess = ToCTruth(info.bSuccess);
     record.nErrorCode = info.nErrorCode;
     record.pszProductName = block.Keep(info.strProductName);
     record.pszPath = block.Keep(info.strPath);
@@ -47,7 +41,7 @@ BRISALEN_UNINSTALL_INFO ToCRecord(const ST_ONEKEY_UNINSTALL_INFO& info, CRecordB
 BRISALEN_INSTALL_INFO ToCRecord(const ST_ONEKEY_INSTALL_INFO& info, CRecordBlock& block) {
     BRISALEN_INSTALL_INFO record{};
     record.pszPackage = block.Keep(info.strPackage);
-    record.bSuccess = Truth(info.bSuccess);
+    record.bSuccess = ToCTruth(info.bSuccess);
     record.nErrorCode = info.nErrorCode;
     return record;
 }
@@ -57,7 +51,7 @@ BRISALEN_USER_DATA_ITEM ToCRecord(const ST_ITUNES_USER_DATA_ITEM& item, CRecordB
     record.nSize = item.nSize;
     record.nDate = item.nDate;
     record.nId = item.nId;
-    record.bValid = Truth(item.bValid);
+    record.bValid = ToCTruth(item.bValid);
     record.pszPath = block.Keep(item.strPath);
     record.pszDeviceId = block.Keep(item.strDeviceId);
     record.pszDeviceName = block.Keep(item.strDeviceName);
@@ -68,7 +62,7 @@ BRISALEN_USER_DATA_ITEM ToCRecord(const ST_ITUNES_USER_DATA_ITEM& item, CRecordB
 
 BRISALEN_SCAN_PROGRESS ToCRecord(const ST_ITUNES_SCAN_PROGRESS& progress) {
     BRISALEN_SCAN_PROGRESS record{};
-    record.bDeepScan = Truth(progress.bDeepScan);
+    record.bDeepScan = ToCTruth(progress.bDeepScan);
     record.nScannedDir = progress.nScannedDir;
     record.nTotalDir = progress.nTotalDir;
     return record;
@@ -78,7 +72,7 @@ BRISALEN_DELETE_INFO ToCRecord(const ST_ITUNES_DELETE_INFO& info, CRecordBlock& 
     BRISALEN_DELETE_INFO record{};
     record.nDeletedSize = info.nDeletedSize;
     record.nTotalSize = info.nTotalSize;
-    record.bSuccess = Truth(info.bSuccess);
+    record.bSuccess = ToCTruth(info.bSuccess);
     record.nResult = info.nResult;
     record.residual = block.Strings(info.vecResidual);
     return record;
@@ -107,7 +101,7 @@ BRISALEN_PATH_LIST ToCRecord(const std::vector<UserDataFileSetEntry>& entries, C
     for (size_t i = 0; i < entries.size(); ++i) {
         items[i].nSize = static_cast<int64_t>(entries[i].size);
         items[i].pszPath = block.Keep(entries[i].path);
-        items[i].bFolder = Truth(entries[i].folder);
+        items[i].bFolder = ToCTruth(entries[i].folder);
     }
     list.pItems = items;
     return list;

@@ -12,6 +12,9 @@
 #include "include/Brisalen.h"
 #include "include/BrisalenC.h"
 
+// A C truth value: 1 or 0.
+inline int32_t ToCTruth(bool value) { return value ? 1 : 0; }
+
 BRISALEN_CHECK_INFO ToCRecord(const ST_MSI_PRODUCT_UI_INFO& info, CRecordBlock& block);
 BRISALEN_REPAIR_INFO ToCRecord(const ST_REPAIR_PROGRESS_INFO& info, CRecordBlock& block);
 BRISALEN_UNINSTALL_INFO ToCRecord(const ST_ONEKEY_UNINSTALL_INFO& info, CRecordBlock& block);

@@ -34,8 +34,8 @@ public:
     }
 
     void AddFile(const std::wstring& path) {
-        if (!FileExists(files_, path) || IsLink(files_, path)) return;
-        if (!files_.FindFirst(path, probe_) || probe_.IsDirectory()) return;
+        // One search answers all three: there, a plain file, its size.
+        if (!files_.FindFirst(path, probe_) || probe_.IsDirectory() || probe_.IsLink()) return;
         Add({path, probe_.size, false});
     }
 
@@ -46,9 +46,7 @@ public:
         std::set<std::wstring> candidates;
         for (const auto& [key, entry] : byFolded_) AddParent(entry.path, candidates);
         while (!candidates.empty()) {
-            const auto deepest = std::max_element(candidates.begin(), candidates.end(), [](const auto& a, const auto& b) {
-                return std::count(a.begin(), a.end(), L'\\') < std::count(b.begin(), b.end(), L'\\');
-            });
+            const auto deepest = std::max_element(candidates.begin(), candidates.end(), &Shallower);
             const std::wstring folder = *deepest;
             candidates.erase(deepest);
             if (folder.size() <= 3 || byFolded_.count(AsciiLower(folder)) != 0 || !Emptied(folder)) continue;
@@ -66,6 +64,10 @@ public:
 
 private:
     void Add(UserDataFileSetEntry entry) { byFolded_.emplace(AsciiLower(entry.path), std::move(entry)); }
+
+    static bool Shallower(const std::wstring& a, const std::wstring& b) {
+        return std::count(a.begin(), a.end(), L'\\') < std::count(b.begin(), b.end(), L'\\');
+    }
 
     static void AddParent(const std::wstring& path, std::set<std::wstring>& folders) {
         std::wstring parent;
