@@ -14,6 +14,9 @@
 //     the floor of a check that opens each file. The check must open each
 //     file: one that is there but cannot be opened counts as damaged.
 //
+//   wine_bench scan|deep|delete|peak ...
+//     the user-data scan and deletion (WineUserDataBench.h)
+//
 //   wine_bench walk ROOT [ROUNDS]
 //     CFolderWalker over the tree with a handler that counts files and
 //     folders and sums sizes, against a bare recursive FindFirstFileExW
@@ -38,58 +41,18 @@
 #include "common/TextHelpers.h"
 #include "logging/Log.h"
 #include "platform/Platform.h"
+#include "WineBench.h"
+#include "WineUserDataBench.h"
 
 namespace {
 
+using winbench::Measure;
+using winbench::PrintMeasure;
+using winbench::RunRounds;
+using winbench::WalkTotals;
+
 constexpr int kProductType = 1;
 constexpr int kDefaultRounds = 7;
-
-double NowSeconds() {
-    static const double frequency = [] {
-        LARGE_INTEGER f{};
-        ::QueryPerformanceFrequency(&f);
-        return static_cast<double>(f.QuadPart);
-    }();
-    LARGE_INTEGER now{};
-    ::QueryPerformanceCounter(&now);
-    return static_cast<double>(now.QuadPart) / frequency;
-}
-
-// One measured thing: its body answers false when the work went wrong,
-// which stops the whole run.
-struct Measure {
-    const char* label;
-    std::function<bool()> body;
-    double best = 0;
-};
-
-bool RunRounds(std::vector<Measure>& measures, int rounds) {
-    for (Measure& m : measures) {
-        if (!m.body()) {
-            std::fprintf(stderr, "warm-up of \"%s\" failed\n", m.label);
-            return false;
-        }
-        m.best = 1e30;
-    }
-    for (int round = 0; round < rounds; ++round) {
-        for (Measure& m : measures) {
-            const double start = NowSeconds();
-            const bool ok = m.body();
-            const double took = NowSeconds() - start;
-            if (!ok) {
-                std::fprintf(stderr, "\"%s\" failed in round %d\n", m.label, round + 1);
-                return false;
-            }
-            m.best = std::min(m.best, took);
-        }
-    }
-    return true;
-}
-
-void PrintMeasure(const Measure& m, size_t items, const char* unit) {
-    std::printf("  %-44s best %9.1f ms  %10.0f %s/s\n", m.label, m.best * 1000.0,
-                m.best > 0 ? static_cast<double>(items) / m.best : 0.0, unit);
-}
 
 // ---- file check -----------------------------------------------------------
 
@@ -219,49 +182,6 @@ int RunCheckBench(const CheckScene& given, int rounds) {
 
 // ---- walk ------------------------------------------------------------------
 
-struct WalkTotals {
-    uint64_t files = 0;
-    uint64_t folders = 0;
-    uint64_t bytes = 0;
-    bool operator==(const WalkTotals& o) const { return files == o.files && folders == o.folders && bytes == o.bytes; }
-};
-
-// Folders are entered in the order met, depth first; links are counted as
-// folders and not entered, as the walker does.
-void BareWalkFolder(std::wstring& folder, WalkTotals& totals) {
-    const size_t length = folder.size();
-    folder += L"*";
-    WIN32_FIND_DATAW found;
-    const HANDLE search = ::FindFirstFileExW(folder.c_str(), FindExInfoBasic, &found, FindExSearchNameMatch, nullptr,
-                                             FIND_FIRST_EX_LARGE_FETCH);
-    folder.resize(length);
-    if (search == INVALID_HANDLE_VALUE) return;
-    do {
-        const wchar_t* name = found.cFileName;
-        if (name[0] == L'.' && (name[1] == 0 || (name[1] == L'.' && name[2] == 0))) continue;
-        if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
-            ++totals.files;
-            totals.bytes += (static_cast<uint64_t>(found.nFileSizeHigh) << 32) | found.nFileSizeLow;
-            continue;
-        }
-        ++totals.folders;
-        if ((found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) continue;
-        folder += name;
-        folder += L'\\';
-        BareWalkFolder(folder, totals);
-        folder.resize(length);
-    } while (::FindNextFileW(search, &found));
-    ::FindClose(search);
-}
-
-WalkTotals BareWalk(const std::wstring& root) {
-    WalkTotals totals;
-    std::wstring folder = root;
-    if (folder.back() != L'\\') folder += L'\\';
-    BareWalkFolder(folder, totals);
-    return totals;
-}
-
 bool CountEntry(void* context, std::wstring dirPath, const platform::FindData* entry, uint32_t code,
                 uint32_t folderCount) {
     if (code >= kWalkStartFolderDone || entry == nullptr) return true;
@@ -285,7 +205,7 @@ WalkTotals WalkerWalk(const std::wstring& root) {
 }
 
 int RunWalkBench(const std::wstring& root, int rounds) {
-    const WalkTotals expected = BareWalk(root);
+    const WalkTotals expected = winbench::BareWalk({root});
     if (expected.files + expected.folders == 0) {
         std::fprintf(stderr, "nothing to walk in %s\n", WideToNarrow(platform::Os().CodePages(), root).c_str());
         return 1;
@@ -301,7 +221,7 @@ int RunWalkBench(const std::wstring& root, int rounds) {
     }
     std::vector<Measure> measures = {
         {"CFolderWalker, counting handler", [&] { return WalkerWalk(root) == expected; }},
-        {"bare FindFirstFileExW/FindNextFileW", [&] { return BareWalk(root) == expected; }},
+        {"bare FindFirstFileExW/FindNextFileW", [&] { return winbench::BareWalk({root}) == expected; }},
     };
     if (!RunRounds(measures, rounds)) return 1;
     const size_t entries = static_cast<size_t>(expected.files + expected.folders);
@@ -316,7 +236,10 @@ int RunWalkBench(const std::wstring& root, int rounds) {
 int Usage() {
     std::fprintf(stderr,
                  "usage: wine_bench check PACKAGE INSTALL_DIR FILE_COUNT [ROUNDS]\n"
-                 "       wine_bench walk ROOT [ROUNDS]\n");
+                 "       wine_bench walk ROOT [ROUNDS]\n"
+                 "       wine_bench scan|deep [ROUNDS]\n"
+                 "       wine_bench delete LIBRARY_FILE [ROUNDS]\n"
+                 "       wine_bench peak quick|deep|music|backup [LIBRARY_FILE]\n");
     return 2;
 }
 
@@ -341,5 +264,10 @@ int main(int argc, char** argv) {
     }
     if (command == "walk" && argc >= 3)
         return RunWalkBench(AnsiToWide(platform::Os().CodePages(), argv[2]), Rounds(argc, argv, 3));
+    if (command == "scan" || command == "deep") return winbench::RunScanBench(command == "deep", Rounds(argc, argv, 2));
+    if (command == "delete" && argc >= 3)
+        return winbench::RunDeleteBench(AnsiToWide(platform::Os().CodePages(), argv[2]), Rounds(argc, argv, 3));
+    if (command == "peak" && argc >= 3)
+        return winbench::RunPeak(argv[2], argc >= 4 ? AnsiToWide(platform::Os().CodePages(), argv[3]) : std::wstring());
     return Usage();
 }
