@@ -8,7 +8,7 @@
 
 namespace {
 
-bool OnEntry(void* context, std::wstring dirPath, const platform::FindData* entry, uint32_t code, uint32_t) {
+bool OnEntry(void* context, const std::wstring& dirPath, const platform::FindData* entry, uint32_t code, uint32_t) {
     if (code >= kWalkStartFolderDone || entry == nullptr) return true;
     auto& entries = *static_cast<std::vector<UserDataEntryFacts>*>(context);
     entries.push_back({dirPath + entry->name, entry->size, entry->IsDirectory(), entry->IsLink()});

@@ -6,6 +6,7 @@
 #include "Brisalen/CollectDirMgr.h"
 #include "Brisalen/ConfigMgr.h"
 #include "Brisalen/UserDataItem.h"
+#include "common/ChildPath.h"
 #include "common/FileHelpers.h"
 #include "common/OsInfo.h"
 #include "common/PathHelpers.h"
@@ -25,6 +26,10 @@ constexpr uint32_t kProgressEvery = 10;
 constexpr uint32_t kSkippedInDeepPass = platform::kAttrSystem | platform::kAttrReparsePoint;
 
 const wchar_t* const kBackupProbes[] = {L"manifest.db", L"manifest.mbdb"};
+// How much of a folder the scan reads before it decides whether the folder
+// is a backup: enough for nearly every folder of a media library, little
+// enough that the folders open along one path stay small.
+constexpr size_t kScanReadAhead = 512;
 
 }  // namespace
 
@@ -95,6 +100,8 @@ bool CItunesUserDataMgr::ScanCancelled() const { return IsCancelSet(m_pCancelSca
 
 void CItunesUserDataMgr::EnumItunesUserDataImp() {
     InitScanFolders();
+    m_lastClaim = {};
+    m_lowered = {};
     m_mapBackups.clear();
     m_setJunkFiles.clear();
     m_progress = ST_ITUNES_SCAN_PROGRESS{};
@@ -116,14 +123,17 @@ void CItunesUserDataMgr::EnumItunesUserDataImp() {
     walker.AddExcludedFolder(GetSpecialFolder(m_os.Machine(), platform::csidl::kSystem));
     walker.AddExcludedFolder(GetSpecialFolder(m_os.Machine(), platform::csidl::kSystemX86));
     walker.SetHandler(&CItunesUserDataMgr::OnScanFile, this, m_pCancelScan);
+    walker.SetReadAhead(kScanReadAhead);
     if (m_pCancelScan != nullptr) *m_pCancelScan = false;
     m_nPass = 1;
+    m_pWalker = &walker;
     walker.Run();
 
     if (m_bDeepScan && !ScanCancelled()) {
         LOG_INFO_W(L"DeepScan => mem = %s,totalDir = %d\n", memory, m_progress.nTotalDir);
         RunDeepPass(walker, roots);
     }
+    m_pWalker = nullptr;
     LOG_INFO_W(L"=> kEnumItunesUserDataState_Enum_End\n");
     SendEnumCallback(kEnumItunesUserDataState_Enum_End);
 }
@@ -162,11 +172,22 @@ void CItunesUserDataMgr::RunDeepPass(CFolderWalker& walker, const std::vector<st
     m_config.SaveScanCache(m_progress.nScannedDir);
 }
 
-bool CItunesUserDataMgr::OnScanFile(void* context, std::wstring dirPath, const platform::FindData* entry,
+// The entries of one folder come one after another: its lower-cased path
+// is made once a folder, not once an entry.
+const std::wstring& CItunesUserDataMgr::LoweredFolder(const std::wstring& walkedPath) {
+    if (walkedPath != m_lowered.walked) {
+        m_lowered.walked = walkedPath;
+        m_lowered.lowered = walkedPath;
+        AsciiLowerInPlace(m_lowered.lowered);
+    }
+    return m_lowered.lowered;
+}
+
+bool CItunesUserDataMgr::OnScanFile(void* context, const std::wstring& walkedPath, const platform::FindData* entry,
                                     uint32_t code, uint32_t folderCount) {
     auto& self = *static_cast<CItunesUserDataMgr*>(context);
     self.m_progress.nScannedDir = static_cast<int32_t>(folderCount);
-    AsciiLowerInPlace(dirPath);
+    const std::wstring& dirPath = self.LoweredFolder(walkedPath);
     if (code == kWalkCancelled) {
         LOG_INFO_W(L"kScanFinish_Cancle....\n");
         return false;
@@ -192,9 +213,16 @@ bool CItunesUserDataMgr::OnScanFolder(const std::wstring& dirPath, const platfor
     return !TryAddBackup(dirPath + entry.name);
 }
 
+// The walker has usually just read the folder, and its listing answers
+// the probes: asking the file system for a name a folder lacks costs a
+// whole listing of it where names are case-insensitive above a file system
+// that is not.
 bool CItunesUserDataMgr::TryAddBackup(const std::wstring& folder) {
     for (const wchar_t* probe : kBackupProbes) {
-        if (!FileExists(m_os.Files(), folder + L"\\" + probe)) continue;
+        const CFolderWalker::Presence listed =
+            m_pWalker != nullptr ? m_pWalker->AheadHas(probe) : CFolderWalker::Presence::Unknown;
+        if (listed == CFolderWalker::Presence::Absent) continue;
+        if (listed == CFolderWalker::Presence::Unknown && !FileExists(m_os.Files(), folder + L"\\" + probe)) continue;
         ST_ITUNES_USER_DATA_ITEM item = NewUserDataItem();
         if (!m_folders.ParseBackupDir(item, folder)) continue;
         auto backup = m_index.find(kCategoryBackup);
@@ -210,7 +238,10 @@ bool CItunesUserDataMgr::TryAddBackup(const std::wstring& folder) {
     return false;
 }
 
-void CItunesUserDataMgr::ClassifyFile(const std::wstring& dirPath, const std::wstring& name, int64_t size) {
+// The files of one folder come one after another and share its claim, so
+// the folder list is searched once a folder rather than once a file.
+ST_ITUNES_CATEGORY_REF* CItunesUserDataMgr::ClaimingCategory(const std::wstring& dirPath) {
+    if (m_lastClaim.valid && dirPath == m_lastClaim.dirPath) return m_lastClaim.category;
     ST_ITUNES_CATEGORY_REF* claimed = nullptr;
     for (const auto& [folder, entry] : m_vecClassifyFolders) {
         if (dirPath.find(folder) != std::wstring::npos) {
@@ -218,6 +249,12 @@ void CItunesUserDataMgr::ClassifyFile(const std::wstring& dirPath, const std::ws
             break;
         }
     }
+    m_lastClaim = {true, dirPath, claimed};
+    return claimed;
+}
+
+void CItunesUserDataMgr::ClassifyFile(const std::wstring& dirPath, const std::wstring& name, int64_t size) {
+    ST_ITUNES_CATEGORY_REF* claimed = ClaimingCategory(dirPath);
     if (claimed == nullptr) {
         auto junk = m_index.find(kCategoryJunk);
         if (junk == m_index.end()) return;
@@ -225,7 +262,11 @@ void CItunesUserDataMgr::ClassifyFile(const std::wstring& dirPath, const std::ws
         std::wstring path = dirPath;
         AddTrailingBackslash(path);
         path += name;
-        if (FileExists(m_os.Files(), path)) m_setJunkFiles.insert(std::move(path));
+        // The walk has just listed the file: its plain path reaches it
+        // unless Win32 would rewrite the name or the folder is only reached
+        // in the "\\?\" form, and only then does existence need asking.
+        const bool plainPath = !NeedsLiteralPath(name) && path.rfind(L"\\\\?\\", 0) != 0;
+        if (plainPath || FileExists(m_os.Files(), path)) m_setJunkFiles.insert(std::move(path));
     }
     claimed->pInfo->nSize += size;
     *claimed->pGroupSize += size;

@@ -62,11 +62,13 @@ private:
     void EnumItunesUserDataImp();
     std::vector<std::wstring> ReachableRoots(const std::vector<std::wstring>& roots) const;
     void RunDeepPass(CFolderWalker& walker, const std::vector<std::wstring>& roots);
-    static bool OnScanFile(void* context, std::wstring dirPath, const platform::FindData* entry, uint32_t code,
+    const std::wstring& LoweredFolder(const std::wstring& walkedPath);
+    static bool OnScanFile(void* context, const std::wstring& walkedPath, const platform::FindData* entry, uint32_t code,
                            uint32_t folderCount);
     bool OnScanFolder(const std::wstring& dirPath, const platform::FindData& entry);
     bool TryAddBackup(const std::wstring& folder);
     void ClassifyFile(const std::wstring& dirPath, const std::wstring& name, int64_t size);
+    ST_ITUNES_CATEGORY_REF* ClaimingCategory(const std::wstring& dirPath);
     void SendEnumCallback(int32_t state, const ST_ITUNES_USER_DATA_ITEM* item = nullptr,
                           const ST_ITUNES_CATEGORY_REF* entry = nullptr);
     void SendCategoryTotals();
@@ -94,6 +96,19 @@ private:
     bool m_bDeepScan = false;
     bool* m_pCancelScan = nullptr;
     int m_nPass = 0;  // 1 quick, 2 deep
+    // The running scan's walker, which answers the backup probes from the
+    // folder it read ahead; null outside a scan.
+    const CFolderWalker* m_pWalker = nullptr;
+    // The folder whose files were classified last, and what claimed them.
+    struct LastClaim {
+        bool valid = false;
+        std::wstring dirPath;
+        ST_ITUNES_CATEGORY_REF* category = nullptr;
+    } m_lastClaim;
+    struct LoweredPath {
+        std::wstring walked;
+        std::wstring lowered;
+    } m_lowered;
 
     // Deletion state.
     DeleteItunesUserDataCallback m_deleteCallback = nullptr;

@@ -119,10 +119,19 @@ private:
         return std::find(excluded_.begin(), excluded_.end(), key) != excluded_.end();
     }
 
-    void Probe(const std::wstring& folderWithSlash) const {
-        std::wstring lowered = FolderKey(folderWithSlash);
+    void Probe(const std::wstring& parentWithSlash, const wchar_t* name) const {
+        std::wstring folder = options_.probes == Probes::AsTheScanSpells ? FolderKey(parentWithSlash) + L"\\"
+                                                                          : parentWithSlash;
+        folder += name;
+        if (options_.probes == Probes::OneSearch) {
+            WIN32_FIND_DATAW found;
+            const HANDLE search = ::FindFirstFileExW((folder + L"\\manifest.*").c_str(), FindExInfoBasic, &found,
+                                                     FindExSearchNameMatch, nullptr, 0);
+            if (search != INVALID_HANDLE_VALUE) ::FindClose(search);
+            return;
+        }
         for (const wchar_t* probe : {L"\\manifest.db", L"\\manifest.mbdb"}) {
-            volatile DWORD attributes = ::GetFileAttributesW((lowered + probe).c_str());
+            volatile DWORD attributes = ::GetFileAttributesW((folder + probe).c_str());
             (void)attributes;
         }
     }
@@ -147,8 +156,10 @@ private:
             folder += L'\\';
             if (!Excluded(folder)) {
                 ++totals.folders;
-                if (options_.probes) Probe(folder);
-                if ((found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) WalkFolder(folder);
+                if ((found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
+                    if (options_.probes != Probes::None) Probe(folder.substr(0, length), name);
+                    WalkFolder(folder);
+                }
             }
             folder.resize(length);
         } while (::FindNextFileW(search, &found));

@@ -53,12 +53,15 @@ struct WalkTotals {
 // FindNextFileW walk. Folders are entered in the order met, depth first;
 // links are counted as folders and not entered, as the library's walker
 // does. A folder whose lower-cased path is in `excluded` (no trailing
-// backslash) is neither counted nor entered. With `probes`, every folder
-// met also has its lower-cased path asked for the two backup manifests
-// with GetFileAttributesW, which is what the scan asks of each folder.
+// backslash) is neither counted nor entered. With probes, every folder
+// met is also asked for the two backup manifests with GetFileAttributesW,
+// as the scan asks each folder: on the path the scan spells (its parent
+// lower-cased, its own name as found), or on the path as found; or with
+// one FindFirstFileExW search for "manifest.*" in the folder as found.
+enum class Probes { None, AsTheScanSpells, AsFound, OneSearch };
 struct BareWalkOptions {
     std::vector<std::wstring> excluded;
-    bool probes = false;
+    Probes probes = Probes::None;
 };
 WalkTotals BareWalk(const std::vector<std::wstring>& starts, const BareWalkOptions& options = {});
 

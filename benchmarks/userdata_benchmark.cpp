@@ -158,7 +158,7 @@ int64_t ClassifiedFiles() {
 
 struct EntryCount {
     int64_t entries = 0;
-    static bool Count(void* context, std::wstring, const platform::FindData*, uint32_t code, uint32_t) {
+    static bool Count(void* context, const std::wstring&, const platform::FindData*, uint32_t code, uint32_t) {
         if (code < kWalkStartFolderDone) ++static_cast<EntryCount*>(context)->entries;
         return true;
     }
@@ -171,9 +171,10 @@ struct EntryCount {
 // machine resolves with fewer case-insensitive lookups.
 template <bool Lower>
 struct ProbingCount : EntryCount {
-    static bool Count(void* context, std::wstring dirPath, const platform::FindData* entry, uint32_t code,
+    static bool Count(void* context, const std::wstring& walkedPath, const platform::FindData* entry, uint32_t code,
                       uint32_t folders) {
-        EntryCount::Count(context, dirPath, entry, code, folders);
+        EntryCount::Count(context, walkedPath, entry, code, folders);
+        std::wstring dirPath = walkedPath;
         if (entry == nullptr || !entry->IsDirectory() || code >= kWalkStartFolderDone) return true;
         if (Lower) AsciiLowerInPlace(dirPath);
         for (const wchar_t* probe : {L"\\manifest.db", L"\\manifest.mbdb"}) {

@@ -94,7 +94,7 @@ int64_t BareWalk(const std::string& folder) {
 
 struct WalkCount {
     int64_t entries = 0;
-    static bool Count(void* context, std::wstring, const platform::FindData*, uint32_t code, uint32_t) {
+    static bool Count(void* context, const std::wstring&, const platform::FindData*, uint32_t code, uint32_t) {
         if (code < kWalkStartFolderDone) ++static_cast<WalkCount*>(context)->entries;
         return true;
     }

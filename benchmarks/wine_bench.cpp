@@ -182,7 +182,7 @@ int RunCheckBench(const CheckScene& given, int rounds) {
 
 // ---- walk ------------------------------------------------------------------
 
-bool CountEntry(void* context, std::wstring dirPath, const platform::FindData* entry, uint32_t code,
+bool CountEntry(void* context, const std::wstring& dirPath, const platform::FindData* entry, uint32_t code,
                 uint32_t folderCount) {
     if (code >= kWalkStartFolderDone || entry == nullptr) return true;
     auto& totals = *static_cast<WalkTotals*>(context);

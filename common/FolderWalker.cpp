@@ -19,14 +19,19 @@ constexpr size_t kLongestPath = 32767;
 
 bool IsDotEntry(const std::wstring& name) { return name == L"." || name == L".."; }
 
+wchar_t FoldAscii(wchar_t c) { return c >= L'A' && c <= L'Z' ? static_cast<wchar_t>(c - L'A' + L'a') : c; }
+
 }  // namespace
 
 struct CFolderWalker::Level {
     std::wstring folder;  // ends in a backslash
-    std::unique_ptr<platform::IFileSearch> search;
+    std::unique_ptr<platform::IFileSearch> search;  // null once read to its end
     FindData entry;
     uint32_t depth = 0;
     bool fetchNext = false;  // the first entry comes with the search
+    // Entries read ahead, delivered before the search goes on.
+    std::vector<FindData> readAhead;
+    size_t nextReadAhead = 0;
 };
 
 CFolderWalker::CFolderWalker(platform::IFileSystem& files) : files_(files) {}
@@ -99,9 +104,8 @@ void CFolderWalker::Run() {
     Notify(std::wstring(), kNoEntry, kWalkFinished);
 }
 
-bool CFolderWalker::Open(std::wstring folder, uint32_t depth) {
+bool CFolderWalker::OpenLevel(std::wstring folder, uint32_t depth, size_t readAhead, Level& level) {
     if (folder.back() != L'\\') folder.push_back(L'\\');
-    Level level;
     // The folder already ends in a backslash; a doubled one would not be
     // folded in the "\\?\" form.
     auto search = files_.FindFirst(folder + L"*.*", level.entry);
@@ -109,8 +113,59 @@ bool CFolderWalker::Open(std::wstring folder, uint32_t depth) {
     level.search = search.Take();
     level.folder = std::move(folder);
     level.depth = depth;
+    if (readAhead == 0) return true;
+    level.readAhead.push_back(std::move(level.entry));
+    while (level.readAhead.size() < readAhead) {
+        FindData next;
+        if (!level.search->Next(next)) {
+            level.search.reset();
+            break;
+        }
+        level.readAhead.push_back(std::move(next));
+    }
+    level.fetchNext = true;
+    return true;
+}
+
+bool CFolderWalker::Open(std::wstring folder, uint32_t depth) {
+    Level level;
+    if (!OpenLevel(std::move(folder), depth, 0, level)) return false;
     levels_.push_back(std::move(level));
     return true;
+}
+
+bool CFolderWalker::NextEntry(Level& level) {
+    if (level.nextReadAhead < level.readAhead.size()) {
+        level.entry = std::move(level.readAhead[level.nextReadAhead++]);
+        if (level.nextReadAhead == level.readAhead.size()) std::vector<FindData>().swap(level.readAhead);
+        return true;
+    }
+    if (!level.search) return false;
+    if (!level.fetchNext) {
+        level.fetchNext = true;
+        return true;
+    }
+    return level.search->Next(level.entry);
+}
+
+CFolderWalker::Presence CFolderWalker::AheadHas(const std::wstring& name) const {
+    if (ahead_ == nullptr || ahead_->search) return Presence::Unknown;
+    Presence presence = Presence::Absent;
+    for (const FindData& entry : ahead_->readAhead) {
+        // Windows folds each UTF-16 unit on its own, so only a name of the
+        // same length can equal `name`.
+        if (entry.name.size() != name.size()) continue;
+        bool equal = true;
+        for (size_t i = 0; i < name.size() && equal; ++i) {
+            const wchar_t c = entry.name[i];
+            // Some letters beyond ASCII fold onto ASCII ones (U+0131,
+            // dotless i, upper-cases to I): only Windows can tell.
+            if (c >= 0x80) return Presence::Unknown;
+            equal = FoldAscii(c) == FoldAscii(name[i]);
+        }
+        if (equal) presence = Presence::Present;
+    }
+    return presence;
 }
 
 void CFolderWalker::Walk(const std::wstring& startFolder) {
@@ -118,11 +173,10 @@ void CFolderWalker::Walk(const std::wstring& startFolder) {
     if (!Open(startFolder, 0)) return;
     while (!levels_.empty()) {
         Level& level = levels_.back();
-        if (level.fetchNext && !level.search->Next(level.entry)) {
+        if (!NextEntry(level)) {
             levels_.pop_back();
             continue;
         }
-        level.fetchNext = true;
         if (Cancelled()) {
             // The level above meets the flag at its next entry and ends too.
             Notify(level.folder, level.entry, kWalkCancelled);
@@ -141,12 +195,23 @@ void CFolderWalker::Walk(const std::wstring& startFolder) {
         if (child.empty()) continue;  // no path reaches it by its own name
         child.push_back(L'\\');
         if (!excludedFolders_.empty() && excludedFolders_.count(FolderForm(child)) != 0) continue;
-        if (!Notify(level.folder, entry, level.depth)) continue;
         // A link may lead back up the tree or anywhere on the machine: it is
         // followed only where the filter vouches for it. Other reparse
         // points (cloud placeholders) hold their files where they stand.
-        if (child.size() >= kLongestPath) continue;
+        const bool reachable = child.size() < kLongestPath;
+        Level ahead;
+        const bool readAhead = readAhead_ > 0 && reachable && !entry.IsReparsePoint() &&
+                               OpenLevel(child, level.depth + 1, readAhead_, ahead);
+        ahead_ = readAhead ? &ahead : nullptr;
+        const bool enter = Notify(level.folder, entry, level.depth);
+        ahead_ = nullptr;
+        if (!enter || !reachable) continue;
         if (entry.IsLink() && !(followsLink_ && followsLink_(child))) continue;
-        Open(std::move(child), level.depth + 1);  // invalidates `level`
+        // Both invalidate `level`.
+        if (readAhead) {
+            levels_.push_back(std::move(ahead));
+        } else {
+            Open(std::move(child), level.depth + 1);
+        }
     }
 }

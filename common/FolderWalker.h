@@ -33,7 +33,7 @@ constexpr uint32_t kWalkCancelled = 0x20000001;        // the cancel flag was fo
 // (context, folder holding the entry ending in a backslash, the entry or an
 // empty FindData, code, folders met so far). For a folder entry, false
 // keeps the walk out of it; otherwise the result is ignored.
-using FolderWalkHandler = bool (*)(void* context, std::wstring dirPath, const platform::FindData* entry,
+using FolderWalkHandler = bool (*)(void* context, const std::wstring& dirPath, const platform::FindData* entry,
                                    uint32_t code, uint32_t folderCount);
 
 class CFolderWalker {
@@ -66,6 +66,23 @@ public:
     // each, then the end of the run (or that it was cancelled).
     void Run();
 
+    // Read ahead: before the handler is told of a folder it may enter, the
+    // walk reads up to `entries` entries of that folder (0, the default:
+    // none), which it then delivers from memory. The handler can then ask
+    // AheadHas whether the folder holds a name without a query of its own,
+    // which costs a whole folder listing where names are case-insensitive
+    // above a file system that is not (Wine, the simulated machine). Links
+    // and other reparse points are never read ahead: a cloud placeholder
+    // may fetch its listing from the network.
+    void SetReadAhead(size_t entries) { readAhead_ = entries; }
+    enum class Presence { Unknown, Present, Absent };
+    // During the handler's call for a folder entry: whether that folder
+    // holds an entry named `name` (ASCII, compared ignoring ASCII case).
+    // Unknown when the folder was not read ahead whole, or when a name of
+    // the same length holds other characters, which Windows may fold
+    // onto ASCII ones.
+    Presence AheadHas(const std::wstring& name) const;
+
     const std::set<std::wstring>& StartFolders() const { return startFolders_; }
     const std::set<std::wstring>& ExcludedFolders() const { return excludedFolders_; }
     // Counted since construction, across runs.
@@ -80,6 +97,8 @@ private:
 
     void Walk(const std::wstring& startFolder);
     bool Open(std::wstring folder, uint32_t depth);
+    bool OpenLevel(std::wstring folder, uint32_t depth, size_t readAhead, Level& level);
+    static bool NextEntry(Level& level);
     bool Notify(const std::wstring& path, const platform::FindData& entry, uint32_t code);
     bool Cancelled() const;
 
@@ -96,4 +115,7 @@ private:
     // the heap so a deep tree cannot exhaust the thread's stack.
     std::vector<Level> levels_;
     LinkFilter followsLink_;
+    size_t readAhead_ = 0;
+    // The folder read ahead for the handler's current call, or null.
+    const Level* ahead_ = nullptr;
 };

@@ -128,11 +128,12 @@ bench_walk() {
 
 # ---- user data -------------------------------------------------------------
 # A prefix with a seeded profile of $1 media and junk files and the deep
-# pass's tree at C:\Tree, made once; prints the library file's path.
+# pass's tree at C:\Tree, made once, and entered; `library` is then its
+# library file's path.
 deep_entries=300000
 userdata_prefix() {
     local files="$1" stamp
-    use_prefix "$bench_prefix-userdata-$files" >&2
+    use_prefix "$bench_prefix-userdata-$files"
     # Drive Z: is the whole host file system; the deep pass walks every
     # fixed drive.
     rm -f -- "$WINEPREFIX/dosdevices/z:"
@@ -153,16 +154,16 @@ userdata_prefix() {
         echo "$stamp" >"$WINEPREFIX/userdata.stamp"
         rm -f -- "$WINEPREFIX/userdata.stamp.started"
     fi
-    python3 -c 'import json,sys; print(json.load(open(sys.argv[1]))["library"]["path"])' "$bench/manifest.json"
+    library="$(python3 -c 'import json,sys; print(json.load(open(sys.argv[1]))["library"]["path"])' "$bench/manifest.json")"
 }
 
 # The peak working set of one piece of work, each in a fresh process, on
 # both profile sizes.
 peaks() {
-    local files library what line
+    local files what line
     echo "peak working set, each in a fresh process (files handled, peak before the work, peak after):"
     for files in 10000 100000; do
-        library="$(userdata_prefix "$files")"
+        userdata_prefix "$files"
         for what in "$@"; do
             line="$(run_bench peak "$what" "$library")" || { echo "  peak $what failed"; return 1; }
             read -r handled before after <<<"$line"
@@ -173,7 +174,7 @@ peaks() {
 }
 
 bench_scan() {
-    userdata_prefix 100000 >/dev/null
+    userdata_prefix 100000
     echo "profile: $(python3 -c 'import json,sys; m=json.load(open(sys.argv[1])); print(m["written"]["files"], "files,", m["written"]["bytes"], "bytes")' "$bench/manifest.json"); $(load_line)"
     run_bench scan "$rounds" || return 1
     echo "$(load_line)"
@@ -183,8 +184,7 @@ bench_scan() {
 }
 
 bench_delete() {
-    local library
-    library="$(userdata_prefix 100000)"
+    userdata_prefix 100000
     echo "$(load_line)"
     run_bench delete "$library" "$rounds" || return 1
     echo "$(load_line)"

@@ -36,7 +36,7 @@ struct Tally {
     const char* end = "none";
 };
 
-bool Hear(void* context, std::wstring dirPath, const platform::FindData* entry, uint32_t code, uint32_t) {
+bool Hear(void* context, const std::wstring& dirPath, const platform::FindData* entry, uint32_t code, uint32_t) {
     Tally& tally = *static_cast<Tally*>(context);
     if (code == kWalkCancelled) tally.end = "cancelled";
     if (code == kWalkFinished) tally.end = std::string(tally.end) == "cancelled" ? "cancelled-finished" : "finished";

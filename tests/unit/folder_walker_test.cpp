@@ -45,7 +45,7 @@ struct Recorder {
     std::function<void(const std::wstring&)> onEntry;
     bool cancel = false;
 
-    static bool Handle(void* context, std::wstring dir, const platform::FindData* entry, uint32_t code,
+    static bool Handle(void* context, const std::wstring& dir, const platform::FindData* entry, uint32_t code,
                        uint32_t folderCount) {
         auto& self = *static_cast<Recorder*>(context);
         self.events.push_back({dir, entry->name, code, folderCount, entry->attributes});
