@@ -335,9 +335,12 @@ bool AllGone(const std::vector<std::wstring>& folders) {
 struct DeleteEnd {
     bool complete = false;
     bool success = false;
+    double lastProgress = 0, end = 0;
     static bool Record(void* user, int32_t state, const ST_ITUNES_DELETE_INFO* info) {
         auto& self = *static_cast<DeleteEnd*>(user);
+        if (state == kDeleteItunesUserDataState_Deleting) self.lastProgress = NowSeconds();
         if (state == kDeleteItunesUserDataState_DeleteComplete) {
+            self.end = NowSeconds();
             self.complete = true;
             self.success = info->bSuccess;
         }
@@ -345,12 +348,17 @@ struct DeleteEnd {
     }
 };
 
+// What the last deletion spent after its last progress record: the
+// library file's update and the check for what is left.
+double g_afterLastProgress = 0;
+
 bool ManagerDelete(std::vector<int32_t> categories, std::vector<int32_t> items) {
     DeleteEnd end;
     bool cancel = false;
     CItunesUserDataMgr& mgr = CItunesUserDataMgr::Instance();
     if (!mgr.DeleteItuensUserData(&DeleteEnd::Record, &end, categories, items, &cancel)) return false;
     mgr.WaitIdle();
+    g_afterLastProgress = end.lastProgress > 0 ? end.end - end.lastProgress : 0;
     return end.complete && end.success;
 }
 
@@ -412,6 +420,7 @@ int RunDeleteBench(const std::wstring& libraryFile, int rounds) {
             return 1;
         }
         uint64_t bareFiles = 0;
+        std::vector<double> afterProgress;
         std::vector<Measure> measures = {
             {"bare DeleteFileW / RemoveDirectoryW loop",
              [&] {
@@ -420,7 +429,12 @@ int RunDeleteBench(const std::wstring& libraryFile, int rounds) {
                  return AllGone(target->folders);
              },
              [&] { return snapshot.Restore(); }},
-            {"DeleteItuensUserData to its end", [&] { return DeleteWithManager(*target, run); },
+            {"DeleteItuensUserData to its end",
+             [&] {
+                 const bool deleted = DeleteWithManager(*target, run);
+                 afterProgress.push_back(g_afterLastProgress);
+                 return deleted;
+             },
              [&] { return snapshot.Restore() && Scan(false, run); }},
         };
         const bool ran = RunRounds(measures, rounds);
@@ -440,6 +454,9 @@ int RunDeleteBench(const std::wstring& libraryFile, int rounds) {
                     target->label, snapshot.Files(), Joined(target->folders).c_str(), rounds, ProcessTimes().c_str(),
                     target->categories.empty() ? "" : libraryUpdated ? ", library file updated" : "");
         for (const Measure& m : measures) PrintMeasure(m, snapshot.Files(), "files");
+        std::sort(afterProgress.begin(), afterProgress.end());
+        std::printf("  of the library's deletion, after its last progress record (library file, what is left): "
+                    "median %.1f ms\n", afterProgress[afterProgress.size() / 2] * 1000);
         std::printf("  ratio library deletion / bare loop = %.2fx (median %.2fx)\n", measures[1].best / measures[0].best,
                     measures[1].median / measures[0].median);
         if (!libraryUpdated) {

@@ -154,6 +154,22 @@ userdata_prefix() {
         echo "$stamp" >"$WINEPREFIX/userdata.stamp"
         rm -f -- "$WINEPREFIX/userdata.stamp.started"
     fi
+    # The seeded backups hold a few files; a device's holds thousands, in
+    # 256 folders named by the first byte of each file's hash.
+    if [ ! -e "$WINEPREFIX/userdata.backup-grown" ]; then
+        python3 - "$bench/manifest.json" "$WINEPREFIX/drive_c" <<'PY'
+import json, os, sys, hashlib
+manifest = json.load(open(sys.argv[1]))
+backup = next(b for b in manifest["backups"] if b["found_by"] == "quick")
+folder = os.path.join(sys.argv[2], *backup["path"].split("\\")[1:])
+for i in range(10240):
+    name = hashlib.sha1(b"%d" % i).hexdigest()
+    os.makedirs(os.path.join(folder, name[:2]), exist_ok=True)
+    with open(os.path.join(folder, name[:2], name), "wb") as f:
+        f.write(os.urandom(64) * (1 + i % 64))
+PY
+        touch "$WINEPREFIX/userdata.backup-grown"
+    fi
     library="$(python3 -c 'import json,sys; print(json.load(open(sys.argv[1]))["library"]["path"])' "$bench/manifest.json")"
 }
 
