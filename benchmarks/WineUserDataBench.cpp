@@ -250,7 +250,10 @@ public:
 
     // The snapshot's own links and copy, not the files they stand for.
     void Drop() const {
-        for (size_t i = 0; i < files_.size(); ++i) ::DeleteFileW(Saved(i).c_str());
+        for (size_t i = 0; i < files_.size(); ++i) {
+            ::DeleteFileW(Saved(i).c_str());
+            if (i % kPerFolder == kPerFolder - 1 || i + 1 == files_.size()) ::RemoveDirectoryW(Bucket(i).c_str());
+        }
         if (!library_.empty()) ::DeleteFileW(LibraryCopy().c_str());
         ::RemoveDirectoryW(kSnapshotFolder);
     }
@@ -273,6 +276,7 @@ private:
                 ok = Record(path);
             } else {
                 files_.push_back(path);
+                if ((files_.size() - 1) % kPerFolder == 0) ::CreateDirectoryW(Bucket(files_.size() - 1).c_str(), nullptr);
                 ok = ::CreateHardLinkW(Saved(files_.size() - 1).c_str(), path.c_str(), nullptr) ||
                      ::GetLastError() == ERROR_ALREADY_EXISTS;
                 if (!ok) std::fprintf(stderr, "cannot link %s (%lu)\n", Narrow(path).c_str(), ::GetLastError());
@@ -282,7 +286,14 @@ private:
         return ok;
     }
 
-    static std::wstring Saved(size_t index) { return std::wstring(kSnapshotFolder) + L"\\" + std::to_wstring(index); }
+    // In folders of kPerFolder links: Wine looks a new name up in the whole
+    // folder before it makes it, so one folder of every link would cost
+    // the square of their number.
+    static constexpr size_t kPerFolder = 256;
+    static std::wstring Bucket(size_t index) {
+        return std::wstring(kSnapshotFolder) + L"\\" + std::to_wstring(index / kPerFolder);
+    }
+    static std::wstring Saved(size_t index) { return Bucket(index) + L"\\" + std::to_wstring(index % kPerFolder); }
     static std::wstring LibraryCopy() { return std::wstring(kSnapshotFolder) + L"\\library.itl"; }
 
     static std::string ReadAll(const std::wstring& path) {

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <map>
 #include <set>
 #include <string>
 #include <vector>
@@ -279,3 +280,42 @@ TEST_F(FolderWalkerTest, CountsMatchTheHostEvenWhenAFolderVanishesMidway) {
 }
 
 }  // namespace
+
+// Reading ahead changes no event of the walk, and while the handler hears
+// of a folder the walker can say what that folder holds, but only when it
+// read the whole folder and no same-length name could fold differently.
+TEST_F(FolderWalkerTest, ReadAheadKeepsTheWalkAndAnswersOnlyWhatItSawWhole) {
+    WriteFile(L"C:\\R\\Backup\\MANIFEST.DB", 1);
+    WriteFile(L"C:\\R\\Backup\\Info.plist", 1);
+    WriteFile(L"C:\\R\\Backup\\00\\hashed", 1);
+    for (int i = 0; i < 5; ++i) WriteFile(L"C:\\R\\Big\\f" + std::to_wstring(i), 1);
+    WriteFile(L"C:\\R\\Big\\manifest.db", 1);
+    WriteFile(L"C:\\R\\Dotless\\man\u0131fest.db", 1);
+    WriteFile(L"C:\\R\\Album\\Bj\u00f6rk - J\u00f3ga.m4a", 1);
+    WriteFile(L"C:\\R\\Album\\manifest.dbx", 1);
+    WriteFile(L"C:\\Elsewhere\\manifest.db", 1);
+    Link(L"C:\\R\\Linked", L"C:\\Elsewhere");
+    Walk({L"C:\\R"});
+    const std::vector<Event> plain = recorder.events;
+
+    CFolderWalker ahead(platform::Os().Files());
+    Recorder heard;
+    std::map<std::wstring, CFolderWalker::Presence> answers;
+    heard.onEntry = [&](const std::wstring& name) { answers[name] = ahead.AheadHas(L"manifest.db"); };
+    ASSERT_TRUE(ahead.AddStartFolder(L"C:\\R"));
+    ahead.SetReadAhead(6);  // "." and ".." count too
+    ahead.SetHandler(&Recorder::Handle, &heard, &heard.cancel);
+    ahead.Run();
+    EXPECT_EQ(heard.events, plain);
+    EXPECT_EQ(ahead.FileCount(), walker->FileCount());
+
+    using P = CFolderWalker::Presence;
+    EXPECT_EQ(answers[L"Backup"], P::Present);   // any case
+    EXPECT_EQ(answers[L"Big"], P::Unknown);      // more than six entries
+    EXPECT_EQ(answers[L"Dotless"], P::Unknown);  // U+0131 upper-cases to I
+    EXPECT_EQ(answers[L"Album"], P::Absent);     // other lengths cannot match
+    EXPECT_EQ(answers[L"Linked"], P::Unknown);   // a link is never read ahead
+    EXPECT_EQ(answers[L"00"], P::Absent);
+    EXPECT_EQ(answers[L"hashed"], P::Unknown);   // a file: nothing read ahead for it
+    EXPECT_EQ(ahead.AheadHas(L"manifest.db"), P::Unknown);
+}

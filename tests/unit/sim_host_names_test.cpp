@@ -37,7 +37,7 @@ std::vector<std::wstring> SearchNames(const std::wstring& pattern) {
     return names;
 }
 
-bool CountEntry(void* context, std::wstring, const FindData*, uint32_t, uint32_t) {
+bool CountEntry(void* context, const std::wstring&, const FindData*, uint32_t, uint32_t) {
     ++*static_cast<size_t*>(context);
     return true;
 }
