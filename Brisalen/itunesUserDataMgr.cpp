@@ -100,7 +100,6 @@ bool CItunesUserDataMgr::ScanCancelled() const { return IsCancelSet(m_pCancelSca
 
 void CItunesUserDataMgr::EnumItunesUserDataImp() {
     InitScanFolders();
-    m_lastClaim = {};
     m_lowered = {};
     m_mapBackups.clear();
     m_setJunkFiles.clear();
@@ -238,10 +237,7 @@ bool CItunesUserDataMgr::TryAddBackup(const std::wstring& folder) {
     return false;
 }
 
-// The files of one folder come one after another and share its claim, so
-// the folder list is searched once a folder rather than once a file.
-ST_ITUNES_CATEGORY_REF* CItunesUserDataMgr::ClaimingCategory(const std::wstring& dirPath) {
-    if (m_lastClaim.valid && dirPath == m_lastClaim.dirPath) return m_lastClaim.category;
+void CItunesUserDataMgr::ClassifyFile(const std::wstring& dirPath, const std::wstring& name, int64_t size) {
     ST_ITUNES_CATEGORY_REF* claimed = nullptr;
     for (const auto& [folder, entry] : m_vecClassifyFolders) {
         if (dirPath.find(folder) != std::wstring::npos) {
@@ -249,12 +245,6 @@ ST_ITUNES_CATEGORY_REF* CItunesUserDataMgr::ClaimingCategory(const std::wstring&
             break;
         }
     }
-    m_lastClaim = {true, dirPath, claimed};
-    return claimed;
-}
-
-void CItunesUserDataMgr::ClassifyFile(const std::wstring& dirPath, const std::wstring& name, int64_t size) {
-    ST_ITUNES_CATEGORY_REF* claimed = ClaimingCategory(dirPath);
     if (claimed == nullptr) {
         auto junk = m_index.find(kCategoryJunk);
         if (junk == m_index.end()) return;

@@ -68,7 +68,6 @@ private:
     bool OnScanFolder(const std::wstring& dirPath, const platform::FindData& entry);
     bool TryAddBackup(const std::wstring& folder);
     void ClassifyFile(const std::wstring& dirPath, const std::wstring& name, int64_t size);
-    ST_ITUNES_CATEGORY_REF* ClaimingCategory(const std::wstring& dirPath);
     void SendEnumCallback(int32_t state, const ST_ITUNES_USER_DATA_ITEM* item = nullptr,
                           const ST_ITUNES_CATEGORY_REF* entry = nullptr);
     void SendCategoryTotals();
@@ -99,12 +98,7 @@ private:
     // The running scan's walker, which answers the backup probes from the
     // folder it read ahead; null outside a scan.
     const CFolderWalker* m_pWalker = nullptr;
-    // The folder whose files were classified last, and what claimed them.
-    struct LastClaim {
-        bool valid = false;
-        std::wstring dirPath;
-        ST_ITUNES_CATEGORY_REF* category = nullptr;
-    } m_lastClaim;
+    // The last folder the walk handed over, and its lower-cased form.
     struct LoweredPath {
         std::wstring walked;
         std::wstring lowered;

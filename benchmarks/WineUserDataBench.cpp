@@ -12,6 +12,7 @@
 #include "Brisalen/CollectDirMgr.h"
 #include "Brisalen/itunesUserDataMgr.h"
 #include "WineBench.h"
+#include "common/DeletionGuard.h"
 #include "common/FileHelpers.h"
 #include "common/FolderWalker.h"
 #include "common/OsInfo.h"
@@ -83,16 +84,9 @@ std::vector<std::wstring> Existing(const std::vector<std::wstring>& folders) {
 // The start folders as the library's walker keeps them: one below another
 // is walked with that one.
 std::vector<std::wstring> Outermost(const std::vector<std::wstring>& folders) {
-    std::vector<std::wstring> keys;
-    for (const std::wstring& folder : Existing(folders)) keys.push_back(FolderKey(folder) + L"\\");
-    std::vector<std::wstring> kept;
-    for (const std::wstring& key : keys) {
-        const bool inner = std::any_of(keys.begin(), keys.end(), [&](const std::wstring& other) {
-            return other != key && key.compare(0, other.size(), other) == 0;
-        });
-        if (!inner && std::find(kept.begin(), kept.end(), key) == kept.end()) kept.push_back(key);
-    }
-    return kept;
+    CFolderWalker walker(platform::Os().Files());
+    walker.AddStartFolders(folders);
+    return {walker.StartFolders().begin(), walker.StartFolders().end()};
 }
 
 uint64_t WalkerEntries(const std::vector<std::wstring>& starts, const std::vector<std::wstring>& excluded,
@@ -421,6 +415,18 @@ int RunDeleteBench(const std::wstring& libraryFile, int rounds) {
     if (!FindTargets(run, music, backup)) {
         std::fprintf(stderr, "the quick scan found no music folder or no backup to delete\n");
         return 1;
+    }
+    // The bare loop asks no guard of its own: it only gets folders the
+    // library's guard allows.
+    const DeletionGuard guard(platform::Os());
+    for (const Target* target : {&music, &backup}) {
+        for (const std::wstring& folder : target->folders) {
+            std::wstring canonical;
+            if (!guard.AllowsTree(folder, canonical)) {
+                std::fprintf(stderr, "the deletion guard refuses %s\n", Narrow(folder).c_str());
+                return 1;
+            }
+        }
     }
     int status = 0;
     for (const Target* target : {&music, &backup}) {
